@@ -1,0 +1,25 @@
+# GoogleTest: the prebuilt Debian library fits the native build only. The
+# 32-bit and mingw builds compile it from the sources Debian ships.
+if(JYN_GTEST_FROM_SOURCE OR CMAKE_CROSSCOMPILING)
+    set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    if(NOT TARGET GTest::gtest_main)
+        add_library(GTest::gtest ALIAS gtest)
+        add_library(GTest::gtest_main ALIAS gtest_main)
+    endif()
+else()
+    find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+# Every test executable is registered through this, so each gets a time
+# limit and, when cross-built, runs under the emulator the preset names.
+function(jyn_add_gtest target)
+    target_link_libraries(${target} PRIVATE GTest::gtest_main jyn_warnings)
+    gtest_discover_tests(${target}
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES TIMEOUT 120
+        WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+endfunction()

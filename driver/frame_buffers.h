@@ -1,0 +1,24 @@
+// The two 512-byte frame buffers of every started instance are the only
+// memory the driver allocates. They are registered, so that a context the
+// host hands in can be told started or not: a fresh context may hold any
+// bytes, and only buffers the driver allocated itself may be released.
+#pragma once
+
+#include <cstddef>
+
+#include "driver/host_abi.h"
+
+namespace jyn {
+
+unsigned char* AllocateFrameBuffer();
+void ReleaseFrameBuffer(unsigned char* buffer);  // ignores what is not ours
+bool IsFrameBuffer(const unsigned char* buffer);
+
+// Both buffers allocated by ColdStart and not yet released.
+bool IsStarted(const DriverContext& context);
+
+// Tests replace the allocator to see how ColdStart handles a failure.
+using FrameAllocator = void* (*)(std::size_t size);
+void SetFrameAllocator(FrameAllocator allocator);  // null: malloc
+
+}  // namespace jyn

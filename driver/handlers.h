@@ -1,0 +1,32 @@
+// The services of the function-code table. Each takes the whole CallBlock
+// and returns 0, 1 or 2.
+#pragma once
+
+#include "driver/host_abi.h"
+
+namespace jyn {
+
+using Handler = int32_t (*)(CallBlock& block);
+
+int32_t ColdStart(CallBlock& block);
+int32_t WarmStart(CallBlock& block);
+int32_t SingleAddressParser(CallBlock& block);
+int32_t BlockAddressParser(CallBlock& block);
+int32_t SingleRead(CallBlock& block);
+int32_t BlockRead(CallBlock& block);
+int32_t SingleWrite(CallBlock& block);
+int32_t BlockWrite(CallBlock& block);
+int32_t EndJyn(CallBlock& block);
+int32_t CloseCom(CallBlock& block);
+int32_t ReOpenCom(CallBlock& block);
+int32_t GetJynInfo(CallBlock& block);
+int32_t ChangeJynParams(CallBlock& block);
+
+// Fills the station table from the station configuration file of the
+// instance; called by ColdStart.
+void ReadInitFile(CallBlock& block);
+
+// True once the process-wide ended flag is set (EndJyn).
+bool DriverEnded();
+
+}  // namespace jyn

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace jynmb {
+
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitGate = 1,   // a gate or the PLC failed
+    kExitUsage = 2,  // the driver, the port, or the command line failed
+};
+
+// The words after the command name.
+class Args {
+public:
+    explicit Args(std::vector<std::string> words) : words_(std::move(words)) {}
+
+    // Removes a flag (--name) and reports whether it was there.
+    bool Flag(const std::string& name);
+    // Removes --name VALUE (or --name=VALUE); false if absent. A missing
+    // value is recorded as an error.
+    bool Option(const std::string& name, std::string& value);
+    // What is left once every known option has been taken.
+    const std::vector<std::string>& Rest() const { return words_; }
+    // The first unknown option, or empty.
+    std::string UnknownOption() const;
+    const std::string& Error() const { return error_; }
+
+private:
+    std::vector<std::string> words_;
+    std::string error_;
+};
+
+int RunInfo(Args& args);
+
+}  // namespace jynmb

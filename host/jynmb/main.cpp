@@ -1,0 +1,53 @@
+// jynmb: a stand-in host for the JYNMB driver. It loads the driver library at
+// run time and drives it only through JynMain and the host records.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/jynmb/commands.h"
+
+namespace {
+
+struct Command {
+    const char* name;
+    int (*run)(jynmb::Args& args);
+    const char* summary;
+};
+
+const Command kCommands[] = {
+    {"info", &jynmb::RunInfo, "show the driver's name, banner, defaults and context size"},
+};
+
+void PrintUsage(std::FILE* out) {
+    std::fprintf(out,
+                 "usage: jynmb COMMAND [OPTIONS]\n\n"
+                 "Commands:\n");
+    for (const Command& command : kCommands) {
+        std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
+    }
+    std::fprintf(out, "\nRun 'jynmb COMMAND --help' for the options of a command.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return jynmb::kExitUsage;
+    }
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        PrintUsage(stdout);
+        return jynmb::kExitOk;
+    }
+    for (const Command& command : kCommands) {
+        if (name == command.name) {
+            jynmb::Args args(std::vector<std::string>(argv + 2, argv + argc));
+            return command.run(args);
+        }
+    }
+    std::fprintf(stderr, "jynmb: unknown command '%s'\n\n", name.c_str());
+    PrintUsage(stderr);
+    return jynmb::kExitUsage;
+}

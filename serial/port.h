@@ -1,0 +1,51 @@
+// The COM port: open and configure, close, reply time-out, purge, write and
+// read. Every operation blocks the calling thread until the device answers;
+// every read is bounded by the port's total read time-out.
+#pragma once
+
+#include <cstdint>
+
+#include "driver/host_abi.h"
+#include "serial/device.h"
+
+namespace jyn::serial {
+
+using Handle = device::Handle;
+
+enum PortResult : int {
+    kPortOk = 0,
+    kPortOpenFailed = 1,     // not opened, or its time-outs could not be set
+    kPortShortWrite = 2,     // fewer bytes went out than asked
+    kPortNoSettings = 4,     // the current settings could not be read
+    kPortSettingsRefused = 5,
+    kPortCallFailed = 7,     // a read, write or close failed, or a read got nothing
+};
+
+constexpr uint32_t kOpenReadTimeoutMs = 1000;
+constexpr uint32_t kQueueSize = 1200;
+constexpr uint32_t kPurgeTimeoutUnits = 5;  // 50 ms for draining stale input
+constexpr unsigned char kErrorChar = 0xFC;
+
+// DTR and RTS modes chosen by PortSettings.lineFlags.
+device::ControlMode DtrMode(uint16_t lineFlags);
+device::ControlMode RtsMode(uint16_t lineFlags);
+
+// Opens and configures the port the settings describe and logs the outcome;
+// returns the handle, or null.
+Handle OpenCom(const PortSettings& settings);
+
+int OpenPort(const char (&name)[kPortNameSize], uint16_t baudRate, uint16_t dataBits,
+             uint16_t stopBits, uint16_t parity, uint16_t lineFlags, Handle& out);
+int ClosePort(Handle handle);
+
+// Sets the total read time-out to units x 10 ms; returns the previous one in
+// the same units, or 0 on failure.
+uint32_t SetReplyTimeout(Handle handle, uint32_t units);
+
+// Clears line errors and throws away unread input; 0 or 1.
+int PurgePort(Handle handle);
+
+int WritePort(Handle handle, const void* bytes, uint32_t count, uint32_t* written);
+int ReadPort(Handle handle, void* buffer, uint16_t count, uint32_t* received);
+
+}  // namespace jyn::serial
