@@ -35,12 +35,14 @@ void ReplacePort(DriverContext& context, serial::Handle handle) {
 
 // A second ColdStart starts from scratch: the buffers and the port of the
 // first are given back, not left to nobody.
+// A buffer left by a start that failed half-way is given back as well.
 void ReleaseEarlierStart(DriverContext& context) {
-    if (!IsStarted(context)) return;
+    if (IsStarted(context) && context.port != nullptr) {
+        serial::ClosePort(context.port);
+        context.port = nullptr;
+    }
     ReleaseFrameBuffer(context.sendBuffer);
     ReleaseFrameBuffer(context.receiveBuffer);
-    if (context.port != nullptr) serial::ClosePort(context.port);
-    context.port = nullptr;
 }
 
 void FillDefaultStations(DriverContext& context) {
