@@ -1,0 +1,228 @@
+#include "protocol/device_field.h"
+
+#include <cstring>
+
+#include "driver/log.h"
+#include "protocol/hex.h"
+#include "protocol/request.h"
+
+namespace jyn::protocol {
+
+namespace {
+
+using address::GateKind;
+
+// How the gate's `address` turns into the device number on the line.
+enum class Numbering {
+    kRegister,  // the register number itself
+    kPair,      // 32-bit gates keep half the number of their first register
+    kGroup,     // bit devices: 16-point groups, a bit gate adds its point
+};
+
+// The ACPU commands reach only the low end of each device; past these
+// limits an ACPU station needs the extended commands, as an AnACPU always
+// does.
+struct DeviceRule {
+    int32_t memType;
+    const char* code;
+    unsigned radix;
+    Numbering numbering;
+    int64_t wordLimit;
+    int64_t bitLimit;
+};
+
+constexpr DeviceRule kDeviceRules[] = {
+    {'X', "X", 16, Numbering::kGroup, 2047, 2047},
+    {'Y', "Y", 16, Numbering::kGroup, 2047, 2047},
+    {'B', "B", 16, Numbering::kGroup, 2047, 2047},
+    {'M', "M", 10, Numbering::kGroup, 1023, 2047},
+    {'L', "L", 10, Numbering::kGroup, 1023, 2047},
+    {'F', "F", 10, Numbering::kGroup, 255, 255},
+    {address::kTS, "TS", 10, Numbering::kGroup, 255, 255},
+    {address::kTC, "TC", 10, Numbering::kGroup, 255, 255},
+    {address::kCS, "CS", 10, Numbering::kGroup, 255, 255},
+    {address::kCC, "CC", 10, Numbering::kGroup, 255, 255},
+    {address::kTN, "TN", 10, Numbering::kRegister, 255, 255},
+    {address::kCN, "CN", 10, Numbering::kRegister, 255, 255},
+    {'D', "D", 10, Numbering::kRegister, 1023, 1023},
+    {'R', "R", 10, Numbering::kRegister, 2047, 2047},
+    {'W', "W", 16, Numbering::kRegister, 1023, 1023},
+    {'S', "D", 10, Numbering::kRegister, 1023, 1023},
+    {'1', "R", 10, Numbering::kPair, 2047, 2047},
+    {'2', "W", 16, Numbering::kPair, 1023, 1023},
+    {'Z', "D", 10, Numbering::kPair, 1023, 1023},
+};
+
+constexpr std::size_t kAcpuFieldLength = 5;
+constexpr std::size_t kExtendedFieldLength = 7;
+
+enum class Refusal { kMemType, kStation, kBitOnRegister, kAddress, kStringLength, kCount };
+
+struct RefusalText {
+    Refusal refusal;
+    const char* read;
+    const char* write;
+};
+
+constexpr RefusalText kRefusalTexts[] = {
+    {Refusal::kMemType, "JYNMB> BuildRequest() unknown memory type in '%s'",
+     "JYNMB> BuildWriteRequest() unknown memory type in '%s'"},
+    {Refusal::kStation, "JYNMB> BuildRequest() logical station out of range in '%s'",
+     "JYNMB> BuildWriteRequest() logical station out of range in '%s'"},
+    {Refusal::kBitOnRegister, "JYNMB> BuildRequest() bit gate on a word device in '%s'",
+     "JYNMB> BuildWriteRequest() bit gate on a word device in '%s'"},
+    {Refusal::kAddress, "JYNMB> BuildRequest() illegal address in '%s'",
+     "JYNMB> BuildWriteRequest() illegal address in '%s'"},
+    {Refusal::kStringLength, "JYNMB> BuildRequest() String Length > 64 in '%s'",
+     "JYNMB> BuildWriteRequest() String Length > 64 in '%s'"},
+    {Refusal::kCount, "JYNMB> BuildRequest() point count out of range in '%s'",
+     "JYNMB> BuildWriteRequest() point count out of range in '%s'"},
+};
+
+bool Refuse(Refusal refusal, Operation operation, const char* text) {
+    for (const RefusalText& entry : kRefusalTexts) {
+        if (entry.refusal != refusal) continue;
+        LogError(operation == Operation::kRead ? entry.read : entry.write,
+                 text != nullptr ? text : "");
+    }
+    return false;
+}
+
+const DeviceRule* FindRule(int32_t memType) {
+    for (const DeviceRule& rule : kDeviceRules) {
+        if (rule.memType == memType) return &rule;
+    }
+    return nullptr;
+}
+
+// Kept in 64 bits: a group past point 65535 must not wrap onto X0000.
+int64_t DeviceNumber(const DeviceRule& rule, const GateAddress& gate, GateKind kind) {
+    const int64_t number = gate.address;
+    switch (rule.numbering) {
+        case Numbering::kPair:
+            return number * 2;
+        case Numbering::kGroup:
+            return number * 16 + (kind == GateKind::kBit ? gate.bitIndex : 0);
+        case Numbering::kRegister:
+            break;
+    }
+    return number;
+}
+
+// Bits for a bit command, words otherwise; 32-bit values take two words.
+bool PointCount(const GateRequest& request, GateKind kind, uint32_t& points) {
+    if (kind == GateKind::kString) {
+        points = address::RoundedStringLength(request.addressText) / 2;
+        return address::StringLength(request.addressText) <= address::kMaxStringLength;
+    }
+    const int32_t limit = kind == GateKind::k32Bit ? kMax32BitPoints : kMaxWordPoints;
+    if (request.count < 0 || request.count > limit) return false;
+    const auto count = static_cast<uint32_t>(request.count);
+    points = kind == GateKind::k32Bit ? 2 * count : count;
+    return true;
+}
+
+// Zero-padded to `width`; a number with more digits keeps them all, so the
+// field comes out too long instead of naming some other device.
+std::size_t PutNumber(char* out, uint64_t value, unsigned radix, std::size_t width) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    char reversed[24];
+    std::size_t count = 0;
+    do {
+        reversed[count++] = kDigits[value % radix];
+        value /= radix;
+    } while (value != 0);
+    std::size_t length = 0;
+    for (; length + count < width; ++length) out[length] = '0';
+    while (count > 0) out[length++] = reversed[--count];
+    out[length] = '\0';
+    return length;
+}
+
+void PutDeviceField(const DeviceRule& rule, int64_t device, bool extended, RequestPlan& plan) {
+    const std::size_t codeLength = std::strlen(rule.code);
+    const std::size_t form = extended ? kExtendedFieldLength : kAcpuFieldLength;
+    std::memcpy(plan.deviceField, rule.code, codeLength);
+    plan.fieldLength =
+        codeLength + PutNumber(plan.deviceField + codeLength, static_cast<uint64_t>(device),
+                               rule.radix, form - codeLength);
+}
+
+bool CheckGate(const GateRequest& request, const DeviceRule* rule, GateKind kind,
+               Operation operation) {
+    const GateAddress& gate = request.gateAddress;
+    const char* text = request.addressText;
+    if (rule == nullptr) return Refuse(Refusal::kMemType, operation, text);
+    if (gate.station < 0 || gate.station >= static_cast<int32_t>(kStationCount)) {
+        return Refuse(Refusal::kStation, operation, text);
+    }
+    const bool bit = kind == GateKind::kBit;
+    if (bit && rule->numbering != Numbering::kGroup) {
+        return Refuse(Refusal::kBitOnRegister, operation, text);
+    }
+    if (gate.address < 0 || (bit && gate.bitIndex > 15) || (bit && gate.bitIndex < 0)) {
+        return Refuse(Refusal::kAddress, operation, text);
+    }
+    return true;
+}
+
+// An ACPU station keeps its own commands only while the last point asked
+// for stays within the ACPU limit of the device.
+void PlanDevice(const DeviceRule& rule, const GateAddress& gate, Operation operation,
+                RequestPlan& plan) {
+    const bool bit = plan.kind == GateKind::kBit;
+    const int64_t device = DeviceNumber(rule, gate, plan.kind);
+    const int64_t last = device + static_cast<int64_t>(plan.points) - 1;
+    const bool extended =
+        plan.station->cpuType != kCpuA || last > (bit ? rule.bitLimit : rule.wordLimit);
+    plan.command = bit ? (extended ? 'J' : 'B') : (extended ? 'Q' : 'W');
+    PutDeviceField(rule, device, extended, plan);
+    if (plan.fieldLength != (extended ? kExtendedFieldLength : kAcpuFieldLength)) {
+        LogInfo(operation == Operation::kRead ? "JYNMB> BuildRequest() address out of range"
+                                              : "JYNMB> BuildWriteRequest() address out of range");
+    }
+}
+
+}  // namespace
+
+bool PlanRequest(const CallBlock& block, Operation operation, RequestPlan& plan) {
+    const GateRequest& request = *static_cast<const GateRequest*>(block.params);
+    const GateAddress& gate = request.gateAddress;
+    const DeviceRule* rule = FindRule(gate.memType);
+    plan.request = &request;
+    plan.kind = address::KindOf(gate, request.addressText);
+    if (!CheckGate(request, rule, plan.kind, operation)) return false;
+    const bool string = plan.kind == GateKind::kString;
+    if (!PointCount(request, plan.kind, plan.points)) {
+        return Refuse(string ? Refusal::kStringLength : Refusal::kCount, operation,
+                      request.addressText);
+    }
+    plan.values = string ? 0 : static_cast<uint32_t>(request.count);
+    plan.station = &block.context->stationTable[gate.station];
+    PlanDevice(*rule, gate, operation, plan);
+    return true;
+}
+
+std::size_t PutHeader(const RequestPlan& plan, Operation operation, unsigned char* buffer) {
+    std::size_t at = 0;
+    buffer[at++] = kENQ;
+    PutHex(buffer + at, plan.station->stationNumber, 2);
+    at += 2;
+    PutHex(buffer + at, plan.station->pcNumber, 2);
+    at += 2;
+    buffer[at++] = static_cast<unsigned char>(plan.command);
+    buffer[at++] = operation == Operation::kRead ? 'R' : 'W';
+    buffer[at++] = '0';  // no message wait
+    std::memcpy(buffer + at, plan.deviceField, plan.fieldLength);
+    at += plan.fieldLength;
+    PutHex(buffer + at, plan.points, 2);
+    return at + 2;
+}
+
+void FinishFrame(unsigned char* buffer, std::size_t end, uint16_t& length) {
+    PutHex(buffer + end, SumCheck(buffer + 1, end - 1), 2);
+    buffer[end + 2] = '\0';
+    length = static_cast<uint16_t>(end + 2);
+}
+
+}  // namespace jyn::protocol

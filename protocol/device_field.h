@@ -1,0 +1,46 @@
+// What a read request and a write request have in common: the command
+// letter, the head device field in the form the station and the range call
+// for, and the point count. Both builders take them from here, so a read and
+// a write of the same gate always name the same devices.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "address/gate_kind.h"
+#include "driver/host_abi.h"
+
+namespace jyn::protocol {
+
+enum class Operation { kRead, kWrite };
+
+// Block limits of the protocol's word commands; a string of 64 characters
+// is 32 words.
+constexpr int32_t kMaxWordPoints = 64;
+constexpr int32_t kMax32BitPoints = 32;
+
+struct RequestPlan {
+    const GateRequest* request;
+    const StationEntry* station;
+    address::GateKind kind;
+    char command;             // 'B', 'W', 'J' or 'Q'
+    char deviceField[24];     // zero-terminated
+    std::size_t fieldLength;  // 5 or 7, longer when the number did not fit
+    uint32_t points;          // bits or words, as sent in the point count
+    uint32_t values;          // values the data characters carry on a block
+};
+
+// Checks that the request can be framed at all (a refusal is logged at
+// level 32 with the address text and gives false) and fills `plan`. A field
+// that came out longer than its form is logged as out of range and kept:
+// the PLC refuses it with a NAK.
+bool PlanRequest(const CallBlock& block, Operation operation, RequestPlan& plan);
+
+// ENQ, station, PC number, command, `operation` letter, message wait, device
+// field, point count. Returns the number of characters written.
+std::size_t PutHeader(const RequestPlan& plan, Operation operation, unsigned char* buffer);
+
+// Appends the sum check over everything after the ENQ and the terminator.
+void FinishFrame(unsigned char* buffer, std::size_t end, uint16_t& length);
+
+}  // namespace jyn::protocol

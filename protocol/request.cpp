@@ -1,0 +1,14 @@
+#include "protocol/request.h"
+
+#include "protocol/device_field.h"
+
+namespace jyn::protocol {
+
+bool BuildRequest(const CallBlock& block, unsigned char* buffer, uint16_t& length) {
+    RequestPlan plan;
+    if (!PlanRequest(block, Operation::kRead, plan)) return false;
+    FinishFrame(buffer, PutHeader(plan, Operation::kRead, buffer), length);
+    return true;
+}
+
+}  // namespace jyn::protocol
