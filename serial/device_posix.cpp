@@ -18,6 +18,7 @@
 #include <string>
 
 #include "serial/device.h"
+#include "serial/device_posix.h"
 
 namespace jyn::device {
 
@@ -244,12 +245,8 @@ bool GetLineSettings(Handle handle, LineSettings& settings) {
     return true;
 }
 
-bool SetLineSettings(Handle handle, const LineSettings& settings) {
-    PosixPort* port = Port(handle);
-    if (port == nullptr) return false;
-    termios tio{};
+bool ToTermios(const LineSettings& settings, termios& tio) {
     std::memcpy(&tio, settings.native, sizeof tio);
-
     speed_t speed = B0;
     tcflag_t size = 0;
     tcflag_t parity = 0;
@@ -265,7 +262,13 @@ bool SetLineSettings(Handle handle, const LineSettings& settings) {
     if (settings.outX) tio.c_iflag |= IXON;
     if (settings.inX) tio.c_iflag |= IXOFF;
     if (settings.rtsControl == kLineHandshake) tio.c_cflag |= CRTSCTS;
-    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return false;
+    return cfsetispeed(&tio, speed) == 0 && cfsetospeed(&tio, speed) == 0;
+}
+
+bool SetLineSettings(Handle handle, const LineSettings& settings) {
+    PosixPort* port = Port(handle);
+    termios tio{};
+    if (port == nullptr || !ToTermios(settings, tio)) return false;
     if (tcsetattr(port->fd, TCSANOW, &tio) != 0) return false;
     ApplyControlLines(port->fd, settings);
     return true;

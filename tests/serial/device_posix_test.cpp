@@ -1,0 +1,238 @@
+// The POSIX device on real pseudo-terminals and the null device.
+#include <gtest/gtest.h>
+
+#include <termios.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "serial/device_posix.h"
+#include "serial/port.h"
+#include "tests/support/instance.h"
+#include "tests/support/log_recorder.h"
+#include "tests/support/pty_pair.h"
+
+namespace jyn::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using serial::Handle;
+
+long ElapsedMs(Clock::time_point since) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+class PosixDevice : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(pty.Ok()); }
+    void TearDown() override {
+        if (handle != nullptr) serial::ClosePort(handle);
+    }
+
+    int Open(const std::string& name, uint16_t baud = 9600, uint16_t bits = 8,
+             uint16_t stop = 0, uint16_t parity = 0, uint16_t flags = 0x0303) {
+        char field[kPortNameSize];
+        SetName(field, name);
+        return serial::OpenPort(field, baud, bits, stop, parity, flags, handle);
+    }
+    termios Termios() const {
+        termios tio{};
+        tcgetattr(pty.Slave(), &tio);
+        return tio;
+    }
+
+    LogRecorder log;
+    PtyPair pty;
+    Handle handle = nullptr;
+};
+
+TEST_F(PosixDevice, ReadWithNothingWaitingTakesTheTotalTimeout) {
+    ASSERT_EQ(Open(pty.PortName()), serial::kPortOk);
+    serial::SetReplyTimeout(handle, 15);  // 150 ms
+    uint8_t buffer[5];
+    uint32_t received = 99;
+    const auto start = Clock::now();
+    EXPECT_EQ(serial::ReadPort(handle, buffer, 5, &received), serial::kPortCallFailed);
+    const long ms = ElapsedMs(start);
+    EXPECT_EQ(received, 0u);
+    EXPECT_GE(ms, 150);
+    EXPECT_LT(ms, 150 + 1000) << "the wait must end near the time-out";
+}
+
+TEST_F(PosixDevice, BytesInTwoBurstsAreReadWhole) {
+    ASSERT_EQ(Open(pty.PortName()), serial::kPortOk);
+    serial::SetReplyTimeout(handle, 200);  // 2 s: far longer than the gap
+    std::thread far([this] {
+        pty.Send("abc");
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        pty.Send("def");
+    });
+    uint8_t buffer[6] = {};
+    uint32_t received = 0;
+    EXPECT_EQ(serial::ReadPort(handle, buffer, 6, &received), serial::kPortOk);
+    far.join();
+    EXPECT_EQ(received, 6u);
+    EXPECT_EQ(std::string(buffer, buffer + 6), "abcdef");
+}
+
+TEST_F(PosixDevice, WritesReachTheFarEnd) {
+    ASSERT_EQ(Open(pty.PortName()), serial::kPortOk);
+    const std::string frame = "\x05" "00FFWR0D0100012C";
+    uint32_t written = 0;
+    EXPECT_EQ(serial::WritePort(handle, frame.data(), static_cast<uint32_t>(frame.size()), &written),
+              serial::kPortOk);
+    EXPECT_EQ(written, frame.size());
+    EXPECT_EQ(pty.Receive(frame.size(), 2000), frame);
+}
+
+TEST_F(PosixDevice, SecondOpenOfTheSameDeviceFails) {
+    ASSERT_EQ(Open(pty.PortName()), serial::kPortOk);
+    Handle second = nullptr;
+    char field[kPortNameSize];
+    SetName(field, pty.SlavePath());  // the same device by its full path
+    EXPECT_EQ(serial::OpenPort(field, 9600, 8, 0, 0, 0, second), serial::kPortOpenFailed);
+    EXPECT_EQ(second, nullptr);
+    // Once closed it opens again.
+    ASSERT_EQ(serial::ClosePort(handle), serial::kPortOk);
+    handle = nullptr;
+    EXPECT_EQ(serial::OpenPort(field, 9600, 8, 0, 0, 0, second), serial::kPortOk);
+    serial::ClosePort(second);
+}
+
+TEST_F(PosixDevice, NullDeviceOpensAndReadsNothingAtOnce) {
+    ASSERT_EQ(Open("NUL"), serial::kPortOk);
+    ASSERT_NE(handle, nullptr);
+    uint8_t buffer[4];
+    uint32_t received = 99;
+    const auto start = Clock::now();
+    EXPECT_EQ(serial::ReadPort(handle, buffer, 4, &received), serial::kPortCallFailed);
+    EXPECT_EQ(received, 0u);
+    EXPECT_LT(ElapsedMs(start), 500);
+    uint32_t written = 0;
+    EXPECT_EQ(serial::WritePort(handle, "abc", 3, &written), serial::kPortOk);
+    EXPECT_EQ(written, 3u);
+    // Several instances may share the null device.
+    Handle second = nullptr;
+    char field[kPortNameSize];
+    SetName(field, "NUL");
+    EXPECT_EQ(serial::OpenPort(field, 9600, 8, 0, 0, 0, second), serial::kPortOk);
+    serial::ClosePort(second);
+}
+
+TEST_F(PosixDevice, OnlyCharacterDevicesAreOpened) {
+    for (const char* name : {"/etc/hosts", "nosuchtty9", "", "/dev"}) {
+        EXPECT_EQ(Open(name), serial::kPortOpenFailed) << name;
+        EXPECT_EQ(handle, nullptr);
+    }
+}
+
+struct TermiosCase {
+    uint16_t baud, bits, stop, parity, flags;
+    speed_t speed;
+    tcflag_t size, set, clear;
+};
+
+const TermiosCase kTermiosCases[] = {
+    {9600, 8, 0, 0, 0x0303, B9600, CS8, 0, PARENB | CSTOPB | CRTSCTS},
+    {19200, 7, 2, 1, 0x0303, B19200, CS7, PARENB | PARODD | CSTOPB, CMSPAR},
+    {4800, 7, 0, 2, 0x0000, B4800, CS7, PARENB, PARODD | CMSPAR},
+    {1200, 8, 0, 3, 0x0303, B1200, CS8, PARENB | PARODD | CMSPAR, 0},
+    {2400, 8, 0, 4, 0x0303, B2400, CS8, PARENB | CMSPAR, PARODD},
+    {38400, 8, 0, 0, 0x1000, B38400, CS8, CRTSCTS, PARENB},
+    {57600, 5, 1, 0, 0x0303, B57600, CS5, CSTOPB, 0},
+};
+
+// A pseudo-terminal always keeps 8 bits without parity, so the character
+// size and the parity enable are checked on the termios the device builds.
+TEST(PosixTermios, LineSettingsBecomeRawTermios) {
+    for (const TermiosCase& c : kTermiosCases) {
+        SCOPED_TRACE(c.baud);
+        device::LineSettings settings;
+        termios start{};
+        start.c_lflag = ECHO | ICANON | ISIG;
+        start.c_iflag = IXON | ICRNL;
+        start.c_oflag = OPOST;
+        std::memcpy(settings.native, &start, sizeof start);
+        settings.baudRate = c.baud;
+        settings.byteSize = static_cast<uint8_t>(c.bits);
+        settings.stopBits = static_cast<uint8_t>(c.stop);
+        settings.parity = static_cast<uint8_t>(c.parity);
+        settings.parityCheck = true;
+        settings.rtsControl = serial::RtsMode(c.flags);
+        termios tio{};
+        ASSERT_TRUE(device::ToTermios(settings, tio));
+        EXPECT_EQ(cfgetospeed(&tio), c.speed);
+        EXPECT_EQ(tio.c_cflag & CSIZE, c.size);
+        EXPECT_EQ(tio.c_cflag & c.set, c.set);
+        EXPECT_EQ(tio.c_cflag & c.clear, 0u);
+        EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), CLOCAL | CREAD);
+        EXPECT_EQ(tio.c_lflag & (ECHO | ICANON | ISIG), 0u);
+        EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+        EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+        EXPECT_EQ((tio.c_iflag & INPCK) != 0, c.parity != 0);
+        EXPECT_EQ(tio.c_cc[VMIN], 0);
+        EXPECT_EQ(tio.c_cc[VTIME], 0);
+    }
+}
+
+TEST_F(PosixDevice, LineParametersLandOnTheDevice) {
+    for (const TermiosCase& c : kTermiosCases) {
+        SCOPED_TRACE(c.baud);
+        ASSERT_EQ(Open(pty.PortName(), c.baud, c.bits, c.stop, c.parity, c.flags), serial::kPortOk);
+        const termios tio = Termios();
+        const tcflag_t kept = CSTOPB | PARODD | CMSPAR | CRTSCTS;
+        EXPECT_EQ(cfgetospeed(&tio), c.speed);
+        EXPECT_EQ(tio.c_cflag & c.set & kept, c.set & kept);
+        EXPECT_EQ(tio.c_cflag & c.clear & kept, 0u);
+        EXPECT_EQ(tio.c_lflag & (ECHO | ICANON | ISIG), 0u);
+        EXPECT_EQ((tio.c_iflag & INPCK) != 0, c.parity != 0);
+        serial::ClosePort(handle);
+        handle = nullptr;
+    }
+}
+
+TEST_F(PosixDevice, SettingsTheLineCannotTakeAreRefused) {
+    struct Case {
+        uint16_t baud, bits, stop, parity;
+    } cases[] = {{14400, 8, 0, 0}, {9600, 9, 0, 0}, {9600, 8, 1, 0}, {9600, 8, 3, 0}, {9600, 8, 0, 5}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(Open(pty.PortName(), c.baud, c.bits, c.stop, c.parity), serial::kPortSettingsRefused)
+            << c.baud << " " << c.bits << " " << c.stop << " " << c.parity;
+        EXPECT_EQ(handle, nullptr);
+    }
+    // The failed opens gave the device back.
+    EXPECT_EQ(Open(pty.PortName()), serial::kPortOk);
+}
+
+TEST_F(PosixDevice, PurgeThrowsAwayStaleInput) {
+    ASSERT_EQ(Open(pty.PortName()), serial::kPortOk);
+    serial::SetReplyTimeout(handle, 20);
+    pty.Send(std::string(1100, 'z'));
+    // Wait (bounded) until the line discipline holds all of it.
+    uint32_t queued = 0;
+    const auto start = Clock::now();
+    while (ElapsedMs(start) < 2000 && device::ClearErrors(handle, queued) && queued < 1100) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(queued, 1100u);
+    EXPECT_EQ(serial::PurgePort(handle), 0);
+    ASSERT_TRUE(device::ClearErrors(handle, queued));
+    EXPECT_EQ(queued, 0u);
+    EXPECT_EQ(serial::SetReplyTimeout(handle, 20), 20u);  // restored
+}
+
+TEST_F(PosixDevice, FarEndGoneEndsAReadAtOnce) {
+    ASSERT_EQ(Open(pty.PortName()), serial::kPortOk);
+    serial::SetReplyTimeout(handle, 300);  // 3 s
+    pty.CloseMaster();
+    uint8_t buffer[4];
+    uint32_t received = 0;
+    const auto start = Clock::now();
+    EXPECT_EQ(serial::ReadPort(handle, buffer, 4, &received), serial::kPortCallFailed);
+    EXPECT_LT(ElapsedMs(start), 2000);
+}
+
+}  // namespace
+}  // namespace jyn::testing
