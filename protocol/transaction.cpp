@@ -1,9 +1,312 @@
-// Placeholder until the transactions land.
+#include "protocol/transaction.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "address/gate_kind.h"
 #include "driver/handlers.h"
+#include "driver/log.h"
+#include "protocol/hex.h"
+#include "protocol/reply_data.h"
+#include "protocol/request.h"
+#include "serial/frame.h"
+#include "serial/port.h"
+
+namespace jyn::protocol {
+
+namespace {
+
+using serial::kACK;
+using serial::kETX;
+using serial::kNAK;
+using serial::kSTX;
+
+constexpr uint16_t kFrameOverhead = 8;  // STX, station, PC number, ETX, sum check
+constexpr std::size_t kDataStart = 5;
+
+void SleepPause(unsigned milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+PauseFunction g_pause = &SleepPause;
+
+struct NakEntry {
+    uint32_t code;
+    const char* text;
+    NakAction action;
+};
+
+// Codes 01h, 02h, 04h and 05h are transmission errors the PLC saw on the
+// line: the same request may well pass the next time.
+const NakEntry kNakTable[] = {
+    {0x00, "Disable during RUN", {false, kGateFailure}},
+    {0x01, "Parity error", {true, kGateFailure}},
+    {0x02, "Sum Check error", {true, kGateFailure}},
+    {0x03, "Protocol error", {false, kGateFailure}},
+    {0x04, "Framing error", {true, kGateFailure}},
+    {0x05, "Overrun error", {true, kGateFailure}},
+    {0x06, "Character area error", {false, kGateFailure}},
+    {0x07, "Character error", {false, kGateFailure}},
+    {0x08, "PC access error", {false, kDriverFailure}},
+    {0x09, "error 09h", {false, kDriverFailure}},
+    {0x10, "PC number error", {false, kGateFailure}},
+    {0x11, "Mode error", {false, kDriverFailure}},
+};
+
+const NakEntry* FindNak(uint32_t code) {
+    for (const NakEntry& entry : kNakTable) {
+        if (entry.code == code) return &entry;
+    }
+    return nullptr;
+}
+
+const char* TextOf(const char* text) { return text != nullptr ? text : ""; }
+
+// Where the transaction stands after one attempt.
+struct Attempt {
+    int number;        // 1 for the first attempt, 10 for the last
+    bool stop = false;  // no further attempt
+    int32_t result = kOk;
+};
+
+bool SameAddressAsRequest(const DriverContext& context) {
+    return std::memcmp(context.receiveBuffer + 1, context.sendBuffer + 1, 4) == 0;
+}
+
+// A NAK answers the request by its error code. A code that was damaged on
+// the line says nothing about the request, so it is retried like a
+// transmission error.
+void JudgeNak(const DriverContext& context, const char* format, Attempt& attempt) {
+    uint32_t code = 0;
+    char storage[kNakTextSize];
+    if (!ParseHexField(context.receiveBuffer + 5, 2, code)) {
+        LogInfo(format, kGarbledNakText, attempt.number);
+        attempt.result = kGateFailure;
+        return;
+    }
+    LogInfo(format, NakText(code, storage), attempt.number);
+    const NakAction action = NakActionOf(code);
+    attempt.result = action.result;
+    attempt.stop = !action.retry;
+}
+
+// The data characters a good reply to this read holds.
+uint32_t ExpectedDataLength(const GateRequest& request, char& kind) {
+    const uint16_t count = static_cast<uint16_t>(request.count);
+    switch (request.gateAddress.bitWidth) {
+        case 8:
+            kind = 'B';
+            return count;
+        case 16:
+            kind = 'W';
+            return static_cast<uint16_t>(4u * count);
+        default:
+            // 32-bit values are checked like the others: a short reply would
+            // otherwise let stale bytes of an earlier reply pass as values.
+            kind = 'D';
+            return static_cast<uint16_t>(8u * count);
+    }
+}
+
+bool FramedByStxEtx(const DriverContext& context) {
+    const uint16_t length = context.receiveLength;
+    return length >= 3 && context.receiveBuffer[0] == kSTX &&
+           context.receiveBuffer[length - 3] == kETX;
+}
+
+bool JudgeStringLength(const DriverContext& context, const GateRequest& request,
+                       Attempt& attempt) {
+    const uint32_t expected = kFrameOverhead + 2u * address::RoundedStringLength(request.addressText);
+    if (context.receiveLength == expected) return true;
+    LogError("JYNMB> DoRead() illegal length reply , retry %d", attempt.number);
+    if (FramedByStxEtx(context)) {
+        LogError("JYNMB> missing chars in reply");
+    } else {
+        LogError("JYNMB> 'STX' or 'ETX' not found in reply");
+    }
+    g_pause(kMalformedPauseMs);
+    attempt.result = kGateFailure;
+    return false;
+}
+
+bool JudgeLength(const DriverContext& context, const GateRequest& request, Attempt& attempt) {
+    if (address::HasStringMarker(request.addressText)) {
+        return JudgeStringLength(context, request, attempt);
+    }
+    char kind = 'W';
+    const uint32_t data = ExpectedDataLength(request, kind);
+    const uint16_t length = context.receiveLength;
+    if (length == kFrameOverhead + data) return true;
+    LogError("JYNMB> DoRead() illegal length reply , retry %d", attempt.number);
+    if (FramedByStxEtx(context)) {
+        LogInfo("JYNMB> DoRead() ... missing chars, %c, 8+%u<>%u !!", kind, data, unsigned{length});
+    } else {
+        const unsigned last = length >= 3 ? context.receiveBuffer[length - 3] : 0u;
+        LogInfo("JYNMB> DoRead() ... %c, 8+%u<>%u, %02Xh, %02Xh", kind, data, unsigned{length},
+                unsigned{context.receiveBuffer[0]}, last);
+        g_pause(kMalformedPauseMs);
+    }
+    attempt.result = kGateFailure;
+    return false;
+}
+
+void JudgeDataReply(const DriverContext& context, const GateRequest& request, Attempt& attempt) {
+    if (!JudgeLength(context, request, attempt)) return;
+    const uint16_t length = context.receiveLength;
+    if (!FramedByStxEtx(context) || !SameAddressAsRequest(context)) {
+        LogInfo("JYNMB> DoRead() received illegal response, retry %d (%02Xh)", attempt.number,
+                unsigned{context.receiveBuffer[0]});
+        attempt.result = kGateFailure;
+        return;
+    }
+    uint32_t sum = 0;
+    if (!ParseHexField(context.receiveBuffer + length - 2, 2, sum)) {
+        LogInfo("JYNMB> DoRead() illegal Sum Check, retry %d", attempt.number);
+        attempt.result = kGateFailure;
+    } else if (sum != SumCheck(context.receiveBuffer + 1, length - 3u)) {
+        LogInfo("JYNMB> DoRead() Sum Check error, retry %d", attempt.number);
+        attempt.result = kGateFailure;
+    }
+}
+
+void ReadAttempt(DriverContext& context, const GateRequest& request, Attempt& attempt) {
+    if (serial::SendFrame(context.sendBuffer, context.sendLength, context) != 0) {
+        LogInfo("JYNMB> DoRead() Send req error retry %d", attempt.number);
+        attempt.result = kDriverFailure;
+        return;
+    }
+    const int received = serial::ReceiveReply(context);
+    if (received != serial::kReplyComplete) {
+        LogError("JYNMB> DoRead() Read reply error (len=%u), retry %d",
+                 unsigned{context.receiveLength}, attempt.number);
+        attempt.result = received;
+        return;
+    }
+    if (context.receiveBuffer[0] == kNAK) {
+        JudgeNak(context, "JYNMB> DoRead() NAK received, %s, retry %d", attempt);
+        return;
+    }
+    JudgeDataReply(context, request, attempt);
+}
+
+void WriteAttempt(DriverContext& context, Attempt& attempt) {
+    if (serial::SendFrame(context.sendBuffer, context.sendLength, context) != 0) {
+        LogInfo("JYNMB> DoWrite() Send req error retry %d", attempt.number);
+        attempt.result = kDriverFailure;
+        return;
+    }
+    const int received = serial::ReceiveReply(context);
+    if (received != serial::kReplyComplete) {
+        LogError("JYNMB> DoWrite() Rcv reply(%u) error retry %d", unsigned{context.receiveLength},
+                 attempt.number);
+        attempt.result = received;
+        return;
+    }
+    if (context.receiveBuffer[0] == kNAK) {
+        JudgeNak(context, "JYNMB> DoWrite() NAK received, %s, retry %d", attempt);
+        return;
+    }
+    if (context.receiveLength != serial::kAckLength || context.receiveBuffer[0] != kACK ||
+        !SameAddressAsRequest(context)) {
+        LogInfo("JYNMB> DoWrite() received illegal response (%02Xh), retry %d",
+                unsigned{context.receiveBuffer[0]}, attempt.number);
+        attempt.result = kGateFailure;
+    }
+}
+
+// Attempts until one succeeds, one says stop, or ten have been made; the
+// result is that of the last attempt.
+template <typename Step>
+int32_t RunAttempts(DriverContext& context, Step step) {
+    Attempt attempt;
+    for (attempt.number = 1; attempt.number <= kAttempts; ++attempt.number) {
+        serial::PurgePort(context.port);
+        attempt.result = kOk;
+        step(attempt);
+        if (attempt.result == kOk || attempt.stop) break;
+    }
+    return attempt.result;
+}
+
+void Confirm(DriverContext& context) {
+    context.sendBuffer[0] = kACK;
+    if (serial::SendFrame(context.sendBuffer, serial::kAckLength, context) != 0) {
+        LogInfo("JYNMB> DoRead() Warning: confirm. send error");
+    }
+}
+
+int32_t ReportFailure(const char* format, const CallBlock& block, int32_t result) {
+    if (result != kOk) {
+        LogInfo(format, result, TextOf(static_cast<const GateRequest*>(block.params)->addressText));
+    }
+    return result;
+}
+
+}  // namespace
+
+const char kGarbledNakText[] = "unreadable error code";
+
+NakAction NakActionOf(uint32_t code) {
+    const NakEntry* entry = FindNak(code);
+    return entry != nullptr ? entry->action : NakAction{false, kGateFailure};
+}
+
+const char* NakText(uint32_t code, char (&storage)[kNakTextSize]) {
+    if (const NakEntry* entry = FindNak(code)) return entry->text;
+    std::snprintf(storage, sizeof storage, " error nr. %u", code);
+    return storage;
+}
+
+void SetPauseFunction(PauseFunction pause) { g_pause = pause != nullptr ? pause : &SleepPause; }
+
+int32_t DoRead(CallBlock& block, uint32_t function) {
+    DriverContext& context = *block.context;
+    const auto& request = *static_cast<const GateRequest*>(block.params);
+    if (!BuildRequest(block, context.sendBuffer, context.sendLength)) return kGateFailure;
+
+    int32_t result = RunAttempts(context, [&](Attempt& attempt) {
+        ReadAttempt(context, request, attempt);
+    });
+    if (result == kOk) {
+        result = StoreData(request, context.receiveBuffer + kDataStart,
+                           context.receiveLength - kFrameOverhead, function);
+    }
+    if (result == kOk) Confirm(context);
+    return result;
+}
+
+int32_t DoWrite(CallBlock& block, uint32_t function) {
+    DriverContext& context = *block.context;
+    if (!BuildWriteRequest(block, context.sendBuffer, context.sendLength, function)) {
+        return kGateFailure;
+    }
+    return RunAttempts(context, [&](Attempt& attempt) { WriteAttempt(context, attempt); });
+}
+
+}  // namespace jyn::protocol
 
 namespace jyn {
-int32_t SingleRead(CallBlock&) { return kDriverFailure; }
-int32_t BlockRead(CallBlock&) { return kDriverFailure; }
-int32_t SingleWrite(CallBlock&) { return kDriverFailure; }
-int32_t BlockWrite(CallBlock&) { return kDriverFailure; }
+
+int32_t SingleRead(CallBlock& block) {
+    return protocol::ReportFailure("JYNMB> Single Read() , ret val is %d ('%s')", block,
+                                   protocol::DoRead(block, kSingleRead));
+}
+
+int32_t BlockRead(CallBlock& block) {
+    return protocol::ReportFailure("JYNMB> BlockRead(), ret val is %d ('%s')", block,
+                                   protocol::DoRead(block, kBlockRead));
+}
+
+int32_t SingleWrite(CallBlock& block) {
+    return protocol::ReportFailure("JYNMB> SingleWrite() , ret val is %d ('%s')", block,
+                                   protocol::DoWrite(block, kSingleWrite));
+}
+
+int32_t BlockWrite(CallBlock& block) {
+    return protocol::ReportFailure("JYNMB> BlockWrite() , ret val is %d ('%s')", block,
+                                   protocol::DoWrite(block, kBlockWrite));
+}
+
 }  // namespace jyn

@@ -1,0 +1,413 @@
+// Read and write transactions through JynMain against a scripted line: how
+// every reply is judged, with its exact messages, attempts and results.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "address/gate_kind.h"
+#include "protocol/transaction.h"
+#include "tests/support/fake_device.h"
+#include "tests/support/instance.h"
+#include "tests/support/log_recorder.h"
+
+namespace jyn::testing {
+namespace {
+
+constexpr char STX = '\x02';
+constexpr char ETX = '\x03';
+constexpr char ACK = '\x06';
+constexpr char NAK = '\x15';
+constexpr char ENQ = '\x05';
+constexpr uint32_t kTimeoutUnits = 10;  // 100 ms
+
+std::string Hex2(unsigned value) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    return {kDigits[(value >> 4) & 0xF], kDigits[value & 0xF]};
+}
+
+// A data reply as a station sends it: the sum covers station through ETX.
+std::string DataReply(const std::string& address, const std::string& data) {
+    const std::string body = address + data + ETX;
+    unsigned sum = 0;
+    for (unsigned char c : body) sum += c;
+    return STX + body + Hex2(sum & 0xFF);
+}
+
+std::string Nak(unsigned code) { return NAK + std::string("01FF") + Hex2(code); }
+const std::string kAck = ACK + std::string("01FF");
+const std::string kSilence;  // no answer at all
+
+int g_pauses = 0;
+void CountPause(unsigned milliseconds) {
+    EXPECT_EQ(milliseconds, 20u);
+    ++g_pauses;
+}
+
+struct Gate {
+    const char* text;
+    GateAddress address;
+};
+
+const Gate kWord{"01WD100", {1, 'D', 100, -1, 16}};
+const Gate kBit{"01BM100", {1, 'M', 6, 4, 8}};
+const Gate kLong{"01WZ100", {1, 'Z', 50, -1, 32}};
+const Gate kString5{"01WS0100L5", {1, 'S', 100, -1, 16}};
+const Gate kString4{"01WS0100L4", {1, 'S', 100, -1, 16}};
+
+class Transaction : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetFake();
+        g_pauses = 0;
+        requests = 0;
+        replies.clear();
+        protocol::SetPauseFunction(&CountPause);
+        ASSERT_EQ(host.ColdStart("COM1", true, kTimeoutUnits), kOk);
+        // Each request that reaches the line takes the next scripted reply.
+        Fake().onWrite = [this](FakeDevice& line, const Bytes& written) {
+            if (written.empty() || written[0] != ENQ) return;
+            ++requests;
+            if (replies.empty()) return;
+            if (!replies.front().empty()) line.Arrive(replies.front(), 5);
+            replies.pop_front();
+        };
+        log.Clear();
+    }
+    void TearDown() override { protocol::SetPauseFunction(nullptr); }
+
+    int32_t Run(uint32_t function, const Gate& gate, int32_t count = 1) {
+        request = GateRequest{};
+        request.addressText = gate.text;
+        request.gateAddress = gate.address;
+        request.count = count;
+        request.data = value;
+        return host.Call(function, &request);
+    }
+    void Script(std::initializer_list<std::string> list) { replies.assign(list); }
+    void ScriptAll(const std::string& reply) { replies.assign(10, reply); }
+    std::vector<std::string> Confirmations() const {
+        std::vector<std::string> out;
+        for (const Bytes& frame : Fake().written) {
+            if (!frame.empty() && frame[0] == ACK) out.push_back(ToText(frame));
+        }
+        return out;
+    }
+    uint16_t ValueAt(std::size_t offset) const {
+        return static_cast<uint16_t>(value[offset] | (value[offset + 1] << 8));
+    }
+
+    LogRecorder log;
+    Instance host;
+    GateRequest request{};
+    unsigned char value[160] = {};
+    std::deque<std::string> replies;
+    int requests = 0;
+};
+
+TEST_F(Transaction, GoodReadStoresTheValueAndConfirms) {
+    value[0] = 0xAA;
+    value[1] = 0xBB;
+    Script({DataReply("01FF", "12aF")});
+    ASSERT_EQ(Run(kSingleRead, kWord), kOk) << log.Dump();
+    EXPECT_EQ(ValueAt(2), 0x12AF);
+    EXPECT_EQ(ValueAt(0), 0xBBAA);
+    EXPECT_EQ(ToText(Fake().written.front()), ENQ + std::string("01FFWR0D0100012C"));
+    EXPECT_EQ(Confirmations(), std::vector<std::string>{kAck});
+    EXPECT_TRUE(log.Lines().empty()) << log.Dump();
+}
+
+struct LengthCase {
+    const char* what;
+    Gate gate;
+    int32_t count;
+    std::string reply;
+    std::vector<LogLine> lines;
+    int pauses;
+};
+
+TEST_F(Transaction, WrongLengthsAreReportedAndRetried) {
+    const LengthCase cases[] = {
+        {"word block of 2, one word framed", kWord, 2, DataReply("01FF", "1234"),
+         {{kLevelError, "JYNMB> DoRead() illegal length reply , retry 1"},
+          {kLevelInfo, "JYNMB> DoRead() ... missing chars, W, 8+8<>12 !!"}},
+         0},
+        {"bit answered by ACK", kBit, 1, kAck,
+         {{kLevelError, "JYNMB> DoRead() illegal length reply , retry 1"},
+          {kLevelInfo, "JYNMB> DoRead() ... B, 8+1<>5, 06h, 31h"}},
+         1},
+        {"32-bit value, one word framed", kLong, 1, DataReply("01FF", "5678"),
+         {{kLevelError, "JYNMB> DoRead() illegal length reply , retry 1"},
+          {kLevelInfo, "JYNMB> DoRead() ... missing chars, D, 8+8<>12 !!"}},
+         0},
+        {"string of 5 framed short", kString5, 1, DataReply("01FF", "4142434445"),
+         {{kLevelError, "JYNMB> DoRead() illegal length reply , retry 1"},
+          {kLevelError, "JYNMB> missing chars in reply"}},
+         1},
+        {"string of 4 with a NAK-length frame", kString4, 1, std::string{STX} + "01FF" + ETX + "C7x",
+         {{kLevelError, "JYNMB> DoRead() illegal length reply , retry 1"},
+          {kLevelError, "JYNMB> missing chars in reply"}},
+         1},
+    };
+    for (const LengthCase& c : cases) {
+        SetUp();
+        SCOPED_TRACE(c.what);
+        const std::string good = c.gate.address.bitWidth == 8    ? DataReply("01FF", "1")
+                                 : c.gate.address.bitWidth == 32 ? DataReply("01FF", "56781234")
+                                 : c.gate.text == kString5.text  ? DataReply("01FF", "424100000000")
+                                 : c.gate.text == kString4.text  ? DataReply("01FF", "42410000")
+                                                                 : DataReply("01FF", "00010002");
+        Script({c.reply, good});
+        EXPECT_EQ(Run(kSingleRead, c.gate, c.count), kOk) << log.Dump();
+        EXPECT_EQ(log.Lines(), c.lines) << log.Dump();
+        EXPECT_EQ(g_pauses, c.pauses);
+        EXPECT_EQ(requests, 2);
+        TearDown();
+    }
+}
+
+TEST_F(Transaction, ExpectedLengthsByKind) {
+    // Word gates: 8 + 4 x count; bit gates: 8 + count; strings: whole words.
+    Script({DataReply("01FF", "000100020003")});
+    EXPECT_EQ(Run(kBlockRead, kWord, 3), kOk) << log.Dump();
+    EXPECT_EQ(ValueAt(0), 1);
+    EXPECT_EQ(ValueAt(4), 3);
+    Script({DataReply("01FF", "1")});
+    EXPECT_EQ(Run(kSingleRead, kBit), kOk) << log.Dump();
+    EXPECT_EQ(ValueAt(2), 1);
+    Script({DataReply("01FF", "45484C4C004F")});  // 5 characters, 3 words: 20 bytes
+    EXPECT_EQ(Run(kSingleRead, kString5), kOk) << log.Dump();
+    EXPECT_STREQ(reinterpret_cast<const char*>(value), "HELLO");
+    Script({DataReply("01FF", "56781234")});
+    EXPECT_EQ(Run(kSingleRead, kLong), kOk) << log.Dump();
+    EXPECT_EQ(ValueAt(0), 0x5678);
+    EXPECT_EQ(ValueAt(2), 0x1234);
+}
+
+struct JudgeCase {
+    const char* what;
+    std::string reply;
+    std::vector<LogLine> lines;
+};
+
+TEST_F(Transaction, FramingAddressAndSumCheckAreJudged) {
+    const std::string good = DataReply("01FF", "1234");
+    std::string badSum = good;
+    badSum[badSum.size() - 1] = badSum.back() == '0' ? '1' : '0';
+    std::string hexless = good;
+    hexless[hexless.size() - 2] = 'G';
+    const JudgeCase cases[] = {
+        {"other station", DataReply("02FF", "1234"),
+         {{kLevelInfo, "JYNMB> DoRead() received illegal response, retry 1 (02h)"}}},
+        {"other PC number", DataReply("01FE", "1234"),
+         {{kLevelInfo, "JYNMB> DoRead() received illegal response, retry 1 (02h)"}}},
+        {"wrong sum", badSum, {{kLevelInfo, "JYNMB> DoRead() Sum Check error, retry 1"}}},
+        {"unreadable sum", hexless, {{kLevelInfo, "JYNMB> DoRead() illegal Sum Check, retry 1"}}},
+        {"no ETX in place", STX + std::string("01FF12345") + "67",
+         {{kLevelError, "JYNMB> DoRead() Read reply error (len=12), retry 1"}}},
+    };
+    for (const JudgeCase& c : cases) {
+        SetUp();
+        SCOPED_TRACE(c.what);
+        Script({c.reply, good});
+        EXPECT_EQ(Run(kSingleRead, kWord), kOk) << log.Dump();
+        EXPECT_EQ(log.Lines(), c.lines) << log.Dump();
+        EXPECT_EQ(ValueAt(2), 0x1234);
+        EXPECT_EQ(Confirmations().size(), 1u);
+        TearDown();
+    }
+}
+
+TEST_F(Transaction, SumDigitsMayBeLowerCase) {
+    std::string reply = DataReply("01FF", "00FF");  // sum 0x?? with letters
+    for (std::size_t i = reply.size() - 2; i < reply.size(); ++i) {
+        reply[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(reply[i])));
+    }
+    Script({reply});
+    EXPECT_EQ(Run(kSingleRead, kWord), kOk) << log.Dump();
+    EXPECT_EQ(ValueAt(2), 0xFF);
+}
+
+struct NakCase {
+    unsigned code;
+    const char* text;
+    int32_t result;
+    int attempts;
+};
+
+TEST_F(Transaction, NakCodesByTextAndAction) {
+    const NakCase cases[] = {
+        {0x00, "Disable during RUN", 1, 1},   {0x01, "Parity error", 1, 10},
+        {0x02, "Sum Check error", 1, 10},     {0x03, "Protocol error", 1, 1},
+        {0x04, "Framing error", 1, 10},       {0x05, "Overrun error", 1, 10},
+        {0x06, "Character area error", 1, 1}, {0x07, "Character error", 1, 1},
+        {0x08, "PC access error", 2, 1},      {0x09, "error 09h", 2, 1},
+        {0x10, "PC number error", 1, 1},      {0x11, "Mode error", 2, 1},
+        {0x12, " error nr. 18", 1, 1},        {0xFF, " error nr. 255", 1, 1},
+    };
+    for (const NakCase& c : cases) {
+        for (uint32_t function : {kSingleRead, kSingleWrite}) {
+            SetUp();
+            SCOPED_TRACE(std::string(c.text) + (function == kSingleRead ? " read" : " write"));
+            ScriptAll(Nak(c.code));
+            EXPECT_EQ(Run(function, kWord), c.result);
+            EXPECT_EQ(requests, c.attempts);
+            const std::string who = function == kSingleRead ? "DoRead" : "DoWrite";
+            std::vector<LogLine> expected;
+            for (int attempt = 1; attempt <= c.attempts; ++attempt) {
+                expected.push_back({kLevelInfo, "JYNMB> " + who + "() NAK received, " + c.text +
+                                                    ", retry " + std::to_string(attempt)});
+            }
+            expected.push_back(
+                {kLevelInfo, (function == kSingleRead ? "JYNMB> Single Read() , ret val is "
+                                                      : "JYNMB> SingleWrite() , ret val is ") +
+                                 std::to_string(c.result) + " ('01WD100')"});
+            EXPECT_EQ(log.Lines(), expected) << log.Dump();
+            EXPECT_TRUE(Confirmations().empty());
+            TearDown();
+        }
+    }
+}
+
+TEST_F(Transaction, NakWithADamagedCodeIsRetried) {
+    Script({NAK + std::string("01FF0G"), DataReply("01FF", "0001")});
+    EXPECT_EQ(Run(kSingleRead, kWord), kOk);
+    EXPECT_EQ(log.Lines(), (std::vector<LogLine>{
+                               {kLevelInfo, "JYNMB> DoRead() NAK received, unreadable error code, retry 1"}}));
+    char storage[protocol::kNakTextSize];
+    EXPECT_STREQ(protocol::NakText(0x42, storage), " error nr. 66");
+    EXPECT_STREQ(protocol::NakText(0x02, storage), "Sum Check error");
+}
+
+TEST_F(Transaction, SilentLineTakesTenTimeoutsAndReturnsTwo) {
+    const uint64_t start = Fake().NowMs();
+    EXPECT_EQ(Run(kSingleRead, kWord), kDriverFailure);
+    EXPECT_EQ(requests, 10);
+    // Each attempt waits one reply time-out for the first byte, and no more.
+    EXPECT_EQ(Fake().NowMs() - start, 10u * kTimeoutUnits * 10u);
+    const auto lines = log.Lines();
+    ASSERT_EQ(lines.size(), 11u) << log.Dump();
+    for (int attempt = 1; attempt <= 10; ++attempt) {
+        EXPECT_EQ(lines[attempt - 1],
+                  (LogLine{kLevelError, "JYNMB> DoRead() Read reply error (len=0), retry " +
+                                            std::to_string(attempt)}));
+    }
+    EXPECT_EQ(lines.back(), (LogLine{kLevelInfo, "JYNMB> Single Read() , ret val is 2 ('01WD100')"}));
+}
+
+TEST_F(Transaction, TheLastAttemptDecides) {
+    std::vector<std::string> list(9, Nak(0x01));
+    list.push_back(kSilence);
+    replies.assign(list.begin(), list.end());
+    EXPECT_EQ(Run(kSingleRead, kWord), kDriverFailure);
+    EXPECT_EQ(requests, 10);
+
+    SetUp();
+    list.assign(9, kSilence);
+    list.push_back(Nak(0x02));
+    replies.assign(list.begin(), list.end());
+    EXPECT_EQ(Run(kSingleWrite, kWord), kGateFailure);
+    EXPECT_EQ(requests, 10);
+}
+
+TEST_F(Transaction, SendFailuresAndAClosedPort) {
+    Fake().failWrite = true;
+    EXPECT_EQ(Run(kSingleRead, kWord), kDriverFailure);
+    for (int attempt = 1; attempt <= 10; ++attempt) {
+        EXPECT_TRUE(log.Has(kLevelInfo, "JYNMB> DoRead() Send req error retry " + std::to_string(attempt)));
+    }
+    Fake().failWrite = false;
+
+    ASSERT_EQ(host.Call(kCloseCom), kOk);
+    log.Clear();
+    EXPECT_EQ(Run(kSingleWrite, kWord), kDriverFailure);
+    const auto lines = log.Lines();
+    ASSERT_EQ(lines.size(), 11u) << log.Dump();
+    EXPECT_EQ(lines[9], (LogLine{kLevelInfo, "JYNMB> DoWrite() Send req error retry 10"}));
+    EXPECT_EQ(lines[10], (LogLine{kLevelInfo, "JYNMB> SingleWrite() , ret val is 2 ('01WD100')"}));
+}
+
+TEST_F(Transaction, ConfirmationFailureLeavesAGoodRead) {
+    Script({DataReply("01FF", "0042")});
+    Fake().failWriteAfter = 1;  // the request goes out, the confirmation does not
+    EXPECT_EQ(Run(kSingleRead, kWord), kOk);
+    EXPECT_EQ(ValueAt(2), 0x42);
+    EXPECT_EQ(log.Lines(), (std::vector<LogLine>{
+                               {kLevelInfo, "JYNMB> DoRead() Warning: confirm. send error"}}));
+}
+
+TEST_F(Transaction, UndecodableDataEndsTheReadWithoutConfirmation) {
+    value[2] = 0x11;
+    value[3] = 0x22;
+    Script({DataReply("01FF", "12G4")});
+    EXPECT_EQ(Run(kSingleRead, kWord), kGateFailure);
+    EXPECT_EQ(requests, 1);
+    EXPECT_EQ(ValueAt(2), 0x2211);
+    EXPECT_TRUE(Confirmations().empty());
+    EXPECT_EQ(log.Lines(), (std::vector<LogLine>{
+                               {kLevelError, "JYNMB> StoreData() illegal HEX data"},
+                               {kLevelInfo, "JYNMB> Single Read() , ret val is 1 ('01WD100')"}}));
+}
+
+TEST_F(Transaction, WriteReplies) {
+    value[2] = 0x34;
+    value[3] = 0x12;
+    Script({kAck});
+    EXPECT_EQ(Run(kSingleWrite, kWord), kOk);
+    EXPECT_EQ(ToText(Fake().written.back()), ENQ + std::string("01FFWW0D0100011234FB"));
+    EXPECT_TRUE(Confirmations().empty());
+
+    Script({kAck + "xyz"});  // bytes after the ACK are left for the next purge
+    EXPECT_EQ(Run(kSingleWrite, kWord), kOk);
+
+    const JudgeCase cases[] = {
+        {"ACK from another PC", ACK + std::string("01FE"),
+         {{kLevelInfo, "JYNMB> DoWrite() received illegal response (06h), retry 1"}}},
+        {"data reply to a write", DataReply("01FF", ""),
+         {{kLevelInfo, "JYNMB> DoWrite() received illegal response (02h), retry 1"}}},
+        {"ACK cut short", ACK + std::string("01"),
+         {{kLevelError, "JYNMB> DoWrite() Rcv reply(1) error retry 1"}}},
+        {"silence", kSilence, {{kLevelError, "JYNMB> DoWrite() Rcv reply(0) error retry 1"}}},
+    };
+    for (const JudgeCase& c : cases) {
+        SetUp();
+        SCOPED_TRACE(c.what);
+        Script({c.reply, kAck});
+        EXPECT_EQ(Run(kBlockWrite, kWord, 1), kOk);
+        EXPECT_EQ(log.Lines(), c.lines) << log.Dump();
+        EXPECT_EQ(requests, 2);
+        TearDown();
+    }
+}
+
+TEST_F(Transaction, HandlersQuoteTheAddressTextOnFailure) {
+    const struct {
+        uint32_t function;
+        const char* message;
+    } cases[] = {
+        {kSingleRead, "JYNMB> Single Read() , ret val is 1 ('01WD100')"},
+        {kBlockRead, "JYNMB> BlockRead(), ret val is 1 ('01WD100')"},
+        {kSingleWrite, "JYNMB> SingleWrite() , ret val is 1 ('01WD100')"},
+        {kBlockWrite, "JYNMB> BlockWrite() , ret val is 1 ('01WD100')"},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        Script({Nak(0x06)});
+        EXPECT_EQ(Run(c.function, kWord), kGateFailure);
+        EXPECT_EQ(log.Lines().back(), (LogLine{kLevelInfo, c.message}));
+        TearDown();
+    }
+}
+
+TEST_F(Transaction, RequestsTheProtocolCannotCarrySendNothing) {
+    const Gate unknown{"01WQ100", {1, 'Q', 100, -1, 16}};
+    EXPECT_EQ(Run(kSingleRead, unknown), kGateFailure);
+    EXPECT_EQ(Run(kBlockWrite, kWord, 65), kGateFailure);
+    EXPECT_EQ(requests, 0);
+    EXPECT_TRUE(Fake().written.empty());
+}
+
+}  // namespace
+}  // namespace jyn::testing
