@@ -1,0 +1,177 @@
+#pragma once
+// The simulated line: stations sharing one serial line, fed with the bytes
+// the host sends and asked for the bytes they send back. It never reads a
+// clock: every call carries the current time, so tests are exact.
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/faults.h"
+#include "sim/request.h"
+#include "sim/station.h"
+#include "sim/traffic_log.h"
+
+namespace jynsim {
+
+using Micros = std::chrono::microseconds;
+
+struct LineTiming {
+    std::uint32_t baud = 0;  // 0: no pacing, bytes move as fast as they come
+    int bits_per_char = 10;  // start + data + parity + stop bits: 10 or 11
+    // The station's END processing before it answers.
+    Micros turnaround = std::chrono::milliseconds(3);
+    // The request's message wait (x10 ms) also holds back the answer.
+    bool honor_message_wait = true;
+    // A request whose next character does not come within this is dropped.
+    Micros interchar_timeout = std::chrono::milliseconds(500);
+
+    // Time n characters take on the line (0 without pacing).
+    Micros CharsTime(std::uint64_t n) const;
+};
+
+struct LineConfig {
+    std::vector<StationConfig> stations;
+    LineTiming timing;
+    DecodePolicy decode;
+    // Whether a station sends its data reply again when the host answers it
+    // with NAK; the manuals suggest it does not.
+    bool resend_on_nak = false;
+    // A new sequence (ENQ, EOT, CL) drops a reply that has not begun to leave.
+    bool new_sequence_cancels_reply = true;
+    std::size_t log_capacity = 4096;
+    std::size_t record_capacity = 100000;
+};
+
+enum class Confirmation : std::uint8_t { kNone, kAck, kNak };
+
+// One complete (or broken) request addressed to a station, and its fate.
+struct RequestRecord {
+    std::uint64_t seq = 0;
+    Micros time{0};  // when its last character arrived
+    int station = -1;
+    int pc = -1;
+    std::string command;  // "WW"; empty when the frame broke before it
+    std::optional<DeviceRef> device;
+    std::uint32_t points = 0;
+    std::string data;  // write data as sent
+    bool write = false;
+    // The station acted on it; for a write: memory holds the data.
+    bool carried_out = false;
+    std::optional<std::uint8_t> nak_code;  // the station's own refusal
+    std::optional<FaultKind> fault;
+    std::string reply;  // bytes put on the line (after any fault)
+    Micros reply_start{0};
+    Confirmation confirmation = Confirmation::kNone;
+};
+
+struct LineCounters {
+    std::uint64_t bytes_in = 0;
+    std::uint64_t bytes_out = 0;
+    std::uint64_t requests = 0;     // complete or broken, addressed to a station
+    std::uint64_t unaddressed = 0;  // for a station number no station has
+    std::uint64_t carried_out = 0;
+    std::uint64_t writes_carried_out = 0;
+    std::uint64_t data_replies = 0;
+    std::uint64_t acks = 0;
+    std::uint64_t naks = 0;
+    std::map<std::uint8_t, std::uint64_t> naks_by_code;
+    std::uint64_t confirm_acks = 0;
+    std::uint64_t confirm_naks = 0;
+    std::uint64_t stray_confirmations = 0;  // with no data reply to confirm
+    std::uint64_t stalled = 0;              // dropped by the inter-character time-out
+    std::uint64_t resets = 0;               // EOT or CL
+    std::uint64_t ignored_bytes = 0;        // outside any sequence
+    std::uint64_t cancelled_replies = 0;
+    std::array<std::uint64_t, kFaultKindCount> faults{};
+};
+
+class LineEngine {
+public:
+    explicit LineEngine(LineConfig config);
+
+    // Bytes the host sent, seen at `now`.
+    void Receive(std::string_view bytes, Micros now);
+    // Lets time pass: drops a stalled request.
+    void Advance(Micros now);
+    // The reply bytes that have left the station by `now`.
+    std::string TakeOutput(Micros now);
+    // When the engine next has something to do (output due, a stall to drop).
+    std::optional<Micros> NextEvent() const;
+    bool OutputPending() const { return !out_.empty(); }
+
+    // The CPU with this station number and PC number (pc < 0: the first one
+    // with the station number), or null.
+    Station* FindStation(int station, int pc = -1);
+    const Station* FindStation(int station, int pc = -1) const;
+    const std::vector<std::unique_ptr<Station>>& Stations() const { return stations_; }
+    FaultPlan& Faults() { return faults_; }
+    const FaultPlan& Faults() const { return faults_; }
+    TrafficLog& Log() { return log_; }
+    const TrafficLog& Log() const { return log_; }
+    LineCounters Counters() const;
+    const std::deque<RequestRecord>& Records() const { return records_; }
+    void ClearRecords() { records_.clear(); }
+    const LineConfig& Config() const { return config_; }
+
+private:
+    enum class Phase { kIdle, kRequest, kConfirm, kSkip };
+    struct OutFrame {
+        std::string bytes;
+        Micros start{0};
+        std::size_t sent = 0;
+    };
+    struct PendingConfirm {
+        int station;
+        int pc;
+        std::uint64_t seq;
+        std::string reply;
+    };
+
+    Micros ArrivalOf(Micros now);
+    void OnByte(char c, Micros t);
+    void StartSequence(Phase phase, char c, Micros t);
+    void DropPartial(const char* why);
+    void OnRequestChar(Micros t);
+    void OnConfirmation(Micros t);
+    void HandleRequest(Micros t);
+    void HandleBroken(std::uint8_t code, Micros t);
+    void Answer(RequestRecord& record, const std::string& reply, Micros ready);
+    Micros Schedule(const std::string& bytes, Micros ready);
+    void CancelUnsent(Micros t);
+    void FlushIgnored();
+    void Note(Micros t, const std::string& text);
+    void Keep(RequestRecord record);
+    RequestRecord* RecordOf(std::uint64_t seq);
+
+    LineConfig config_;
+    std::vector<std::unique_ptr<Station>> stations_;
+    FaultPlan faults_;
+    TrafficLog log_;
+    LineCounters counters_;
+    std::deque<RequestRecord> records_;
+    std::uint64_t next_seq_ = 1;
+
+    Phase phase_ = Phase::kIdle;
+    std::string body_;  // characters after the sequence's first byte, NULs left out
+    std::string raw_;   // the sequence as it came, for the log
+    Micros sequence_start_{0};
+    Micros last_char_{0};
+    std::string ignored_;
+    Micros ignored_start_{0};
+    std::optional<PendingConfirm> pending_confirm_;
+
+    Micros burst_start_{0};  // inbound pacing: the current run of characters
+    std::uint64_t burst_chars_ = 0;
+    std::deque<OutFrame> out_;
+    Micros out_free_{0};  // when the last queued reply has left
+};
+
+}  // namespace jynsim
