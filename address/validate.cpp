@@ -1,7 +1,85 @@
-// Placeholder until the address parser lands.
+// Function codes 3 and 4: the host hands over each gate once, before any
+// transfer, and keeps the GateAddress it gets back for every request.
+#include "address/gate_kind.h"
+#include "address/parse.h"
 #include "driver/handlers.h"
+#include "driver/log.h"
 
 namespace jyn {
-int32_t SingleAddressParser(CallBlock&) { return kDriverFailure; }
-int32_t BlockAddressParser(CallBlock&) { return kDriverFailure; }
+
+namespace {
+
+constexpr int32_t kMaxWordBlock = 64;
+constexpr int32_t kMax32BitBlock = 32;  // 64 registers, as many as a word block
+
+bool Is16BitType(int32_t type) {
+    return type >= kGateAnalog16First && type <= kGateAnalog16Last;
+}
+bool Is32BitType(int32_t type) {
+    return type >= kGateAnalog32First && type <= kGateAnalog32Last;
+}
+
+// A 32-bit value starts on an even register; from here on the address
+// counts register pairs, and the request builders double it back.
+bool ToRegisterPairs(GateAddress& address) {
+    if (address.address % 2 != 0) return false;
+    address.bitWidth = 32;
+    address.address /= 2;
+    return true;
+}
+
+int32_t CheckSingle(const GateDefinition& gate, GateAddress& address) {
+    // A string type on a 32-bit letter would keep the text's register
+    // number, and the builders would double it: 00WZ100 would read D200.
+    if (gate.gateType == kGateString) {
+        return address::Is32BitLetter(address.memType) ? kGateFailure : kOk;
+    }
+    if (address.bitIndex != -1) {
+        if (gate.gateType == kGateDigital) return kOk;
+        LogError("JYNMB> SingleParse() Gate type should be digital");
+        return kGateFailure;
+    }
+    if (address::Is32BitLetter(address.memType)) {
+        if (!Is32BitType(gate.gateType)) return kGateFailure;
+        return ToRegisterPairs(address) ? kOk : kGateFailure;
+    }
+    if (Is16BitType(gate.gateType)) return kOk;
+    LogError("JYNMB> SingleParse() Gate type should be 16-bit analog");
+    return kGateFailure;
+}
+
+int32_t CheckBlock(const GateDefinition& gate, GateAddress& address, const char* hostText) {
+    if (address::Is32BitLetter(address.memType)) {
+        if (!ToRegisterPairs(address)) return kGateFailure;
+        if (gate.blockSize > kMax32BitBlock) {
+            LogError("JYNMB> BlockParse() Gate %s block size out of range", hostText);
+            return kGateFailure;
+        }
+    }
+    if (address.bitIndex != -1 || address::HasStringMarker(hostText)) {
+        LogError("JYNMB> BlockParse() Gate %s not allowed as block", hostText);
+        return kGateFailure;
+    }
+    if (gate.blockSize > kMaxWordBlock) {
+        LogError("JYNMB> BlockParse() Gate %s block size out of range", hostText);
+        return kGateFailure;
+    }
+    return kOk;
+}
+
+}  // namespace
+
+int32_t SingleAddressParser(CallBlock& block) {
+    auto* gate = static_cast<GateDefinition*>(block.params);
+    if (gate == nullptr || address::Parse(*gate) != kOk) return kGateFailure;
+    return CheckSingle(*gate, gate->gateAddress);
+}
+
+int32_t BlockAddressParser(CallBlock& block) {
+    auto* gate = static_cast<GateDefinition*>(block.params);
+    if (gate == nullptr || address::Parse(*gate) != kOk) return kGateFailure;
+    const address::AddressCopy hostText = address::CopyAddressText(gate->addressText);
+    return CheckBlock(*gate, gate->gateAddress, hostText.text);
+}
+
 }  // namespace jyn

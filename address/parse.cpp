@@ -1,0 +1,283 @@
+#include "address/parse.h"
+
+#include <limits>
+
+#include "address/gate_kind.h"
+#include "driver/log.h"
+
+namespace jyn::address {
+
+namespace {
+
+constexpr char kTooLong[] = "JYNMB> Tag address string too long";
+constexpr char kIllegalStation[] = "JYNMB> Parse(), Illegal Plc Address, '%s'";
+constexpr char kIllegalKind[] = "JYNMB> Parse(), 3rd char should be 'B'it or 'W'ord, '%s'";
+constexpr char kUnknownMemType[] = "JYNMB> Parse() unknown memtype '%c', '%s'";
+constexpr char kIllegalDecimal[] = "JYNMB> Parse() illegal decimal address, '%s'";
+constexpr char kIllegalHex[] = "JYNMB> Parse() illegal hex address, '%s'";
+constexpr char kIllegalLength[] = "JYNMB> Parse() Illegal tag address length (%s)";
+constexpr char kBadLength[] = "JYNMB> Parse() tag adress length (%s)";
+constexpr char kIllegalSubDevice[] = "JYNMB> Parse() illegal timer/counter memory type, '%s'";
+constexpr char kIllegalTimerCounter[] = "JYNMB> Parse() illegal timer/counter address, '%s'";
+constexpr char kWordOnly[] = "JYNMB> Parse(), only word gate allowed for mem type, '%s'";
+constexpr char kMustBeString[] = "JYNMB: Tag %s must be type 'String'";
+constexpr char kStringTooLong[] = "JYNMB> Parse() Gate Adress String '%s'too long ";
+constexpr char kIllegalString[] = "JYNMB> Parse() illegal String gate, '%s'";
+constexpr char kStringTooLarge[] = "JYNMB> Parse() String Length > 64, '%s'";
+
+constexpr std::size_t kKindPosition = 2;
+constexpr std::size_t kLetterPosition = 3;
+constexpr std::size_t kNumberPosition = 4;
+constexpr std::size_t kTimerNumberPosition = 5;
+constexpr std::size_t kStringDigits = 4;
+constexpr std::size_t kStationDigits = 2;
+constexpr std::size_t kMaxPlainLength = 8;
+constexpr std::size_t kMaxTimerCounterLength = 9;
+constexpr std::size_t kFileRegisterLength = 8;
+constexpr std::size_t kMinLinkRegisterLength = 7;
+constexpr int32_t kPointsPerGroup = 16;
+
+// Device numbers never get near this; a longer run of digits stops here
+// instead of wrapping round to a small number that looks plausible.
+constexpr uint32_t kSaturated = static_cast<uint32_t>(std::numeric_limits<int32_t>::max());
+
+char ToUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// The blanks a formatted scan skips before a number.
+bool IsBlank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+int DigitValue(char c, uint32_t radix) {
+    int value = -1;
+    if (c >= '0' && c <= '9') value = c - '0';
+    if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
+    return value >= 0 && static_cast<uint32_t>(value) < radix ? value : -1;
+}
+
+// The host's text, upper-cased, in a zero-filled area: every position Parse
+// looks at lies inside it, whatever the length of the text.
+struct WorkCopy {
+    char text[kAddressCopySize] = {};
+    std::size_t length = 0;
+
+    explicit WorkCopy(const AddressCopy& host) : length(host.length) {
+        for (std::size_t i = 0; i < host.length; ++i) text[i] = ToUpper(host.text[i]);
+    }
+    char At(std::size_t position) const { return position < length ? text[position] : '\0'; }
+};
+
+// Reads a number the way a formatted scan does: blanks skipped, then digits
+// of the radix up to the first other character (at most maxDigits of them
+// when that is not 0). No sign and no "0x": device numbers are unsigned.
+bool ScanNumber(const char* text, std::size_t from, uint32_t radix, std::size_t maxDigits,
+                uint32_t& value) {
+    std::size_t i = from;
+    while (i < kAddressCopySize && IsBlank(text[i])) ++i;
+    std::size_t digits = 0;
+    value = 0;
+    for (; i < kAddressCopySize && (maxDigits == 0 || digits < maxDigits); ++i, ++digits) {
+        const int digit = DigitValue(text[i], radix);
+        if (digit < 0) break;
+        const uint32_t next = value * radix + static_cast<uint32_t>(digit);
+        value = (value > kSaturated / radix || next > kSaturated) ? kSaturated : next;
+    }
+    return digits > 0;
+}
+
+bool ScanAddress(GateAddress& out, const WorkCopy& copy, std::size_t from, uint32_t radix) {
+    uint32_t value = 0;
+    if (!ScanNumber(copy.text, from, radix, 0, value)) return false;
+    out.address = static_cast<int32_t>(value);
+    return true;
+}
+
+bool Refuse(const char* format, const char* text) {
+    LogError(format, text);
+    return false;
+}
+
+// '1', 'D', 'F', 'L', 'M', 'Z': the number is read before the length is
+// judged, so a text with no number says so whatever its length.
+bool ParseDecimalDevice(GateAddress& out, const WorkCopy& copy) {
+    if (!ScanAddress(out, copy, kNumberPosition, 10)) return Refuse(kIllegalDecimal, copy.text);
+    if (copy.length > kMaxPlainLength) return Refuse(kIllegalLength, copy.text);
+    return true;
+}
+
+// '2', 'B', 'X', 'Y'.
+bool ParseHexDevice(GateAddress& out, const WorkCopy& copy) {
+    if (!ScanAddress(out, copy, kNumberPosition, 16)) return Refuse(kIllegalHex, copy.text);
+    if (copy.length > kMaxPlainLength) return Refuse(kBadLength, copy.text);
+    return true;
+}
+
+// 'T' and 'C': contact, coil or present value, then a decimal number.
+bool ParseTimerCounter(GateAddress& out, const WorkCopy& copy, const AddressCopy& host) {
+    if (copy.length > kMaxTimerCounterLength) return Refuse(kBadLength, copy.text);
+    const char sub = copy.At(kNumberPosition);
+    if (sub != 'S' && sub != 'C' && sub != 'N') return Refuse(kIllegalSubDevice, copy.text);
+    out.memType = PackedCode(copy.text[kLetterPosition], sub);
+    if (!ScanAddress(out, copy, kTimerNumberPosition, 10)) {
+        return Refuse(kIllegalTimerCounter, copy.text);
+    }
+    // Nine characters reach the string marker's place, and every transfer
+    // takes a text with 'L' there for a string gate of length 0.
+    if (HasStringMarker(host.text)) return Refuse(kIllegalTimerCounter, copy.text);
+    return true;
+}
+
+// 'R' without the string marker: always four digits.
+bool ParseFileRegister(GateAddress& out, const WorkCopy& copy) {
+    if (!ScanAddress(out, copy, kNumberPosition, 10)) return Refuse(kIllegalDecimal, copy.text);
+    if (copy.length != kFileRegisterLength) return Refuse(kIllegalLength, copy.text);
+    return true;
+}
+
+// 'W' without the string marker. A bit gate is refused as word-only later,
+// whatever its length.
+bool ParseLinkRegister(GateAddress& out, const WorkCopy& copy, bool bitGate) {
+    if (!ScanAddress(out, copy, kNumberPosition, 16)) return Refuse(kIllegalHex, copy.text);
+    const bool lengthOk = copy.length >= kMinLinkRegisterLength && copy.length <= kMaxPlainLength;
+    if (!bitGate && !lengthOk) return Refuse(kIllegalLength, copy.text);
+    return true;
+}
+
+bool RefuseUnknownLetter(char letter, const WorkCopy& copy) {
+    // A text that ends at the letter has none to show; a terminator inside
+    // the message would cut off the text it quotes.
+    const int shown = letter == '\0' ? ' ' : static_cast<unsigned char>(letter);
+    LogInfo(kUnknownMemType, shown, copy.text);
+    return false;
+}
+
+bool ParseDevice(GateDefinition& gate, const WorkCopy& copy, const AddressCopy& host,
+                 bool bitGate) {
+    GateAddress& out = gate.gateAddress;
+    const char letter = copy.At(kLetterPosition);
+    const bool marked = copy.At(kStringMarkerPosition) == 'L';
+    out.memType = static_cast<unsigned char>(letter);
+    switch (letter) {
+        case '1':
+        case 'D':
+        case 'F':
+        case 'L':
+        case 'M':
+        case 'Z':
+            return ParseDecimalDevice(out, copy);
+        case '2':
+        case 'B':
+        case 'X':
+        case 'Y':
+            return ParseHexDevice(out, copy);
+        case 'T':
+        case 'C':
+            return ParseTimerCounter(out, copy, host);
+        case 'R':
+            return marked ? ParseStringGate(gate) : ParseFileRegister(out, copy);
+        case 'S':
+            return ParseStringGate(gate);
+        case 'W':
+            return marked ? ParseStringGate(gate) : ParseLinkRegister(out, copy, bitGate);
+        default:
+            return RefuseUnknownLetter(letter, copy);
+    }
+}
+
+// Registers and present values have no single points to address. The 32-bit
+// letters and string gates are word-only too: a bit of them has no encoding
+// in the read and write commands.
+bool IsWordOnly(int32_t memType) {
+    static constexpr int32_t kWordOnlyTypes[] = {'D', 'W', 'R', kTN, kCN, '1', '2', 'Z', 'S'};
+    for (const int32_t code : kWordOnlyTypes) {
+        if (memType == code) return true;
+    }
+    return false;
+}
+
+bool FinishGate(GateAddress& out, const WorkCopy& copy, bool bitGate) {
+    if (!bitGate) {
+        out.bitIndex = -1;
+        out.bitWidth = 16;
+        return true;
+    }
+    if (IsWordOnly(out.memType)) {
+        LogInfo(kWordOnly, copy.text);
+        return false;
+    }
+    out.bitIndex = out.address % kPointsPerGroup;
+    out.address /= kPointsPerGroup;
+    out.bitWidth = 8;
+    return true;
+}
+
+// Positions 4 to 7: exactly four digits, hexadecimal for link registers.
+bool ScanStringDevice(GateAddress& out, const AddressCopy& host) {
+    const uint32_t radix = ToUpper(host.text[kLetterPosition]) == 'W' ? 16 : 10;
+    uint32_t value = 0;
+    for (std::size_t i = kNumberPosition; i < kNumberPosition + kStringDigits; ++i) {
+        const int digit = DigitValue(host.text[i], radix);
+        if (digit < 0) return false;
+        value = value * radix + static_cast<uint32_t>(digit);
+    }
+    out.address = static_cast<uint16_t>(value);
+    return true;
+}
+
+}  // namespace
+
+AddressCopy CopyAddressText(const char* text) {
+    AddressCopy copy{};
+    if (text == nullptr) return copy;
+    while (copy.length < kMaxAddressLength && text[copy.length] != '\0') {
+        copy.text[copy.length] = text[copy.length];
+        ++copy.length;
+    }
+    copy.cut = copy.length == kMaxAddressLength && text[copy.length] != '\0';
+    return copy;
+}
+
+bool ParseStringGate(GateDefinition& gate) {
+    const AddressCopy host = CopyAddressText(gate.addressText);
+    if (gate.gateType != kGateString) return Refuse(kMustBeString, host.text);
+    if (host.cut || host.length > kMaxStringAddressLength) return Refuse(kStringTooLong, host.text);
+    if (!ScanStringDevice(gate.gateAddress, host)) return Refuse(kIllegalDecimal, host.text);
+    if (!HasStringMarker(host.text)) return Refuse(kIllegalString, host.text);
+    // The length digits must follow the marker directly: every transfer reads
+    // them from there, without skipping blanks.
+    const char first = host.text[kStringMarkerPosition + 1];
+    if (first < '0' || first > '9') return Refuse(kIllegalString, host.text);
+    if (StringLength(host.text) > kMaxStringLength) return Refuse(kStringTooLarge, host.text);
+    return true;
+}
+
+int32_t Parse(GateDefinition& gate) {
+    const AddressCopy host = CopyAddressText(gate.addressText);
+    if (host.cut) {
+        LogError(kTooLong);
+        return kGateFailure;
+    }
+    const WorkCopy copy(host);
+    GateAddress& out = gate.gateAddress;
+    uint32_t station = 0;
+    if (!ScanNumber(copy.text, 0, 16, kStationDigits, station)) {
+        Refuse(kIllegalStation, copy.text);
+        return kGateFailure;
+    }
+    out.station = static_cast<int32_t>(station);
+    const char kind = copy.At(kKindPosition);
+    if (kind != 'B' && kind != 'W') {
+        Refuse(kIllegalKind, copy.text);
+        return kGateFailure;
+    }
+    const bool bitGate = kind == 'B';
+    if (!ParseDevice(gate, copy, host, bitGate) || !FinishGate(out, copy, bitGate)) {
+        return kGateFailure;
+    }
+    return kOk;
+}
+
+}  // namespace jyn::address
