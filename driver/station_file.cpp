@@ -1,6 +1,168 @@
-// Placeholder until the station configuration file reader lands.
+// The station configuration file JYNMB<n>.INT: which station number, PC
+// number and CPU family each logical station of the gate addresses stands
+// for on the line.
+#include <cstdio>
+#include <cstring>
+
 #include "driver/handlers.h"
+#include "driver/log.h"
 
 namespace jyn {
-void ReadInitFile(CallBlock&) {}
+
+namespace {
+
+constexpr int kLineBufferSize = 256;  // lines are read in pieces of 255 characters
+constexpr std::size_t kCpuWordLimit = 127;
+constexpr std::size_t kNameSize = 32;
+constexpr std::size_t kNameCount = 3;
+constexpr unsigned kStationDigits = 2;
+
+bool IsBlank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;  // the piece is upper-cased before it is scanned
+}
+
+void ToUpper(char* text) {
+    for (; *text != '\0'; ++text) {
+        if (*text >= 'a' && *text <= 'z') *text = static_cast<char>(*text - 'a' + 'A');
+    }
+}
+
+struct StationLine {
+    unsigned logical = 0;
+    unsigned station = 0;
+    unsigned pc = 0;
+    const char* cpu = nullptr;  // the CPU word inside the piece, or null
+    std::size_t cpuLength = 0;
+};
+
+// Walks a piece the way the formatted scan "%02x = %02x, %02x" does: blanks
+// are skipped before each number and before '=', not before ','.
+class LineScanner {
+  public:
+    explicit LineScanner(const char* piece) : at_(piece) {}
+
+    void SkipBlanks() {
+        while (IsBlank(*at_)) ++at_;
+    }
+    bool Literal(char c) {
+        if (*at_ != c) return false;
+        ++at_;
+        return true;
+    }
+    // One or two hexadecimal digits; no sign, no "0x".
+    bool Hex(unsigned& value) {
+        SkipBlanks();
+        value = 0;
+        unsigned digits = 0;
+        for (; digits < kStationDigits && HexValue(*at_) >= 0; ++digits, ++at_) {
+            value = value * 16 + static_cast<unsigned>(HexValue(*at_));
+        }
+        return digits > 0;
+    }
+    // A run of characters up to the next blank.
+    std::size_t Word(const char*& word) {
+        SkipBlanks();
+        word = at_;
+        while (*at_ != '\0' && !IsBlank(*at_)) ++at_;
+        return static_cast<std::size_t>(at_ - word);
+    }
+    bool AtEnd() {
+        SkipBlanks();
+        return *at_ == '\0';
+    }
+
+  private:
+    const char* at_;
+};
+
+// A station line is "II = SS, PP" or "II = SS, PP, CPU" and nothing more: a
+// forgotten comma before the CPU word must not quietly make an AnACPU an
+// ACPU, so text after the fields makes the whole line illegal.
+bool ScanStationLine(const char* piece, StationLine& line) {
+    LineScanner scan(piece);
+    if (!scan.Hex(line.logical)) return false;
+    scan.SkipBlanks();
+    if (!scan.Literal('=') || !scan.Hex(line.station) || !scan.Literal(',') || !scan.Hex(line.pc)) {
+        return false;
+    }
+    if (scan.Literal(',')) {
+        line.cpuLength = scan.Word(line.cpu);
+        if (line.cpuLength == 0) return false;
+    }
+    return scan.AtEnd();
+}
+
+uint8_t CpuTypeOf(const StationLine& line, unsigned lineNumber, const char* fileName) {
+    if (line.cpu == nullptr) return kCpuA;
+    const std::size_t length = line.cpuLength <= kCpuWordLimit ? line.cpuLength : 0;
+    if (length == 4 && std::strncmp(line.cpu, "ACPU", length) == 0) return kCpuA;
+    if (length == 6 && std::strncmp(line.cpu, "ANACPU", length) == 0) return kCpuAn;
+    LogError("JYNMB> ReadInitFile() illegal CPU on line %u in '%s'", lineNumber, fileName);
+    return kCpuA;
+}
+
+// An empty line; on a POSIX host a file written on Windows ends its lines
+// with a carriage return too.
+bool IsEmptyLine(const char* piece) {
+    return piece[0] == '\n' || (piece[0] == '\r' && piece[1] == '\n');
+}
+
+void HandlePiece(DriverContext& context, char* piece, uint16_t lineNumber, const char* fileName) {
+    ToUpper(piece);
+    StationLine line;
+    if (ScanStationLine(piece, line)) {
+        StationEntry& entry = context.stationTable[line.logical];
+        entry.stationNumber = static_cast<uint8_t>(line.station);
+        entry.pcNumber = static_cast<uint8_t>(line.pc);
+        entry.cpuType = CpuTypeOf(line, lineNumber, fileName);
+        LogInfo("JYNMB> ReadIntFile() %02Xh= station %02Xh, PC %02Xh", line.logical, line.station,
+                line.pc);
+        return;
+    }
+    if (IsEmptyLine(piece) || piece[0] == '*') return;
+    LogError("JYNMB> ReadIntFile() illegal line %u in '%s'", static_cast<unsigned>(lineNumber),
+             fileName);
+}
+
+// The instance's own file first, then the one shared by all instances.
+std::FILE* OpenStationFile(uint32_t instance, char (&name)[kNameSize]) {
+    char names[kNameCount][kNameSize];
+    const unsigned n = instance;
+    std::snprintf(names[0], kNameSize, "JYNMB%02u.INT", n);
+    std::snprintf(names[1], kNameSize, "JYNMB%u.INT", n);
+    std::snprintf(names[2], kNameSize, "JYNMB.INT");
+    for (const auto& candidate : names) {
+        if (std::FILE* file = std::fopen(candidate, "r")) {
+            std::memcpy(name, candidate, kNameSize);
+            return file;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void ReadInitFile(CallBlock& block) {
+    if (block.context == nullptr) return;
+    char name[kNameSize];
+    std::FILE* file = OpenStationFile(block.instance, name);
+    if (file == nullptr) {
+        LogInfo("JYNMB> ColdStart() Info, no initfile found");
+        return;
+    }
+    char piece[kLineBufferSize];
+    uint16_t lineNumber = 0;  // 16 bits: a file of more lines counts round
+    while (std::fgets(piece, kLineBufferSize, file) != nullptr) {
+        ++lineNumber;
+        HandlePiece(*block.context, piece, lineNumber, name);
+    }
+    std::fclose(file);
+}
+
 }  // namespace jyn
