@@ -69,22 +69,22 @@ void LineEngine::Advance(Micros now) {
 void LineEngine::OnByte(char c, Micros t) {
     Advance(t);
     switch (c) {
-        case kNul:  // ignored inside a message, as outside
+        case kNulChar:  // ignored inside a message, as outside
             if (phase_ != Phase::kIdle) raw_ += c;
             return;
-        case kEot:
-        case kCl:
+        case kEotChar:
+        case kClChar:
             FlushIgnored();
             DropPartial("reset");
             ++counters_.resets;
             if (config_.new_sequence_cancels_reply) CancelUnsent(t);
             log_.Add({t, Direction::kToPlc, std::string(1, c), "sequence reset"});
             return;
-        case kEnq:
+        case kEnqChar:
             StartSequence(Phase::kRequest, c, t);
             return;
-        case kAck:
-        case kNak:
+        case kAckChar:
+        case kNakChar:
             StartSequence(Phase::kConfirm, c, t);
             return;
         default:
@@ -140,7 +140,7 @@ void LineEngine::OnRequestChar(Micros t) {
 
 void LineEngine::OnConfirmation(Micros t) {
     phase_ = Phase::kIdle;
-    const bool ack = raw_[0] == kAck;
+    const bool ack = raw_[0] == kAckChar;
     const int station = StationOfText(body_);
     const auto pc_value = ParseHex(std::string_view(body_).substr(2, 2));
     const int pc = pc_value ? static_cast<int>(*pc_value) : -1;

@@ -16,12 +16,12 @@ std::string ReplyHeader(int station, int pc, std::string_view text) {
 }
 
 std::string DataFrame(const std::string& header, const std::string& data) {
-    const std::string body = header + data + kEtx;
-    return kStx + body + FormatHex(SumCheck(body), 2);
+    const std::string body = header + data + kEtxChar;
+    return kStxChar + body + FormatHex(SumCheck(body), 2);
 }
 
 std::string NakFrame(const std::string& header, std::uint8_t code) {
-    return kNak + header + FormatHex(code, 2);
+    return kNakChar + header + FormatHex(code, 2);
 }
 
 int PcOfText(std::string_view text) {
@@ -85,7 +85,7 @@ void LineEngine::HandleRequest(Micros t) {
 
     const std::string header = ReplyHeader(request.station, request.pc, body_);
     const std::string reply = kind == ReplyKind::kData  ? DataFrame(header, data)
-                              : kind == ReplyKind::kAck ? std::string(1, kAck) + header
+                              : kind == ReplyKind::kAck ? std::string(1, kAckChar) + header
                                                         : NakFrame(header, verdict.code);
     const Micros wait = config_.timing.honor_message_wait ? std::chrono::milliseconds(10 * request.wait)
                                                           : Micros(0);
@@ -141,9 +141,9 @@ void LineEngine::Answer(RequestRecord& record, const std::string& reply, Micros 
     }
     record.reply_start = Schedule(reply, ready);
     const std::string decoded = DescribeReply(reply);
-    if (reply[0] == kStx) ++counters_.data_replies;
-    if (reply[0] == kAck) ++counters_.acks;
-    if (reply[0] == kNak && reply.size() >= 7) {
+    if (reply[0] == kStxChar) ++counters_.data_replies;
+    if (reply[0] == kAckChar) ++counters_.acks;
+    if (reply[0] == kNakChar && reply.size() >= 7) {
         ++counters_.naks;
         const auto code = ParseHex(std::string_view(reply).substr(5, 2));
         if (code) ++counters_.naks_by_code[static_cast<std::uint8_t>(*code)];

@@ -31,7 +31,7 @@ int ParamOr(const Fault& fault, int fallback) { return fault.param != 0 ? fault.
 
 // A data reply's sum covers station number through ETX.
 void Resum(std::string& reply) {
-    if (reply.size() < 4 || reply[0] != kStx) return;
+    if (reply.size() < 4 || reply[0] != kStxChar) return;
     const std::size_t sum_at = reply.size() - 2;
     reply.replace(sum_at, 2, FormatHex(SumCheck(std::string_view(reply).substr(1, sum_at - 1)), 2));
 }
@@ -156,7 +156,7 @@ std::string FaultPlan::Apply(const Fault& fault, const std::string& reply) {
         case FaultKind::kLowerCase:
             return LowerCase(reply);
         case FaultKind::kNak:
-            return std::string(1, kNak) + reply.substr(1, 4) + FormatHex(fault.param & 0xFF, 2);
+            return std::string(1, kNakChar) + reply.substr(1, 4) + FormatHex(fault.param & 0xFF, 2);
         case FaultKind::kSlowReply:
             return reply;
         case FaultKind::kGarbage:

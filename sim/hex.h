@@ -10,14 +10,14 @@
 namespace jynsim {
 
 // Control characters of the computer link dedicated protocol.
-inline constexpr char kNul = 0x00;
-inline constexpr char kStx = 0x02;
-inline constexpr char kEtx = 0x03;
-inline constexpr char kEot = 0x04;
-inline constexpr char kEnq = 0x05;
-inline constexpr char kAck = 0x06;
-inline constexpr char kCl = 0x0C;
-inline constexpr char kNak = 0x15;
+inline constexpr char kNulChar = 0x00;
+inline constexpr char kStxChar = 0x02;
+inline constexpr char kEtxChar = 0x03;
+inline constexpr char kEotChar = 0x04;
+inline constexpr char kEnqChar = 0x05;
+inline constexpr char kAckChar = 0x06;
+inline constexpr char kClChar = 0x0C;
+inline constexpr char kNakChar = 0x15;
 
 // How a hexadecimal field was written, so the station can tell a usable
 // field from one a real module would call a character error.

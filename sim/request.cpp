@@ -148,8 +148,11 @@ Request DecodeRequest(std::string_view text, const DecodePolicy& policy) {
     }
     const auto station = HexField(request, text.substr(0, 2), policy);
     const auto pc = HexField(request, text.substr(2, 2), policy);
+    // The station answers with its own numbers even when the host wrote them
+    // in lower case.
     request.station = station ? static_cast<int>(*station) : StationOfText(text);
-    request.pc = pc ? static_cast<int>(*pc) : -1;
+    const auto pc_any_case = ParseHex(text.substr(2, 2));
+    request.pc = pc ? static_cast<int>(*pc) : pc_any_case ? static_cast<int>(*pc_any_case) : -1;
     request.command = CommandFromText(text.substr(4, 2));
     const CommandInfo& info = InfoOf(*request.command);
     const auto wait = HexField(request, text.substr(6, 1), policy);

@@ -39,7 +39,8 @@ Station::Station(const StationConfig& config)
 
 std::optional<std::uint8_t> Station::CheckDevice(const Request& request,
                                                  const CommandInfo& info) const {
-    if (!request.device) return kNakCharacterArea;
+    // A field that did not decode was already flagged (06h or 07h) by the decoder.
+    if (!request.device) return std::nullopt;
     const DeviceRef ref = *request.device;
     const bool bit_device = InfoOf(ref.device).is_bit;
     const PointLimit& limit = LimitOf(info);

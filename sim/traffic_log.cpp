@@ -49,14 +49,14 @@ std::string DescribeRequest(const Request& request) {
 std::string DescribeReply(std::string_view bytes) {
     if (bytes.empty()) return "nothing";
     const char first = bytes[0];
-    if (first == kAck && bytes.size() == 5) return "ACK " + StationAndPc(bytes);
-    if (first == kNak && bytes.size() == 7) {
+    if (first == kAckChar && bytes.size() == 5) return "ACK " + StationAndPc(bytes);
+    if (first == kNakChar && bytes.size() == 7) {
         const auto code = ParseHex(bytes.substr(5, 2));
         return "NAK " + StationAndPc(bytes) + " " + std::string(bytes.substr(5, 2)) + "h " +
                (code ? NakName(static_cast<std::uint8_t>(*code)) : "?");
     }
-    const std::size_t etx = bytes.find(kEtx);
-    if (first == kStx && etx != std::string_view::npos && etx >= 5 && bytes.size() == etx + 3) {
+    const std::size_t etx = bytes.find(kEtxChar);
+    if (first == kStxChar && etx != std::string_view::npos && etx >= 5 && bytes.size() == etx + 3) {
         return "data " + StationAndPc(bytes) + " " +
                Clip(Printable(std::string(bytes.substr(5, etx - 5))));
     }
