@@ -1,0 +1,76 @@
+// The serving thread of the pseudo-terminal front end.
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "sim/pty_server.h"
+
+namespace jynsim {
+namespace {
+
+// Longest wait of one poll: Stop comes at once through the wake pipe; this
+// only bounds how late a time-driven event (a paced byte, a stall) can be.
+constexpr int kMaxPollMs = 20;
+constexpr std::size_t kReadChunk = 1024;
+constexpr int kReadsPerWake = 8;
+constexpr std::size_t kMaxUnsent = 1 << 16;
+
+int PollTimeout(const std::optional<Micros>& next, Micros now) {
+    if (!next) return kMaxPollMs;
+    const auto wait = (*next - now).count();
+    if (wait <= 0) return 0;
+    return static_cast<int>(std::min<long long>((wait + 999) / 1000, kMaxPollMs));
+}
+
+}  // namespace
+
+void PtyServer::Serve() {
+    while (!stop_) {
+        const Micros now = Now();
+        const short events = static_cast<short>(POLLIN | (unsent_.empty() ? 0 : POLLOUT));
+        pollfd fds[2] = {{master_, events, 0}, {wake_[0], POLLIN, 0}};
+        const int ready = poll(fds, 2, PollTimeout(simulator_.NextEvent(), now));
+        if (ready < 0 && errno != EINTR) break;
+        if (ready > 0 && fds[1].revents != 0) break;
+        if (ready > 0 && (fds[0].revents & POLLIN) != 0 && !ReadFromHost(Now())) break;
+        if (ready > 0 && (fds[0].revents & POLLHUP) != 0) {
+            // Only seen if the kept slave is gone; wait for Stop without spinning.
+            poll(&fds[1], 1, kMaxPollMs);
+        }
+        unsent_ += simulator_.TakeOutput(Now());
+        WriteToHost();
+    }
+}
+
+bool PtyServer::ReadFromHost(Micros now) {
+    char buffer[kReadChunk];
+    for (int i = 0; i < kReadsPerWake; ++i) {
+        const ssize_t count = read(master_, buffer, sizeof buffer);
+        if (count > 0) {
+            simulator_.Receive(std::string_view(buffer, static_cast<std::size_t>(count)), now);
+            continue;
+        }
+        if (count < 0 && errno == EINTR) continue;
+        // EAGAIN: all read. EIO: no slave open at the moment (not with ours kept).
+        return count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EIO);
+    }
+    return true;
+}
+
+void PtyServer::WriteToHost() {
+    while (!unsent_.empty()) {
+        const ssize_t count = write(master_, unsent_.data(), unsent_.size());
+        if (count > 0) {
+            unsent_.erase(0, static_cast<std::size_t>(count));
+            continue;
+        }
+        if (count < 0 && errno == EINTR) continue;
+        break;  // EAGAIN: the slave's input queue is full; poll for POLLOUT
+    }
+    // Nobody reads the slave: keep the newest bytes only, bounded.
+    if (unsent_.size() > kMaxUnsent) unsent_.erase(0, unsent_.size() - kMaxUnsent);
+}
+
+}  // namespace jynsim

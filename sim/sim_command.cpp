@@ -1,0 +1,231 @@
+#include "sim/sim_command.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "sim/config_files.h"
+#include "sim/hex.h"
+
+namespace jynsim {
+namespace {
+
+const char kUsage[] =
+    "usage: jynmb sim [OPTIONS]\n"
+    "\n"
+    "Simulates MELSEC-A stations (computer link, format 1) on a pseudo-terminal and\n"
+    "prints the device to give the driver as its port. Serves until Ctrl-C.\n"
+    "\n"
+    "  --station SS[:PP[:CPU]]  a station: number and PC number in hex, CPU ACPU or\n"
+    "                           AnACPU (default PC FF, ACPU); repeat for a multidrop\n"
+    "                           line. Without stations and --init: 01:FF:ACPU\n"
+    "  --init FILE              stations from a JYNMB<n>.INT file (II = SS, PP[, CPU])\n"
+    "  --preset FILE            initial memory (D100=1234, M10=1, W1F=0xABCD,\n"
+    "                           L:D300=0x12345678, S:D200=\"HELLO\", [05] sections)\n"
+    "  --link PATH              also make PATH a symlink to the pseudo-terminal\n"
+    "  --baud N                 pace the line at N baud (default: no pacing)\n"
+    "  --bits 10|11             bits per character for the pacing (default 10)\n"
+    "  --turnaround MS          station's delay before each reply (default 3)\n"
+    "  --interchar MS           drop a request stalled this long (default 500)\n"
+    "  --fault-rate P           random faults on a share P of the requests (0..1)\n"
+    "  --seed N                 seed of the random faults (default 1)\n"
+    "  --slow-ms N              delay of a slow reply fault (default 1500)\n"
+    "  --lower-hex reject|accept       lower-case hex in requests (default reject: 07h)\n"
+    "  --extended-on-acpu nak|silent|accept  ACPU answer to JR/JW/QR/QW (default nak)\n"
+    "  --trace                  print every frame on standard output\n"
+    "  --help                   this text\n";
+
+bool ToNumber(const std::string& text, long long low, long long high, long long& value) {
+    char* end = nullptr;
+    value = std::strtoll(text.c_str(), &end, 10);
+    return !text.empty() && end != nullptr && *end == '\0' && value >= low && value <= high;
+}
+
+bool ParseStation(const std::string& text, StationConfig& station) {
+    const std::size_t first = text.find(':');
+    const std::size_t second = first == std::string::npos ? first : text.find(':', first + 1);
+    const auto number = ParseHex(text.substr(0, first));
+    if (!number || *number > 0xFF) return false;
+    station.station = static_cast<std::uint8_t>(*number);
+    if (first == std::string::npos) return true;
+    const auto pc = ParseHex(text.substr(first + 1, second - first - 1));
+    if (!pc || *pc > 0xFF) return false;
+    station.pc = static_cast<std::uint8_t>(*pc);
+    if (second == std::string::npos) return true;
+    const auto family = FamilyFromName(text.substr(second + 1));
+    if (!family) return false;
+    station.family = *family;
+    return true;
+}
+
+struct Parser {
+    Parser(const std::vector<std::string>& words, SimCommandOptions& out, std::string& message)
+        : args(words), options(out), error(message) {}
+
+    const std::vector<std::string>& args;
+    SimCommandOptions& options;
+    std::string& error;
+    std::size_t at = 0;
+    double fault_rate = 0;
+    std::uint64_t seed = 1;
+    long long slow_ms = 1500;
+    std::optional<ExtendedOnAcpu> extended;
+
+    bool Value(const std::string& name, std::string& value) {
+        if (at + 1 >= args.size()) {
+            error = name + " needs a value";
+            return false;
+        }
+        value = args[++at];
+        return true;
+    }
+    bool Number(const std::string& name, long long low, long long high, long long& value) {
+        std::string text;
+        if (!Value(name, text)) return false;
+        if (ToNumber(text, low, high, value)) return true;
+        error = name + ": '" + text + "' is not a number from " + std::to_string(low) + " to " +
+                std::to_string(high);
+        return false;
+    }
+    bool One();
+    bool Init(const std::string& path);
+    bool Choice(const std::string& name);
+};
+
+bool Parser::Init(const std::string& path) {
+    std::string text;
+    if (!ReadTextFile(path, text)) {
+        error = "--init: cannot read '" + path + "'";
+        return false;
+    }
+    const StationFile file = ParseStationFile(text);
+    for (const std::string& warning : file.warnings) {
+        std::fprintf(stderr, "jynmb sim: %s: %s\n", path.c_str(), warning.c_str());
+    }
+    for (const StationConfig& station : file.stations) options.line.stations.push_back(station);
+    if (file.stations.empty()) error = "--init: no station lines in '" + path + "'";
+    return !file.stations.empty();
+}
+
+bool Parser::Choice(const std::string& name) {
+    std::string value;
+    if (!Value(name, value)) return false;
+    if (name == "--lower-hex" && (value == "reject" || value == "accept")) {
+        options.line.decode.lower_hex_ok = value == "accept";
+        return true;
+    }
+    const struct {
+        const char* word;
+        ExtendedOnAcpu policy;
+    } kPolicies[] = {{"nak", ExtendedOnAcpu::kNak},
+                     {"silent", ExtendedOnAcpu::kNoAnswer},
+                     {"accept", ExtendedOnAcpu::kAccept}};
+    for (const auto& policy : kPolicies) {
+        if (name == "--extended-on-acpu" && value == policy.word) {
+            extended = policy.policy;
+            return true;
+        }
+    }
+    error = name + ": unknown choice '" + value + "'";
+    return false;
+}
+
+bool Parser::One() {
+    const std::string& word = args[at];
+    std::string value;
+    long long number = 0;
+    LineTiming& timing = options.line.timing;
+    if (word == "--help" || word == "-h") return options.help = true;
+    if (word == "--trace") return options.trace = true;
+    if (word == "--station") {
+        StationConfig station;
+        if (!Value(word, value)) return false;
+        if (ParseStation(value, station)) {
+            options.line.stations.push_back(station);
+            return true;
+        }
+        error = "--station: '" + value + "' is not SS[:PP[:ACPU|AnACPU]] (hexadecimal numbers)";
+        return false;
+    }
+    if (word == "--init") return Value(word, value) && Init(value);
+    if (word == "--preset") return Value(word, options.preset_path);
+    if (word == "--link") return Value(word, options.link_path);
+    if (word == "--lower-hex" || word == "--extended-on-acpu") return Choice(word);
+    if (word == "--baud") {
+        if (!Number(word, 50, 4000000, number)) return false;
+        timing.baud = static_cast<std::uint32_t>(number);
+        return true;
+    }
+    if (word == "--bits") {
+        if (!Number(word, 10, 11, number)) return false;
+        timing.bits_per_char = static_cast<int>(number);
+        return true;
+    }
+    if (word == "--turnaround" || word == "--interchar") {
+        if (!Number(word, 0, 60000, number)) return false;
+        (word == "--turnaround" ? timing.turnaround : timing.interchar_timeout) =
+            std::chrono::milliseconds(number);
+        return true;
+    }
+    if (word == "--seed") {
+        if (!Number(word, 0, 0x7FFFFFFFFFFFFFFFLL, number)) return false;
+        seed = static_cast<std::uint64_t>(number);
+        return true;
+    }
+    if (word == "--slow-ms") return Number(word, 1, 600000, slow_ms);
+    if (word == "--fault-rate") {
+        if (!Value(word, value)) return false;
+        char* end = nullptr;
+        fault_rate = std::strtod(value.c_str(), &end);
+        if (value.empty() || *end != '\0' || !(fault_rate >= 0 && fault_rate <= 1)) {
+            error = "--fault-rate: '" + value + "' is not a share from 0 to 1";
+            return false;
+        }
+        return true;
+    }
+    error = "unknown option '" + word + "'";
+    return false;
+}
+
+}  // namespace
+
+const char* SimCommandUsage() { return kUsage; }
+
+bool ParseSimCommand(const std::vector<std::string>& args, SimCommandOptions& options,
+                     std::string& error) {
+    Parser parser(args, options, error);
+    for (parser.at = 0; parser.at < args.size(); ++parser.at) {
+        if (!parser.One()) return false;
+    }
+    if (options.line.stations.empty()) {
+        StationConfig station;
+        station.station = 1;
+        options.line.stations.push_back(station);
+    }
+    for (StationConfig& station : options.line.stations) {
+        if (parser.extended) station.extended_on_acpu = *parser.extended;
+    }
+    if (parser.fault_rate > 0) {
+        RandomFaults random;
+        random.seed = parser.seed;
+        random.probability.fill(parser.fault_rate / static_cast<double>(kFaultKindCount));
+        random.slow_delay = std::chrono::milliseconds(parser.slow_ms);
+        options.random_faults = random;
+    }
+    return true;
+}
+
+int RunSimCommand(const std::vector<std::string>& args) {
+    SimCommandOptions options;
+    std::string error;
+    if (!ParseSimCommand(args, options, error)) {
+        std::fprintf(stderr, "jynmb sim: %s\n\n%s", error.c_str(), kUsage);
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    return ServeSimLine(options);
+}
+
+}  // namespace jynsim

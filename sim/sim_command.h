@@ -1,0 +1,32 @@
+#pragma once
+// `jynmb sim`: a simulated line of MELSEC-A stations on a pseudo-terminal.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/engine.h"
+
+namespace jynsim {
+
+// The words after `jynmb sim`. Exit codes: 0 ok, 2 usage or start-up error.
+int RunSimCommand(const std::vector<std::string>& args);
+
+struct SimCommandOptions {
+    LineConfig line;
+    std::string preset_path;
+    std::string link_path;
+    bool trace = false;
+    bool help = false;
+    std::optional<RandomFaults> random_faults;
+};
+
+// False with `error` for a bad command line; reads the --init file.
+bool ParseSimCommand(const std::vector<std::string>& args, SimCommandOptions& options,
+                     std::string& error);
+const char* SimCommandUsage();
+
+// Serves the line until SIGINT or SIGTERM (POSIX); the exit code.
+int ServeSimLine(const SimCommandOptions& options);
+
+}  // namespace jynsim
