@@ -65,7 +65,8 @@ StationFile ParseStationFile(std::string_view text) {
                             ? std::nullopt
                             : SmallHex(line.substr(comma1 + 1, comma2 - comma1 - 1));
         if (equals == std::string::npos || !logical || !station || !pc) {
-            file.warnings.push_back("line " + std::to_string(number) + ": illegal line '" + raw + "'");
+            file.warnings.push_back("line " + std::to_string(number) + ": illegal line '" + raw +
+                                    "'");
             continue;
         }
         StationConfig config;

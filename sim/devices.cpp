@@ -8,11 +8,21 @@ namespace jynsim {
 namespace {
 
 const std::array<DeviceInfo, kDeviceCount> kDevices = {{
-    {Device::kX, "X", true, 16},   {Device::kY, "Y", true, 16},   {Device::kM, "M", true, 10},
-    {Device::kL, "L", true, 10},   {Device::kS, "S", true, 10},   {Device::kB, "B", true, 16},
-    {Device::kF, "F", true, 10},   {Device::kTS, "TS", true, 10}, {Device::kTC, "TC", true, 10},
-    {Device::kCS, "CS", true, 10}, {Device::kCC, "CC", true, 10}, {Device::kD, "D", false, 10},
-    {Device::kW, "W", false, 16},  {Device::kR, "R", false, 10},  {Device::kTN, "TN", false, 10},
+    {Device::kX, "X", true, 16},
+    {Device::kY, "Y", true, 16},
+    {Device::kM, "M", true, 10},
+    {Device::kL, "L", true, 10},
+    {Device::kS, "S", true, 10},
+    {Device::kB, "B", true, 16},
+    {Device::kF, "F", true, 10},
+    {Device::kTS, "TS", true, 10},
+    {Device::kTC, "TC", true, 10},
+    {Device::kCS, "CS", true, 10},
+    {Device::kCC, "CC", true, 10},
+    {Device::kD, "D", false, 10},
+    {Device::kW, "W", false, 16},
+    {Device::kR, "R", false, 10},
+    {Device::kTN, "TN", false, 10},
     {Device::kCN, "CN", false, 10},
 }};
 
@@ -25,11 +35,11 @@ struct FamilyRanges {
 // From the CPU manuals of an A3N and an A3A; the station configuration can
 // override every entry.
 const FamilyRanges kFamilyRanges[] = {
-    {Device::kX, 0x800, 0x800},  {Device::kY, 0x800, 0x800},   {Device::kM, 2048, 8192},
-    {Device::kL, 2048, 8192},    {Device::kS, 2048, 8192},     {Device::kB, 0x400, 0x1000},
-    {Device::kF, 256, 2048},     {Device::kTS, 256, 2048},     {Device::kTC, 256, 2048},
-    {Device::kTN, 256, 2048},    {Device::kCS, 256, 1024},     {Device::kCC, 256, 1024},
-    {Device::kCN, 256, 1024},    {Device::kD, 1024, 8192},     {Device::kW, 0x400, 0x1000},
+    {Device::kX, 0x800, 0x800}, {Device::kY, 0x800, 0x800}, {Device::kM, 2048, 8192},
+    {Device::kL, 2048, 8192},   {Device::kS, 2048, 8192},   {Device::kB, 0x400, 0x1000},
+    {Device::kF, 256, 2048},    {Device::kTS, 256, 2048},   {Device::kTC, 256, 2048},
+    {Device::kTN, 256, 2048},   {Device::kCS, 256, 1024},   {Device::kCC, 256, 1024},
+    {Device::kCN, 256, 1024},   {Device::kD, 1024, 8192},   {Device::kW, 0x400, 0x1000},
     {Device::kR, 8192, 8192},
 };
 
@@ -50,9 +60,7 @@ std::optional<Device> DeviceFromCode(std::string_view code) {
     return std::nullopt;
 }
 
-const char* FamilyName(CpuFamily family) {
-    return family == CpuFamily::kAcpu ? "ACPU" : "AnACPU";
-}
+const char* FamilyName(CpuFamily family) { return family == CpuFamily::kAcpu ? "ACPU" : "AnACPU"; }
 
 std::optional<CpuFamily> FamilyFromName(std::string_view name) {
     std::string upper;
@@ -86,8 +94,8 @@ std::optional<DeviceRef> ParseDeviceName(std::string_view text) {
     std::string upper;
     for (char c : text) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     std::size_t letters = 0;
-    while (letters < upper.size() && letters < 2 && std::isalpha(static_cast<unsigned char>(
-                                                         upper[letters]))) {
+    while (letters < upper.size() && letters < 2 &&
+           std::isalpha(static_cast<unsigned char>(upper[letters]))) {
         ++letters;
     }
     // A one-letter hexadecimal device may be followed by hex letters ("BA0").

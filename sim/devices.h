@@ -12,9 +12,22 @@
 namespace jynsim {
 
 enum class Device : std::uint8_t {
-    kX, kY, kM, kL, kS, kB, kF,  // bit devices
-    kTS, kTC, kCS, kCC,          // timer/counter contacts and coils (bits)
-    kD, kW, kR, kTN, kCN,        // word devices
+    kX,
+    kY,
+    kM,
+    kL,
+    kS,
+    kB,
+    kF,  // bit devices
+    kTS,
+    kTC,
+    kCS,
+    kCC,  // timer/counter contacts and coils (bits)
+    kD,
+    kW,
+    kR,
+    kTN,
+    kCN,  // word devices
 };
 inline constexpr std::size_t kDeviceCount = 16;
 
@@ -24,7 +37,7 @@ struct DeviceInfo {
     Device device;
     const char* code;  // as in the device field: "X", "TN", ...
     bool is_bit;
-    int radix;         // 16 for X, Y, B, W; 10 for the rest
+    int radix;  // 16 for X, Y, B, W; 10 for the rest
 };
 
 const DeviceInfo& InfoOf(Device device);

@@ -12,8 +12,7 @@ Micros LineTiming::CharsTime(std::uint64_t n) const {
     return Micros(static_cast<std::int64_t>(bits * 1000000u / baud));
 }
 
-LineEngine::LineEngine(LineConfig config)
-    : config_(std::move(config)), log_(config_.log_capacity) {
+LineEngine::LineEngine(LineConfig config) : config_(std::move(config)), log_(config_.log_capacity) {
     for (const StationConfig& station : config_.stations) {
         stations_.push_back(std::make_unique<Station>(station));
     }

@@ -35,6 +35,11 @@ struct LineTiming {
 
     // Time n characters take on the line (0 without pacing).
     Micros CharsTime(std::uint64_t n) const;
+    // The line's physical limit for one exchange: the request's characters,
+    // the turnaround, the reply's characters.
+    Micros ExchangeTime(std::uint64_t request_chars, std::uint64_t reply_chars) const {
+        return CharsTime(request_chars) + turnaround + CharsTime(reply_chars);
+    }
 };
 
 struct LineConfig {
@@ -67,7 +72,8 @@ struct RequestRecord {
     bool carried_out = false;
     std::optional<std::uint8_t> nak_code;  // the station's own refusal
     std::optional<FaultKind> fault;
-    std::string reply;  // bytes put on the line (after any fault)
+    std::size_t request_chars = 0;  // as received, ENQ included
+    std::string reply;              // bytes put on the line (after any fault)
     Micros reply_start{0};
     Confirmation confirmation = Confirmation::kNone;
 };

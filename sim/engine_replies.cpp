@@ -53,6 +53,7 @@ void LineEngine::HandleRequest(Micros t) {
     RequestRecord record;
     record.seq = next_seq_++;
     record.time = t;
+    record.request_chars = raw_.size();
     record.station = request.station;
     record.pc = request.pc;
     record.command = info.name;
@@ -63,7 +64,8 @@ void LineEngine::HandleRequest(Micros t) {
 
     const Verdict verdict = station->Check(request);
     if (verdict.kind == Verdict::kNoAnswer) {
-        Note(t, "station " + FormatHex(request.station & 0xFF, 2) + " does not answer " + info.name);
+        Note(t,
+             "station " + FormatHex(request.station & 0xFF, 2) + " does not answer " + info.name);
         Keep(std::move(record));
         return;
     }
@@ -87,8 +89,9 @@ void LineEngine::HandleRequest(Micros t) {
     const std::string reply = kind == ReplyKind::kData  ? DataFrame(header, data)
                               : kind == ReplyKind::kAck ? std::string(1, kAckChar) + header
                                                         : NakFrame(header, verdict.code);
-    const Micros wait = config_.timing.honor_message_wait ? std::chrono::milliseconds(10 * request.wait)
-                                                          : Micros(0);
+    const Micros wait = config_.timing.honor_message_wait
+                            ? std::chrono::milliseconds(10 * request.wait)
+                            : Micros(0);
     Micros ready = t + std::max(config_.timing.turnaround, wait);
     std::string sent = reply;
     if (fault) {
@@ -124,6 +127,7 @@ void LineEngine::HandleBroken(std::uint8_t code, Micros t) {
     RequestRecord record;
     record.seq = next_seq_++;
     record.time = t;
+    record.request_chars = raw_.size();
     record.station = station_number;
     record.pc = pc;
     record.command = body_.substr(4, 2);
@@ -160,14 +164,15 @@ Micros LineEngine::Schedule(const std::string& bytes, Micros ready) {
 
 void LineEngine::CancelUnsent(Micros t) {
     const std::size_t before = out_.size();
-    out_.erase(std::remove_if(out_.begin(), out_.end(),
-                              [t](const OutFrame& frame) { return frame.sent == 0 && frame.start > t; }),
-               out_.end());
+    out_.erase(
+        std::remove_if(out_.begin(), out_.end(),
+                       [t](const OutFrame& frame) { return frame.sent == 0 && frame.start > t; }),
+        out_.end());
     const std::size_t cancelled = before - out_.size();
     if (cancelled == 0) return;
     counters_.cancelled_replies += cancelled;
-    out_free_ = out_.empty() ? t
-                             : out_.back().start + config_.timing.CharsTime(out_.back().bytes.size());
+    out_free_ =
+        out_.empty() ? t : out_.back().start + config_.timing.CharsTime(out_.back().bytes.size());
     Note(t, "reply not yet sent dropped by the new sequence");
 }
 
@@ -176,7 +181,8 @@ std::string LineEngine::TakeOutput(Micros now) {
     const LineTiming& timing = config_.timing;
     while (!out_.empty()) {
         OutFrame& frame = out_.front();
-        while (frame.sent < frame.bytes.size() && frame.start + timing.CharsTime(frame.sent + 1) <= now) {
+        while (frame.sent < frame.bytes.size() &&
+               frame.start + timing.CharsTime(frame.sent + 1) <= now) {
             out += frame.bytes[frame.sent++];
         }
         if (frame.sent < frame.bytes.size()) break;

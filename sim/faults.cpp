@@ -6,8 +6,8 @@ namespace jynsim {
 namespace {
 
 const std::array<const char*, kFaultKindCount> kFaultNames = {
-    "no-reply",  "cut-reply", "stray-byte", "wrong-station", "wrong-pc",      "bad-sum",
-    "lower-case", "nak",      "slow-reply", "garbage",       "extra-after-ack"};
+    "no-reply",   "cut-reply", "stray-byte", "wrong-station", "wrong-pc",       "bad-sum",
+    "lower-case", "nak",       "slow-reply", "garbage",       "extra-after-ack"};
 
 bool Applies(FaultKind kind, ReplyKind reply) {
     switch (kind) {

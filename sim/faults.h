@@ -22,7 +22,7 @@ enum class FaultKind : std::uint8_t {
     kWrongPc,        // PC number + `param` (default 1), sum kept right
     kBadSum,         // data reply with the sum check off by `param` (default 1)
     kLowerCase,      // data reply in lower-case hexadecimal, sum over what is sent
-    kNak,         // NAK with code `param` instead of the reply; never carried out
+    kNak,            // NAK with code `param` instead of the reply; never carried out
     kSlowReply,      // reply held back by `delay`
     kGarbage,        // `bytes` (or `param` random bytes, default 8) instead of the reply
     kExtraAfterAck,  // ACK followed by `bytes` (or `param` random bytes, default 3)
@@ -88,7 +88,9 @@ public:
     std::optional<Fault> Next(const FaultQuery& query);
     // The reply as the host will see it (may be empty).
     std::string Apply(const Fault& fault, const std::string& reply);
-    std::uint64_t Injected(FaultKind kind) const { return injected_[static_cast<std::size_t>(kind)]; }
+    std::uint64_t Injected(FaultKind kind) const {
+        return injected_[static_cast<std::size_t>(kind)];
+    }
 
 private:
     std::optional<Fault> NextScripted(const FaultQuery& query);

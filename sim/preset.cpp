@@ -75,14 +75,16 @@ std::string ParseValue(PresetEntry& entry, const std::string& value) {
                        ? ""
                        : "'" + value + "' is not a 32-bit value";
         case PresetEntry::kBit:
-            if (value != "0" && value != "1") return "a bit device takes 0 or 1, not '" + value + "'";
+            if (value != "0" && value != "1")
+                return "a bit device takes 0 or 1, not '" + value + "'";
             entry.value = value == "1" ? 1 : 0;
             return "";
         case PresetEntry::kWord:
             break;
     }
-    return ParseNumber(value, -32768, 0xFFFF, entry.value) ? ""
-                                                           : "'" + value + "' is not a 16-bit value";
+    return ParseNumber(value, -32768, 0xFFFF, entry.value)
+               ? ""
+               : "'" + value + "' is not a 16-bit value";
 }
 
 std::string ParseAssignment(const std::string& line, PresetEntry& entry) {
@@ -163,15 +165,16 @@ bool ApplyPreset(const std::vector<PresetEntry>& entries, Simulator& simulator,
     for (const PresetEntry& entry : entries) {
         bool matched = false;
         for (const Target& target : stations) {
-            if (entry.station >= 0 && (target.station != entry.station ||
-                                       (entry.pc >= 0 && target.pc != entry.pc))) {
+            if (entry.station >= 0 &&
+                (target.station != entry.station || (entry.pc >= 0 && target.pc != entry.pc))) {
                 continue;
             }
             matched = true;
             if (!ApplyOne(entry, simulator, target)) {
                 error = "line " + std::to_string(entry.line) + ": station " +
                         FormatHex(static_cast<std::uint32_t>(target.station), 2) + " has no " +
-                        DeviceName(entry.device) + (entry.kind == PresetEntry::kText ? " for that text" : "");
+                        DeviceName(entry.device) +
+                        (entry.kind == PresetEntry::kText ? " for that text" : "");
                 return false;
             }
         }

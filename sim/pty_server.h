@@ -60,7 +60,8 @@ private:
 // that owns the simulator and its server.
 class SimulatedLine {
 public:
-    explicit SimulatedLine(LineConfig config) : simulator_(std::move(config)), server_(simulator_) {}
+    explicit SimulatedLine(LineConfig config)
+        : simulator_(std::move(config)), server_(simulator_) {}
     bool Start(std::string& error, const PtyOptions& options = {}) {
         return server_.Start(options, error);
     }

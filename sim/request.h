@@ -58,8 +58,8 @@ struct Request {
     int station = -1;  // -1: not a hexadecimal number
     int pc = -1;
     std::optional<Command> command;
-    int wait = 0;        // message wait in units of 10 ms
-    std::string field;   // device field as sent
+    int wait = 0;       // message wait in units of 10 ms
+    std::string field;  // device field as sent
     std::optional<DeviceRef> device;
     std::uint32_t points = 0;  // "00" already turned into 256 for BR/JR
     std::string data;          // write data or loopback characters

@@ -33,7 +33,8 @@ void PrintLine(const SimCommandOptions& options, const PtyServer& server) {
                     FormatHex(station.pc, 2).c_str(), FamilyName(station.family));
     }
     const LineTiming& timing = options.line.timing;
-    if (timing.baud > 0) std::printf("paced at %u baud, %d bits a character\n", timing.baud, timing.bits_per_char);
+    if (timing.baud > 0)
+        std::printf("paced at %u baud, %d bits a character\n", timing.baud, timing.bits_per_char);
     std::printf("serving; Ctrl-C to stop\n");
     std::fflush(stdout);
 }
@@ -42,12 +43,12 @@ void PrintSummary(const Simulator& simulator) {
     const LineCounters counters = simulator.Counters();
     std::uint64_t faults = 0;
     for (const auto count : counters.faults) faults += count;
-    std::printf("requests %llu (writes carried out %llu), NAKs %llu, faults %llu, unaddressed %llu\n",
-                static_cast<unsigned long long>(counters.requests),
-                static_cast<unsigned long long>(counters.writes_carried_out),
-                static_cast<unsigned long long>(counters.naks),
-                static_cast<unsigned long long>(faults),
-                static_cast<unsigned long long>(counters.unaddressed));
+    std::printf(
+        "requests %llu (writes carried out %llu), NAKs %llu, faults %llu, unaddressed %llu\n",
+        static_cast<unsigned long long>(counters.requests),
+        static_cast<unsigned long long>(counters.writes_carried_out),
+        static_cast<unsigned long long>(counters.naks), static_cast<unsigned long long>(faults),
+        static_cast<unsigned long long>(counters.unaddressed));
 }
 
 }  // namespace

@@ -46,7 +46,8 @@ public:
     bool SetDword(Target target, std::string_view device, std::uint32_t value);
     std::optional<std::uint32_t> Dword(Target target, std::string_view device) const;
     bool SetText(Target target, std::string_view device, const std::string& text);
-    std::optional<std::string> Text(Target target, std::string_view device, std::uint32_t words) const;
+    std::optional<std::string> Text(Target target, std::string_view device,
+                                    std::uint32_t words) const;
 
     // Faults.
     void AddFault(const Fault& fault);

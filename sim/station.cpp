@@ -16,8 +16,8 @@ struct PointLimit {
 
 // Points per request as the computer link manuals give them.
 const PointLimit kPointLimits[] = {
-    {true, false, 256, 0},  // BR, JR
-    {true, true, 160, 0},   // BW, JW
+    {true, false, 256, 0},   // BR, JR
+    {true, true, 160, 0},    // BW, JW
     {false, false, 32, 64},  // WR, QR
     {false, true, 10, 64},   // WW, QW
 };

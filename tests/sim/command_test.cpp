@@ -1,13 +1,12 @@
 // `jynmb sim`: options, usage errors, and a whole run in a child process
 // that serves until it is sent SIGTERM.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
-
-#include <gtest/gtest.h>
 
 #include "sim/sim_command.h"
 #include "tests/sim/pty_client.h"
@@ -25,30 +24,35 @@ struct OptionCase {
 };
 
 const OptionCase kOptionCases[] = {
-    {{}, "",
+    {{},
+     "",
      [](const SimCommandOptions& o) {
          return o.line.stations.size() == 1 && o.line.stations[0].station == 1 &&
                 o.line.stations[0].pc == 0xFF && !o.random_faults;
      }},
-    {{"--station", "5", "--station", "1F:00:anacpu"}, "",
+    {{"--station", "5", "--station", "1F:00:anacpu"},
+     "",
      [](const SimCommandOptions& o) {
          return o.line.stations.size() == 2 && o.line.stations[0].station == 5 &&
                 o.line.stations[1].pc == 0 && o.line.stations[1].family == CpuFamily::kAnAcpu;
      }},
-    {{"--baud", "9600", "--bits", "11", "--turnaround", "0", "--interchar", "80"}, "",
+    {{"--baud", "9600", "--bits", "11", "--turnaround", "0", "--interchar", "80"},
+     "",
      [](const SimCommandOptions& o) {
          return o.line.timing.baud == 9600 && o.line.timing.bits_per_char == 11 &&
                 o.line.timing.turnaround.count() == 0 &&
                 o.line.timing.interchar_timeout == std::chrono::milliseconds(80);
      }},
-    {{"--fault-rate", "0.22", "--seed", "9", "--slow-ms", "900"}, "",
+    {{"--fault-rate", "0.22", "--seed", "9", "--slow-ms", "900"},
+     "",
      [](const SimCommandOptions& o) {
          return o.random_faults && o.random_faults->seed == 9 &&
                 o.random_faults->probability[0] > 0.0199 &&
                 o.random_faults->probability[0] < 0.0201 &&
                 o.random_faults->slow_delay == std::chrono::milliseconds(900);
      }},
-    {{"--extended-on-acpu", "silent", "--station", "2", "--lower-hex", "accept", "--trace"}, "",
+    {{"--extended-on-acpu", "silent", "--station", "2", "--lower-hex", "accept", "--trace"},
+     "",
      [](const SimCommandOptions& o) {
          return o.line.stations[0].extended_on_acpu == jynsim::ExtendedOnAcpu::kNoAnswer &&
                 o.line.decode.lower_hex_ok && o.trace;

@@ -22,15 +22,29 @@ TEST(WorkedExample, BatchReadOfFiveInputsWithMessageWait) {
     auto& memory = line.StationNo(5).Memory();
     for (const char* on : {"X41", "X42", "X44"}) memory.SetBit(Dev(on), true);
     // The sum of the example is given in the manual: 47.
-    line.engine.Receive("\x05" "05FFBRAX004005" "47", line.now);
+    line.engine.Receive(
+        "\x05"
+        "05FFBRAX004005"
+        "47",
+        line.now);
     // 'A' asks for 100 ms of message wait: nothing may leave before it.
     EXPECT_EQ(line.engine.TakeOutput(milliseconds(99)), "");
-    EXPECT_EQ(line.engine.TakeOutput(milliseconds(100)), "\x02" "05FF01101" "\x03" "E7");
+    EXPECT_EQ(line.engine.TakeOutput(milliseconds(100)),
+              "\x02"
+              "05FF01101"
+              "\x03"
+              "E7");
 }
 
 TEST(WorkedExample, Loopback) {
     Line line(OneStation(0, CpuFamily::kAcpu));
-    EXPECT_EQ(line.Exchange("\x05" "00FFTT005ABCDE" "78"), "\x02" "00FF05ABCDE" "\x03" "A3");
+    EXPECT_EQ(line.Exchange("\x05"
+                            "00FFTT005ABCDE"
+                            "78"),
+              "\x02"
+              "00FF05ABCDE"
+              "\x03"
+              "A3");
 }
 
 struct CommandCase {
@@ -46,9 +60,8 @@ void NoPreset(DeviceMemory&) {}
 bool NoCheck(const DeviceMemory&) { return true; }
 
 const CommandCase kCommandCases[] = {
-    {"BR bits of X", CpuFamily::kAcpu,
-     [](DeviceMemory& m) { m.SetBit(Dev("X7FE"), true); }, "01FFBR0X07FD03",
-     DataReply("01FF010"), NoCheck},
+    {"BR bits of X", CpuFamily::kAcpu, [](DeviceMemory& m) { m.SetBit(Dev("X7FE"), true); },
+     "01FFBR0X07FD03", DataReply("01FF010"), NoCheck},
     {"BW relays", CpuFamily::kAcpu, NoPreset, "01FFBW0M010003101", Ack("01FF"),
      [](const DeviceMemory& m) {
          return *m.Bit(Dev("M100")) && !*m.Bit(Dev("M101")) && *m.Bit(Dev("M102"));
@@ -64,7 +77,11 @@ const CommandCase kCommandCases[] = {
          for (const char* on : {"X42", "X44", "X45", "X49", "X4C"}) m.SetBit(Dev(on), true);
      },
      "01FFWR0X004001", DataReply("01FF1234"), NoCheck},
-    {"WW words of outputs", CpuFamily::kAcpu, NoPreset, "01FFWW0Y000002" "8001" "0002", Ack("01FF"),
+    {"WW words of outputs", CpuFamily::kAcpu, NoPreset,
+     "01FFWW0Y000002"
+     "8001"
+     "0002",
+     Ack("01FF"),
      [](const DeviceMemory& m) {
          return *m.Bit(Dev("Y0")) && *m.Bit(Dev("YF")) && *m.Bit(Dev("Y11")) &&
                 !*m.Bit(Dev("Y1")) && !*m.Bit(Dev("Y10"));
@@ -91,7 +108,10 @@ const CommandCase kCommandCases[] = {
      NoCheck},
     {"JR on AnACPU", CpuFamily::kAnAcpu, [](DeviceMemory& m) { m.SetBit(Dev("B0FFF"), true); },
      "01FFJR0B000FFE02", DataReply("01FF01"), NoCheck},
-    {"JW on AnACPU", CpuFamily::kAnAcpu, NoPreset, "01FFJW0M00819002" "10", Ack("01FF"), nullptr},
+    {"JW on AnACPU", CpuFamily::kAnAcpu, NoPreset,
+     "01FFJW0M00819002"
+     "10",
+     Ack("01FF"), nullptr},
     {"QR beyond the ACPU range", CpuFamily::kAnAcpu,
      [](DeviceMemory& m) { m.SetWord(Dev("D8191"), 0x0102); }, "01FFQR0D00819101",
      DataReply("01FF0102"), NoCheck},
@@ -139,14 +159,23 @@ const NakCase kNakCases[] = {
     {"wrong sum", std::string("\x05") + "01FFWR0D010001" + "00", Nak("01FF", "02")},
     {"wrong sum wins over bad device", std::string("\x05") + "01FFWR0Z010001" + "00",
      Nak("01FF", "02")},
-    {"control character in the field", Request("01FFWR0D01\x1b" "001"), Nak("01FF", "03")},
+    {"control character in the field",
+     Request("01FFWR0D01\x1b"
+             "001"),
+     Nak("01FF", "03")},
     {"lower-case data", Request("01FFWW0D0100011a2b"), Nak("01FF", "07")},
     {"lower-case PC number", Request("01ffWR0D010001"), Nak("01FF", "07")},
     {"non-hex in the field", Request("01FFWR0D01#001"), Nak("01FF", "07")},
     {"bit data other than 0/1", Request("01FFBW0M0100012"), Nak("01FF", "07")},
     {"non-hex message wait", Request("01FFWRGD010001"), Nak("01FF", "07")},
-    {"unreadable point count", "\x05" "01FFWR0D0100G1", Nak("01FF", "07")},
-    {"unknown command", "\x05" "01FFXY", Nak("01FF", "06")},
+    {"unreadable point count",
+     "\x05"
+     "01FFWR0D0100G1",
+     Nak("01FF", "07")},
+    {"unknown command",
+     "\x05"
+     "01FFXY",
+     Nak("01FF", "06")},
     {"unknown device", Request("01FFWR0Z010001"), Nak("01FF", "06")},
     {"hex digit in a decimal device", Request("01FFWR0D01A001"), Nak("01FF", "06")},
     {"bit command on a word device", Request("01FFBR0D010001"), Nak("01FF", "06")},
@@ -222,7 +251,9 @@ TEST(Multidrop, OnlyTheAddressedStationAnswers) {
     Line line(config);
     line.engine.FindStation(2, 0x00)->Memory().SetWord(Dev("D0"), 0x22);
     EXPECT_EQ(line.Exchange(Request("07FFWR0D000001")), "");
-    EXPECT_EQ(line.Exchange("\x05" "07FFXY"), "");  // not even a NAK for a broken frame
+    EXPECT_EQ(line.Exchange("\x05"
+                            "07FFXY"),
+              "");  // not even a NAK for a broken frame
     EXPECT_EQ(line.Exchange(Request("02FFQR0D00000001")), DataReply("02FF0000"));
     EXPECT_EQ(line.Exchange(Request("0200QR0D00000001")), DataReply("02000022"));
     EXPECT_EQ(line.Exchange(Request("0201QR0D00000001")), Nak("0201", "10"));
@@ -235,7 +266,7 @@ TEST(Confirmation, RecordedOnTheRequest) {
     line.Exchange(Ack("01FF"));
     line.Exchange(Request("01FFWR0D010001"));
     line.Exchange(Nak("01FF", ""));
-    line.Exchange(Request("01FFWR0D010001"));   // not confirmed at all
+    line.Exchange(Request("01FFWR0D010001"));  // not confirmed at all
     line.Exchange(Request("01FFWW0D0100010001"));
     line.Exchange(Ack("01FF"));  // after an ACK reply: nothing to confirm
     const auto& records = line.engine.Records();
@@ -267,13 +298,35 @@ struct SequenceCase {
 };
 
 const SequenceCase kSequenceCases[] = {
-    {"EOT drops a partial request", "\x05" "01FFWR0D01" "\x04" "0001", ""},
-    {"CL drops a partial request", "\x05" "01FFWR0D01" "\x0c" "00012C", ""},
-    {"EOT then a whole request", "\x05" "01FF\x04" + Request("01FFWR0D010001"),
+    {"EOT drops a partial request",
+     "\x05"
+     "01FFWR0D01"
+     "\x04"
+     "0001",
+     ""},
+    {"CL drops a partial request",
+     "\x05"
+     "01FFWR0D01"
+     "\x0c"
+     "00012C",
+     ""},
+    {"EOT then a whole request",
+     "\x05"
+     "01FF\x04" +
+         Request("01FFWR0D010001"),
      DataReply("01FF0000")},
-    {"ENQ restarts the request", "\x05" "01FFWR" + Request("01FFWR0D010001"),
+    {"ENQ restarts the request",
+     "\x05"
+     "01FFWR" +
+         Request("01FFWR0D010001"),
      DataReply("01FF0000")},
-    {"NULs inside are ignored", "\x05" "01\0FFWR0D\0" "0100" "\0" "01"s + Sum("01FFWR0D010001"),
+    {"NULs inside are ignored",
+     "\x05"
+     "01\0FFWR0D\0"
+     "0100"
+     "\0"
+     "01"s +
+         Sum("01FFWR0D010001"),
      DataReply("01FF0000")},
     {"bytes before ENQ are ignored", "\x03junk\x02" + Request("01FFWR0D010001"),
      DataReply("01FF0000")},
@@ -316,7 +369,10 @@ TEST(Sequence, StalledRequestIsDropped) {
 TEST(TrafficLog, DecodesBothDirections) {
     Line line(OneStation(5, CpuFamily::kAcpu));
     for (const char* on : {"X41", "X42", "X44"}) line.StationNo(5).Memory().SetBit(Dev(on), true);
-    line.Exchange("\x05" "05FFBRAX004005" "47");
+    line.Exchange(
+        "\x05"
+        "05FFBRAX004005"
+        "47");
     line.Exchange(Request("05FFWR0Z000001"));
     const auto lines = line.engine.Log().Lines();
     ASSERT_EQ(lines.size(), 4u);

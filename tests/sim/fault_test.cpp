@@ -39,19 +39,28 @@ struct FaultCase {
 const FaultCase kFaultCases[] = {
     {"no reply, write done", Make(FaultKind::kNoReply), kWrite, "", true, 0x5555},
     {"no reply, request lost", Make(FaultKind::kNoReply, 0, "", false), kWrite, "", false, 0xABCD},
-    {"cut after 3", Make(FaultKind::kCutReply, 3), kRead, "\x02" "01", true, 0xABCD},
+    {"cut after 3", Make(FaultKind::kCutReply, 3), kRead,
+     "\x02"
+     "01",
+     true, 0xABCD},
     {"stray NUL first", Make(FaultKind::kStrayByte, 0), kRead, "\0"s + DataReply("01FFABCD"), true,
      0xABCD},
     {"wrong station", Make(FaultKind::kWrongStation), kRead, DataReply("02FFABCD"), true, 0xABCD},
     {"wrong PC on ACK", Make(FaultKind::kWrongPc), kWrite, Ack("0100"), true, 0x5555},
-    {"bad sum", Make(FaultKind::kBadSum), kRead, "\x02" "01FFABCD\x03" + jynsim::FormatHex(
-         static_cast<std::uint8_t>(jynsim::SumCheck("01FFABCD\x03") + 1), 2), true, 0xABCD},
+    {"bad sum", Make(FaultKind::kBadSum), kRead,
+     "\x02"
+     "01FFABCD\x03" +
+         jynsim::FormatHex(static_cast<std::uint8_t>(jynsim::SumCheck("01FFABCD\x03") + 1), 2),
+     true, 0xABCD},
     {"lower case", Make(FaultKind::kLowerCase), kRead,
-     "\x02" "01ffabcd\x03" + [] {
-         std::string sum = Sum("01ffabcd\x03");
-         for (char& c : sum) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-         return sum;
-     }(), true, 0xABCD},
+     "\x02"
+     "01ffabcd\x03" +
+         [] {
+             std::string sum = Sum("01ffabcd\x03");
+             for (char& c : sum) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+             return sum;
+         }(),
+     true, 0xABCD},
     {"NAK instead of ACK", Make(FaultKind::kNak, 0x02), kWrite, Nak("01FF", "02"), false, 0xABCD},
     {"garbage", Make(FaultKind::kGarbage, 0, "?x?"), kWrite, "?x?", true, 0x5555},
     {"extra after ACK", Make(FaultKind::kExtraAfterAck, 0, "ZZ"), kWrite, Ack("01FF") + "ZZ", true,
@@ -114,9 +123,9 @@ TEST(ScriptedFaults, WaitForARequestTheyMatch) {
     Fault other_station = Make(FaultKind::kGarbage, 0, "!");
     other_station.station = 2;
     for (const Fault& fault : {other_station, bad_sum, on_ww}) line.engine.Faults().Add(fault);
-    EXPECT_EQ(line.Exchange(kWrite), "");           // no-reply #1
-    EXPECT_EQ(line.Exchange(kWrite), "");           // no-reply #2
-    EXPECT_EQ(line.Exchange(kWrite), Ack("01FF"));  // exhausted
+    EXPECT_EQ(line.Exchange(kWrite), "");                    // no-reply #1
+    EXPECT_EQ(line.Exchange(kWrite), "");                    // no-reply #2
+    EXPECT_EQ(line.Exchange(kWrite), Ack("01FF"));           // exhausted
     EXPECT_NE(line.Exchange(kRead), DataReply("01FF5555"));  // bad sum
     EXPECT_EQ(line.Exchange(kRead), DataReply("01FF5555"));
     EXPECT_EQ(line.engine.Faults().Pending(), 1u);  // still waiting for station 2

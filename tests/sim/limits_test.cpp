@@ -21,7 +21,8 @@ struct LimitCase {
 std::string DataFor(const std::string& command, const std::string& field, int points) {
     if (command == "TT") return std::string(static_cast<std::size_t>(points), 'A');
     if (command[1] != 'W') return "";
-    if (command[0] == 'B' || command[0] == 'J') return std::string(static_cast<std::size_t>(points), '1');
+    if (command[0] == 'B' || command[0] == 'J')
+        return std::string(static_cast<std::size_t>(points), '1');
     (void)field;
     std::string data;
     for (int i = 0; i < points; ++i) data += "00FF";

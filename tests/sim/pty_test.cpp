@@ -1,9 +1,8 @@
 // The pseudo-terminal front end: a client on the slave gets its replies
 // within a bounded wait, may close and reopen the slave, and Stop is prompt.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "sim/pty_server.h"
 #include "tests/sim/pty_client.h"
@@ -42,7 +41,10 @@ TEST(Pty, SlaveClosedAndReopened) {
         PtyClient client(line.Port());
         ASSERT_TRUE(client.Ok());
         const std::string value = "000" + std::to_string(round + 1);
-        ASSERT_TRUE(client.Send(Request("01FFQW0D000100" "01" + value)));
+        ASSERT_TRUE(
+            client.Send(Request("01FFQW0D000100"
+                                "01" +
+                                value)));
         EXPECT_EQ(client.Read(5, kLimit), Ack("01FF")) << round;
     }
     EXPECT_EQ(line.Sim().Word(1, "D100"), 3);
@@ -72,7 +74,11 @@ TEST(Pty, StopIsPromptAndLinkGoes) {
 
 TEST(Pty, LinkDoesNotReplaceAFile) {
     const std::string path = testing::TempDir() + "jyn_sim_file_" + std::to_string(getpid());
-    { FILE* file = std::fopen(path.c_str(), "w"); ASSERT_NE(file, nullptr); std::fclose(file); }
+    {
+        FILE* file = std::fopen(path.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fclose(file);
+    }
     jynsim::Simulator sim(OneStation(1, jynsim::CpuFamily::kAcpu));
     jynsim::PtyServer server(sim);
     jynsim::PtyOptions options;

@@ -20,9 +20,7 @@ inline std::string Sum(std::string_view text) {
 }
 
 // ENQ, the characters, their sum.
-inline std::string Request(std::string_view body) {
-    return "\x05" + std::string(body) + Sum(body);
-}
+inline std::string Request(std::string_view body) { return "\x05" + std::string(body) + Sum(body); }
 // STX, station+PC+data, ETX, sum over all but STX.
 inline std::string DataReply(std::string_view body) {
     const std::string summed = std::string(body) + "\x03";
@@ -33,8 +31,8 @@ inline std::string Nak(std::string_view station_pc, std::string_view code) {
     return "\x15" + std::string(station_pc) + std::string(code);
 }
 
-using std::chrono::milliseconds;
 using jynsim::Micros;
+using std::chrono::milliseconds;
 
 // An engine with a clock the test moves.
 class Line {
@@ -55,8 +53,7 @@ public:
     Micros now{0};
 };
 
-inline jynsim::LineConfig OneStation(int number, jynsim::CpuFamily family,
-                                     int pc = 0xFF) {
+inline jynsim::LineConfig OneStation(int number, jynsim::CpuFamily family, int pc = 0xFF) {
     jynsim::LineConfig config;
     jynsim::StationConfig station;
     station.station = static_cast<std::uint8_t>(number);

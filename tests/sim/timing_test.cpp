@@ -18,9 +18,9 @@ TEST(Pacing, CharacterTimes) {
         std::uint64_t chars;
         std::int64_t micros;
     } rows[] = {
-        {9600, 10, 1, 1041},     {9600, 10, 17, 17708},  {9600, 11, 17, 19479},
-        {19200, 10, 21, 10937},  {19200, 11, 1, 572},    {115200, 10, 275, 23871},
-        {115200, 11, 3, 286},    {0, 10, 1000, 0},
+        {9600, 10, 1, 1041},    {9600, 10, 17, 17708}, {9600, 11, 17, 19479},
+        {19200, 10, 21, 10937}, {19200, 11, 1, 572},   {115200, 10, 275, 23871},
+        {115200, 11, 3, 286},   {0, 10, 1000, 0},
     };
     for (const auto& row : rows) {
         LineTiming timing;
@@ -51,6 +51,10 @@ TEST(Pacing, RequestAndReplyAt9600) {
     EXPECT_EQ(line.engine.TakeOutput(start + Micros(12500)).size(), 1u);
     EXPECT_FALSE(line.engine.OutputPending());
     EXPECT_EQ(line.engine.Records().back().reply_start, start);
+    const auto& record = line.engine.Records().back();
+    EXPECT_EQ(record.request_chars, 17u);
+    EXPECT_EQ(line.engine.Config().timing.ExchangeTime(record.request_chars, record.reply.size()),
+              start + Micros(12500));
 }
 
 TEST(Pacing, LateCharactersSetTheirOwnPace) {
@@ -68,8 +72,8 @@ TEST(Turnaround, ZeroWaitAndMessageWait) {
         const char* wait;
         std::int64_t reply_at_us;
     } rows[] = {
-        {0, true, "0", 0},       {3, true, "0", 3000},     {3, true, "1", 10000},
-        {50, true, "2", 50000},  {3, false, "F", 3000},    {0, true, "F", 150000},
+        {0, true, "0", 0},      {3, true, "0", 3000},  {3, true, "1", 10000},
+        {50, true, "2", 50000}, {3, false, "F", 3000}, {0, true, "F", 150000},
     };
     for (const auto& row : rows) {
         auto config = OneStation(1, CpuFamily::kAcpu);
