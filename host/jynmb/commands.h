@@ -33,5 +33,8 @@ private:
 };
 
 int RunInfo(Args& args);
+int RunRead(Args& args);
+int RunWrite(Args& args);
+int RunParse(Args& args);
 
 }  // namespace jynmb

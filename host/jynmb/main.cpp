@@ -17,6 +17,9 @@ struct Command {
 
 const Command kCommands[] = {
     {"info", &jynmb::RunInfo, "show the driver's name, banner, defaults and context size"},
+    {"read", &jynmb::RunRead, "read gates on a port"},
+    {"write", &jynmb::RunWrite, "write gates on a port"},
+    {"parse", &jynmb::RunParse, "show the GateAddress the driver makes of an address text"},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -1,0 +1,170 @@
+// jynmb read / write / parse: gates on a real line, one command each.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/jynmb/commands.h"
+#include "host/jynmb/driver_library.h"
+#include "host/jynmb/messages.h"
+#include "host/jynmb/session.h"
+
+namespace jynmb {
+
+namespace {
+
+const char kReadHelp[] =
+    "usage: jynmb read --port NAME [OPTIONS] GATE...\n\n"
+    "Reads each gate once through the driver and prints its value.\n"
+    "GATE is an address text, optionally *N for a block of N points and :TYPE for\n"
+    "the host's gate type (default: bit gate 6, 32-bit letter 3, string 7, else 1):\n"
+    "  01WD100   00BX1F   01WZ100   00WS0100L20   01WD200*10   01WR0100:2\n\n"
+    "Options:\n";
+const char kWriteHelp[] =
+    "usage: jynmb write --port NAME [OPTIONS] GATE=VALUE...\n\n"
+    "Writes each value through the driver. VALUE is a number (decimal or 0x...),\n"
+    "comma-separated numbers for a block, or text for a string gate:\n"
+    "  01WD100=4660   00BY10=1   01WZ100=0x12345678   01WD200*3=1,2,3   00WS0100L20=HELLO\n\n"
+    "Options:\n";
+const char kJsonHelp[] = "  --json             print the results as JSON, for scripts\n";
+
+enum class Mode { kRead, kWrite };
+
+struct Plan {
+    PortOptions port;
+    std::string driver;
+    bool json = false;
+    std::vector<GateOutcome> gates;
+    std::vector<std::string> values;  // writes: the text after '='
+};
+
+int Usage(const char* command, const std::string& error) {
+    std::fprintf(stderr, "jynmb %s: %s (see 'jynmb %s --help')\n", command, error.c_str(), command);
+    return kExitUsage;
+}
+
+bool ReadPlan(Args& args, Mode mode, Plan& plan, std::string& error) {
+    plan.json = args.Flag("--json");
+    args.Option("--driver", plan.driver);
+    if (!ReadPortOptions(args, plan.port, error)) return false;
+    const std::string unknown = args.UnknownOption();
+    if (!unknown.empty()) {
+        error = "unknown option " + unknown;
+        return false;
+    }
+    if (args.Rest().empty()) {
+        error = mode == Mode::kRead ? "no GATE given" : "no GATE=VALUE given";
+        return false;
+    }
+    for (const std::string& word : args.Rest()) {
+        std::string gateWord = word;
+        if (mode == Mode::kWrite) {
+            const auto equals = word.find('=');
+            if (equals == std::string::npos) {
+                error = "'" + word + "' has no =VALUE";
+                return false;
+            }
+            gateWord = word.substr(0, equals);
+            plan.values.push_back(word.substr(equals + 1));
+        }
+        GateOutcome gate;
+        if (!ParseGateSpec(gateWord, gate.spec, error)) return false;
+        plan.gates.push_back(gate);
+    }
+    return true;
+}
+
+// 2 for a driver or link failure anywhere, else 1 for any failed gate.
+int ExitCodeOf(const std::vector<GateOutcome>& gates) {
+    int code = kExitOk;
+    for (const GateOutcome& gate : gates) {
+        const int32_t result = gate.parseResult != jyn::kOk ? gate.parseResult : gate.result;
+        if (result == jyn::kDriverFailure) return kExitUsage;
+        if (result != jyn::kOk) code = kExitGate;
+    }
+    return code;
+}
+
+void PrintText(const std::vector<GateOutcome>& gates, Mode mode) {
+    std::size_t width = 8;
+    for (const GateOutcome& gate : gates) width = std::max(width, gate.spec.text.size() + 4);
+    for (const GateOutcome& gate : gates) {
+        std::string name = gate.spec.text;
+        if (gate.spec.IsBlock()) name += "*" + std::to_string(gate.spec.blockSize);
+        const ValueKind kind = KindOf(gate.spec, gate.address);
+        if (gate.parseResult != jyn::kOk) {
+            std::printf("%-*s refused (%d): %s\n", static_cast<int>(width), name.c_str(),
+                        gate.parseResult, gate.lastMessage.c_str());
+        } else if (gate.result != jyn::kOk) {
+            std::printf("%-*s %-7s failed (%d): %s\n", static_cast<int>(width), name.c_str(),
+                        KindName(kind), gate.result, gate.lastMessage.c_str());
+        } else {
+            std::printf("%-*s %-7s %s%s\n", static_cast<int>(width), name.c_str(), KindName(kind),
+                        FormatValue(kind, gate.value).c_str(), mode == Mode::kWrite ? "  written" : "");
+        }
+    }
+}
+
+void PrintJson(const std::vector<GateOutcome>& gates) {
+    std::printf("[");
+    for (std::size_t i = 0; i < gates.size(); ++i) {
+        const GateOutcome& gate = gates[i];
+        const ValueKind kind = KindOf(gate.spec, gate.address);
+        const bool ok = gate.parseResult == jyn::kOk && gate.result == jyn::kOk;
+        std::printf("%s\n  {\"gate\": %s, \"block\": %d, \"type\": %d, \"kind\": \"%s\", "
+                    "\"result\": %d",
+                    i ? "," : "", JsonString(gate.spec.text).c_str(), gate.spec.blockSize,
+                    gate.spec.gateType, KindName(kind),
+                    gate.parseResult != jyn::kOk ? gate.parseResult : gate.result);
+        if (ok) {
+            std::printf(", \"value\": %s", JsonValue(kind, gate.spec, gate.value).c_str());
+        } else {
+            std::printf(", \"error\": %s", JsonString(gate.lastMessage).c_str());
+        }
+        std::printf("}");
+    }
+    std::printf("\n]\n");
+}
+
+int Run(Args& args, Mode mode) {
+    const char* command = mode == Mode::kRead ? "read" : "write";
+    if (args.Flag("--help")) {
+        std::printf("%s%s%s", mode == Mode::kRead ? kReadHelp : kWriteHelp, kPortOptionsHelp, kJsonHelp);
+        return kExitOk;
+    }
+    InstallMessageHandler(ReadVerbosity(args));
+    Plan plan;
+    std::string error;
+    if (!ReadPlan(args, mode, plan, error)) return Usage(command, error);
+
+    Session session;
+    if (!session.Start(plan.driver, plan.port, error)) {
+        std::fprintf(stderr, "jynmb %s: %s\n", command, error.c_str());
+        return kExitUsage;
+    }
+    for (std::size_t i = 0; i < plan.gates.size(); ++i) {
+        GateOutcome& gate = plan.gates[i];
+        if (!session.Configure(gate)) continue;
+        if (mode == Mode::kRead) {
+            session.Read(gate);
+            continue;
+        }
+        if (!ParseValue(KindOf(gate.spec, gate.address), gate.spec, plan.values[i], gate.value, error)) {
+            return Usage(command, gate.spec.text + ": " + error);
+        }
+        session.Write(gate);
+    }
+    session.End();
+    if (plan.json) {
+        PrintJson(plan.gates);
+    } else {
+        PrintText(plan.gates, mode);
+    }
+    return ExitCodeOf(plan.gates);
+}
+
+}  // namespace
+
+int RunRead(Args& args) { return Run(args, Mode::kRead); }
+int RunWrite(Args& args) { return Run(args, Mode::kWrite); }
+
+}  // namespace jynmb

@@ -1,0 +1,257 @@
+#include "host/jynmb/gate_spec.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace jynmb {
+
+namespace {
+
+char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
+bool ParseInteger(const std::string& text, int64_t& value) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long parsed = std::strtoll(text.c_str(), &end, 0);
+    if (errno != 0 || end == text.c_str() || *end != '\0') return false;
+    value = parsed;
+    return true;
+}
+
+// The numbers a kind can carry: unsigned or signed, as a person prefers.
+bool InRange(ValueKind kind, int64_t value) {
+    switch (kind) {
+        case ValueKind::kBit: return value == 0 || value == 1;
+        case ValueKind::kWord: return value >= -32768 && value <= 0xFFFF;
+        case ValueKind::kDword: return value >= INT32_MIN && value <= 0xFFFFFFFFLL;
+        case ValueKind::kString: return false;
+    }
+    return false;
+}
+
+std::vector<std::string> SplitCommas(const std::string& input) {
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : input) {
+        if (c == ',') {
+            parts.push_back(part);
+            part.clear();
+        } else if (c != ' ') {
+            part += c;
+        }
+    }
+    parts.push_back(part);
+    return parts;
+}
+
+void PutWord(unsigned char* buffer, std::size_t offset, uint32_t value) {
+    buffer[offset] = static_cast<unsigned char>(value & 0xFF);
+    buffer[offset + 1] = static_cast<unsigned char>((value >> 8) & 0xFF);
+}
+
+uint32_t GetWord(const unsigned char* buffer, std::size_t offset) {
+    return static_cast<uint32_t>(buffer[offset] | (buffer[offset + 1] << 8));
+}
+
+unsigned RoundedLength(const GateSpec& spec) {
+    const unsigned length = StringLength(spec.text);
+    return length + (length & 1u);
+}
+
+std::string Hex(int64_t value, int digits) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%0*llX", digits,
+                  static_cast<unsigned long long>(value) &
+                      (digits == 8 ? 0xFFFFFFFFull : 0xFFFFull));
+    return text;
+}
+
+std::string FormatNumber(ValueKind kind, int64_t value) {
+    if (kind == ValueKind::kBit) return std::to_string(value);
+    return std::to_string(value) + " (" + Hex(value, kind == ValueKind::kDword ? 8 : 4) + ")";
+}
+
+}  // namespace
+
+bool ParseGateSpec(const std::string& word, GateSpec& spec, std::string& error) {
+    spec = GateSpec{};
+    std::string rest = word;
+    bool typeGiven = false;
+    const auto colon = rest.rfind(':');
+    if (colon != std::string::npos) {
+        int64_t type = 0;
+        if (!ParseInteger(rest.substr(colon + 1), type) || type < 0 || type > 7) {
+            error = "gate type in '" + word + "' must be 0..7";
+            return false;
+        }
+        spec.gateType = static_cast<int32_t>(type);
+        typeGiven = true;
+        rest.resize(colon);
+    }
+    const auto star = rest.rfind('*');
+    if (star != std::string::npos) {
+        int64_t size = 0;
+        if (!ParseInteger(rest.substr(star + 1), size) || size < 1 || size > 255) {
+            error = "block size in '" + word + "' must be 1..255";
+            return false;
+        }
+        spec.blockSize = static_cast<int32_t>(size);
+        rest.resize(star);
+    }
+    if (rest.empty()) {
+        error = "no address text in '" + word + "'";
+        return false;
+    }
+    spec.text = rest;
+    if (!typeGiven) spec.gateType = DefaultGateType(rest);
+    return true;
+}
+
+int32_t DefaultGateType(const std::string& text) {
+    if (text.size() > 2 && Upper(text[2]) == 'B') return jyn::kGateDigital;
+    if (text.size() > 3 && (text[3] == '1' || text[3] == '2' || Upper(text[3]) == 'Z')) {
+        return jyn::kGateAnalog32First;
+    }
+    if (text.size() > 8 && text[8] == 'L') return jyn::kGateString;
+    if (text.size() > 3 && Upper(text[3]) == 'S') return jyn::kGateString;
+    return 1;
+}
+
+unsigned StringLength(const std::string& text) {
+    if (text.size() < 9 || text[8] != 'L') return 0;
+    unsigned length = 0;
+    for (std::size_t i = 9; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        length = length * 10 + static_cast<unsigned>(text[i] - '0');
+        if (length > 0xFFFF) break;
+    }
+    return length;
+}
+
+ValueKind KindOf(const GateSpec& spec, const jyn::GateAddress& address) {
+    if (address.bitIndex != -1) return ValueKind::kBit;
+    if (address.memType == '1' || address.memType == '2' || address.memType == 'Z') {
+        return ValueKind::kDword;
+    }
+    if (spec.text.size() > 8 && spec.text[8] == 'L') return ValueKind::kString;
+    return ValueKind::kWord;
+}
+
+const char* KindName(ValueKind kind) {
+    switch (kind) {
+        case ValueKind::kBit: return "bit";
+        case ValueKind::kWord: return "word";
+        case ValueKind::kDword: return "32-bit";
+        case ValueKind::kString: return "string";
+    }
+    return "?";
+}
+
+bool ParseValue(ValueKind kind, const GateSpec& spec, const std::string& input, Value& value,
+                std::string& error) {
+    value = Value{};
+    if (kind == ValueKind::kString) {
+        value.text = input;
+        if (value.text.size() >= 2 && value.text.front() == '"' && value.text.back() == '"') {
+            value.text = value.text.substr(1, value.text.size() - 2);
+        }
+        if (value.text.size() > StringLength(spec.text)) {
+            error = "text longer than the gate's " + std::to_string(StringLength(spec.text)) +
+                    " characters";
+            return false;
+        }
+        return true;
+    }
+    const std::vector<std::string> parts = SplitCommas(input);
+    const std::size_t wanted = spec.IsBlock() ? static_cast<std::size_t>(spec.blockSize) : 1;
+    if (parts.size() != wanted) {
+        error = "expected " + std::to_string(wanted) + " value(s), got " + std::to_string(parts.size());
+        return false;
+    }
+    for (const std::string& part : parts) {
+        int64_t number = 0;
+        if (!ParseInteger(part, number) || !InRange(kind, number)) {
+            error = "'" + part + "' is not a " + KindName(kind) + " value";
+            return false;
+        }
+        value.numbers.push_back(number);
+    }
+    return true;
+}
+
+void EncodeValue(ValueKind kind, const GateSpec& spec, const Value& value, unsigned char* buffer) {
+    if (kind == ValueKind::kString) {
+        for (std::size_t i = 0; i < value.text.size() && i < kValueBufferSize - 1; ++i) {
+            buffer[i] = static_cast<unsigned char>(value.text[i]);
+        }
+        return;
+    }
+    for (std::size_t i = 0; i < value.numbers.size(); ++i) {
+        const auto number = static_cast<uint64_t>(value.numbers[i]);
+        if (kind == ValueKind::kDword) {
+            PutWord(buffer, 4 * i, static_cast<uint32_t>(number & 0xFFFF));
+            PutWord(buffer, 4 * i + 2, static_cast<uint32_t>((number >> 16) & 0xFFFF));
+        } else {
+            PutWord(buffer, spec.IsBlock() ? 2 * i : 2, static_cast<uint32_t>(number & 0xFFFF));
+        }
+    }
+}
+
+Value DecodeValue(ValueKind kind, const GateSpec& spec, const unsigned char* buffer) {
+    Value value;
+    if (kind == ValueKind::kString) {
+        const unsigned limit = RoundedLength(spec);
+        for (unsigned i = 0; i < limit && buffer[i] != 0; ++i) value.text += static_cast<char>(buffer[i]);
+        return value;
+    }
+    const std::size_t points = spec.IsBlock() ? static_cast<std::size_t>(spec.blockSize) : 1;
+    for (std::size_t i = 0; i < points; ++i) {
+        if (kind == ValueKind::kDword) {
+            value.numbers.push_back(GetWord(buffer, 4 * i) | (int64_t{GetWord(buffer, 4 * i + 2)} << 16));
+        } else {
+            value.numbers.push_back(GetWord(buffer, spec.IsBlock() ? 2 * i : 2));
+        }
+    }
+    return value;
+}
+
+std::string FormatValue(ValueKind kind, const Value& value) {
+    if (kind == ValueKind::kString) return JsonString(value.text);
+    if (value.numbers.size() == 1) return FormatNumber(kind, value.numbers[0]);
+    std::string out = "[";
+    for (std::size_t i = 0; i < value.numbers.size(); ++i) {
+        out += (i ? ", " : "") + FormatNumber(kind, value.numbers[i]);
+    }
+    return out + "]";
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonValue(ValueKind kind, const GateSpec& spec, const Value& value) {
+    if (kind == ValueKind::kString) return JsonString(value.text);
+    if (!spec.IsBlock()) return value.numbers.empty() ? "null" : std::to_string(value.numbers[0]);
+    std::string out = "[";
+    for (std::size_t i = 0; i < value.numbers.size(); ++i) {
+        out += (i ? "," : "") + std::to_string(value.numbers[i]);
+    }
+    return out + "]";
+}
+
+}  // namespace jynmb

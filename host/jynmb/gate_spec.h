@@ -1,0 +1,58 @@
+// Gates as a person types them on the command line, and their values in the
+// host's value buffers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver/host_abi.h"
+
+namespace jynmb {
+
+// TEXT[*N][:TYPE]: an address text, optionally a block of N points and the
+// host's gate type (0..7).
+struct GateSpec {
+    std::string text;
+    int32_t blockSize = 0;  // 0: a single gate
+    int32_t gateType = 1;
+    bool IsBlock() const { return blockSize > 0; }
+};
+
+bool ParseGateSpec(const std::string& word, GateSpec& spec, std::string& error);
+
+// The gate type a host would give the address: bit gate 6, a 32-bit letter
+// 3, a string address 7, anything else 1.
+int32_t DefaultGateType(const std::string& text);
+
+enum class ValueKind { kBit, kWord, kDword, kString };
+
+// How the value buffer of a configured gate is laid out.
+ValueKind KindOf(const GateSpec& spec, const jyn::GateAddress& address);
+const char* KindName(ValueKind kind);
+
+// The string length after the 'L' marker; 0 when there is none.
+unsigned StringLength(const std::string& text);
+
+struct Value {
+    std::vector<int64_t> numbers;  // one per point
+    std::string text;              // string gates
+};
+
+// VALUE for a write: a number (decimal, 0x hexadecimal, negative allowed in
+// the range of the kind), comma-separated numbers for a block, or text for a
+// string gate (quotes optional).
+bool ParseValue(ValueKind kind, const GateSpec& spec, const std::string& input, Value& value,
+                std::string& error);
+
+// The value buffer: big enough for any gate, laid out as the host lays it.
+constexpr std::size_t kValueBufferSize = 1024;
+void EncodeValue(ValueKind kind, const GateSpec& spec, const Value& value, unsigned char* buffer);
+Value DecodeValue(ValueKind kind, const GateSpec& spec, const unsigned char* buffer);
+
+// "4660 (0x1234)", "305419896 (0x12345678)", "\"HELLO\"", "[1, 2, 3]".
+std::string FormatValue(ValueKind kind, const Value& value);
+std::string JsonString(const std::string& text);
+std::string JsonValue(ValueKind kind, const GateSpec& spec, const Value& value);
+
+}  // namespace jynmb

@@ -1,0 +1,78 @@
+// A driver instance held the way a host holds one: the loaded library, the
+// context memory, the port settings, and the gates it has configured.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/host_abi.h"
+#include "host/jynmb/driver_library.h"
+#include "host/jynmb/gate_spec.h"
+
+namespace jynmb {
+
+struct PortOptions {
+    std::string port;
+    uint16_t baudRate = 9600;
+    uint16_t dataBits = 8;
+    uint16_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
+    uint16_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    uint32_t timeout = 100; // units of 10 ms
+    uint32_t instance = 1;
+};
+
+// Reads --port, --baud, --data-bits, --parity, --stop-bits, --timeout,
+// --instance. False with `error` set on a bad value.
+bool ReadPortOptions(class Args& args, PortOptions& options, std::string& error);
+extern const char kPortOptionsHelp[];
+
+// What became of one gate.
+struct GateOutcome {
+    GateSpec spec;
+    jyn::GateAddress address{};
+    int32_t parseResult = -1;  // codes 3/4
+    int32_t result = -1;       // codes 5/6/7/10
+    Value value;
+    std::string lastMessage;   // the last driver message about this gate
+};
+
+class Session {
+public:
+    Session() = default;
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Loads the driver only: enough for the address parsers.
+    bool Load(const std::string& driverPath, std::string& error) {
+        return library_.Load(driverPath, error);
+    }
+    // Loads the driver and starts an instance on the port (ColdStart with
+    // openNow). A driver or port failure gives false and `error`.
+    bool Start(const std::string& driverPath, const PortOptions& options, std::string& error);
+
+    // Configures the gate (code 3 or 4); the outcome carries the address.
+    bool Configure(GateOutcome& gate);
+    // Reads or writes a configured gate (codes 5, 6, 7, 10).
+    int32_t Read(GateOutcome& gate);
+    int32_t Write(GateOutcome& gate);
+
+    jyn::DriverContext& Context() { return *context_; }
+    // Ends the driver (EndJyn). Done by the destructor if not called.
+    int32_t End();
+
+private:
+    int32_t Call(uint32_t function, void* params);
+    int32_t Transfer(GateOutcome& gate, uint32_t function, unsigned char* buffer);
+
+    DriverLibrary library_;
+    std::unique_ptr<std::max_align_t[]> storage_;  // the context memory, as the host allocates it
+    jyn::DriverContext* context_ = nullptr;
+    uint32_t instance_ = 1;
+    bool started_ = false;
+};
+
+}  // namespace jynmb
