@@ -14,6 +14,11 @@ else()
 endif()
 include(GoogleTest)
 
+# Tests run in a folder of their own: the driver reads JYNMB*.INT from the
+# current directory, and no stray station file may change what tests see.
+set(JYN_TEST_WORK_DIR ${PROJECT_BINARY_DIR}/test-work)
+file(MAKE_DIRECTORY ${JYN_TEST_WORK_DIR})
+
 # Every test executable is registered through this, so each gets a time
 # limit and, when cross-built, runs under the emulator the preset names.
 function(jyn_add_gtest target)
@@ -21,5 +26,5 @@ function(jyn_add_gtest target)
     gtest_discover_tests(${target}
         DISCOVERY_TIMEOUT 60
         PROPERTIES TIMEOUT 120
-        WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+        WORKING_DIRECTORY ${JYN_TEST_WORK_DIR})
 endfunction()

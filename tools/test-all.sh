@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every preset and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/install-deps.sh
+
+jobs=$(nproc)
+run_preset() {
+    local preset=$1
+    echo "=== $preset: configure and build"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j"$jobs"
+    echo "=== $preset: test"
+    ctest --preset "$preset" -j"$jobs"
+}
+
+started=$(date +%s)
+for preset in linux linux-m32 asan; do
+    run_preset "$preset"
+done
+echo "=== all tests passed in $(( $(date +%s) - started )) s"
