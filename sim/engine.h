@@ -149,6 +149,9 @@ private:
     void OnConfirmation(Micros t);
     void HandleRequest(Micros t);
     void HandleBroken(std::uint8_t code, Micros t);
+    RequestRecord NewRecord(const Request& request, Micros t);
+    void Carry(Station& station, const Request& request, const Verdict& verdict,
+               RequestRecord& record, Micros t);
     void Answer(RequestRecord& record, const std::string& reply, Micros ready);
     Micros Schedule(const std::string& bytes, Micros ready);
     void CancelUnsent(Micros t);

@@ -37,11 +37,29 @@ Micros SlowDelay(const Fault& fault) {
 
 }  // namespace
 
+RequestRecord LineEngine::NewRecord(const Request& request, Micros t) {
+    RequestRecord record;
+    record.seq = next_seq_++;
+    record.time = t;
+    record.request_chars = raw_.size();
+    record.station = request.station;
+    record.pc = request.pc;
+    if (request.command) {
+        const CommandInfo& info = InfoOf(*request.command);
+        record.command = info.name;
+        record.write = info.write;
+        if (info.write) record.data = request.data;
+    }
+    record.device = request.device;
+    record.points = request.points;
+    return record;
+}
+
 void LineEngine::HandleRequest(Micros t) {
     const Request request = DecodeRequest(body_, config_.decode);
     Station* station = FindStation(request.station, request.pc);
     if (station == nullptr) station = FindStation(request.station);
-    std::string decoded = DescribeRequest(request);
+    const std::string decoded = DescribeRequest(request);
     if (station == nullptr) {
         ++counters_.unaddressed;
         log_.Add({sequence_start_, Direction::kToPlc, raw_, decoded + "  -- no such station"});
@@ -49,40 +67,36 @@ void LineEngine::HandleRequest(Micros t) {
     }
     log_.Add({sequence_start_, Direction::kToPlc, raw_, decoded});
     ++counters_.requests;
-    const CommandInfo& info = InfoOf(*request.command);
-    RequestRecord record;
-    record.seq = next_seq_++;
-    record.time = t;
-    record.request_chars = raw_.size();
-    record.station = request.station;
-    record.pc = request.pc;
-    record.command = info.name;
-    record.device = request.device;
-    record.points = request.points;
-    record.data = info.write ? request.data : std::string();
-    record.write = info.write;
-
+    RequestRecord record = NewRecord(request, t);
     const Verdict verdict = station->Check(request);
     if (verdict.kind == Verdict::kNoAnswer) {
-        Note(t,
-             "station " + FormatHex(request.station & 0xFF, 2) + " does not answer " + info.name);
+        Note(t, "station " + FormatHex(request.station & 0xFF, 2) + " does not answer " +
+                    record.command);
         Keep(std::move(record));
         return;
     }
+    Carry(*station, request, verdict, record, t);
+    Keep(std::move(record));
+}
+
+// Decides the fault, carries the request out unless the fault stops it, and
+// sends the reply as the fault leaves it.
+void LineEngine::Carry(Station& station, const Request& request, const Verdict& verdict,
+                       RequestRecord& record, Micros t) {
     const ReplyKind kind = verdict.kind == Verdict::kNak ? ReplyKind::kNak
-                           : info.write                  ? ReplyKind::kAck
+                           : record.write                ? ReplyKind::kAck
                                                          : ReplyKind::kData;
-    const std::optional<Fault> fault = faults_.Next({request.station, info.name, kind});
+    const std::optional<Fault> fault = faults_.Next({request.station, record.command, kind});
     const bool act = verdict.kind == Verdict::kExecute &&
                      (!fault || (fault->kind != FaultKind::kNak && fault->carry_out));
     std::string data;
     // A read changes nothing, so its data are fetched even for a lost request.
-    if (verdict.kind == Verdict::kExecute && (act || !info.write)) data = station->Execute(request);
-    record.carried_out = act;
-    if (act) {
-        ++counters_.carried_out;
-        if (info.write) ++counters_.writes_carried_out;
+    if (verdict.kind == Verdict::kExecute && (act || !record.write)) {
+        data = station.Execute(request);
     }
+    record.carried_out = act;
+    counters_.carried_out += act ? 1 : 0;
+    counters_.writes_carried_out += act && record.write ? 1 : 0;
     if (verdict.kind == Verdict::kNak) record.nak_code = verdict.code;
 
     const std::string header = ReplyHeader(request.station, request.pc, body_);
@@ -105,7 +119,6 @@ void LineEngine::HandleRequest(Micros t) {
         pending_confirm_ = PendingConfirm{request.station, request.pc, record.seq, reply};
     }
     Answer(record, sent, ready);
-    Keep(std::move(record));
 }
 
 void LineEngine::HandleBroken(std::uint8_t code, Micros t) {
@@ -124,12 +137,10 @@ void LineEngine::HandleBroken(std::uint8_t code, Micros t) {
     for (char c : body_) {
         if (static_cast<unsigned char>(c) < 0x20) code = std::min<std::uint8_t>(code, kNakProtocol);
     }
-    RequestRecord record;
-    record.seq = next_seq_++;
-    record.time = t;
-    record.request_chars = raw_.size();
-    record.station = station_number;
-    record.pc = pc;
+    Request partial;
+    partial.station = station_number;
+    partial.pc = pc;
+    RequestRecord record = NewRecord(partial, t);
     record.command = body_.substr(4, 2);
     record.nak_code = code;
     Answer(record, NakFrame(ReplyHeader(station_number, pc, body_), code),
