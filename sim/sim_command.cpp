@@ -89,6 +89,8 @@ struct Parser {
     bool One();
     bool Init(const std::string& path);
     bool Choice(const std::string& name);
+    bool FaultRate();
+    bool Station();
 };
 
 bool Parser::Init(const std::string& path) {
@@ -129,57 +131,72 @@ bool Parser::Choice(const std::string& name) {
     return false;
 }
 
+// Options that take a decimal number within bounds.
+struct NumberOption {
+    const char* name;
+    long long low;
+    long long high;
+    void (*apply)(Parser& parser, long long value);
+};
+
+const NumberOption kNumberOptions[] = {
+    {"--baud", 50, 4000000,
+     [](Parser& p, long long v) { p.options.line.timing.baud = static_cast<std::uint32_t>(v); }},
+    {"--bits", 10, 11,
+     [](Parser& p, long long v) { p.options.line.timing.bits_per_char = static_cast<int>(v); }},
+    {"--turnaround", 0, 60000,
+     [](Parser& p, long long v) {
+         p.options.line.timing.turnaround = std::chrono::milliseconds(v);
+     }},
+    {"--interchar", 0, 60000,
+     [](Parser& p, long long v) {
+         p.options.line.timing.interchar_timeout = std::chrono::milliseconds(v);
+     }},
+    {"--seed", 0, 0x7FFFFFFFFFFFFFFFLL,
+     [](Parser& p, long long v) { p.seed = static_cast<std::uint64_t>(v); }},
+    {"--slow-ms", 1, 600000, [](Parser& p, long long v) { p.slow_ms = v; }},
+};
+
+bool Parser::FaultRate() {
+    std::string value;
+    if (!Value("--fault-rate", value)) return false;
+    char* end = nullptr;
+    fault_rate = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0' || !(fault_rate >= 0 && fault_rate <= 1)) {
+        error = "--fault-rate: '" + value + "' is not a share from 0 to 1";
+        return false;
+    }
+    return true;
+}
+
+bool Parser::Station() {
+    std::string value;
+    StationConfig station;
+    if (!Value("--station", value)) return false;
+    if (ParseStation(value, station)) {
+        options.line.stations.push_back(station);
+        return true;
+    }
+    error = "--station: '" + value + "' is not SS[:PP[:ACPU|AnACPU]] (hexadecimal numbers)";
+    return false;
+}
+
 bool Parser::One() {
     const std::string& word = args[at];
     std::string value;
-    long long number = 0;
-    LineTiming& timing = options.line.timing;
     if (word == "--help" || word == "-h") return options.help = true;
     if (word == "--trace") return options.trace = true;
-    if (word == "--station") {
-        StationConfig station;
-        if (!Value(word, value)) return false;
-        if (ParseStation(value, station)) {
-            options.line.stations.push_back(station);
-            return true;
-        }
-        error = "--station: '" + value + "' is not SS[:PP[:ACPU|AnACPU]] (hexadecimal numbers)";
-        return false;
-    }
+    if (word == "--station") return Station();
     if (word == "--init") return Value(word, value) && Init(value);
     if (word == "--preset") return Value(word, options.preset_path);
     if (word == "--link") return Value(word, options.link_path);
     if (word == "--lower-hex" || word == "--extended-on-acpu") return Choice(word);
-    if (word == "--baud") {
-        if (!Number(word, 50, 4000000, number)) return false;
-        timing.baud = static_cast<std::uint32_t>(number);
-        return true;
-    }
-    if (word == "--bits") {
-        if (!Number(word, 10, 11, number)) return false;
-        timing.bits_per_char = static_cast<int>(number);
-        return true;
-    }
-    if (word == "--turnaround" || word == "--interchar") {
-        if (!Number(word, 0, 60000, number)) return false;
-        (word == "--turnaround" ? timing.turnaround : timing.interchar_timeout) =
-            std::chrono::milliseconds(number);
-        return true;
-    }
-    if (word == "--seed") {
-        if (!Number(word, 0, 0x7FFFFFFFFFFFFFFFLL, number)) return false;
-        seed = static_cast<std::uint64_t>(number);
-        return true;
-    }
-    if (word == "--slow-ms") return Number(word, 1, 600000, slow_ms);
-    if (word == "--fault-rate") {
-        if (!Value(word, value)) return false;
-        char* end = nullptr;
-        fault_rate = std::strtod(value.c_str(), &end);
-        if (value.empty() || *end != '\0' || !(fault_rate >= 0 && fault_rate <= 1)) {
-            error = "--fault-rate: '" + value + "' is not a share from 0 to 1";
-            return false;
-        }
+    if (word == "--fault-rate") return FaultRate();
+    for (const NumberOption& option : kNumberOptions) {
+        if (word != option.name) continue;
+        long long number = 0;
+        if (!Number(word, option.low, option.high, number)) return false;
+        option.apply(*this, number);
         return true;
     }
     error = "unknown option '" + word + "'";
