@@ -68,7 +68,7 @@ const OptionCase kOptionCases[] = {
     {{"--init", "/nonexistent/JYNMB1.INT"}, "--init: cannot read", nullptr},
 };
 
-TEST(SimCommand, Options) {
+TEST(SimCommandLine, Options) {
     for (const auto& row : kOptionCases) {
         SimCommandOptions options;
         std::string error;
@@ -84,7 +84,7 @@ TEST(SimCommand, Options) {
     }
 }
 
-TEST(SimCommand, ExitCodes) {
+TEST(SimCommandLine, ExitCodes) {
     EXPECT_EQ(jynsim::RunSimCommand({"--help"}), 0);
     EXPECT_EQ(jynsim::RunSimCommand({"--bits", "12"}), 2);
     const std::string preset = testing::TempDir() + "jyn_sim_bad_preset.txt";
@@ -130,7 +130,7 @@ int WaitForExit(pid_t pid, std::chrono::milliseconds limit) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(SimCommand, ServesUntilSigterm) {
+TEST(SimCommandLine, ServesUntilSigterm) {
     const std::string init = WriteFile("jyn_sim_init_", "* test line\n01 = 05, FF, AnACPU\n");
     const std::string preset = WriteFile("jyn_sim_preset_", "D100=1234\n");
     const std::string link = testing::TempDir() + "jyn_sim_cli_link_" + std::to_string(getpid());

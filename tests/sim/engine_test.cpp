@@ -17,7 +17,7 @@ using namespace std::string_literals;
 
 DeviceRef Dev(const char* name) { return *ParseDeviceName(name); }
 
-TEST(WorkedExample, BatchReadOfFiveInputsWithMessageWait) {
+TEST(SimWorkedExample, BatchReadOfFiveInputsWithMessageWait) {
     Line line(OneStation(5, CpuFamily::kAcpu));
     auto& memory = line.StationNo(5).Memory();
     for (const char* on : {"X41", "X42", "X44"}) memory.SetBit(Dev(on), true);
@@ -36,7 +36,7 @@ TEST(WorkedExample, BatchReadOfFiveInputsWithMessageWait) {
               "E7");
 }
 
-TEST(WorkedExample, Loopback) {
+TEST(SimWorkedExample, Loopback) {
     Line line(OneStation(0, CpuFamily::kAcpu));
     EXPECT_EQ(line.Exchange("\x05"
                             "00FFTT005ABCDE"
@@ -125,9 +125,9 @@ const CommandCase kCommandCases[] = {
     {"TT on AnACPU", CpuFamily::kAnAcpu, NoPreset, "01FFTT001Z", DataReply("01FF01Z"), NoCheck},
 };
 
-class Commands : public ::testing::TestWithParam<CommandCase> {};
+class SimCommands : public ::testing::TestWithParam<CommandCase> {};
 
-TEST_P(Commands, AnswerAndMemory) {
+TEST_P(SimCommands, AnswerAndMemory) {
     const CommandCase& c = GetParam();
     Line line(OneStation(1, c.family));
     c.preset(line.StationNo(1).Memory());
@@ -140,7 +140,7 @@ TEST_P(Commands, AnswerAndMemory) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothFamilies, Commands, ::testing::ValuesIn(kCommandCases),
+INSTANTIATE_TEST_SUITE_P(BothFamilies, SimCommands, ::testing::ValuesIn(kCommandCases),
                          [](const auto& row) {
                              std::string name = row.param.name;
                              for (char& ch : name) {
@@ -188,9 +188,9 @@ const NakCase kNakCases[] = {
     {"extended command on ACPU", Request("01FFQR0D00010001"), Nak("01FF", "06")},
 };
 
-class Naks : public ::testing::TestWithParam<NakCase> {};
+class SimNaks : public ::testing::TestWithParam<NakCase> {};
 
-TEST_P(Naks, CodeAndNoWrite) {
+TEST_P(SimNaks, CodeAndNoWrite) {
     const NakCase& c = GetParam();
     Line line(OneStation(1, CpuFamily::kAcpu));
     EXPECT_EQ(jynsim::Printable(line.Exchange(c.frame)), jynsim::Printable(c.reply));
@@ -200,7 +200,7 @@ TEST_P(Naks, CodeAndNoWrite) {
     EXPECT_FALSE(line.engine.Records().back().carried_out);
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, Naks, ::testing::ValuesIn(kNakCases), [](const auto& row) {
+INSTANTIATE_TEST_SUITE_P(Codes, SimNaks, ::testing::ValuesIn(kNakCases), [](const auto& row) {
     std::string name = row.param.name;
     for (char& ch : name) {
         if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
@@ -208,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(Codes, Naks, ::testing::ValuesIn(kNakCases), [](const a
     return name;
 });
 
-TEST(Policy, LowerCaseAcceptedWhenConfigured) {
+TEST(SimPolicy, LowerCaseAcceptedWhenConfigured) {
     auto config = OneStation(1, CpuFamily::kAcpu);
     config.decode.lower_hex_ok = true;
     Line line(config);
@@ -216,7 +216,7 @@ TEST(Policy, LowerCaseAcceptedWhenConfigured) {
     EXPECT_EQ(*line.StationNo(1).Memory().Word(Dev("D100")), 0x1A2B);
 }
 
-TEST(Policy, WriteDuringRunDisabled) {
+TEST(SimPolicy, WriteDuringRunDisabled) {
     auto config = OneStation(1, CpuFamily::kAcpu);
     config.stations[0].write_during_run_disabled = true;
     Line line(config);
@@ -227,7 +227,7 @@ TEST(Policy, WriteDuringRunDisabled) {
     EXPECT_EQ(line.Exchange(Request("01FFWW0D0100011a34")), Nak("01FF", "07"));
 }
 
-TEST(Policy, ExtendedCommandsOnAcpu) {
+TEST(SimPolicy, ExtendedCommandsOnAcpu) {
     const struct {
         jynsim::ExtendedOnAcpu policy;
         std::string reply;
@@ -244,7 +244,7 @@ TEST(Policy, ExtendedCommandsOnAcpu) {
     }
 }
 
-TEST(Multidrop, OnlyTheAddressedStationAnswers) {
+TEST(SimMultidrop, OnlyTheAddressedStationAnswers) {
     jynsim::LineConfig config = OneStation(1, CpuFamily::kAcpu);
     config.stations.push_back(OneStation(2, CpuFamily::kAnAcpu).stations[0]);
     config.stations.push_back(OneStation(2, CpuFamily::kAnAcpu, 0x00).stations[0]);
@@ -260,7 +260,7 @@ TEST(Multidrop, OnlyTheAddressedStationAnswers) {
     EXPECT_EQ(line.engine.Counters().unaddressed, 2u);
 }
 
-TEST(Confirmation, RecordedOnTheRequest) {
+TEST(SimConfirmation, RecordedOnTheRequest) {
     Line line(OneStation(1, CpuFamily::kAcpu));
     line.Exchange(Request("01FFWR0D010001"));
     line.Exchange(Ack("01FF"));
@@ -281,7 +281,7 @@ TEST(Confirmation, RecordedOnTheRequest) {
     EXPECT_EQ(counters.stray_confirmations, 1u);
 }
 
-TEST(Confirmation, ResendOnNakWhenConfigured) {
+TEST(SimConfirmation, ResendOnNakWhenConfigured) {
     auto config = OneStation(1, CpuFamily::kAcpu);
     config.resend_on_nak = true;
     Line line(config);
@@ -332,17 +332,17 @@ const SequenceCase kSequenceCases[] = {
      DataReply("01FF0000")},
 };
 
-class Sequences : public ::testing::TestWithParam<SequenceCase> {};
+class SimSequences : public ::testing::TestWithParam<SequenceCase> {};
 
-TEST_P(Sequences, Reply) {
+TEST_P(SimSequences, Reply) {
     Line line(OneStation(1, CpuFamily::kAcpu));
     EXPECT_EQ(jynsim::Printable(line.Exchange(GetParam().bytes)),
               jynsim::Printable(GetParam().reply));
 }
 
-INSTANTIATE_TEST_SUITE_P(Control, Sequences, ::testing::ValuesIn(kSequenceCases));
+INSTANTIATE_TEST_SUITE_P(Control, SimSequences, ::testing::ValuesIn(kSequenceCases));
 
-TEST(Sequence, EotCancelsAReplyNotYetSent) {
+TEST(SimSequence, EotCancelsAReplyNotYetSent) {
     Line line(OneStation(1, CpuFamily::kAcpu));
     line.engine.Receive(Request("01FFWR0D010001"), Micros(0));
     line.engine.Receive("\x04", milliseconds(1));  // before the 3 ms turnaround
@@ -350,7 +350,7 @@ TEST(Sequence, EotCancelsAReplyNotYetSent) {
     EXPECT_EQ(line.engine.Counters().cancelled_replies, 1u);
 }
 
-TEST(Sequence, StalledRequestIsDropped) {
+TEST(SimSequence, StalledRequestIsDropped) {
     auto config = OneStation(1, CpuFamily::kAcpu);
     config.timing.interchar_timeout = milliseconds(50);
     Line line(config);
@@ -366,7 +366,7 @@ TEST(Sequence, StalledRequestIsDropped) {
     EXPECT_EQ(line.engine.TakeOutput(milliseconds(700)), DataReply("01FF0000"));
 }
 
-TEST(TrafficLog, DecodesBothDirections) {
+TEST(SimTrafficLog, DecodesBothDirections) {
     Line line(OneStation(5, CpuFamily::kAcpu));
     for (const char* on : {"X41", "X42", "X44"}) line.StationNo(5).Memory().SetBit(Dev(on), true);
     line.Exchange(

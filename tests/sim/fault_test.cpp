@@ -67,9 +67,9 @@ const FaultCase kFaultCases[] = {
      0x5555},
 };
 
-class FaultClasses : public ::testing::TestWithParam<FaultCase> {};
+class SimFaultClasses : public ::testing::TestWithParam<FaultCase> {};
 
-TEST_P(FaultClasses, ReplyTruthAndCount) {
+TEST_P(SimFaultClasses, ReplyTruthAndCount) {
     const FaultCase& c = GetParam();
     Line line(OneStation(1, CpuFamily::kAcpu));
     line.StationNo(1).Memory().SetWord({Device::kD, 100}, 0xABCD);
@@ -85,7 +85,7 @@ TEST_P(FaultClasses, ReplyTruthAndCount) {
     EXPECT_EQ(line.Exchange(kRead), DataReply("01FF" + jynsim::FormatHex(c.d100_after, 4)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Classes, FaultClasses, ::testing::ValuesIn(kFaultCases),
+INSTANTIATE_TEST_SUITE_P(Classes, SimFaultClasses, ::testing::ValuesIn(kFaultCases),
                          [](const auto& row) {
                              std::string name = row.param.name;
                              for (char& ch : name) {
@@ -94,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(Classes, FaultClasses, ::testing::ValuesIn(kFaultCases)
                              return name;
                          });
 
-TEST(SlowReply, ArrivesAfterTheDelay) {
+TEST(SimSlowReply, ArrivesAfterTheDelay) {
     Line line(OneStation(1, CpuFamily::kAcpu));
     Fault fault = Make(FaultKind::kSlowReply);
     fault.delay = milliseconds(2000);
@@ -104,7 +104,7 @@ TEST(SlowReply, ArrivesAfterTheDelay) {
     EXPECT_EQ(line.engine.TakeOutput(milliseconds(2003)), DataReply("01FF0000"));
 }
 
-TEST(SlowReply, HostRetryDropsTheLateReply) {
+TEST(SimSlowReply, HostRetryDropsTheLateReply) {
     Line line(OneStation(1, CpuFamily::kAcpu));
     Fault fault = Make(FaultKind::kSlowReply);
     fault.delay = milliseconds(2000);
@@ -114,7 +114,7 @@ TEST(SlowReply, HostRetryDropsTheLateReply) {
     EXPECT_EQ(line.engine.TakeOutput(milliseconds(5000)), DataReply("01FF0000"));
 }
 
-TEST(ScriptedFaults, WaitForARequestTheyMatch) {
+TEST(SimScriptedFaults, WaitForARequestTheyMatch) {
     Line line(OneStation(1, CpuFamily::kAcpu));
     Fault bad_sum = Make(FaultKind::kBadSum);  // data replies only
     Fault on_ww = Make(FaultKind::kNoReply);
@@ -133,7 +133,7 @@ TEST(ScriptedFaults, WaitForARequestTheyMatch) {
 
 // Random faults on every request, many writes: the memory always holds the
 // data of the last write recorded as carried out.
-TEST(RandomFaults, MemoryMatchesTheCarriedOutWrites) {
+TEST(SimRandomFaults, MemoryMatchesTheCarriedOutWrites) {
     Line line(OneStation(1, CpuFamily::kAcpu));
     jynsim::RandomFaults random;
     random.seed = 42;
@@ -160,7 +160,7 @@ TEST(RandomFaults, MemoryMatchesTheCarriedOutWrites) {
     EXPECT_GT(counters.faults[static_cast<std::size_t>(FaultKind::kExtraAfterAck)], 0u);
 }
 
-TEST(RandomFaults, SameSeedSameFaults) {
+TEST(SimRandomFaults, SameSeedSameFaults) {
     const auto run = [](std::uint64_t seed) {
         Line line(OneStation(1, CpuFamily::kAcpu));
         jynsim::RandomFaults random;
@@ -175,7 +175,7 @@ TEST(RandomFaults, SameSeedSameFaults) {
     EXPECT_NE(run(7), run(8));
 }
 
-TEST(FaultNames, RoundTrip) {
+TEST(SimFaultNames, RoundTrip) {
     for (std::size_t i = 0; i < jynsim::kFaultKindCount; ++i) {
         const auto kind = static_cast<FaultKind>(i);
         EXPECT_EQ(jynsim::FaultFromName(jynsim::FaultName(kind)), kind);

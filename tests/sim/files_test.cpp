@@ -30,7 +30,7 @@ const StationLineCase kStationLines[] = {
     {"* 01 = 02, 03", -1, 0, 0, CpuFamily::kAcpu, 0},
 };
 
-TEST(StationFile, Lines) {
+TEST(SimStationFile, Lines) {
     for (const auto& row : kStationLines) {
         const auto file = jynsim::ParseStationFile(row.text);
         EXPECT_EQ(static_cast<int>(file.warnings.size()), row.warnings) << row.text;
@@ -45,7 +45,7 @@ TEST(StationFile, Lines) {
     }
 }
 
-TEST(StationFile, LogicalStationsSharingACpuGiveOneStation) {
+TEST(SimStationFile, LogicalStationsSharingACpuGiveOneStation) {
     const auto file = jynsim::ParseStationFile(
         "* line\r\n01 = 01, FF, AnACPU\r\n02 = 05, FF\r\n03 = 01, FF, AnACPU\r\nbad\r\n");
     ASSERT_EQ(file.stations.size(), 2u);
@@ -65,7 +65,7 @@ jynsim::LineConfig TwoStations() {
     return config;
 }
 
-TEST(Preset, ValuesLand) {
+TEST(SimPreset, ValuesLand) {
     const char* text =
         "# initial memory\n"
         "D100=1234\n"
@@ -120,7 +120,7 @@ const BadPresetCase kBadPresets[] = {
     {"D10A=1\n", "unknown device 'D10A'"},
 };
 
-TEST(Preset, BadLinesNameTheLine) {
+TEST(SimPreset, BadLinesNameTheLine) {
     for (const auto& row : kBadPresets) {
         std::vector<jynsim::PresetEntry> entries;
         std::string error;
@@ -129,7 +129,7 @@ TEST(Preset, BadLinesNameTheLine) {
     }
 }
 
-TEST(Preset, DeviceAStationLacksIsRefused) {
+TEST(SimPreset, DeviceAStationLacksIsRefused) {
     const struct {
         const char* text;
         const char* message;

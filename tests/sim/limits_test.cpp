@@ -110,9 +110,9 @@ std::string CaseName(const ::testing::TestParamInfo<LimitCase>& info) {
            std::to_string(c.points) + "_#" + std::to_string(info.index);
 }
 
-class Limits : public ::testing::TestWithParam<LimitCase> {};
+class SimLimits : public ::testing::TestWithParam<LimitCase> {};
 
-TEST_P(Limits, AcceptedOrCharacterAreaError) {
+TEST_P(SimLimits, AcceptedOrCharacterAreaError) {
     const LimitCase& c = GetParam();
     Line line(OneStation(1, c.family));
     const std::string body = std::string("01FF") + c.command + "0" + c.field +
@@ -128,15 +128,16 @@ TEST_P(Limits, AcceptedOrCharacterAreaError) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Boundaries, Limits, ::testing::ValuesIn(kLimitCases), [](const auto& row) {
-    std::string name = CaseName(row);
-    for (char& ch : name) {
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-    }
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Boundaries, SimLimits, ::testing::ValuesIn(kLimitCases),
+                         [](const auto& row) {
+                             std::string name = CaseName(row);
+                             for (char& ch : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             }
+                             return name;
+                         });
 
-TEST(Limits, FullBitReadCarriesEveryPoint) {
+TEST(SimBitRead, FullReadCarriesEveryPoint) {
     Line line(OneStation(1, A));
     line.StationNo(1).Memory().SetBit({jynsim::Device::kX, 0x7FF}, true);
     const std::string reply = line.Exchange(Request("01FFBR0X070000"));

@@ -15,7 +15,7 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kLimit(3000);
 
-TEST(Pty, RequestGetsItsReply) {
+TEST(SimPty, RequestGetsItsReply) {
     jynsim::SimulatedLine line(OneStation(1, jynsim::CpuFamily::kAcpu));
     std::string error;
     ASSERT_TRUE(line.Start(error)) << error;
@@ -33,7 +33,7 @@ TEST(Pty, RequestGetsItsReply) {
     EXPECT_EQ(line.Sim().Counters().requests, 1u);
 }
 
-TEST(Pty, SlaveClosedAndReopened) {
+TEST(SimPty, SlaveClosedAndReopened) {
     jynsim::SimulatedLine line(OneStation(1, jynsim::CpuFamily::kAnAcpu));
     std::string error;
     ASSERT_TRUE(line.Start(error)) << error;
@@ -50,7 +50,7 @@ TEST(Pty, SlaveClosedAndReopened) {
     EXPECT_EQ(line.Sim().Word(1, "D100"), 3);
 }
 
-TEST(Pty, StopIsPromptAndLinkGoes) {
+TEST(SimPty, StopIsPromptAndLinkGoes) {
     const std::string link = testing::TempDir() + "jyn_sim_link_" + std::to_string(getpid());
     jynsim::Simulator sim(OneStation(1, jynsim::CpuFamily::kAcpu));
     jynsim::PtyServer server(sim);
@@ -72,7 +72,7 @@ TEST(Pty, StopIsPromptAndLinkGoes) {
     server.Stop();  // twice is harmless
 }
 
-TEST(Pty, LinkDoesNotReplaceAFile) {
+TEST(SimPty, LinkDoesNotReplaceAFile) {
     const std::string path = testing::TempDir() + "jyn_sim_file_" + std::to_string(getpid());
     {
         FILE* file = std::fopen(path.c_str(), "w");
@@ -90,7 +90,7 @@ TEST(Pty, LinkDoesNotReplaceAFile) {
     std::remove(path.c_str());
 }
 
-TEST(Pty, PacedLineIsNoFasterThanTheBaudRate) {
+TEST(SimPty, PacedLineIsNoFasterThanTheBaudRate) {
     auto config = OneStation(1, jynsim::CpuFamily::kAcpu);
     config.timing.baud = 9600;
     jynsim::SimulatedLine line(config);

@@ -11,7 +11,7 @@ using jynsim::CpuFamily;
 using jynsim::LineTiming;
 using namespace simtest;
 
-TEST(Pacing, CharacterTimes) {
+TEST(SimPacing, CharacterTimes) {
     const struct {
         std::uint32_t baud;
         int bits;
@@ -38,7 +38,7 @@ jynsim::LineConfig Paced(std::uint32_t baud, int turnaround_ms) {
     return config;
 }
 
-TEST(Pacing, RequestAndReplyAt9600) {
+TEST(SimPacing, RequestAndReplyAt9600) {
     Line line(Paced(9600, 3));
     // 17 characters written at once arrive over 17 708 us; the reply of 12
     // characters starts 3 ms later and takes 12 500 us.
@@ -57,7 +57,7 @@ TEST(Pacing, RequestAndReplyAt9600) {
               start + Micros(12500));
 }
 
-TEST(Pacing, LateCharactersSetTheirOwnPace) {
+TEST(SimPacing, LateCharactersSetTheirOwnPace) {
     Line line(Paced(9600, 0));
     const std::string frame = Request("01FFWR0D010001");
     line.engine.Receive(frame.substr(0, 10), Micros(0));
@@ -65,7 +65,7 @@ TEST(Pacing, LateCharactersSetTheirOwnPace) {
     EXPECT_EQ(line.engine.Records().back().time, Micros(100000 + 7291));
 }
 
-TEST(Turnaround, ZeroWaitAndMessageWait) {
+TEST(SimTurnaround, ZeroWaitAndMessageWait) {
     const struct {
         int turnaround_ms;
         bool honor_wait;
