@@ -1,0 +1,105 @@
+#include "fuzz/fuzz_support.h"
+
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstring>
+
+#include "driver/log.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define JYN_FUZZ_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define JYN_FUZZ_ASAN 1
+#endif
+#if defined(JYN_FUZZ_ASAN)
+#include <sanitizer/asan_interface.h>
+#endif
+
+namespace jynfuzz {
+
+namespace {
+
+std::size_t g_messages = 0;
+std::string g_folder;
+std::vector<std::string> g_files;
+
+int FormattingSink(int level, const char* format, ...) {
+    Check(level == 8 || level == 32, "a message with a level the host does not know");
+    char text[2048];
+    std::va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    Check(length >= 0, "a message that does not format");
+    Check(std::strncmp(text, "JYNMB> ", 7) == 0 || std::strncmp(text, "JYNMB: ", 7) == 0,
+          "a message without the driver's prefix");
+    ++g_messages;
+    return 0;
+}
+
+void RemoveFolder() {
+    for (const std::string& file : g_files) std::remove((g_folder + "/" + file).c_str());
+    if (!g_folder.empty()) rmdir(g_folder.c_str());
+}
+
+// Memory-backed when the machine has it: the station file fuzzer writes a
+// file per input, and a journalled disk makes that the whole cost.
+std::string TemporaryBase() {
+    if (access("/dev/shm", W_OK) == 0) return "/dev/shm";
+    const char* base = std::getenv("TMPDIR");
+    return base != nullptr && *base != '\0' ? base : "/tmp";
+}
+
+}  // namespace
+
+void InstallLogSink() { jyn::SetLogSink(&FormattingSink); }
+std::size_t MessagesLogged() { return g_messages; }
+
+void EnterPrivateFolder(const std::vector<std::string>& files) {
+    const std::string pattern = TemporaryBase() + "/jyn-fuzz-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    Check(mkdtemp(name.data()) != nullptr, "no private folder");
+    g_folder = name.data();
+    g_files = files;
+    Check(chdir(g_folder.c_str()) == 0, "cannot enter the private folder");
+    std::atexit(&RemoveFolder);
+}
+
+GuardedBuffer::GuardedBuffer(std::size_t owned, uint8_t fill)
+    : storage_(kGuard + owned + kGuard, kGuardByte), owned_(owned) {
+    std::memset(Data(), fill, owned);
+    Poison(true);
+}
+
+GuardedBuffer::~GuardedBuffer() { Poison(false); }
+
+bool GuardedBuffer::GuardsIntact() {
+    Poison(false);
+    for (std::size_t i = 0; i < kGuard; ++i) {
+        if (storage_[i] != kGuardByte || storage_[kGuard + owned_ + i] != kGuardByte) return false;
+    }
+    return true;
+}
+
+void GuardedBuffer::Poison(bool on) {
+#if defined(JYN_FUZZ_ASAN)
+    unsigned char* front = storage_.data();
+    unsigned char* back = Data() + owned_;
+    if (on) {
+        ASAN_POISON_MEMORY_REGION(front, kGuard);
+        ASAN_POISON_MEMORY_REGION(back, kGuard);
+    } else {
+        ASAN_UNPOISON_MEMORY_REGION(front, kGuard);
+        ASAN_UNPOISON_MEMORY_REGION(back, kGuard);
+    }
+#else
+    (void)on;
+#endif
+}
+
+}  // namespace jynfuzz

@@ -1,0 +1,176 @@
+#include "fuzz/transaction_gates.h"
+
+#include <cstring>
+
+#include "fuzz/fuzz_support.h"
+
+namespace jynfuzz {
+
+namespace {
+
+FuzzGate g_gates[] = {
+    {"01BM100", 6, Kind::kBit, 0, 0, {}},
+    {"01BX7FF", 6, Kind::kBit, 0, 0, {}},
+    {"01WD100", 1, Kind::kWord, 0, 0, {}},
+    {"01WX20", 0, Kind::kWord, 0, 0, {}},
+    {"01WTN5", 2, Kind::kWord, 0, 0, {}},
+    {"01WD9000", 1, Kind::kWord, 0, 0, {}},
+    {"01WZ100", 4, Kind::k32Bit, 0, 0, {}},
+    {"01W2010", 3, Kind::k32Bit, 0, 0, {}},
+    {"01WS0100L5", 7, Kind::kString, 0, 5, {}},
+    {"01WS0100L64", 7, Kind::kString, 0, 64, {}},
+    {"01WS0100L0", 7, Kind::kString, 0, 0, {}},
+    {"01WR0100L1", 7, Kind::kString, 0, 1, {}},
+    {"01WW01AFL20", 7, Kind::kString, 0, 20, {}},
+    {"01WD100", 1, Kind::kWordBlock, 64, 0, {}},
+    {"01WX10", 0, Kind::kWordBlock, 64, 0, {}},
+    {"01WZ100", 4, Kind::k32BitBlock, 32, 0, {}},
+    {"01W10200", 3, Kind::k32BitBlock, 32, 0, {}},
+};
+constexpr std::size_t kGateCount = sizeof g_gates / sizeof g_gates[0];
+
+bool IsBlock(const FuzzGate& gate) { return gate.maxCount != 0; }
+uint32_t RoundedChars(const FuzzGate& gate) { return gate.stringChars + (gate.stringChars & 1); }
+
+int HexValue(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// A field of the reply that the driver took as a value must be all digits.
+uint32_t HexField(const unsigned char* text, std::size_t digits) {
+    uint32_t value = 0;
+    for (std::size_t i = 0; i < digits; ++i) {
+        const int digit = HexValue(text[i]);
+        Check(digit >= 0, "a value was taken from a field that is no hexadecimal number");
+        value = value * 16 + static_cast<uint32_t>(digit);
+    }
+    return value;
+}
+
+uint16_t WordAt(const unsigned char* values, std::size_t offset) {
+    return static_cast<uint16_t>(values[offset] | values[offset + 1] << 8);
+}
+
+// Data characters a good reply carries for this gate.
+std::size_t DataChars(const FuzzGate& gate, int32_t count) {
+    switch (gate.kind) {
+        case Kind::kBit: return 1;
+        case Kind::kWord: return 4;
+        case Kind::k32Bit: return 8;
+        case Kind::kString: return 2 * RoundedChars(gate);
+        case Kind::kWordBlock: return 4u * static_cast<std::size_t>(count);
+        case Kind::k32BitBlock: return 8u * static_cast<std::size_t>(count);
+    }
+    return 0;
+}
+
+// STX, the request's station and PC number, the data, ETX, a right sum.
+void CheckAcceptedFrame(const jyn::DriverContext& context, std::size_t dataChars) {
+    const unsigned char* reply = context.receiveBuffer;
+    const std::size_t length = context.receiveLength;
+    Check(length == 8 + dataChars, "a reply of the wrong length was accepted");
+    Check(reply[0] == 0x02 && reply[length - 3] == 0x03, "a reply without STX/ETX was accepted");
+    Check(std::memcmp(reply + 1, context.sendBuffer + 1, 4) == 0,
+          "a reply from another station or PC number was accepted");
+    unsigned sum = 0;
+    for (std::size_t i = 1; i <= length - 3; ++i) sum += reply[i];
+    Check(HexField(reply + length - 2, 2) == (sum & 0xFF), "a reply with a wrong sum was accepted");
+}
+
+void CheckString(const FuzzGate& gate, const unsigned char* data, const unsigned char* values) {
+    unsigned char text[80] = {};
+    for (uint32_t k = 0; 2 * k < RoundedChars(gate); ++k) {
+        const uint32_t word = HexField(data + 4 * k, 4);
+        text[2 * k] = static_cast<unsigned char>(word & 0xFF);
+        text[2 * k + 1] = static_cast<unsigned char>(word >> 8);
+    }
+    const std::size_t chars = std::strlen(reinterpret_cast<const char*>(text));
+    Check(std::memcmp(values, text, chars + 1) == 0, "the string stored is not the one sent");
+}
+
+void CheckStored(const FuzzGate& gate, int32_t count, const unsigned char* data,
+                 const unsigned char* values) {
+    switch (gate.kind) {
+        case Kind::kBit:
+            Check(data[0] == '0' || data[0] == '1', "a bit taken from neither '0' nor '1'");
+            Check(WordAt(values, 2) == (data[0] == '1' ? 1 : 0), "the bit stored is not the one sent");
+            return;
+        case Kind::kWord:
+            Check(WordAt(values, 2) == HexField(data, 4), "the word stored is not the one sent");
+            return;
+        case Kind::kString:
+            CheckString(gate, data, values);
+            return;
+        case Kind::kWordBlock:
+        case Kind::k32Bit:
+        case Kind::k32BitBlock:
+            break;
+    }
+    const std::size_t words = DataChars(gate, count) / 4;
+    for (std::size_t i = 0; i < words; ++i) {
+        Check(WordAt(values, 2 * i) == HexField(data + 4 * i, 4), "a word stored is not the one sent");
+    }
+}
+
+}  // namespace
+
+void ParseGates(jyn::testing::Instance& host) {
+    for (FuzzGate& gate : g_gates) {
+        jyn::GateDefinition definition{};
+        definition.addressText = gate.text;
+        definition.gateType = gate.gateType;
+        definition.blockSize = gate.maxCount;
+        const uint32_t code = IsBlock(gate) ? jyn::kBlockAddressParser : jyn::kSingleAddressParser;
+        Check(host.Call(code, &definition) == jyn::kOk, "a fuzz gate was refused by the parser");
+        gate.address = definition.gateAddress;
+    }
+}
+
+const FuzzGate& PickGate(uint8_t byte) { return g_gates[byte % kGateCount]; }
+
+std::size_t OwnedBytes(const FuzzGate& gate, int32_t count, bool write) {
+    const auto n = static_cast<std::size_t>(count);
+    switch (gate.kind) {
+        case Kind::kBit:
+        case Kind::kWord:
+        case Kind::k32Bit: return 4;
+        case Kind::kString: return RoundedChars(gate) + (write ? 0 : 1);
+        case Kind::kWordBlock: return 2 * n;
+        case Kind::k32BitBlock: return 4 * n;
+    }
+    return 0;
+}
+
+int32_t RunGate(jyn::testing::Instance& host, const FuzzGate& gate, int32_t count, bool write,
+                unsigned char* values) {
+    jyn::GateRequest request{};
+    request.addressText = gate.text;
+    request.gateAddress = gate.address;
+    request.count = count;
+    request.data = values;
+    const bool block = IsBlock(gate);
+    const uint32_t code = write ? (block ? jyn::kBlockWrite : jyn::kSingleWrite)
+                                : (block ? jyn::kBlockRead : jyn::kSingleRead);
+    return host.Call(code, &request);
+}
+
+void CheckValues(jyn::testing::Instance& host, const FuzzGate& gate, int32_t count, bool write,
+                 int32_t result, uint8_t fill, const unsigned char* values) {
+    if (gate.kind == Kind::kBit || gate.kind == Kind::kWord) {
+        Check(values[0] == fill && values[1] == fill, "bytes 0..1 of a single gate were touched");
+    }
+    const std::size_t owned = OwnedBytes(gate, count, write);
+    if (write) {
+        for (std::size_t i = 0; i < owned; ++i) Check(values[i] == fill, "a write changed the buffer");
+        return;
+    }
+    if (result != jyn::kOk) return;
+    const jyn::DriverContext& context = host.Context();
+    CheckAcceptedFrame(context, DataChars(gate, count));
+    CheckStored(gate, count, context.receiveBuffer + 5, values);
+}
+
+}  // namespace jynfuzz
