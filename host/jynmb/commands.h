@@ -36,5 +36,6 @@ int RunInfo(Args& args);
 int RunRead(Args& args);
 int RunWrite(Args& args);
 int RunParse(Args& args);
+int RunSim(Args& args);
 
 }  // namespace jynmb

@@ -20,6 +20,7 @@ const Command kCommands[] = {
     {"read", &jynmb::RunRead, "read gates on a port"},
     {"write", &jynmb::RunWrite, "write gates on a port"},
     {"parse", &jynmb::RunParse, "show the GateAddress the driver makes of an address text"},
+    {"sim", &jynmb::RunSim, "serve simulated PLC stations on a pseudo-terminal"},
 };
 
 void PrintUsage(std::FILE* out) {
