@@ -1,0 +1,203 @@
+#include "soak/fault_soak.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+
+#include "soak/guarded_values.h"
+
+namespace jynsoak {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr char kStationFile[] = "JYNMB01.INT";
+
+// NAK codes the faulty line answers with, in turn: the transmission errors
+// the driver retries, and refusals that end a transaction with 1 or 2.
+const uint8_t kNakCodes[] = {0x02, 0x06, 0x01, 0x08, 0x04, 0x10, 0x05, 0x11, 0x12, 0x03};
+constexpr uint64_t kPhaseLength = 250;  // transactions between NAK code changes
+
+}  // namespace
+
+FaultSoak::FaultSoak(SoakOptions options) : options_(std::move(options)), rng_(options_.seed) {}
+
+FaultSoak::~FaultSoak() {
+    if (line_) line_->Stop();
+    if (!folder_.empty()) {
+        std::remove((folder_ + "/" + kStationFile).c_str());
+        rmdir(folder_.c_str());
+    }
+}
+
+bool FaultSoak::Setup(std::string& error) {
+    return EnterFolder(error) && StartLine(error) && StartDriver(error) && ParseGates(error);
+}
+
+// The driver reads its station file from the current directory.
+bool FaultSoak::EnterFolder(std::string& error) {
+    char name[] = "/tmp/jyn-soak-XXXXXX";
+    if (mkdtemp(name) == nullptr || chdir(name) != 0) {
+        error = "no private folder";
+        return false;
+    }
+    folder_ = name;
+    std::ofstream(kStationFile) << StationFileText();
+    return true;
+}
+
+bool FaultSoak::StartLine(std::string& error) {
+    jynsim::LineConfig config;
+    for (const SoakStation& s : Stations()) {
+        jynsim::StationConfig station;
+        station.station = static_cast<uint8_t>(s.station);
+        station.pc = static_cast<uint8_t>(s.pc);
+        station.family = s.family;
+        config.stations.push_back(station);
+    }
+    config.timing.turnaround = std::chrono::milliseconds(1);
+    config.record_capacity = 4096;
+    line_ = std::make_unique<jynsim::SimulatedLine>(config);
+    if (!line_->Start(error)) return false;
+    gates_ = Catalogue();
+    for (const SoakGate& gate : gates_) Randomize(line_->Sim(), gate, rng_);
+    SetFaults(0);
+    return true;
+}
+
+void FaultSoak::SetFaults(uint64_t phase) {
+    jynsim::RandomFaults faults;
+    faults.seed = options_.seed + phase;
+    faults.probability.fill(options_.faultShare / jynsim::kFaultKindCount);
+    faults.nak_code = kNakCodes[phase % sizeof kNakCodes];
+    // Slower than the driver's reply time-out, so that it gives up waiting.
+    faults.slow_delay = std::chrono::milliseconds(40 * options_.timeoutUnits);
+    line_->Sim().SetRandomFaults(faults);
+}
+
+bool FaultSoak::StartDriver(std::string& error) {
+    if (!driver_.Load(options_.driver, error)) return false;
+    jyn::DriverInfo info{};
+    if (driver_.Call(nullptr, jyn::kGetJynInfo, &info) != jyn::kOk) {
+        error = "GetJynInfo failed";
+        return false;
+    }
+    context_.assign(info.contextSize, 0xA5);  // a host need not clear it
+    jyn::ColdStartParams params{};
+    const std::string port = line_->Port().substr(std::strlen("/dev/"));
+    std::strncpy(params.portName, port.c_str(), sizeof params.portName - 1);
+    params.openNow = 1;
+    params.replyTimeout = options_.timeoutUnits;
+    params.baudRate = 9600;
+    params.dataBits = 8;
+    if (driver_.Call(context_.data(), jyn::kColdStart, &params) != jyn::kOk) {
+        error = "ColdStart on " + port + " failed";
+        return false;
+    }
+    started_ = true;
+    const auto* context = reinterpret_cast<const jyn::DriverContext*>(context_.data());
+    for (const SoakStation& s : Stations()) {
+        const jyn::StationEntry& entry = context->stationTable[s.logical];
+        const uint8_t cpu = s.family == jynsim::CpuFamily::kAnAcpu ? 1 : 0;
+        if (entry.stationNumber != s.station || entry.pcNumber != s.pc || entry.cpuType != cpu) {
+            error = "the station file was not applied";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool FaultSoak::ParseGates(std::string& error) {
+    for (SoakGate& gate : gates_) {
+        jyn::GateDefinition definition{};
+        definition.addressText = gate.text.c_str();
+        definition.gateType = gate.spec.gateType;
+        definition.blockSize = gate.spec.block;
+        const uint32_t code = IsBlock(gate) ? jyn::kBlockAddressParser : jyn::kSingleAddressParser;
+        if (driver_.Call(context_.data(), code, &definition) != jyn::kOk) {
+            error = "the driver refused the gate " + gate.text;
+            return false;
+        }
+        gate.address = definition.gateAddress;
+    }
+    return true;
+}
+
+void FaultSoak::Run() {
+    const auto start = Clock::now();
+    for (uint64_t i = 0; i < options_.transactions; ++i) {
+        if (options_.seconds > 0 &&
+            std::chrono::duration<double>(Clock::now() - start).count() > options_.seconds) {
+            break;
+        }
+        if (i > 0 && i % kPhaseLength == 0) SetFaults(i / kPhaseLength);
+        RunOne();
+    }
+    tally_.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void FaultSoak::RunOne() {
+    std::size_t index = rng_.Next() % gates_.size();
+    if (index == previousGate_) index = (index + 1) % gates_.size();  // never the same twice
+    Transaction t;
+    t.gate = &gates_[index];
+    t.write = (rng_.Next() & 1) != 0;
+    GuardedValues values(OwnedBytes(*t.gate, t.write), static_cast<uint8_t>(rng_.Next()));
+    t.values = &values;
+    if (t.write) NewWriteData(line_->Sim(), *t.gate, rng_, values.Data());
+    t.sent.assign(values.Data(), values.Data() + values.Owned());
+
+    jyn::GateRequest request{};
+    request.addressText = t.gate->text.c_str();
+    request.gateAddress = t.gate->address;
+    request.count = IsBlock(*t.gate) ? t.gate->spec.block : 1;
+    request.data = values.Data();
+    const bool block = IsBlock(*t.gate);
+    const uint32_t code = t.write ? (block ? jyn::kBlockWrite : jyn::kSingleWrite)
+                                  : (block ? jyn::kBlockRead : jyn::kSingleRead);
+    DriverHost::Log().Clear();
+    const auto begin = Clock::now();
+    t.result = driver_.Call(context_.data(), code, &request);
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - begin);
+    tally_.maxMicros = std::max<uint64_t>(tally_.maxMicros, static_cast<uint64_t>(micros.count()));
+    Sort(t, NewRecords());
+    Judge(t);
+    previousGate_ = index;
+    previousWrite_ = t.write;
+}
+
+// The simulator's records of requests that completed since the last look.
+std::vector<jynsim::RequestRecord> FaultSoak::NewRecords() {
+    return line_->Sim().WithEngine([this](jynsim::LineEngine& engine) {
+        std::vector<jynsim::RequestRecord> out;
+        const auto& records = engine.Records();
+        for (auto it = records.rbegin(); it != records.rend() && it->seq > lastSeq_; ++it) {
+            out.insert(out.begin(), *it);
+        }
+        if (!out.empty()) lastSeq_ = out.back().seq;
+        return out;
+    });
+}
+
+// Requests are told apart by station, direction and first device: the soak
+// never runs the same gate twice in a row.
+void FaultSoak::Sort(Transaction& t, const std::vector<jynsim::RequestRecord>& records) {
+    const auto matches = [](const jynsim::RequestRecord& r, const SoakGate& gate, bool write) {
+        return r.station == gate.station.station && r.write == write && r.device &&
+               *r.device == FirstDevice(gate);
+    };
+    for (const jynsim::RequestRecord& record : records) {
+        if (matches(record, *t.gate, t.write)) {
+            t.own.push_back(record);
+        } else if (tally_.transactions > 0 &&
+                   matches(record, gates_[previousGate_], previousWrite_)) {
+            ++tally_.lateRecords;
+        } else {
+            ++tally_.strayRecords;
+        }
+    }
+}
+
+}  // namespace jynsoak

@@ -1,0 +1,143 @@
+// How each transaction of the soak is judged against the simulator's truth.
+#include <cstring>
+
+#include "soak/fault_soak.h"
+#include "soak/guarded_values.h"
+
+namespace jynsoak {
+
+namespace {
+
+bool Harmless(jynsim::FaultKind kind) {
+    return kind == jynsim::FaultKind::kLowerCase || kind == jynsim::FaultKind::kExtraAfterAck;
+}
+
+std::string Escaped(const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        char text[8];
+        std::snprintf(text, sizeof text, c < 0x20 || c > 0x7E ? "<%02X>" : "%c", c);
+        out += text;
+    }
+    return out;
+}
+
+std::string Hex(const uint8_t* bytes, std::size_t count) {
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) {
+        char text[4];
+        std::snprintf(text, sizeof text, "%02X", bytes[i]);
+        out += text;
+    }
+    return out;
+}
+
+}  // namespace
+
+void FaultSoak::Judge(Transaction& t) {
+    ++tally_.transactions;
+    tally_.requests += t.own.size();
+    ++tally_.results[t.write ? 1 : 0][static_cast<std::size_t>(t.result) % 3];
+    ++tally_.byKind[static_cast<std::size_t>(t.gate->spec.kind)];
+    for (const jynsim::RequestRecord& r : t.own) {
+        if (r.fault) ++tally_.faultsMet[static_cast<std::size_t>(*r.fault)];
+    }
+    const uint8_t* values = t.values->Data();
+    bool damaged = !t.values->GuardsIntact();
+    if (IsSingleWordOrBit(*t.gate)) {
+        damaged = damaged || values[0] != t.values->Fill() || values[1] != t.values->Fill();
+    }
+    if (t.write) damaged = damaged || std::memcmp(values, t.sent.data(), t.sent.size()) != 0;
+    if (damaged) {
+        ++tally_.bufferDamage;
+        Report("value buffer touched outside the gate's bytes", t);
+    }
+    if (t.result < 0 || t.result > 2) {
+        ++tally_.unexplained;
+        Report("result outside 0..2", t);
+    } else if (t.result == jyn::kOk) {
+        JudgeGood(t);
+    } else {
+        JudgeFailed(t);
+    }
+}
+
+void FaultSoak::JudgeGood(Transaction& t) {
+    ++tally_.goodByKind[static_cast<std::size_t>(t.gate->spec.kind)];
+    bool faulted = false;
+    for (const jynsim::RequestRecord& r : t.own) faulted = faulted || (r.fault && !Harmless(*r.fault));
+    if (faulted) ++tally_.recoveredFromFault;
+    jynsim::Simulator& sim = line_->Sim();
+    if (!t.write) {
+        const std::vector<uint8_t> expected = Expected(sim, *t.gate);
+        const std::size_t at = IsSingleWordOrBit(*t.gate) ? 2 : 0;
+        if (std::memcmp(t.values->Data() + at, expected.data(), expected.size()) != 0) {
+            ++tally_.wrongValues;
+            Report(("wrong value reported as good; the PLC holds " +
+                    Hex(expected.data(), expected.size()))
+                       .c_str(),
+                   t);
+        }
+        return;
+    }
+    if (!Landed(sim, *t.gate, t.values->Data())) {
+        ++tally_.notLanded;
+        Report("write reported good that did not land", t);
+    }
+    uint64_t applied = 0;
+    for (const jynsim::RequestRecord& r : t.own) applied += r.carried_out ? 1 : 0;
+    if (applied > 1) {
+        ++tally_.reapplied;
+        tally_.extraApplications += applied - 1;
+    }
+}
+
+// A failure is real when a fault hit one of the transaction's requests or
+// the station refused one itself.
+void FaultSoak::JudgeFailed(Transaction& t) {
+    bool fault = false;
+    bool refused = false;
+    bool landed = false;
+    for (const jynsim::RequestRecord& r : t.own) {
+        fault = fault || (r.fault && !Harmless(*r.fault));
+        refused = refused || (r.nak_code && !r.fault);
+        landed = landed || (r.write && r.carried_out);
+    }
+    if (landed) ++tally_.failedWritesLanded;
+    if (fault) {
+        ++tally_.failedByFault;
+    } else if (refused) {
+        ++tally_.failedByPlc;
+        Report("refused by the station (a gate outside its ranges?)", t);
+    } else {
+        ++tally_.unexplained;
+        Report("failure without a fault", t);
+    }
+}
+
+void FaultSoak::Report(const char* what, const Transaction& t) const {
+    static int reports = 0;
+    if (++reports > 20 && !options_.verbose) return;
+    std::printf("--- %s: %s %s, result %d, data %s\n", what, t.write ? "write" : "read",
+                t.gate->text.c_str(), t.result,
+                Hex(t.values->Data(), t.values->Owned()).c_str());
+    for (const jynsim::RequestRecord& r : t.own) {
+        std::printf("    request %llu %s points %u%s%s reply %s\n",
+                    static_cast<unsigned long long>(r.seq), r.command.c_str(), r.points,
+                    r.carried_out ? " carried out" : "",
+                    r.fault ? (std::string(" fault ") + jynsim::FaultName(*r.fault)).c_str() : "",
+                    Escaped(r.reply).c_str());
+    }
+    for (const std::string& message : DriverHost::Log().recent) std::printf("    %s\n", message.c_str());
+}
+
+bool FaultSoak::Finish() {
+    if (started_) driver_.Call(context_.data(), jyn::kEndJyn, nullptr);
+    started_ = false;
+    line_->Stop();
+    tally_.Print(stdout, line_->Sim().Counters());
+    std::fflush(stdout);
+    return tally_.Passed();
+}
+
+}  // namespace jynsoak

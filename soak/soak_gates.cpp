@@ -1,0 +1,228 @@
+#include "soak/soak_gates.h"
+
+#include <cstdio>
+
+namespace jynsoak {
+
+namespace {
+
+using jynsim::CpuFamily;
+
+const std::vector<SoakStation> kStations = {
+    {0x01, 0x01, 0xFF, CpuFamily::kAcpu},
+    {0x02, 0x05, 0xFF, CpuFamily::kAnAcpu},
+    {0x03, 0x02, 0xFF, CpuFamily::kAcpu},
+    {0x1A, 0x1F, 0x03, CpuFamily::kAnAcpu},
+};
+
+// Numbers never overlap within a station: M, L and S are one pool of relays.
+const GateSpec kSpecs[] = {
+    {"BM100", 6, Kind::kBit, 0, "M", 100, 0, false},
+    {"BX1F", 6, Kind::kBit, 0, "X", 0x1F, 0, false},
+    {"BY2A", 6, Kind::kBit, 0, "Y", 0x2A, 0, false},
+    {"BB3C", 6, Kind::kBit, 0, "B", 0x3C, 0, false},
+    {"BL40", 6, Kind::kBit, 0, "L", 40, 0, false},
+    {"BF7", 6, Kind::kBit, 0, "F", 7, 0, false},
+    {"BTS10", 6, Kind::kBit, 0, "TS", 10, 0, false},
+    {"BCC20", 6, Kind::kBit, 0, "CC", 20, 0, false},
+    {"WD100", 1, Kind::kWord, 0, "D", 100, 0, false},
+    {"WW1A0", 0, Kind::kWord, 0, "W", 0x1A0, 0, false},
+    {"WR0300", 2, Kind::kWord, 0, "R", 300, 0, false},
+    {"WTN5", 1, Kind::kWord, 0, "TN", 5, 0, false},
+    {"WCN7", 1, Kind::kWord, 0, "CN", 7, 0, false},
+    {"WX20", 0, Kind::kWord, 0, "X", 0x200, 0, false},
+    {"WM10", 0, Kind::kWord, 0, "M", 160, 0, false},
+    {"WZ200", 4, Kind::k32Bit, 0, "D", 200, 0, false},
+    {"W2010", 3, Kind::k32Bit, 0, "W", 0x10, 0, false},
+    {"W10400", 5, Kind::k32Bit, 0, "R", 400, 0, false},
+    {"WS0300L20", 7, Kind::kString, 0, "D", 300, 20, false},
+    {"WR0500L5", 7, Kind::kString, 0, "R", 500, 5, false},
+    {"WW0100L7", 7, Kind::kString, 0, "W", 0x100, 7, false},
+    {"WS0320L64", 7, Kind::kString, 0, "D", 320, 64, false},
+    {"WD500", 1, Kind::kWordBlock, 10, "D", 500, 0, false},
+    {"WD600", 1, Kind::kWordBlock, 64, "D", 600, 0, false},
+    {"WW200", 1, Kind::kWordBlock, 16, "W", 0x200, 0, false},
+    {"WX40", 1, Kind::kWordBlock, 4, "X", 0x400, 0, false},
+    {"WTN100", 1, Kind::kWordBlock, 20, "TN", 100, 0, false},
+    {"WZ700", 4, Kind::k32BitBlock, 8, "D", 700, 0, false},
+    {"W20300", 4, Kind::k32BitBlock, 32, "W", 0x300, 0, false},
+    {"W10600", 4, Kind::k32BitBlock, 5, "R", 600, 0, false},
+    {"WD5000", 1, Kind::kWord, 0, "D", 5000, 0, true},
+    {"WWF00", 1, Kind::kWord, 0, "W", 0xF00, 0, true},
+    {"BM5000", 6, Kind::kBit, 0, "M", 5000, 0, true},
+    {"WZ6000", 4, Kind::k32BitBlock, 32, "D", 6000, 0, true},
+};
+
+bool HexNumbered(const std::string& code) {
+    return code == "X" || code == "Y" || code == "B" || code == "W";
+}
+
+bool BitDevice(const std::string& code) {
+    return code == "X" || code == "Y" || code == "B" || code == "M" || code == "L" ||
+           code == "F" || code == "TS" || code == "TC" || code == "CS" || code == "CC";
+}
+
+uint32_t Rounded(const SoakGate& gate) { return gate.spec.chars + (gate.spec.chars & 1); }
+
+// Words of device memory the gate covers, in device-number offsets.
+std::vector<uint32_t> WordOffsets(const SoakGate& gate) {
+    uint32_t words = 1;
+    switch (gate.spec.kind) {
+        case Kind::kString: words = Rounded(gate) / 2; break;
+        case Kind::k32Bit: words = 2; break;
+        case Kind::kWordBlock: words = static_cast<uint32_t>(gate.spec.block); break;
+        case Kind::k32BitBlock: words = 2 * static_cast<uint32_t>(gate.spec.block); break;
+        default: break;
+    }
+    const uint32_t step = BitDevice(gate.spec.device) ? 16 : 1;
+    std::vector<uint32_t> offsets;
+    for (uint32_t i = 0; i < words; ++i) offsets.push_back(i * step);
+    return offsets;
+}
+
+jynsim::Target TargetOf(const SoakGate& gate) { return {gate.station.station, gate.station.pc}; }
+
+uint16_t WordOf(jynsim::Simulator& sim, const SoakGate& gate, uint32_t offset) {
+    return sim.Word(TargetOf(gate), DeviceName(gate, offset)).value_or(0);
+}
+
+uint8_t Printable(jynsim::SplitMix& rng) { return static_cast<uint8_t>(0x20 + rng.Next() % 0x5F); }
+
+void PutLe(uint8_t* out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint32_t GetLe(const uint8_t* in, int bytes) {
+    uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | in[i];
+    return value;
+}
+
+}  // namespace
+
+const char* KindName(Kind kind) {
+    const char* kNames[] = {"bit", "word", "32-bit", "string", "word block", "32-bit block"};
+    return kNames[static_cast<int>(kind)];
+}
+
+const std::vector<SoakStation>& Stations() { return kStations; }
+
+std::vector<SoakGate> Catalogue() {
+    std::vector<SoakGate> gates;
+    for (const SoakStation& station : kStations) {
+        for (const GateSpec& spec : kSpecs) {
+            if (spec.anAcpuOnly && station.family != CpuFamily::kAnAcpu) continue;
+            char text[32];
+            std::snprintf(text, sizeof text, "%02X%s", static_cast<unsigned>(station.logical),
+                          spec.suffix);
+            gates.push_back({spec, station, text, {}});
+        }
+    }
+    return gates;
+}
+
+// Written as people write it: blanks, a comment, a CPU word in lower case,
+// and one line without a CPU word (an ACPU).
+std::string StationFileText() {
+    return "* stations of the fault soak\n"
+           "01 = 01, FF, ACPU\n"
+           "02 = 05, FF, AnACPU\n"
+           "03 = 02, FF\n"
+           "1A = 1F, 03, anacpu\n";
+}
+
+bool IsBlock(const SoakGate& gate) { return gate.spec.block != 0; }
+
+bool IsSingleWordOrBit(const SoakGate& gate) {
+    return gate.spec.kind == Kind::kBit || gate.spec.kind == Kind::kWord;
+}
+
+std::size_t OwnedBytes(const SoakGate& gate, bool write) {
+    switch (gate.spec.kind) {
+        case Kind::kString: return Rounded(gate) + (write ? 0 : 1);
+        case Kind::kWordBlock: return 2u * static_cast<std::size_t>(gate.spec.block);
+        case Kind::k32BitBlock: return 4u * static_cast<std::size_t>(gate.spec.block);
+        default: return 4;
+    }
+}
+
+std::string DeviceName(const SoakGate& gate, uint32_t offset) {
+    char name[32];
+    const uint32_t number = gate.spec.number + offset;
+    std::snprintf(name, sizeof name, HexNumbered(gate.spec.device) ? "%s%X" : "%s%u",
+                  gate.spec.device, number);
+    return name;
+}
+
+jynsim::DeviceRef FirstDevice(const SoakGate& gate) {
+    return *jynsim::ParseDeviceName(DeviceName(gate, 0));
+}
+
+void Randomize(jynsim::Simulator& sim, const SoakGate& gate, jynsim::SplitMix& rng) {
+    if (gate.spec.kind == Kind::kBit) {
+        sim.SetBit(TargetOf(gate), DeviceName(gate, 0), (rng.Next() & 1) != 0);
+        return;
+    }
+    for (uint32_t offset : WordOffsets(gate)) {
+        uint16_t value = static_cast<uint16_t>(rng.Next());
+        if (gate.spec.kind == Kind::kString) value = static_cast<uint16_t>(Printable(rng) << 8 | Printable(rng));
+        sim.SetWord(TargetOf(gate), DeviceName(gate, offset), value);
+    }
+}
+
+std::vector<uint8_t> Expected(jynsim::Simulator& sim, const SoakGate& gate) {
+    std::vector<uint8_t> out;
+    if (gate.spec.kind == Kind::kBit) {
+        const bool on = sim.Bit(TargetOf(gate), DeviceName(gate, 0)).value_or(false);
+        return {static_cast<uint8_t>(on ? 1 : 0), 0};
+    }
+    for (uint32_t offset : WordOffsets(gate)) {
+        const uint16_t word = WordOf(sim, gate, offset);
+        out.push_back(static_cast<uint8_t>(word & 0xFF));
+        out.push_back(static_cast<uint8_t>(word >> 8));
+    }
+    if (gate.spec.kind == Kind::kString) {
+        std::size_t end = 0;
+        while (end < out.size() && out[end] != 0) ++end;
+        out.resize(end);
+        out.push_back(0);
+    }
+    return out;
+}
+
+void NewWriteData(jynsim::Simulator& sim, const SoakGate& gate, jynsim::SplitMix& rng,
+                  uint8_t* values) {
+    if (gate.spec.kind == Kind::kBit) {
+        const bool on = !sim.Bit(TargetOf(gate), DeviceName(gate, 0)).value_or(false);
+        // Any non-zero value sets the bit, not only 1.
+        PutLe(values + 2, on ? 1 + static_cast<uint32_t>(rng.Next() % 0xFFFF) : 0, 2);
+        return;
+    }
+    const std::size_t base = gate.spec.kind == Kind::kWord ? 2 : 0;
+    const std::vector<uint32_t> offsets = WordOffsets(gate);
+    bool differs = false;
+    for (std::size_t i = 0; i < offsets.size(); ++i) {
+        uint8_t* at = values + base + 2 * i;
+        at[0] = gate.spec.kind == Kind::kString ? Printable(rng) : static_cast<uint8_t>(rng.Next());
+        at[1] = gate.spec.kind == Kind::kString ? Printable(rng) : static_cast<uint8_t>(rng.Next());
+        // Now and then a terminator inside the text: what follows is sent as it stands.
+        if (gate.spec.kind == Kind::kString && rng.Next() % 16 == 0) at[rng.Next() & 1] = 0;
+        differs = differs || GetLe(at, 2) != WordOf(sim, gate, offsets[i]);
+    }
+    if (!differs) values[base] = static_cast<uint8_t>(values[base] ^ 0x01);
+}
+
+bool Landed(jynsim::Simulator& sim, const SoakGate& gate, const uint8_t* values) {
+    if (gate.spec.kind == Kind::kBit) {
+        const bool on = sim.Bit(TargetOf(gate), DeviceName(gate, 0)).value_or(false);
+        return on == (GetLe(values + 2, 2) != 0);
+    }
+    const std::size_t base = gate.spec.kind == Kind::kWord ? 2 : 0;
+    const std::vector<uint32_t> offsets = WordOffsets(gate);
+    for (std::size_t i = 0; i < offsets.size(); ++i) {
+        if (GetLe(values + base + 2 * i, 2) != WordOf(sim, gate, offsets[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace jynsoak

@@ -1,0 +1,75 @@
+// jyn_soak: the fault soak. Usage:
+//   jyn_soak [--transactions N] [--seconds S] [--seed N] [--timeout UNITS]
+//            [--faults SHARE] [--driver PATH] [--verbose]
+// Exit status 0 when no wrong value, lost write, unexplained failure or
+// damaged value buffer was seen; 1 otherwise; 2 when it could not start.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "soak/fault_soak.h"
+
+namespace {
+
+bool Number(const char* text, double& value) {
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return end != text && *end == '\0' && value >= 0;
+}
+
+bool ParseOptions(int argc, char** argv, jynsoak::SoakOptions& options) {
+    options.driver = jynsoak::ExecutableFolder() + "libRAVEVUD.so";
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (name == "--verbose") {
+            options.verbose = true;
+            continue;
+        }
+        if (i + 1 >= argc) return false;
+        const char* text = argv[++i];
+        double value = 0;
+        if (name == "--driver") {
+            options.driver = text;
+        } else if (!Number(text, value)) {
+            return false;
+        } else if (name == "--transactions") {
+            options.transactions = static_cast<uint64_t>(value);
+        } else if (name == "--seconds") {
+            options.seconds = value;
+        } else if (name == "--seed") {
+            options.seed = static_cast<uint64_t>(value);
+        } else if (name == "--timeout" && value >= 1) {
+            options.timeoutUnits = static_cast<uint32_t>(value);
+        } else if (name == "--faults" && value <= 1) {
+            options.faultShare = value;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    jynsoak::SoakOptions options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr,
+                     "usage: jyn_soak [--transactions N] [--seconds S] [--seed N] [--timeout UNITS]"
+                     " [--faults SHARE] [--driver PATH] [--verbose]\n");
+        return 2;
+    }
+    jynsoak::FaultSoak soak(options);
+    std::string error;
+    if (!soak.Setup(error)) {
+        std::fprintf(stderr, "jyn_soak: %s\n", error.c_str());
+        return 2;
+    }
+    std::printf("jyn_soak: %llu transactions at most, seed %llu, reply time-out %u0 ms, driver %s\n",
+                static_cast<unsigned long long>(options.transactions),
+                static_cast<unsigned long long>(options.seed), options.timeoutUnits,
+                options.driver.c_str());
+    soak.Run();
+    return soak.Finish() ? 0 : 1;
+}
