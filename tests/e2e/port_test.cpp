@@ -14,9 +14,9 @@ protected:
     // buffers of the one that ends it; the host keeps the context of any
     // other instance until the process ends.
     Instance& SecondInstance() {
-        static std::vector<std::unique_ptr<Instance>> kept;
-        kept.push_back(std::make_unique<Instance>(library, kInstance));
-        return *kept.back();
+        static auto* kept = new std::vector<std::unique_ptr<Instance>>();  // never destroyed
+        kept->push_back(std::make_unique<Instance>(library, kInstance));
+        return *kept->back();
     }
 
     int32_t ReadD100(uint16_t& value) {
