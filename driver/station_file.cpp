@@ -72,18 +72,15 @@ class LineScanner {
         while (*at_ != '\0' && !IsBlank(*at_)) ++at_;
         return static_cast<std::size_t>(at_ - word);
     }
-    bool AtEnd() {
-        SkipBlanks();
-        return *at_ == '\0';
-    }
 
   private:
     const char* at_;
 };
 
-// A station line is "II = SS, PP" or "II = SS, PP, CPU" and nothing more: a
-// forgotten comma before the CPU word must not quietly make an AnACPU an
-// ACPU, so text after the fields makes the whole line illegal.
+// A station line is "II = SS, PP" or "II = SS, PP, CPU". As with the
+// formatted scan these lines were always read with, what follows the fields
+// is not looked at: stored files with a remark after the PC number, or a CPU
+// word without its comma (taken as ACPU), keep working.
 bool ScanStationLine(const char* piece, StationLine& line) {
     LineScanner scan(piece);
     if (!scan.Hex(line.logical)) return false;
@@ -93,9 +90,9 @@ bool ScanStationLine(const char* piece, StationLine& line) {
     }
     if (scan.Literal(',')) {
         line.cpuLength = scan.Word(line.cpu);
-        if (line.cpuLength == 0) return false;
+        if (line.cpuLength == 0) line.cpu = nullptr;
     }
-    return scan.AtEnd();
+    return true;
 }
 
 uint8_t CpuTypeOf(const StationLine& line, unsigned lineNumber, const char* fileName) {

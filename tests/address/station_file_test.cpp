@@ -182,7 +182,7 @@ std::vector<LineCase> LineCases() {
         {"01=02,03\n", {Station("01", "02", "03")}, {{1, {2, 3, kCpuA}}}},
         {"1 = 2, 3, anacpu\n", {Station("01", "02", "03")}, {{1, {2, 3, kCpuAn}}}},
         {"0a = ff, 1e, Acpu\n", {Station("0A", "FF", "1E")}, {{10, {0xFF, 0x1E, kCpuA}}}},
-        {"\t0B\t=\t0C,\t0D ,AnAcPu\n", {IllegalLine(1)}, {}},
+        {"\t0B\t=\t0C,\t0D ,AnAcPu\n", {Station("0B", "0C", "0D")}, {{11, {0x0C, 0x0D, kCpuA}}}},
         {"\t0B\t=\t0C,\t0D,\tAnAcPu\n", {Station("0B", "0C", "0D")}, {{11, {0x0C, 0x0D, kCpuAn}}}},
         {"  0B =0C,0D,ANACPU  \n", {Station("0B", "0C", "0D")}, {{11, {0x0C, 0x0D, kCpuAn}}}},
         {"ff = 00, 00, ACPU", {Station("FF", "00", "00")}, {{255, {0, 0, kCpuA}}}},
@@ -208,10 +208,12 @@ std::vector<LineCase> LineCases() {
         {"01 = -2, 03\n", {IllegalLine(1)}, {}},
         {"01 = 0x2, 03\n", {IllegalLine(1)}, {}},
         {"01 02, 03\n", {IllegalLine(1)}, {}},
-        {"01 = 02, 03 ANACPU\n", {IllegalLine(1)}, {}},
-        {"01 = 02, 03, ANACPU extra\n", {IllegalLine(1)}, {}},
-        {"01 = 02, 03,\n", {IllegalLine(1)}, {}},
-        {"01 = 02, 03;\n", {IllegalLine(1)}, {}},
+        // Past the fields nothing is looked at: a word without its comma is
+        // not a CPU word, and a remark after the CPU word is ignored.
+        {"01 = 02, 03 ANACPU\n", {Station("01", "02", "03")}, {{1, {2, 3, kCpuA}}}},
+        {"01 = 02, 03, ANACPU extra\n", {Station("01", "02", "03")}, {{1, {2, 3, kCpuAn}}}},
+        {"01 = 02, 03,\n", {Station("01", "02", "03")}, {{1, {2, 3, kCpuA}}}},
+        {"01 = 02, 03; line 2\n", {Station("01", "02", "03")}, {{1, {2, 3, kCpuA}}}},
     };
 }
 
