@@ -1,0 +1,225 @@
+// jyn_lifecycle_soak: what a host does over and over to a driver in the
+// course of a long life, checked for file descriptors and memory left
+// behind. Usage: jyn_lifecycle_soak [--cycles N] [--driver PATH]
+//   reload   load, ColdStart, read, EndJyn, unload (the ended flag is for
+//            the whole process, so only a fresh load can start again), and
+//            the loader must really have let the library go;
+//   port     CloseCom and ReOpenCom on one started instance;
+//   restart  ColdStart again on an instance that is started and open;
+//   switch   ChangeJynParams between the ports of two simulated lines.
+// Every few cycles a read must still bring the simulator's value.
+#include <dirent.h>
+#include <malloc.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/pty_server.h"
+#include "soak/driver_host.h"
+#include "soak/guarded_values.h"
+
+namespace {
+
+using jynsoak::DriverHost;
+
+constexpr char kGate[] = "01WD100";
+constexpr uint32_t kTimeoutUnits = 5;
+
+std::size_t OpenDescriptors() {
+    std::size_t count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (const dirent* entry = readdir(dir)) count += entry->d_name[0] != '.' ? 1 : 0;
+        closedir(dir);
+    }
+    return count;
+}
+
+// Bytes the C library's allocator has handed out; under AddressSanitizer
+// the allocator is its own and LeakSanitizer does this job at exit.
+long long HeapInUse() {
+#if defined(JYN_SOAK_ASAN)
+    return -1;
+#else
+    return static_cast<long long>(mallinfo2().uordblks);
+#endif
+}
+
+jynsim::LineConfig OneStation() {
+    jynsim::LineConfig config;
+    jynsim::StationConfig station;
+    station.station = 1;
+    config.stations.push_back(station);
+    config.timing.turnaround = std::chrono::milliseconds(1);
+    // The simulator lives in this process: its traffic log and request
+    // records would otherwise grow with every cycle and hide the driver's.
+    config.log_capacity = 0;
+    config.record_capacity = 0;
+    return config;
+}
+
+std::string PortName(jynsim::SimulatedLine& line) { return line.Port().substr(std::strlen("/dev/")); }
+
+// One driver instance of the host: a context of the size the driver asks for.
+class Host {
+public:
+    explicit Host(std::string path) : path_(std::move(path)) {}
+
+    bool Load() {
+        std::string error;
+        if (!driver_.Load(path_, error)) {
+            std::fprintf(stderr, "load: %s\n", error.c_str());
+            return false;
+        }
+        jyn::DriverInfo info{};
+        if (driver_.Call(nullptr, jyn::kGetJynInfo, &info) != jyn::kOk) return false;
+        context_.assign(info.contextSize, 0xA5);
+        return true;
+    }
+    void Unload() { driver_.Unload(); }
+    const std::string& Path() const { return path_; }
+
+    int32_t Call(uint32_t function, void* params = nullptr) {
+        return driver_.Call(context_.data(), function, params);
+    }
+    bool ColdStart(const std::string& port) {
+        jyn::ColdStartParams params{};
+        std::strncpy(params.portName, port.c_str(), sizeof params.portName - 1);
+        params.openNow = 1;
+        params.replyTimeout = kTimeoutUnits;
+        params.baudRate = 9600;
+        params.dataBits = 8;
+        return Call(jyn::kColdStart, &params) == jyn::kOk;
+    }
+    bool ChangePort(const std::string& port) {
+        jyn::PortChangeParams params{};
+        std::strncpy(params.portName, port.c_str(), sizeof params.portName - 1);
+        params.replyTimeout = -1;
+        return Call(jyn::kChangeJynParams, &params) == jyn::kOk;
+    }
+    // A read of the word gate must return 0 with the value the line holds.
+    bool ReadMatches(jynsim::Simulator& sim) {
+        jyn::GateDefinition gate{};
+        gate.addressText = kGate;
+        gate.gateType = 1;
+        if (Call(jyn::kSingleAddressParser, &gate) != jyn::kOk) return false;
+        const uint16_t value = static_cast<uint16_t>(std::rand());
+        sim.SetWord(1, "D100", value);
+        jynsoak::GuardedValues values(4, 0);
+        jyn::GateRequest request{};
+        request.addressText = kGate;
+        request.gateAddress = gate.gateAddress;
+        request.count = 1;
+        request.data = values.Data();
+        if (Call(jyn::kSingleRead, &request) != jyn::kOk) return false;
+        return (values.Data()[2] | values.Data()[3] << 8) == value && values.GuardsIntact();
+    }
+
+private:
+    std::string path_;
+    DriverHost driver_;
+    std::vector<unsigned char> context_;
+};
+
+struct Check {
+    const char* name;
+    std::function<bool(int cycle)> cycle;  // false: the check failed in this cycle
+};
+
+bool RunCycles(const Check& check, int from, int to) {
+    for (int i = from; i < to; ++i) {
+        DriverHost::Log().Clear();
+        if (!check.cycle(i)) {
+            std::printf("%-8s failed in cycle %d\n", check.name, i);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The first half of the cycles warms up what the C library, the loader and
+// the simulator allocate once (buffers that grow to their working size); the
+// second half must then leave the heap and the descriptors exactly as they
+// were. LeakSanitizer or valgrind judge the whole run at exit.
+bool RunCheck(const Check& check, int cycles) {
+    const int half = cycles / 2;
+    const std::size_t fdsStart = OpenDescriptors();
+    if (!RunCycles(check, 0, half)) return false;
+    const std::size_t fdsBefore = OpenDescriptors();
+    const long long heapBefore = HeapInUse();
+    if (!RunCycles(check, half, cycles)) return false;
+    const std::size_t fdsAfter = OpenDescriptors();
+    const long long heapAfter = HeapInUse();
+    // The first cycle of "port" opens the one port the later ones reuse.
+    const bool ok = fdsAfter == fdsBefore && fdsBefore <= fdsStart + 1 && heapAfter == heapBefore;
+    std::printf("%-8s %5d cycles  descriptors %zu, %zu -> %zu  heap bytes %lld -> %lld  %s\n",
+                check.name, cycles, fdsStart, fdsBefore, fdsAfter, heapBefore, heapAfter,
+                ok ? "ok" : "LEAK");
+    return ok;
+}
+
+std::vector<Check> MakeChecks(Host& host, jynsim::SimulatedLine& line,
+                              jynsim::SimulatedLine& other) {
+    const std::string port = PortName(line);
+    const std::string otherPort = PortName(other);
+    return {
+        {"reload",
+         [&host, &line, port](int) {
+             if (!host.Load()) return false;
+             bool ok = host.ColdStart(port) && host.ReadMatches(line.Sim()) &&
+                       host.Call(jyn::kEndJyn) == jyn::kOk;
+             // Ended: every call returns 0 at once and touches nothing.
+             jyn::DriverInfo info;
+             std::memset(&info, 0xEE, sizeof info);
+             ok = ok && host.Call(jyn::kGetJynInfo, &info) == jyn::kOk && info.contextSize == 0xEEEEEEEEu;
+             host.Unload();
+             return ok && !DriverHost::StillLoaded(host.Path());
+         }},
+        {"port",
+         [&host, &line, port](int i) {
+             if (i == 0 && !(host.Load() && host.ColdStart(port))) return false;
+             return host.Call(jyn::kCloseCom) == jyn::kOk && host.Call(jyn::kReOpenCom) == jyn::kOk &&
+                    (i % 10 != 0 || host.ReadMatches(line.Sim()));
+         }},
+        {"restart",
+         [&host, &line, port](int i) {
+             return host.ColdStart(port) && (i % 10 != 0 || host.ReadMatches(line.Sim()));
+         }},
+        {"switch",
+         [&host, &line, &other, port, otherPort](int i) {
+             jynsim::SimulatedLine& now = i % 2 == 0 ? other : line;
+             return host.ChangePort(i % 2 == 0 ? otherPort : port) &&
+                    (i % 10 > 1 || host.ReadMatches(now.Sim()));
+         }},
+    };
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int cycles = 200;
+    std::string path = jynsoak::ExecutableFolder() + "libRAVEVUD.so";
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--cycles") == 0) cycles = std::max(2, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], "--driver") == 0) path = argv[i + 1];
+    }
+    jynsim::SimulatedLine line(OneStation());
+    jynsim::SimulatedLine other(OneStation());
+    std::string error;
+    if (!line.Start(error) || !other.Start(error)) {
+        std::fprintf(stderr, "jyn_lifecycle_soak: %s\n", error.c_str());
+        return 2;
+    }
+    Host host(path);
+    const std::vector<Check> checks = MakeChecks(host, line, other);
+    bool ok = true;
+    for (const Check& check : checks) ok = RunCheck(check, cycles) && ok;
+    host.Call(jyn::kEndJyn);
+    host.Unload();
+    std::printf("=== %s\n", ok ? "PASSED" : "FAILED");
+    return ok ? 0 : 1;
+}
