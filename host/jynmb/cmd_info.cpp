@@ -5,6 +5,7 @@
 #include "host/jynmb/commands.h"
 #include "host/jynmb/cp437.h"
 #include "host/jynmb/driver_library.h"
+#include "host/jynmb/messages.h"
 
 namespace jynmb {
 
@@ -22,11 +23,12 @@ const char* NameOf(const char* const* names, unsigned count, unsigned code) {
 int RunInfo(Args& args) {
     if (args.Flag("--help")) {
         std::printf(
-            "usage: jynmb info [--driver PATH]\n\n"
+            "usage: jynmb info [--driver PATH] [-q|-v]\n\n"
             "Loads the driver library as a host does, calls GetJynInfo and prints what\n"
             "it reports: name, banner, default line parameters and context size.\n");
         return kExitOk;
     }
+    InstallMessageHandler(ReadVerbosity(args));
     std::string driverPath;
     args.Option("--driver", driverPath);
     if (!args.Error().empty() || !args.Rest().empty()) {

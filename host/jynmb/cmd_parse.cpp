@@ -10,77 +10,81 @@ namespace jynmb {
 
 namespace {
 
-std::string MemTypeName(int32_t memType) {
-    const char low = static_cast<char>(memType & 0xFF);
-    const char high = static_cast<char>((memType >> 8) & 0xFF);
-    std::string name(1, low);
-    if (high != 0) name += high;
-    return name;
+const char kParseHelp[] =
+    "usage: jynmb parse [--driver PATH] [--json] [-q|-v] GATE...\n\n"
+    "Hands each gate to the driver's address parser (SingleAddressParser, or\n"
+    "BlockAddressParser for GATE*N) and prints the GateAddress it returns, or\n"
+    "the driver's message when it refuses the gate. GATE as for 'jynmb read'.\n"
+    "Exit code 0 when every gate is accepted, 1 when one is refused.\n";
+
+void PrintJson(const GateOutcome& gate, bool first) {
+    const jyn::GateAddress& a = gate.address;
+    std::printf("%s\n  {\"gate\": %s, \"type\": %d, \"block\": %d, \"result\": %d",
+                first ? "" : ",", JsonString(gate.spec.text).c_str(), gate.spec.gateType,
+                gate.spec.blockSize, gate.parseResult);
+    if (gate.parseResult == jyn::kOk) {
+        std::printf(
+            ", \"station\": %d, \"memType\": %d, \"memTypeName\": %s, \"address\": %d, "
+            "\"bitIndex\": %d, \"bitWidth\": %d, \"kind\": \"%s\"}",
+            a.station, a.memType, JsonString(MemTypeName(a.memType)).c_str(), a.address, a.bitIndex,
+            a.bitWidth, KindName(KindOf(gate.spec, a)));
+    } else {
+        std::printf(", \"error\": %s}", JsonString(gate.lastMessage).c_str());
+    }
+}
+
+void PrintText(const GateOutcome& gate) {
+    const std::string block =
+        gate.spec.IsBlock() ? ", block of " + std::to_string(gate.spec.blockSize) : "";
+    if (gate.parseResult == jyn::kOk) {
+        std::printf("%s (type %d%s): %s\n", gate.spec.text.c_str(), gate.spec.gateType,
+                    block.c_str(), DescribeGateAddress(gate.spec, gate.address).c_str());
+    } else {
+        std::printf("%s (type %d%s): refused: %s\n", gate.spec.text.c_str(), gate.spec.gateType,
+                    block.c_str(),
+                    gate.lastMessage.empty() ? "(no message)" : gate.lastMessage.c_str());
+    }
+}
+
+int Usage(const std::string& error) {
+    std::fprintf(stderr, "jynmb parse: %s (see 'jynmb parse --help')\n", error.c_str());
+    return kExitUsage;
 }
 
 }  // namespace
 
 int RunParse(Args& args) {
     if (args.Flag("--help")) {
-        std::printf(
-            "usage: jynmb parse [--driver PATH] [--json] GATE...\n\n"
-            "Hands each gate to the driver's address parser (SingleAddressParser, or\n"
-            "BlockAddressParser for GATE*N) and prints the GateAddress it returns, or\n"
-            "the driver's message when it refuses the gate. GATE as for 'jynmb read'.\n");
+        std::printf("%s", kParseHelp);
         return kExitOk;
     }
-    InstallMessageHandler(ReadVerbosity(args));
-    SetEcho(false);
+    // The refusals are part of the output; standard error repeats them only with -v.
+    InstallQuietMessageHandler(args);
     const bool json = args.Flag("--json");
     std::string driverPath;
     args.Option("--driver", driverPath);
-    if (!args.UnknownOption().empty() || args.Rest().empty() || !args.Error().empty()) {
-        std::fprintf(stderr, "jynmb parse: %s\n",
-                     args.Rest().empty() ? "no GATE given" : ("unknown option " + args.UnknownOption()).c_str());
-        return kExitUsage;
+    if (!args.Error().empty()) return Usage(args.Error());
+    if (!args.UnknownOption().empty()) return Usage("unknown option " + args.UnknownOption());
+    if (args.Rest().empty()) return Usage("no GATE given");
+    std::vector<GateOutcome> gates(args.Rest().size());
+    std::string error;
+    for (std::size_t i = 0; i < gates.size(); ++i) {
+        if (!ParseGateSpec(args.Rest()[i], gates[i].spec, error)) return Usage(error);
     }
     Session session;
-    std::string error;
     if (!session.Load(driverPath, error)) {
         std::fprintf(stderr, "jynmb parse: %s\n", error.c_str());
         return kExitUsage;
     }
     int exitCode = kExitOk;
     if (json) std::printf("[");
-    bool first = true;
-    for (const std::string& word : args.Rest()) {
-        GateOutcome gate;
-        if (!ParseGateSpec(word, gate.spec, error)) {
-            std::fprintf(stderr, "jynmb parse: %s\n", error.c_str());
-            return kExitUsage;
-        }
-        const bool ok = session.Configure(gate);
-        const jyn::GateAddress& a = gate.address;
-        if (!ok) exitCode = kExitGate;
+    for (std::size_t i = 0; i < gates.size(); ++i) {
+        if (!session.Configure(gates[i])) exitCode = kExitGate;
         if (json) {
-            std::printf("%s\n  {\"gate\": %s, \"type\": %d, \"block\": %d, \"result\": %d", first ? "" : ",",
-                        JsonString(gate.spec.text).c_str(), gate.spec.gateType, gate.spec.blockSize,
-                        gate.parseResult);
-            if (ok) {
-                std::printf(", \"station\": %d, \"memType\": %d, \"memTypeName\": %s, \"address\": %d, "
-                            "\"bitIndex\": %d, \"bitWidth\": %d, \"kind\": \"%s\"}",
-                            a.station, a.memType, JsonString(MemTypeName(a.memType)).c_str(), a.address,
-                            a.bitIndex, a.bitWidth, KindName(KindOf(gate.spec, a)));
-            } else {
-                std::printf(", \"error\": %s}", JsonString(gate.lastMessage).c_str());
-            }
-        } else if (ok) {
-            std::printf("%s (type %d%s): station %d, memType '%s' (0x%X), address %d, bitIndex %d, "
-                        "bitWidth %d -> %s gate\n",
-                        gate.spec.text.c_str(), gate.spec.gateType,
-                        gate.spec.IsBlock() ? (", block of " + std::to_string(gate.spec.blockSize)).c_str() : "",
-                        a.station, MemTypeName(a.memType).c_str(), static_cast<unsigned>(a.memType), a.address,
-                        a.bitIndex, a.bitWidth, KindName(KindOf(gate.spec, a)));
+            PrintJson(gates[i], i == 0);
         } else {
-            std::printf("%s (type %d): refused: %s\n", gate.spec.text.c_str(), gate.spec.gateType,
-                        gate.lastMessage.empty() ? "(no message)" : gate.lastMessage.c_str());
+            PrintText(gates[i]);
         }
-        first = false;
     }
     if (json) std::printf("\n]\n");
     return exitCode;

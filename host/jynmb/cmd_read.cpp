@@ -1,4 +1,5 @@
 // jynmb read / write / parse: gates on a real line, one command each.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -99,7 +100,8 @@ void PrintText(const std::vector<GateOutcome>& gates, Mode mode) {
                         KindName(kind), gate.result, gate.lastMessage.c_str());
         } else {
             std::printf("%-*s %-7s %s%s\n", static_cast<int>(width), name.c_str(), KindName(kind),
-                        FormatValue(kind, gate.value).c_str(), mode == Mode::kWrite ? "  written" : "");
+                        FormatValue(kind, gate.value).c_str(),
+                        mode == Mode::kWrite ? "  written" : "");
         }
     }
 }
@@ -110,11 +112,12 @@ void PrintJson(const std::vector<GateOutcome>& gates) {
         const GateOutcome& gate = gates[i];
         const ValueKind kind = KindOf(gate.spec, gate.address);
         const bool ok = gate.parseResult == jyn::kOk && gate.result == jyn::kOk;
-        std::printf("%s\n  {\"gate\": %s, \"block\": %d, \"type\": %d, \"kind\": \"%s\", "
-                    "\"result\": %d",
-                    i ? "," : "", JsonString(gate.spec.text).c_str(), gate.spec.blockSize,
-                    gate.spec.gateType, KindName(kind),
-                    gate.parseResult != jyn::kOk ? gate.parseResult : gate.result);
+        std::printf(
+            "%s\n  {\"gate\": %s, \"block\": %d, \"type\": %d, \"kind\": \"%s\", "
+            "\"result\": %d",
+            i ? "," : "", JsonString(gate.spec.text).c_str(), gate.spec.blockSize,
+            gate.spec.gateType, KindName(kind),
+            gate.parseResult != jyn::kOk ? gate.parseResult : gate.result);
         if (ok) {
             std::printf(", \"value\": %s", JsonValue(kind, gate.spec, gate.value).c_str());
         } else {
@@ -128,7 +131,8 @@ void PrintJson(const std::vector<GateOutcome>& gates) {
 int Run(Args& args, Mode mode) {
     const char* command = mode == Mode::kRead ? "read" : "write";
     if (args.Flag("--help")) {
-        std::printf("%s%s%s", mode == Mode::kRead ? kReadHelp : kWriteHelp, kPortOptionsHelp, kJsonHelp);
+        std::printf("%s%s%s", mode == Mode::kRead ? kReadHelp : kWriteHelp, kPortOptionsHelp,
+                    kJsonHelp);
         return kExitOk;
     }
     InstallMessageHandler(ReadVerbosity(args));
@@ -141,17 +145,23 @@ int Run(Args& args, Mode mode) {
         std::fprintf(stderr, "jynmb %s: %s\n", command, error.c_str());
         return kExitUsage;
     }
-    for (std::size_t i = 0; i < plan.gates.size(); ++i) {
+    for (GateOutcome& gate : plan.gates) session.Configure(gate);
+    // Every value is checked against its gate before the first one is
+    // written: a typing error must not leave the plant half changed.
+    for (std::size_t i = 0; mode == Mode::kWrite && i < plan.gates.size(); ++i) {
         GateOutcome& gate = plan.gates[i];
-        if (!session.Configure(gate)) continue;
-        if (mode == Mode::kRead) {
-            session.Read(gate);
-            continue;
-        }
-        if (!ParseValue(KindOf(gate.spec, gate.address), gate.spec, plan.values[i], gate.value, error)) {
+        if (gate.parseResult == jyn::kOk && !ParseValue(KindOf(gate.spec, gate.address), gate.spec,
+                                                        plan.values[i], gate.value, error)) {
             return Usage(command, gate.spec.text + ": " + error);
         }
-        session.Write(gate);
+    }
+    for (GateOutcome& gate : plan.gates) {
+        if (gate.parseResult != jyn::kOk) continue;
+        if (mode == Mode::kRead) {
+            session.Read(gate);
+        } else {
+            session.Write(gate);
+        }
     }
     session.End();
     if (plan.json) {

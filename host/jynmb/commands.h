@@ -37,5 +37,8 @@ int RunRead(Args& args);
 int RunWrite(Args& args);
 int RunParse(Args& args);
 int RunSim(Args& args);
+int RunPoll(Args& args);
+int RunExplain(Args& args);
+int RunDemo(Args& args);
 
 }  // namespace jynmb

@@ -4,7 +4,8 @@ namespace jynmb {
 
 namespace {
 
-// Code page 437, bytes 0x80..0xFF.
+// Code page 437, bytes 0x80..0xFF, 16 a row as the code chart shows them.
+// clang-format off
 const char* const kHighHalf[128] = {
     "Ç", "ü", "é", "â", "ä", "à", "å", "ç", "ê", "ë", "è", "ï", "î", "ì", "Ä", "Å",
     "É", "æ", "Æ", "ô", "ö", "ò", "û", "ù", "ÿ", "Ö", "Ü", "¢", "£", "¥", "₧", "ƒ",
@@ -15,6 +16,7 @@ const char* const kHighHalf[128] = {
     "α", "ß", "Γ", "π", "Σ", "σ", "µ", "τ", "Φ", "Θ", "Ω", "δ", "∞", "φ", "ε", "∩",
     "≡", "±", "≥", "≤", "⌠", "⌡", "÷", "≈", "°", "∙", "·", "√", "ⁿ", "²", "■", " ",
 };
+// clang-format on
 
 }  // namespace
 

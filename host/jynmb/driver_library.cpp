@@ -19,7 +19,8 @@ constexpr const char* kDriverFile = "RAVEVUD.dll";
 
 std::string ExecutableDirectory() {
     std::vector<char> buffer(MAX_PATH);
-    const DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD length =
+        GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     std::string path(buffer.data(), length);
     const auto slash = path.find_last_of("\\/");
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -32,7 +33,8 @@ bool DriverLibrary::Load(const std::string& path, std::string& error) {
         error = "cannot load " + path_ + " (Windows error " + std::to_string(GetLastError()) + ")";
         return false;
     }
-    auto entry = reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, "JynMain")));
+    auto entry =
+        reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, "JynMain")));
     if (entry == nullptr) {
         error = path_ + " has no export JynMain";
         FreeLibrary(module);
@@ -69,7 +71,8 @@ bool DriverLibrary::Load(const std::string& path, std::string& error) {
     void* handle = dlopen(target.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* why = dlerror();
-        error = std::string("cannot load ") + path_ + ": " + (why != nullptr ? why : "unknown error");
+        error =
+            std::string("cannot load ") + path_ + ": " + (why != nullptr ? why : "unknown error");
         return false;
     }
     auto entry = reinterpret_cast<EntryPoint>(dlsym(handle, "JynMain"));

@@ -1,5 +1,6 @@
 #include "host/jynmb/gate_spec.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -24,10 +25,14 @@ bool ParseInteger(const std::string& text, int64_t& value) {
 // The numbers a kind can carry: unsigned or signed, as a person prefers.
 bool InRange(ValueKind kind, int64_t value) {
     switch (kind) {
-        case ValueKind::kBit: return value == 0 || value == 1;
-        case ValueKind::kWord: return value >= -32768 && value <= 0xFFFF;
-        case ValueKind::kDword: return value >= INT32_MIN && value <= 0xFFFFFFFFLL;
-        case ValueKind::kString: return false;
+        case ValueKind::kBit:
+            return value == 0 || value == 1;
+        case ValueKind::kWord:
+            return value >= -32768 && value <= 0xFFFF;
+        case ValueKind::kDword:
+            return value >= INT32_MIN && value <= 0xFFFFFFFFLL;
+        case ValueKind::kString:
+            return false;
     }
     return false;
 }
@@ -63,9 +68,9 @@ unsigned RoundedLength(const GateSpec& spec) {
 
 std::string Hex(int64_t value, int digits) {
     char text[32];
-    std::snprintf(text, sizeof text, "0x%0*llX", digits,
-                  static_cast<unsigned long long>(value) &
-                      (digits == 8 ? 0xFFFFFFFFull : 0xFFFFull));
+    std::snprintf(
+        text, sizeof text, "0x%0*llX", digits,
+        static_cast<unsigned long long>(value) & (digits == 8 ? 0xFFFFFFFFull : 0xFFFFull));
     return text;
 }
 
@@ -110,6 +115,37 @@ bool ParseGateSpec(const std::string& word, GateSpec& spec, std::string& error) 
     return true;
 }
 
+std::string GateName(const GateSpec& spec) {
+    return spec.IsBlock() ? spec.text + "*" + std::to_string(spec.blockSize) : spec.text;
+}
+
+bool ParseGateList(const std::string& text, std::vector<GateSpec>& specs, std::string& error) {
+    specs.clear();
+    std::size_t start = 0;
+    for (int line = 1; start <= text.size(); ++line) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string word = text.substr(start, end - start);
+        start = end + 1;
+        word.resize(std::min(word.size(), word.find('#')));
+        const auto first = word.find_first_not_of(" \t\r");
+        if (first == std::string::npos) continue;
+        word = word.substr(first, word.find_last_not_of(" \t\r") - first + 1);
+        GateSpec spec;
+        if (word.find_first_of(" \t") != std::string::npos) {
+            error = "line " + std::to_string(line) + ": one gate a line, not '" + word + "'";
+            return false;
+        }
+        if (!ParseGateSpec(word, spec, error)) {
+            error = "line " + std::to_string(line) + ": " + error;
+            return false;
+        }
+        specs.push_back(spec);
+    }
+    if (specs.empty()) error = "no gates in it";
+    return !specs.empty();
+}
+
 int32_t DefaultGateType(const std::string& text) {
     if (text.size() > 2 && Upper(text[2]) == 'B') return jyn::kGateDigital;
     if (text.size() > 3 && (text[3] == '1' || text[3] == '2' || Upper(text[3]) == 'Z')) {
@@ -123,7 +159,8 @@ int32_t DefaultGateType(const std::string& text) {
 unsigned StringLength(const std::string& text) {
     if (text.size() < 9 || text[8] != 'L') return 0;
     unsigned length = 0;
-    for (std::size_t i = 9; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+    for (std::size_t i = 9; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]));
+         ++i) {
         length = length * 10 + static_cast<unsigned>(text[i] - '0');
         if (length > 0xFFFF) break;
     }
@@ -141,10 +178,14 @@ ValueKind KindOf(const GateSpec& spec, const jyn::GateAddress& address) {
 
 const char* KindName(ValueKind kind) {
     switch (kind) {
-        case ValueKind::kBit: return "bit";
-        case ValueKind::kWord: return "word";
-        case ValueKind::kDword: return "32-bit";
-        case ValueKind::kString: return "string";
+        case ValueKind::kBit:
+            return "bit";
+        case ValueKind::kWord:
+            return "word";
+        case ValueKind::kDword:
+            return "32-bit";
+        case ValueKind::kString:
+            return "string";
     }
     return "?";
 }
@@ -167,7 +208,8 @@ bool ParseValue(ValueKind kind, const GateSpec& spec, const std::string& input, 
     const std::vector<std::string> parts = SplitCommas(input);
     const std::size_t wanted = spec.IsBlock() ? static_cast<std::size_t>(spec.blockSize) : 1;
     if (parts.size() != wanted) {
-        error = "expected " + std::to_string(wanted) + " value(s), got " + std::to_string(parts.size());
+        error =
+            "expected " + std::to_string(wanted) + " value(s), got " + std::to_string(parts.size());
         return false;
     }
     for (const std::string& part : parts) {
@@ -203,13 +245,15 @@ Value DecodeValue(ValueKind kind, const GateSpec& spec, const unsigned char* buf
     Value value;
     if (kind == ValueKind::kString) {
         const unsigned limit = RoundedLength(spec);
-        for (unsigned i = 0; i < limit && buffer[i] != 0; ++i) value.text += static_cast<char>(buffer[i]);
+        for (unsigned i = 0; i < limit && buffer[i] != 0; ++i)
+            value.text += static_cast<char>(buffer[i]);
         return value;
     }
     const std::size_t points = spec.IsBlock() ? static_cast<std::size_t>(spec.blockSize) : 1;
     for (std::size_t i = 0; i < points; ++i) {
         if (kind == ValueKind::kDword) {
-            value.numbers.push_back(GetWord(buffer, 4 * i) | (int64_t{GetWord(buffer, 4 * i + 2)} << 16));
+            value.numbers.push_back(GetWord(buffer, 4 * i) |
+                                    (int64_t{GetWord(buffer, 4 * i + 2)} << 16));
         } else {
             value.numbers.push_back(GetWord(buffer, spec.IsBlock() ? 2 * i : 2));
         }
@@ -225,6 +269,35 @@ std::string FormatValue(ValueKind kind, const Value& value) {
         out += (i ? ", " : "") + FormatNumber(kind, value.numbers[i]);
     }
     return out + "]";
+}
+
+std::string CompactValue(ValueKind kind, const Value& value) {
+    if (kind == ValueKind::kString) return JsonString(value.text);
+    std::string out;
+    for (std::size_t i = 0; i < value.numbers.size(); ++i) {
+        if (i > 0) out += ",";
+        out += kind == ValueKind::kBit ? std::to_string(value.numbers[i])
+                                       : Hex(value.numbers[i], kind == ValueKind::kDword ? 8 : 4);
+    }
+    return out;
+}
+
+std::string MemTypeName(int32_t memType) {
+    const char low = static_cast<char>(memType & 0xFF);
+    const char high = static_cast<char>((memType >> 8) & 0xFF);
+    std::string name(1, low);
+    if (high != 0) name += high;
+    return name;
+}
+
+std::string DescribeGateAddress(const GateSpec& spec, const jyn::GateAddress& a) {
+    char text[160];
+    std::snprintf(
+        text, sizeof text,
+        "station %d, memType '%s' (0x%X), address %d, bitIndex %d, bitWidth %d -> %s gate",
+        a.station, MemTypeName(a.memType).c_str(), static_cast<unsigned>(a.memType), a.address,
+        a.bitIndex, a.bitWidth, KindName(KindOf(spec, a)));
+    return text;
 }
 
 std::string JsonString(const std::string& text) {

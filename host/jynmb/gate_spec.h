@@ -20,6 +20,12 @@ struct GateSpec {
 };
 
 bool ParseGateSpec(const std::string& word, GateSpec& spec, std::string& error);
+// The gate as typed, without the type: "01WD200*10".
+std::string GateName(const GateSpec& spec);
+
+// A gate file: one GATE a line, as on the command line; '#' starts a
+// comment, blank lines are skipped. False with `error` naming the line.
+bool ParseGateList(const std::string& text, std::vector<GateSpec>& specs, std::string& error);
 
 // The gate type a host would give the address: bit gate 6, a 32-bit letter
 // 3, a string address 7, anything else 1.
@@ -52,6 +58,13 @@ Value DecodeValue(ValueKind kind, const GateSpec& spec, const unsigned char* buf
 
 // "4660 (0x1234)", "305419896 (0x12345678)", "\"HELLO\"", "[1, 2, 3]".
 std::string FormatValue(ValueKind kind, const Value& value);
+// Short, for tables: "1", "0x1234", "0x12345678", "\"HELLO\"", "1,2,3".
+std::string CompactValue(ValueKind kind, const Value& value);
+
+// The device code of GateAddress.memType: "D", "TN".
+std::string MemTypeName(int32_t memType);
+// "station 1, memType 'D' (0x44), address 100, bitIndex -1, bitWidth 16 -> word gate"
+std::string DescribeGateAddress(const GateSpec& spec, const jyn::GateAddress& address);
 std::string JsonString(const std::string& text);
 std::string JsonValue(ValueKind kind, const GateSpec& spec, const Value& value);
 

@@ -19,18 +19,26 @@ const Command kCommands[] = {
     {"info", &jynmb::RunInfo, "show the driver's name, banner, defaults and context size"},
     {"read", &jynmb::RunRead, "read gates on a port"},
     {"write", &jynmb::RunWrite, "write gates on a port"},
+    {"poll", &jynmb::RunPoll, "read a list of gates again and again, as a table"},
     {"parse", &jynmb::RunParse, "show the GateAddress the driver makes of an address text"},
+    {"explain", &jynmb::RunExplain, "show how the driver sees a gate and the frames it sends"},
     {"sim", &jynmb::RunSim, "serve simulated PLC stations on a pseudo-terminal"},
+    {"demo", &jynmb::RunDemo, "run the driver against a simulated plant of two stations"},
 };
 
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
                  "usage: jynmb COMMAND [OPTIONS]\n\n"
+                 "A stand-in host for the JYNMB driver (MELSEC-A computer link, format 1):\n"
+                 "it loads the driver library and calls it as a host application does.\n\n"
                  "Commands:\n");
     for (const Command& command : kCommands) {
         std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
     }
-    std::fprintf(out, "\nRun 'jynmb COMMAND --help' for the options of a command.\n");
+    std::fprintf(out,
+                 "\nRun 'jynmb COMMAND --help' for the options of a command.\n"
+                 "Exit codes: 0 all good, 1 a gate or the PLC failed, 2 the driver, the port\n"
+                 "or the command line failed.\n");
 }
 
 }  // namespace

@@ -9,14 +9,27 @@ namespace jynmb {
 
 enum class Verbosity { kQuiet, kNormal, kVerbose };
 
+struct DriverMessage {
+    int level;  // 8 information, 32 error
+    std::string text;
+};
+
 // Routes TAVORN's err to jynmb. Call before the driver logs anything.
 void InstallMessageHandler(Verbosity verbosity);
 // Takes -q and -v out of the arguments.
 Verbosity ReadVerbosity(class Args& args);
+// Both of the above for a command that shows the driver's messages itself
+// (a table, an explanation): echoed on standard error only with -v.
+Verbosity InstallQuietMessageHandler(class Args& args);
 
 // The messages since the last call, oldest first; they are also kept for
 // a person to read when `echo` is off (the poll table, the demo).
+std::vector<DriverMessage> TakeDriverMessages();
 std::vector<std::string> TakeMessages();
 void SetEcho(bool echo);
+
+// Local time "17:21:55.123", with the date in front when asked
+// ("2026-12-08 17:21:55.123").
+std::string LocalTimeStamp(bool withDate);
 
 }  // namespace jynmb

@@ -6,6 +6,7 @@
 
 #include "host/jynmb/commands.h"
 #include "host/jynmb/messages.h"
+#include "host/jynmb/platform.h"
 
 namespace jynmb {
 
@@ -50,11 +51,11 @@ bool NumberOption(Args& args, const char* name, unsigned long low, unsigned long
 
 // The message that says why: the handlers' closing summary only repeats the
 // result, so the one before it is the cause.
-std::string Cause(const std::vector<std::string>& messages) {
+std::string Cause(const std::vector<DriverMessage>& messages) {
     for (auto it = messages.rbegin(); it != messages.rend(); ++it) {
-        if (it->find(", ret val is ") == std::string::npos) return *it;
+        if (it->text.find(", ret val is ") == std::string::npos) return it->text;
     }
-    return messages.empty() ? std::string() : messages.back();
+    return messages.empty() ? std::string() : messages.back().text;
 }
 
 }  // namespace
@@ -70,24 +71,57 @@ const char kPortOptionsHelp[] =
     "  --driver PATH      the driver library (default: beside jynmb)\n"
     "  -q, -v             hide the driver's level-8 messages / show them with time stamps\n";
 
-bool ReadPortOptions(Args& args, PortOptions& options, std::string& error) {
-    args.Option("--port", options.port);
-    unsigned long baud = options.baudRate, bits = options.dataBits, timeout = options.timeout,
-                  instance = options.instance;
-    if (!NumberOption(args, "--baud", 1, 65535, baud, error) ||
-        !NumberOption(args, "--data-bits", 4, 8, bits, error) ||
-        !NumberOption(args, "--timeout", 1, 100000, timeout, error) ||
+namespace {
+
+bool ReadInstanceNumbers(Args& args, PortOptions& options, std::string& error) {
+    unsigned long timeout = options.timeout, instance = options.instance;
+    if (!NumberOption(args, "--timeout", 1, 100000, timeout, error) ||
         !NumberOption(args, "--instance", 0, 0xFFFFFFFFul, instance, error)) {
         if (error.empty()) error = args.Error();
         return false;
     }
+    options.timeout = static_cast<uint32_t>(timeout);
+    options.instance = static_cast<uint32_t>(instance);
+    return true;
+}
+
+bool ReadLineParameters(Args& args, PortOptions& options, std::string& error) {
+    unsigned long baud = options.baudRate, bits = options.dataBits;
+    if (!NumberOption(args, "--baud", 1, 65535, baud, error) ||
+        !NumberOption(args, "--data-bits", 4, 8, bits, error)) {
+        if (error.empty()) error = args.Error();
+        return false;
+    }
+    options.baudRate = static_cast<uint16_t>(baud);
+    options.dataBits = static_cast<uint16_t>(bits);
     std::string word;
-    if (args.Option("--parity", word) && !Choose(kParities, std::size(kParities), word, options.parity)) {
+    if (args.Option("--parity", word) &&
+        !Choose(kParities, std::size(kParities), word, options.parity)) {
         error = "--parity wants none, odd, even, mark or space, not '" + word + "'";
         return false;
     }
-    if (args.Option("--stop-bits", word) && !Choose(kStopBits, std::size(kStopBits), word, options.stopBits)) {
+    if (args.Option("--stop-bits", word) &&
+        !Choose(kStopBits, std::size(kStopBits), word, options.stopBits)) {
         error = "--stop-bits wants 1, 1.5 or 2, not '" + word + "'";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReadInstanceOptions(Args& args, PortOptions& options, std::string& error) {
+    if (!ReadInstanceNumbers(args, options, error)) return false;
+    if (!args.Error().empty()) {
+        error = args.Error();
+        return false;
+    }
+    return true;
+}
+
+bool ReadPortOptions(Args& args, PortOptions& options, std::string& error) {
+    args.Option("--port", options.port);
+    if (!ReadInstanceNumbers(args, options, error) || !ReadLineParameters(args, options, error)) {
         return false;
     }
     if (!args.Error().empty()) {
@@ -98,14 +132,11 @@ bool ReadPortOptions(Args& args, PortOptions& options, std::string& error) {
         error = "--port is needed";
         return false;
     }
+    options.port = PortNameForDriver(options.port);
     if (options.port.size() >= jyn::kPortNameSize) {
-        error = "the port name '" + options.port + "' is longer than 11 characters";
+        error = "the port name '" + options.port + "' is longer than the driver's 11 characters";
         return false;
     }
-    options.baudRate = static_cast<uint16_t>(baud);
-    options.dataBits = static_cast<uint16_t>(bits);
-    options.timeout = static_cast<uint32_t>(timeout);
-    options.instance = static_cast<uint32_t>(instance);
     return true;
 }
 
@@ -124,18 +155,20 @@ bool Session::Start(const std::string& driverPath, const PortOptions& options, s
     if (!library_.Load(driverPath, error)) return false;
     // A host allocates what GetJynInfo asks for, and never less than the record.
     jyn::DriverInfo info{};
-    if (Call(jyn::kGetJynInfo, &info) != jyn::kOk || info.contextSize < sizeof(jyn::DriverContext)) {
+    if (Call(jyn::kGetJynInfo, &info) != jyn::kOk ||
+        info.contextSize < sizeof(jyn::DriverContext)) {
         error = "the driver reports a context of " + std::to_string(info.contextSize) +
                 " bytes; this jynmb needs " + std::to_string(sizeof(jyn::DriverContext));
         return false;
     }
-    const std::size_t words = (info.contextSize + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
+    const std::size_t words =
+        (info.contextSize + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
     storage_ = std::make_unique<std::max_align_t[]>(words);
     context_ = reinterpret_cast<jyn::DriverContext*>(storage_.get());
     instance_ = options.instance;
     jyn::ColdStartParams params{};
     std::memcpy(params.portName, options.port.c_str(), options.port.size());
-    params.openNow = 1;
+    params.openNow = options.openNow ? 1 : 0;
     params.replyTimeout = options.timeout;
     params.baudRate = options.baudRate;
     params.dataBits = options.dataBits;
@@ -144,7 +177,26 @@ bool Session::Start(const std::string& driverPath, const PortOptions& options, s
     const int32_t result = Call(jyn::kColdStart, &params);
     started_ = true;
     if (result != jyn::kOk) {
-        error = "cannot open port " + options.port + " (ColdStart returned " + std::to_string(result) + ")";
+        error = "cannot open port " + options.port + " (ColdStart returned " +
+                std::to_string(result) + ")";
+        return false;
+    }
+    return true;
+}
+
+bool Session::ChangePort(const std::string& port, std::string& error) {
+    if (port.size() >= jyn::kPortNameSize) {
+        error = "the port name '" + port + "' is longer than 11 characters";
+        return false;
+    }
+    jyn::PortChangeParams params{};
+    std::memcpy(params.portName, port.c_str(), port.size());
+    params.replyTimeout = -1;  // keep the instance's own
+    params.baudRate = 0;       // keep the line parameters
+    const int32_t result = Call(jyn::kChangeJynParams, &params);
+    if (result != jyn::kOk) {
+        error = "cannot open port " + port + " (ChangeJynParams returned " +
+                std::to_string(result) + ")";
         return false;
     }
     return true;
@@ -156,10 +208,11 @@ bool Session::Configure(GateOutcome& gate) {
     definition.gateType = gate.spec.gateType;
     definition.blockSize = gate.spec.blockSize;
     TakeMessages();
-    gate.parseResult = Call(gate.spec.IsBlock() ? jyn::kBlockAddressParser : jyn::kSingleAddressParser,
-                            &definition);
+    gate.parseResult = Call(
+        gate.spec.IsBlock() ? jyn::kBlockAddressParser : jyn::kSingleAddressParser, &definition);
     gate.address = definition.gateAddress;
-    gate.lastMessage = Cause(TakeMessages());
+    gate.messages = TakeDriverMessages();
+    gate.lastMessage = Cause(gate.messages);
     return gate.parseResult == jyn::kOk;
 }
 
@@ -171,14 +224,16 @@ int32_t Session::Transfer(GateOutcome& gate, uint32_t function, unsigned char* b
     request.data = buffer;
     TakeMessages();
     gate.result = Call(function, &request);
-    gate.lastMessage = Cause(TakeMessages());
+    gate.messages = TakeDriverMessages();
+    gate.lastMessage = Cause(gate.messages);
     return gate.result;
 }
 
 int32_t Session::Read(GateOutcome& gate) {
     unsigned char buffer[kValueBufferSize] = {};
     Transfer(gate, gate.spec.IsBlock() ? jyn::kBlockRead : jyn::kSingleRead, buffer);
-    if (gate.result == jyn::kOk) gate.value = DecodeValue(KindOf(gate.spec, gate.address), gate.spec, buffer);
+    if (gate.result == jyn::kOk)
+        gate.value = DecodeValue(KindOf(gate.spec, gate.address), gate.spec, buffer);
     return gate.result;
 }
 

@@ -11,6 +11,7 @@
 #include "driver/host_abi.h"
 #include "host/jynmb/driver_library.h"
 #include "host/jynmb/gate_spec.h"
+#include "host/jynmb/messages.h"
 
 namespace jynmb {
 
@@ -18,15 +19,18 @@ struct PortOptions {
     std::string port;
     uint16_t baudRate = 9600;
     uint16_t dataBits = 8;
-    uint16_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
-    uint16_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    uint32_t timeout = 100; // units of 10 ms
+    uint16_t stopBits = 0;   // 0 one, 1 one and a half, 2 two
+    uint16_t parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    uint32_t timeout = 100;  // units of 10 ms
     uint32_t instance = 1;
+    bool openNow = true;  // ColdStart opens the port
 };
 
 // Reads --port, --baud, --data-bits, --parity, --stop-bits, --timeout,
 // --instance. False with `error` set on a bad value.
 bool ReadPortOptions(class Args& args, PortOptions& options, std::string& error);
+// Only --timeout and --instance: for commands that bring their own line.
+bool ReadInstanceOptions(class Args& args, PortOptions& options, std::string& error);
 extern const char kPortOptionsHelp[];
 
 // What became of one gate.
@@ -36,7 +40,8 @@ struct GateOutcome {
     int32_t parseResult = -1;  // codes 3/4
     int32_t result = -1;       // codes 5/6/7/10
     Value value;
-    std::string lastMessage;   // the last driver message about this gate
+    std::vector<DriverMessage> messages;  // what the driver said during the last call
+    std::string lastMessage;              // of those, the one that says why
 };
 
 class Session {
@@ -50,9 +55,13 @@ public:
     bool Load(const std::string& driverPath, std::string& error) {
         return library_.Load(driverPath, error);
     }
-    // Loads the driver and starts an instance on the port (ColdStart with
-    // openNow). A driver or port failure gives false and `error`.
+    // Loads the driver and starts an instance on the port (ColdStart, with
+    // openNow as the options say). A driver or port failure gives false and
+    // `error`.
     bool Start(const std::string& driverPath, const PortOptions& options, std::string& error);
+    // Points the started instance at another port and opens it, keeping the
+    // line parameters and the reply time-out (ChangeJynParams).
+    bool ChangePort(const std::string& port, std::string& error);
 
     // Configures the gate (code 3 or 4); the outcome carries the address.
     bool Configure(GateOutcome& gate);

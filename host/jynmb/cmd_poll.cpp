@@ -1,0 +1,198 @@
+// jynmb poll: a list of gates read again and again, as a host scans them.
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "host/jynmb/commands.h"
+#include "host/jynmb/messages.h"
+#include "host/jynmb/platform.h"
+#include "host/jynmb/poll_view.h"
+#include "host/jynmb/session.h"
+
+namespace jynmb {
+
+namespace {
+
+const char kPollHelp[] =
+    "usage: jynmb poll --port NAME [OPTIONS] GATEFILE\n\n"
+    "Reads the gates listed in GATEFILE (one GATE a line as for 'jynmb read',\n"
+    "'#' starts a comment) round after round. On a terminal one table is kept up\n"
+    "to date: value, status, last error, good and failed reads. Otherwise each\n"
+    "read gives one line: date and time, round, gate, status, value or error.\n\n"
+    "Options:\n"
+    "  --interval MS      from the start of one round to the next (default 1000)\n"
+    "  --count N          rounds to run (default 0: until Ctrl-C)\n";
+
+constexpr unsigned long kDefaultInterval = 1000;
+constexpr std::chrono::milliseconds kStopCheck{20};
+
+volatile std::sig_atomic_t g_stop = 0;
+
+extern "C" void OnStopSignal(int) {
+    g_stop = 1;
+    // A second Ctrl-C stops at once, even inside a long transaction.
+    std::signal(SIGINT, SIG_DFL);
+}
+
+struct PollPlan {
+    PortOptions port;
+    std::string driver;
+    std::string file;
+    unsigned long interval = kDefaultInterval;
+    unsigned long count = 0;
+};
+
+int Usage(const std::string& error) {
+    std::fprintf(stderr, "jynmb poll: %s (see 'jynmb poll --help')\n", error.c_str());
+    return kExitUsage;
+}
+
+bool ReadCount(Args& args, const char* name, unsigned long& value, std::string& error) {
+    std::string text;
+    if (!args.Option(name, text)) return args.Error().empty();
+    char* end = nullptr;
+    value = std::strtoul(text.c_str(), &end, 10);
+    if (text.empty() || text[0] == '-' || *end != '\0') {
+        error = std::string(name) + " wants a number, not '" + text + "'";
+        return false;
+    }
+    return true;
+}
+
+bool ReadPlan(Args& args, PollPlan& plan, std::string& error) {
+    args.Option("--driver", plan.driver);
+    if (!ReadCount(args, "--interval", plan.interval, error) ||
+        !ReadCount(args, "--count", plan.count, error) ||
+        !ReadPortOptions(args, plan.port, error)) {
+        if (error.empty()) error = args.Error();
+        return false;
+    }
+    if (!args.UnknownOption().empty()) {
+        error = "unknown option " + args.UnknownOption();
+        return false;
+    }
+    if (args.Rest().size() != 1) {
+        error = args.Rest().empty() ? "no GATEFILE given" : "one GATEFILE, not several";
+        return false;
+    }
+    plan.file = args.Rest().front();
+    return true;
+}
+
+bool ReadGates(const std::string& path, std::vector<PolledGate>& gates, std::string& error) {
+    std::ifstream file(path);
+    if (!file) {
+        error = "cannot read the gate file '" + path + "'";
+        return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    std::vector<GateSpec> specs;
+    if (!ParseGateList(text.str(), specs, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    for (const GateSpec& spec : specs) {
+        gates.emplace_back();
+        gates.back().outcome.spec = spec;
+    }
+    return true;
+}
+
+}  // namespace
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits until `until`, or less when a stop is asked for.
+void PauseUntil(Clock::time_point until) {
+    for (auto now = Clock::now(); !g_stop && now < until; now = Clock::now()) {
+        std::this_thread::sleep_for(std::min<Clock::duration>(kStopCheck, until - now));
+    }
+}
+
+int ExitCodeOf(const GateOutcome& gate) {
+    const int32_t result = gate.parseResult != jyn::kOk ? gate.parseResult : gate.result;
+    if (result == jyn::kOk) return kExitOk;
+    return result == jyn::kDriverFailure ? kExitUsage : kExitGate;
+}
+
+void ReadGate(Session& session, PolledGate& gate) {
+    GateOutcome& outcome = gate.outcome;
+    if (outcome.parseResult != jyn::kOk) return;
+    if (session.Read(outcome) == jyn::kOk) {
+        ++gate.good;
+        return;
+    }
+    ++gate.failed;
+    gate.lastError = outcome.lastMessage.empty() ? "failed (" + std::to_string(outcome.result) + ")"
+                                                 : outcome.lastMessage;
+}
+
+int Poll(Session& session, std::vector<PolledGate>& gates, const PollPlan& plan, PollView& view) {
+    PollStatus status;
+    status.port = plan.port.port;
+    status.interval = plan.interval;
+    status.count = plan.count;
+    int exitCode = kExitOk;
+    auto next = Clock::now();
+    while (!g_stop && (plan.count == 0 || status.round < plan.count)) {
+        ++status.round;
+        next += std::chrono::milliseconds(plan.interval);
+        for (std::size_t i = 0; i < gates.size() && !g_stop; ++i) {
+            ReadGate(session, gates[i]);
+            exitCode = std::max(exitCode, ExitCodeOf(gates[i].outcome));
+            view.GateDone(gates, i, status);
+        }
+        if (plan.count != 0 && status.round >= plan.count) break;
+        PauseUntil(next);
+        // A round that took longer than the interval is followed at once,
+        // without a burst of rounds to catch up.
+        next = std::max(next, Clock::now());
+    }
+    status.interrupted = g_stop != 0;
+    view.Finish(gates, status);
+    return exitCode;
+}
+
+}  // namespace
+
+int RunPoll(Args& args) {
+    if (args.Flag("--help")) {
+        std::printf("%s%s", kPollHelp, kPortOptionsHelp);
+        return kExitOk;
+    }
+    const Verbosity verbosity = ReadVerbosity(args);
+    InstallMessageHandler(verbosity);
+    PollPlan plan;
+    std::string error;
+    if (!ReadPlan(args, plan, error)) return Usage(error);
+    std::vector<PolledGate> gates;
+    if (!ReadGates(plan.file, gates, error)) return Usage(error);
+    // On a terminal the table shows each gate's last error; messages on
+    // standard error would scroll it away, unless -v asks for them.
+    const bool table = StdoutIsTerminal();
+    if (table) SetEcho(verbosity == Verbosity::kVerbose);
+    Session session;
+    if (!session.Start(plan.driver, plan.port, error)) {
+        std::fprintf(stderr, "jynmb poll: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    for (PolledGate& gate : gates) {
+        if (!session.Configure(gate.outcome)) gate.lastError = gate.outcome.lastMessage;
+    }
+    g_stop = 0;
+    std::signal(SIGINT, &OnStopSignal);
+    std::unique_ptr<PollView> view = table ? MakeTableView(TerminalColumns()) : MakePlainView();
+    const int exitCode = Poll(session, gates, plan, *view);
+    std::signal(SIGINT, SIG_DFL);
+    session.End();
+    return exitCode;
+}
+
+}  // namespace jynmb

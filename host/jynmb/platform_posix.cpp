@@ -1,0 +1,55 @@
+// jynmb on POSIX: the simulator on a pseudo-terminal, terminal queries.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "host/jynmb/platform.h"
+#include "sim/pty_server.h"
+
+namespace jynmb {
+
+namespace {
+
+constexpr char kDevicePrefix[] = "/dev/";
+constexpr std::size_t kPrefixLength = sizeof kDevicePrefix - 1;
+constexpr std::size_t kLongestPortName = 11;
+
+class PtyPlantLine : public PlantLine {
+public:
+    explicit PtyPlantLine(const jynsim::LineConfig& config) : line_(config) {}
+    ~PtyPlantLine() override { line_.Stop(); }
+    bool Start(std::string& error) { return line_.Start(error); }
+    jynsim::Simulator& Sim() override { return line_.Sim(); }
+    const std::string& DevicePath() const override { return line_.Port(); }
+    std::string PortName() const override { return PortNameForDriver(line_.Port()); }
+
+private:
+    jynsim::SimulatedLine line_;
+};
+
+}  // namespace
+
+std::unique_ptr<PlantLine> StartPlantLine(const jynsim::LineConfig& config, std::string& error) {
+    auto line = std::make_unique<PtyPlantLine>(config);
+    if (!line->Start(error)) return nullptr;
+    return line;
+}
+
+// The driver takes a name that does not begin with '/' under /dev/.
+std::string PortNameForDriver(const std::string& name) {
+    if (name.size() > kLongestPortName && name.compare(0, kPrefixLength, kDevicePrefix) == 0) {
+        return name.substr(kPrefixLength);
+    }
+    return name;
+}
+
+bool StdoutIsTerminal() { return isatty(fileno(stdout)) == 1; }
+
+int TerminalColumns() {
+    winsize size{};
+    if (ioctl(fileno(stdout), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
+}  // namespace jynmb
