@@ -1,0 +1,98 @@
+#include "bench/gates.h"
+
+#include <cstring>
+
+namespace jynbench {
+
+namespace {
+
+constexpr int kStation = 1;
+constexpr int kBlockWords = 64;
+constexpr uint16_t kWordValue = 0x1234;
+constexpr uint16_t kWriteValue = 0xC35A;
+// Exactly the 20 characters the string gate holds.
+constexpr char kText[] = "JYNMB BENCH 20 CHARS";
+
+uint16_t BlockValue(int i) { return static_cast<uint16_t>(0xA000 + i * 0x0101); }
+
+std::string Register(int number) { return "D" + std::to_string(number); }
+
+uint16_t Le16(const unsigned char* bytes) {
+    return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+}  // namespace
+
+const GateCase kGateCases[] = {
+    {"word read", "01WD100", jyn::kGateAnalog16First, 0, false},
+    {"word write", "01WD200", jyn::kGateAnalog16First, 0, true},
+    {"64-word block read", "01WD100", jyn::kGateAnalog16First, kBlockWords, false},
+    {"20-char string read", "01WS0300L20", jyn::kGateString, 0, false},
+};
+const std::size_t kGateCaseCount = sizeof kGateCases / sizeof kGateCases[0];
+
+const GateCase kSilentGate = {"word read, no station", "05WD100", jyn::kGateAnalog16First, 0,
+                              false};
+
+bool Gate::Configure(DriverHost& host, const GateCase& gateCase, std::string& error) {
+    case_ = &gateCase;
+    jyn::GateDefinition definition{};
+    definition.addressText = gateCase.address;
+    definition.gateType = gateCase.gateType;
+    definition.blockSize = gateCase.blockSize;
+    const uint32_t code =
+        gateCase.blockSize > 0 ? jyn::kBlockAddressParser : jyn::kSingleAddressParser;
+    if (host.Call(code, &definition) != jyn::kOk) {
+        error = std::string("the driver refuses the address ") + gateCase.address;
+        return false;
+    }
+    address_ = definition.gateAddress;
+    return true;
+}
+
+int32_t Gate::Transfer(DriverHost& host) {
+    jyn::GateRequest request{};
+    request.addressText = case_->address;
+    request.gateAddress = address_;
+    request.count = case_->blockSize > 0 ? case_->blockSize : 1;
+    request.data = buffer_;
+    uint32_t code = case_->blockSize > 0 ? jyn::kBlockRead : jyn::kSingleRead;
+    if (case_->write) code = jyn::kSingleWrite;
+    return host.Call(code, &request);
+}
+
+bool Gate::Prepare(jynsim::Simulator& sim, std::string& error) {
+    std::memset(buffer_, 0, sizeof buffer_);
+    bool ok = true;
+    if (case_->write) {
+        buffer_[2] = kWriteValue & 0xFF;
+        buffer_[3] = kWriteValue >> 8;
+        ok = sim.SetWord(kStation, "D200", 0);
+    } else if (case_->gateType == jyn::kGateString) {
+        ok = sim.SetText(kStation, "D300", kText);
+    } else if (case_->blockSize > 0) {
+        for (int i = 0; ok && i < kBlockWords; ++i)
+            ok = sim.SetWord(kStation, Register(100 + i), BlockValue(i));
+    } else {
+        ok = sim.SetWord(kStation, "D100", kWordValue);
+    }
+    if (!ok) error = std::string("the simulated station has no room for ") + case_->name;
+    return ok;
+}
+
+bool Gate::Verify(const jynsim::Simulator& sim, std::string& error) const {
+    bool ok = true;
+    if (case_->write) {
+        ok = sim.Word(kStation, "D200") == kWriteValue;
+    } else if (case_->gateType == jyn::kGateString) {
+        ok = std::memcmp(buffer_, kText, sizeof kText) == 0;
+    } else if (case_->blockSize > 0) {
+        for (int i = 0; ok && i < kBlockWords; ++i) ok = Le16(buffer_ + 2 * i) == BlockValue(i);
+    } else {
+        ok = Le16(buffer_ + 2) == kWordValue;
+    }
+    if (!ok) error = std::string(case_->name) + ": the values did not arrive";
+    return ok;
+}
+
+}  // namespace jynbench

@@ -1,0 +1,53 @@
+// The gates the benchmark moves: what a host configures (address text, gate
+// type, block size) and how each transfer is checked against the simulated
+// station's memory, so that a fast run is also a correct one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "bench/driver_host.h"
+#include "driver/host_abi.h"
+#include "sim/simulator.h"
+
+namespace jynbench {
+
+struct GateCase {
+    const char* name;
+    const char* address;  // as the user writes it into the host
+    int32_t gateType;
+    int32_t blockSize;  // 0: a single gate
+    bool write;
+};
+
+// A single word read, a single word write, a 64-word block read and a
+// 20-character string read, all on logical station 01.
+extern const GateCase kGateCases[];
+extern const std::size_t kGateCaseCount;
+
+// A gate for a station no CPU on the line answers (logical station 05).
+extern const GateCase kSilentGate;
+
+class Gate {
+public:
+    // SingleAddressParser or BlockAddressParser through JynMain.
+    bool Configure(DriverHost& host, const GateCase& gateCase, std::string& error);
+    // SingleRead, BlockRead or SingleWrite through JynMain.
+    int32_t Transfer(DriverHost& host);
+    const GateCase& Case() const { return *case_; }
+
+    // Puts known values where the transfer will find them: in the station's
+    // memory for a read, in the value buffer for a write.
+    bool Prepare(jynsim::Simulator& sim, std::string& error);
+    // After a transfer: the values arrived where they belong.
+    bool Verify(const jynsim::Simulator& sim, std::string& error) const;
+
+private:
+    static constexpr std::size_t kBufferSize = 512;
+
+    const GateCase* case_ = nullptr;
+    jyn::GateAddress address_{};
+    unsigned char buffer_[kBufferSize] = {};
+};
+
+}  // namespace jynbench

@@ -1,0 +1,171 @@
+#include "bench/line_runs.h"
+
+#include <sys/resource.h>
+
+#include <chrono>
+
+namespace jynbench {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kSettleWait = std::chrono::milliseconds(3000);
+
+double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
+
+struct ThreadCpu {
+    double user = 0;
+    double system = 0;
+};
+
+// The calling thread alone: the simulator serves the line from its own thread.
+ThreadCpu ThisThreadCpu() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return {Seconds(usage.ru_utime), Seconds(usage.ru_stime)};
+}
+
+// A line the driver can be given at its 16-bit baud field: a pseudo-terminal
+// has no speed, the simulator does the pacing.
+uint16_t DriverBaud(uint32_t lineBaud) {
+    switch (lineBaud) {
+        case 9600:
+        case 19200:
+        case 38400:
+        case 57600:
+            return static_cast<uint16_t>(lineBaud);
+        default:
+            return 57600;
+    }
+}
+
+// Characters and turnaround of the last `n` records; the confirmations'
+// characters come from the byte counter, since a record only says that one
+// came: whatever the host sent beyond its requests.
+void Account(const std::vector<jynsim::RequestRecord>& records, const jynsim::LineCounters& before,
+             const jynsim::LineCounters& after, std::size_t n, RunFigures& figures) {
+    uint64_t requestAll = 0, replyAll = 0, confirmedAll = 0;
+    for (const auto& record : records) {
+        requestAll += record.request_chars;
+        replyAll += record.reply.size();
+        if (record.confirmation != jynsim::Confirmation::kNone) ++confirmedAll;
+    }
+    const uint64_t in = after.bytes_in - before.bytes_in;
+    const uint64_t out = after.bytes_out - before.bytes_out;
+    const uint64_t confirmChars = in - requestAll;
+    figures.accounted = out == replyAll && in >= requestAll &&
+                        (confirmedAll == 0 ? confirmChars == 0 : confirmChars % confirmedAll == 0);
+    if (!figures.accounted && figures.problem.empty()) {
+        figures.problem = "the byte counters do not match the request records";
+    }
+    const double perConfirm =
+        confirmedAll > 0 ? static_cast<double>(confirmChars) / confirmedAll : 0;
+    double request = 0, reply = 0, confirm = 0, turnaround = 0;
+    for (std::size_t i = records.size() - n; i < records.size(); ++i) {
+        const auto& record = records[i];
+        request += static_cast<double>(record.request_chars);
+        reply += static_cast<double>(record.reply.size());
+        if (record.confirmation != jynsim::Confirmation::kNone) confirm += perConfirm;
+        turnaround += static_cast<double>((record.reply_start - record.time).count()) / 1e6;
+    }
+    figures.requestChars = request / n;
+    figures.replyChars = reply / n;
+    figures.confirmChars = confirm / n;
+    figures.turnaroundSeconds = turnaround / n;
+}
+
+bool TimedLoop(DriverHost& host, Gate& gate, const RunSpec& spec, RunFigures& figures) {
+    const auto budget = std::chrono::duration<double>(spec.seconds);
+    host.TakeMessages();
+    const ThreadCpu cpuStart = ThisThreadCpu();
+    const auto start = Clock::now();
+    auto now = start;
+    while (figures.transactions < spec.maxTransactions &&
+           (figures.transactions < spec.minTransactions || now - start < budget)) {
+        if (gate.Transfer(host) != jyn::kOk) ++figures.failures;
+        ++figures.transactions;
+        now = Clock::now();
+    }
+    const ThreadCpu cpuEnd = ThisThreadCpu();
+    figures.seconds = std::chrono::duration<double>(now - start).count();
+    figures.userSeconds = cpuEnd.user - cpuStart.user;
+    figures.systemSeconds = cpuEnd.system - cpuStart.system;
+    figures.messages = host.PendingMessages();
+    return figures.failures == 0;
+}
+
+}  // namespace
+
+BenchLine::BenchLine(uint32_t baud, std::chrono::microseconds turnaround) {
+    timing_.baud = baud;
+    timing_.bits_per_char = 10;  // 8 data bits, no parity, 1 stop bit
+    timing_.turnaround = turnaround;
+    jynsim::LineConfig config;
+    jynsim::StationConfig station;
+    station.station = 1;
+    config.stations.push_back(station);
+    config.timing = timing_;
+    line_ = std::make_unique<jynsim::SimulatedLine>(config);
+}
+
+bool BenchLine::Attach(DriverHost& host, uint32_t timeoutUnits, std::string& error) {
+    // The driver takes names under /dev/: "pts/N".
+    const std::string port = line_->Port().substr(5);
+    return host.Start(port, DriverBaud(timing_.baud), timeoutUnits, error);
+}
+
+bool BenchLine::Settle(std::size_t transactions) {
+    const uint64_t target = settled_ + transactions;
+    settled_ = target;
+    return line_->Sim().WaitUntil(
+        [target](const jynsim::LineCounters& c) { return c.confirm_acks + c.acks >= target; },
+        kSettleWait);
+}
+
+RunFigures RunTransactions(DriverHost& host, BenchLine& line, Gate& gate, const RunSpec& spec) {
+    RunFigures figures;
+    jynsim::Simulator& sim = line.Line().Sim();
+    if (!gate.Prepare(sim, figures.problem)) return figures;
+    sim.ClearRecords();
+    const jynsim::LineCounters before = sim.Counters();
+    // The warm-up leads straight into the timed loop, so that the timed
+    // window begins and ends at the same point of a transaction: each ends
+    // just after the driver has handed over its last frame.
+    std::size_t warm = 0;
+    for (; warm < spec.warmup; ++warm) {
+        if (gate.Transfer(host) != jyn::kOk) {
+            figures.problem = "the warm-up transfer failed";
+            return figures;
+        }
+    }
+    if (!TimedLoop(host, gate, spec, figures)) figures.problem = "transfers failed";
+    figures.valuesOk = gate.Verify(sim, figures.problem);
+    const bool settled = line.Settle(warm + figures.transactions);
+    if (!settled && figures.problem.empty())
+        figures.problem = "the station did not see every frame";
+    const auto records = sim.Records();
+    const std::size_t expected = warm + figures.transactions;
+    figures.extraRequests = records.size() > expected ? records.size() - expected : 0;
+    if (records.size() < figures.transactions || figures.transactions == 0) {
+        figures.accounted = false;
+        if (figures.problem.empty()) figures.problem = "requests missing from the records";
+        return figures;
+    }
+    Account(records, before, sim.Counters(), figures.transactions, figures);
+    return figures;
+}
+
+TimeoutFigures RunSilentRead(DriverHost& host, BenchLine& line, Gate& gate) {
+    TimeoutFigures figures;
+    jynsim::Simulator& sim = line.Line().Sim();
+    const uint64_t before = sim.Counters().unaddressed;
+    host.TakeMessages();
+    const auto start = Clock::now();
+    figures.result = gate.Transfer(host);
+    figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    figures.messages = host.PendingMessages();
+    figures.requestsSeen = sim.Counters().unaddressed - before;
+    return figures;
+}
+
+}  // namespace jynbench

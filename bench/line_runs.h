@@ -1,0 +1,86 @@
+// Timed runs of one gate's transfers through the driver against a simulated
+// line, and what the simulator saw of them: the characters that actually
+// crossed the line and the station's turnaround, from its request records.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "bench/driver_host.h"
+#include "bench/gates.h"
+#include "sim/pty_server.h"
+
+namespace jynbench {
+
+// One simulated line (station 01, ACPU) with the driver started on it.
+class BenchLine {
+public:
+    // `baud` 0: the pseudo-terminal at full speed, no pacing.
+    BenchLine(uint32_t baud, std::chrono::microseconds turnaround);
+    // Starts the simulator's thread on its pseudo-terminal.
+    bool Start(std::string& error) { return line_->Start(error); }
+    // ColdStart of the driver on this line's port; the line the driver was
+    // on before is closed by that ColdStart.
+    bool Attach(DriverHost& host, uint32_t timeoutUnits, std::string& error);
+    jynsim::SimulatedLine& Line() { return *line_; }
+    const jynsim::LineTiming& Timing() const { return timing_; }
+    // Waits (bounded) until the station has seen the end of every
+    // transaction so far: the confirmation of a read, the request of a write.
+    bool Settle(std::size_t transactions);
+
+private:
+    jynsim::LineTiming timing_;
+    std::unique_ptr<jynsim::SimulatedLine> line_;
+    std::size_t settled_ = 0;
+};
+
+struct RunSpec {
+    double seconds = 2.0;             // timed for about this long ...
+    std::size_t minTransactions = 5;  // ... but at least this many
+    std::size_t maxTransactions = 50000;
+    std::size_t warmup = 3;
+};
+
+struct RunFigures {
+    std::size_t transactions = 0;
+    std::size_t failures = 0;       // results other than 0
+    std::size_t messages = 0;       // messages the driver logged while timed
+    std::size_t extraRequests = 0;  // requests beyond one a transaction: retries
+    double seconds = 0;             // wall time
+    double userSeconds = 0;         // CPU of the thread that calls JynMain
+    double systemSeconds = 0;
+    // Per transaction, from the simulator's records and byte counters.
+    double requestChars = 0;
+    double replyChars = 0;
+    double confirmChars = 0;
+    double turnaroundSeconds = 0;
+    bool accounted = false;  // the records and byte counters agree
+    bool valuesOk = false;
+    std::string problem;  // the first thing that went wrong
+
+    double PerSecond() const { return seconds > 0 ? transactions / seconds : 0; }
+    double Chars() const { return requestChars + replyChars + confirmChars; }
+    double CpuPerTransaction() const {
+        return transactions > 0 ? (userSeconds + systemSeconds) / transactions : 0;
+    }
+    bool Clean() const {
+        return failures == 0 && messages == 0 && extraRequests == 0 && accounted && valuesOk;
+    }
+};
+
+RunFigures RunTransactions(DriverHost& host, BenchLine& line, Gate& gate, const RunSpec& spec);
+
+// One read of a station that is not on the line: every attempt waits the
+// whole reply time-out.
+struct TimeoutFigures {
+    double seconds = 0;
+    int32_t result = -1;
+    uint64_t requestsSeen = 0;  // attempts that reached the line
+    std::size_t messages = 0;
+};
+
+TimeoutFigures RunSilentRead(DriverHost& host, BenchLine& line, Gate& gate);
+
+}  // namespace jynbench

@@ -1,0 +1,244 @@
+// jyn_bench: the driver library, loaded as a host loads it, against the PLC
+// simulator on a pseudo-terminal in this process. Prints transactions per
+// second against the line's physical limit (paced line), the driver's CPU
+// time per transaction (unpaced line), and the accuracy of the reply
+// time-out. See docs/performance.md.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/driver_host.h"
+#include "bench/gates.h"
+#include "bench/line_runs.h"
+#include "bench/report.h"
+
+namespace jynbench {
+namespace {
+
+constexpr uint32_t kTransferTimeoutUnits = 100;  // 1 s: never reached on a good line
+constexpr uint32_t kSilentTimeoutUnits = 5;      // 50 ms
+constexpr int kAttempts = 10;
+
+struct Options {
+    double seconds = 2.0;
+    int repeat = 5;
+    int timeoutRepeat = 5;
+    std::vector<uint32_t> bauds = {9600, 19200, 115200};
+    long turnaroundUs = 0;
+    bool paced = true;
+    bool unpaced = true;
+    bool timeout = true;
+    bool smoke = false;
+};
+
+const char kUsage[] =
+    "usage: jyn_bench [--seconds S] [--repeat N] [--bauds 9600,19200,115200]\n"
+    "                 [--turnaround-us N] [--only paced|unpaced|timeout] [--smoke]\n"
+    "  --seconds S        timed seconds of each run (default 2)\n"
+    "  --repeat N         runs of each case, in rounds; the median is shown (default 5)\n"
+    "  --bauds LIST       line speeds the simulator paces (default 9600,19200,115200)\n"
+    "  --turnaround-us N  the station's turnaround before it answers (default 0)\n"
+    "  --only PART        one part only\n"
+    "  --smoke            a few transactions of every case, one run, no goals shown\n";
+
+std::vector<uint32_t> BaudList(const char* text) {
+    std::vector<uint32_t> bauds;
+    for (const char* p = text; *p != '\0';) {
+        char* end = nullptr;
+        const unsigned long baud = std::strtoul(p, &end, 10);
+        if (end == p || baud == 0 || baud > 4000000) return {};
+        bauds.push_back(static_cast<uint32_t>(baud));
+        p = *end == ',' ? end + 1 : end;
+        if (*end != ',' && *end != '\0') return {};
+    }
+    return bauds;
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (arg == "--smoke") {
+            options.smoke = true;
+            continue;
+        }
+        if (value == nullptr) return false;
+        ++i;
+        if (arg == "--seconds") {
+            options.seconds = std::atof(value);
+            if (options.seconds < 0 || options.seconds > 600) return false;
+        } else if (arg == "--repeat") {
+            options.repeat = options.timeoutRepeat = std::atoi(value);
+            if (options.repeat < 1 || options.repeat > 100) return false;
+        } else if (arg == "--bauds") {
+            options.bauds = BaudList(value);
+            if (options.bauds.empty()) return false;
+        } else if (arg == "--turnaround-us") {
+            options.turnaroundUs = std::atol(value);
+            if (options.turnaroundUs < 0 || options.turnaroundUs > 1000000) return false;
+        } else if (arg == "--only") {
+            const std::string part = value;
+            options.paced = part == "paced";
+            options.unpaced = part == "unpaced";
+            options.timeout = part == "timeout";
+            if (!options.paced && !options.unpaced && !options.timeout) return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+RunSpec SpecOf(const Options& options) {
+    RunSpec spec;
+    if (options.smoke) {
+        spec.seconds = 0;
+        spec.minTransactions = 3;
+        spec.warmup = 1;
+    } else {
+        spec.seconds = options.seconds;
+        spec.minTransactions = 5;
+        spec.warmup = 3;
+    }
+    return spec;
+}
+
+bool ConfigureGates(DriverHost& host, std::vector<Gate>& gates, std::string& error) {
+    gates.resize(kGateCaseCount);
+    for (std::size_t i = 0; i < kGateCaseCount; ++i) {
+        if (!gates[i].Configure(host, kGateCases[i], error)) return false;
+    }
+    return true;
+}
+
+bool Fail(const std::string& error) {
+    std::fprintf(stderr, "jyn_bench: %s\n", error.c_str());
+    return false;
+}
+
+bool AllClean(const std::vector<RunFigures>& runs) {
+    for (const RunFigures& run : runs) {
+        if (!run.Clean()) return false;
+    }
+    return true;
+}
+
+// Every case on every line, round after round, so that a passing burst of
+// load on the machine spreads over the cases instead of spoiling one.
+bool RunPaced(DriverHost& host, std::vector<Gate>& gates, const Options& options,
+              const Goals& goals) {
+    const auto turnaround = std::chrono::microseconds(options.turnaroundUs);
+    std::vector<std::unique_ptr<BenchLine>> lines;
+    std::vector<PacedRow> rows;
+    std::string error;
+    for (uint32_t baud : options.bauds) {
+        lines.push_back(std::make_unique<BenchLine>(baud, turnaround));
+        if (!lines.back()->Start(error)) return Fail(error);
+        for (const Gate& gate : gates) rows.push_back({&gate.Case(), baud, 10, {}});
+    }
+    const RunSpec spec = SpecOf(options);
+    const int rounds = options.smoke ? 1 : options.repeat;
+    for (int round = 0; round < rounds; ++round) {
+        std::fprintf(stderr, "paced line: round %d of %d\n", round + 1, rounds);
+        for (std::size_t l = 0; l < lines.size(); ++l) {
+            if (!lines[l]->Attach(host, kTransferTimeoutUnits, error)) return Fail(error);
+            for (std::size_t g = 0; g < gates.size(); ++g) {
+                rows[l * gates.size() + g].runs.push_back(
+                    RunTransactions(host, *lines[l], gates[g], spec));
+            }
+        }
+    }
+    bool clean = true;
+    PrintPacedHeader(10, static_cast<double>(options.turnaroundUs));
+    for (const PacedRow& row : rows) {
+        PrintPaced(row, goals);
+        clean = clean && AllClean(row.runs);
+    }
+    return clean;
+}
+
+bool RunUnpaced(DriverHost& host, std::vector<Gate>& gates, const Options& options,
+                const Goals& goals) {
+    BenchLine line(0, std::chrono::microseconds(0));
+    std::string error;
+    if (!line.Start(error) || !line.Attach(host, kTransferTimeoutUnits, error)) return Fail(error);
+    std::vector<UnpacedRow> rows;
+    for (const Gate& gate : gates) rows.push_back({&gate.Case(), {}});
+    const RunSpec spec = SpecOf(options);
+    const int rounds = options.smoke ? 1 : options.repeat;
+    for (int round = 0; round < rounds; ++round) {
+        std::fprintf(stderr, "unpaced line: round %d of %d\n", round + 1, rounds);
+        for (std::size_t g = 0; g < gates.size(); ++g) {
+            rows[g].runs.push_back(RunTransactions(host, line, gates[g], spec));
+        }
+    }
+    bool clean = true;
+    PrintUnpacedHeader();
+    for (const UnpacedRow& row : rows) {
+        PrintUnpaced(row, goals);
+        clean = clean && AllClean(row.runs);
+    }
+    return clean;
+}
+
+bool RunTimeout(DriverHost& host, const Options& options, const Goals& goals) {
+    BenchLine line(0, std::chrono::microseconds(0));
+    std::string error;
+    if (!line.Start(error) || !line.Attach(host, kSilentTimeoutUnits, error)) return Fail(error);
+    Gate gate;
+    if (!gate.Configure(host, kSilentGate, error)) return Fail(error);
+    TimeoutRow row{kSilentTimeoutUnits * 0.01, kAttempts, {}};
+    const int runs = options.smoke ? 1 : options.timeoutRepeat;
+    bool clean = true;
+    for (int i = 0; i < runs; ++i) {
+        row.runs.push_back(RunSilentRead(host, line, gate));
+        const TimeoutFigures& run = row.runs.back();
+        // Every attempt went out and none was answered: the driver gives up
+        // with 2 after the last one.
+        clean = clean && run.result == jyn::kDriverFailure &&
+                run.requestsSeen == static_cast<uint64_t>(kAttempts);
+    }
+    PrintTimeout(row, goals);
+    return clean;
+}
+
+}  // namespace
+}  // namespace jynbench
+
+int main(int argc, char** argv) {
+    using namespace jynbench;
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    DriverHost host;
+    std::string error;
+    std::vector<Gate> gates;
+    if (!host.Load(error)) {
+        Fail(error);
+        return 2;
+    }
+    Goals goals;
+    goals.shown = !options.smoke;
+    PrintLoad("at start");
+    bool clean = true;
+    // The gates are configured once, as a host does at start-up; the
+    // address parsers need no line.
+    if (!host.Start("NUL", 9600, kTransferTimeoutUnits, error) ||
+        !ConfigureGates(host, gates, error)) {
+        Fail(error);
+        return 2;
+    }
+    if (options.paced) clean = RunPaced(host, gates, options, goals) && clean;
+    if (options.unpaced) clean = RunUnpaced(host, gates, options, goals) && clean;
+    if (options.timeout) clean = RunTimeout(host, options, goals) && clean;
+    PrintLoad("at end");
+    host.End();
+    if (!clean) std::printf("\nsome runs were not clean: see the lines marked '!'\n");
+    return clean ? 0 : 1;
+}

@@ -1,0 +1,147 @@
+#include "bench/report.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+namespace jynbench {
+
+namespace {
+
+template <typename T, typename Key>
+const T& Median(const std::vector<T>& runs, Key key) {
+    std::vector<const T*> sorted;
+    for (const T& run : runs) sorted.push_back(&run);
+    std::sort(sorted.begin(), sorted.end(),
+              [&key](const T* a, const T* b) { return key(*a) < key(*b); });
+    return *sorted[sorted.size() / 2];
+}
+
+template <typename T, typename Key>
+void Range(const std::vector<T>& runs, Key key, double& low, double& high) {
+    low = high = key(runs.front());
+    for (const T& run : runs) {
+        low = std::min(low, key(run));
+        high = std::max(high, key(run));
+    }
+}
+
+const char* Verdict(bool met, const Goals& goals) {
+    if (!goals.shown) return "";
+    return met ? "met" : "MISSED";
+}
+
+std::string CharsText(const RunFigures& run) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0f+%.0f+%.0f=%.0f", run.requestChars, run.replyChars,
+                  run.confirmChars, run.Chars());
+    return text;
+}
+
+}  // namespace
+
+double LimitSeconds(const RunFigures& run, uint32_t baud, int bitsPerChar) {
+    return run.Chars() * bitsPerChar / baud + run.turnaroundSeconds;
+}
+
+double Ratio(const RunFigures& run, uint32_t baud, int bitsPerChar) {
+    return run.PerSecond() * LimitSeconds(run, baud, bitsPerChar);
+}
+
+void PrintLoad(const char* when) {
+    std::ifstream file("/proc/loadavg");
+    std::string load;
+    std::getline(file, load);
+    std::printf("load %s: %s\n", when, load.c_str());
+}
+
+void PrintPacedHeader(int bitsPerChar, double turnaroundUs) {
+    std::printf(
+        "\n== Paced line: %d bits a character (8 data bits, no parity, 1 stop bit); station "
+        "turnaround %.0f us, counted in the limit\n",
+        bitsPerChar, turnaroundUs);
+    std::printf("%-20s %6s %16s %10s %10s %9s %9s %6s %13s %s\n", "case", "baud",
+                "chars req+rep+ack", "limit/txn", "txn", "txn/s", "limit/s", "ratio", "(min..max)",
+                "goal");
+}
+
+void PrintPaced(const PacedRow& row, const Goals& goals) {
+    const auto ratio = [&row](const RunFigures& run) {
+        return Ratio(run, row.baud, row.bitsPerChar);
+    };
+    const RunFigures& median = Median(row.runs, ratio);
+    double low = 0, high = 0;
+    Range(row.runs, ratio, low, high);
+    const double goal = row.baud <= 19200 ? goals.slowLineRatio : goals.fastLineRatio;
+    const double limit = LimitSeconds(median, row.baud, row.bitsPerChar);
+    std::printf("%-20s %6u %17s %7.3f ms %7.3f ms %9.2f %9.2f %6.3f %6.3f..%.3f >= %.2f %s\n",
+                row.gateCase->name, row.baud, CharsText(median).c_str(), limit * 1e3,
+                1e3 / median.PerSecond(), median.PerSecond(), 1.0 / limit, ratio(median), low, high,
+                goal, Verdict(ratio(median) >= goal, goals));
+    PrintProblems(row.gateCase->name, row.runs);
+}
+
+void PrintUnpacedHeader() {
+    std::printf(
+        "\n== Unpaced line (the pseudo-terminal at full speed); CPU of the thread that calls "
+        "JynMain, the simulator's thread excluded\n");
+    std::printf("%-20s %9s %10s %10s %10s %10s %15s %s\n", "case", "txn/s", "CPU/txn", "user/txn",
+                "sys/txn", "runs", "CPU (min..max)", "goal");
+}
+
+void PrintUnpaced(const UnpacedRow& row, const Goals& goals) {
+    const auto cpu = [](const RunFigures& run) { return run.CpuPerTransaction(); };
+    const RunFigures& median = Median(row.runs, cpu);
+    const RunFigures& rate =
+        Median(row.runs, [](const RunFigures& run) { return run.PerSecond(); });
+    double low = 0, high = 0;
+    Range(row.runs, cpu, low, high);
+    const double n = static_cast<double>(median.transactions);
+    const bool wordRead = !row.gateCase->write && row.gateCase->blockSize == 0 &&
+                          row.gateCase->gateType != jyn::kGateString;
+    std::printf("%-20s %9.0f %7.1f us %7.1f us %7.1f us %10zu %6.1f..%.1f us", row.gateCase->name,
+                rate.PerSecond(), cpu(median) * 1e6, median.userSeconds / n * 1e6,
+                median.systemSeconds / n * 1e6, row.runs.size(), low * 1e6, high * 1e6);
+    if (wordRead) {
+        std::printf("  < %.0f us %s", goals.cpuPerWordRead * 1e6,
+                    Verdict(cpu(median) < goals.cpuPerWordRead, goals));
+    }
+    std::printf("\n");
+    PrintProblems(row.gateCase->name, row.runs);
+}
+
+void PrintTimeout(const TimeoutRow& row, const Goals& goals) {
+    const double nominal = row.timeoutSeconds * row.attempts;
+    const auto overshoot = [&](const TimeoutFigures& run) {
+        return (run.seconds - nominal) / row.attempts;
+    };
+    std::printf(
+        "\n== Reply time-out: %.0f ms, a read of a station no CPU on the line has (%d "
+        "attempts)\n",
+        row.timeoutSeconds * 1e3, row.attempts);
+    std::printf("%4s %10s %19s %7s %14s %9s\n", "run", "total", "overshoot/attempt", "result",
+                "requests seen", "messages");
+    int number = 1;
+    for (const TimeoutFigures& run : row.runs) {
+        std::printf("%4d %7.1f ms %16.3f ms %7d %14llu %9zu\n", number++, run.seconds * 1e3,
+                    overshoot(run) * 1e3, run.result,
+                    static_cast<unsigned long long>(run.requestsSeen), run.messages);
+    }
+    const double median = overshoot(Median(row.runs, overshoot));
+    std::printf("median overshoot per attempt %.3f ms   < %.0f ms %s\n", median * 1e3,
+                goals.overshootPerAttempt * 1e3,
+                Verdict(median < goals.overshootPerAttempt, goals));
+}
+
+void PrintProblems(const char* what, const std::vector<RunFigures>& runs) {
+    for (const RunFigures& run : runs) {
+        if (run.Clean()) continue;
+        std::printf("   ! %s: %s (failures %zu, driver messages %zu, extra requests %zu)\n", what,
+                    run.problem.empty() ? "not clean" : run.problem.c_str(), run.failures,
+                    run.messages, run.extraRequests);
+        return;
+    }
+}
+
+}  // namespace jynbench

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the driver and the benchmarks (Release) and runs them: the
+# micro-benchmarks of the driver's steps, then jyn_bench (line utilisation,
+# CPU per transaction, time-out accuracy). Arguments go to jyn_bench, e.g.
+#   tools/bench.sh --repeat 7 --seconds 3
+# Timing figures suffer from load on the machine, so the script first waits
+# (bounded) for the 1-minute load to fall below BENCH_MAX_LOAD.
+#   BENCH_BUILD_DIR  build folder (default build/bench)
+#   BENCH_MAX_LOAD   load to wait for (default 0.5)
+#   BENCH_WAIT       longest wait for it, seconds (default 300); 0: no wait
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${BENCH_BUILD_DIR:-build/bench}
+max_load=${BENCH_MAX_LOAD:-0.5}
+wait_s=${BENCH_WAIT:-300}
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DJYN_WERROR=ON -DJYN_BUILD_BENCH=ON \
+    -DJYN_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target jyn_bench jyn_micro_bench RAVEVUD TAVORN >/dev/null
+
+load1() { cut -d' ' -f1 /proc/loadavg; }
+waited=0
+while awk -v l="$(load1)" -v m="$max_load" 'BEGIN { exit !(l >= m) }' && [ "$waited" -lt "$wait_s" ]; do
+    [ "$waited" -eq 0 ] && echo "bench: load $(load1), waiting up to ${wait_s} s for it to fall below $max_load" >&2
+    sleep 10
+    waited=$((waited + 10))
+done
+echo "bench: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min), $(date -u +%FT%TZ)"
+echo "bench: $(git rev-parse --short HEAD 2>/dev/null || echo '?') $(git status --porcelain -- serial bench 2>/dev/null | grep -q . && echo '(serial/ or bench/ changed)')"
+
+echo
+echo "== Micro-benchmarks (median of 5 repetitions)"
+"$build/bin/jyn_micro_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+    --benchmark_min_time=0.2 2>/dev/null | grep -E '^(Benchmark|-|Parse|Build|Store)' | grep -E 'median|Benchmark|^-'
+echo
+"$build/bin/jyn_bench" "$@"
