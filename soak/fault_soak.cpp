@@ -58,6 +58,7 @@ bool FaultSoak::StartLine(std::string& error) {
         config.stations.push_back(station);
     }
     config.timing.turnaround = std::chrono::milliseconds(1);
+    config.timing.baud = options_.baud;
     config.record_capacity = 4096;
     line_ = std::make_unique<jynsim::SimulatedLine>(config);
     if (!line_->Start(error)) return false;
@@ -73,7 +74,8 @@ void FaultSoak::SetFaults(uint64_t phase) {
     faults.probability.fill(options_.faultShare / jynsim::kFaultKindCount);
     faults.nak_code = kNakCodes[phase % sizeof kNakCodes];
     // Slower than the driver's reply time-out, so that it gives up waiting.
-    faults.slow_delay = std::chrono::milliseconds(40 * options_.timeoutUnits);
+    const uint32_t slowMs = options_.slowMs != 0 ? options_.slowMs : 40 * options_.timeoutUnits;
+    faults.slow_delay = std::chrono::milliseconds(slowMs);
     line_->Sim().SetRandomFaults(faults);
 }
 

@@ -23,6 +23,8 @@ struct SoakOptions {
     uint64_t seed = 20240601;
     uint32_t timeoutUnits = 5;  // reply time-out, units of 10 ms
     double faultShare = 0.25;   // chance of a fault per request, split over the classes
+    uint32_t baud = 0;          // line pacing of the simulator; 0: none
+    uint32_t slowMs = 0;        // delay of the slow-reply fault; 0: four reply time-outs
     std::string driver;         // path of libRAVEVUD.so
     bool verbose = false;
 };

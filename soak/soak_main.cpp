@@ -1,6 +1,8 @@
 // jyn_soak: the fault soak. Usage:
 //   jyn_soak [--transactions N] [--seconds S] [--seed N] [--timeout UNITS]
-//            [--faults SHARE] [--driver PATH] [--verbose]
+//            [--faults SHARE] [--baud B] [--slow-ms MS] [--driver PATH] [--verbose]
+// --baud paces the simulated line; --slow-ms sets how late the slow-reply
+// fault answers (by default four reply time-outs, always given up on).
 // Exit status 0 when no wrong value, lost write, unexplained failure or
 // damaged value buffer was seen; 1 otherwise; 2 when it could not start.
 #include <cstdio>
@@ -41,6 +43,10 @@ bool ParseOptions(int argc, char** argv, jynsoak::SoakOptions& options) {
             options.seed = static_cast<uint64_t>(value);
         } else if (name == "--timeout" && value >= 1) {
             options.timeoutUnits = static_cast<uint32_t>(value);
+        } else if (name == "--baud") {
+            options.baud = static_cast<uint32_t>(value);
+        } else if (name == "--slow-ms") {
+            options.slowMs = static_cast<uint32_t>(value);
         } else if (name == "--faults" && value <= 1) {
             options.faultShare = value;
         } else {
@@ -57,7 +63,7 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: jyn_soak [--transactions N] [--seconds S] [--seed N] [--timeout UNITS]"
-                     " [--faults SHARE] [--driver PATH] [--verbose]\n");
+                     " [--faults SHARE] [--baud B] [--slow-ms MS] [--driver PATH] [--verbose]\n");
         return 2;
     }
     jynsoak::FaultSoak soak(options);
