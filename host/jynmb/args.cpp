@@ -1,3 +1,5 @@
+#include <cstdio>
+
 #include "host/jynmb/commands.h"
 
 namespace jynmb {
@@ -39,6 +41,12 @@ std::string Args::UnknownOption() const {
         if (word.size() > 1 && word[0] == '-') return word;
     }
     return std::string();
+}
+
+int UsageError(const char* command, const std::string& error) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "jynmb %s: %s (see 'jynmb %s --help')\n", command, error.c_str(), command);
+    return kExitUsage;
 }
 
 }  // namespace jynmb

@@ -305,10 +305,7 @@ int RunDemo(Args& args) {
     args.Option("--driver", options.driver);
     std::string error = args.Error();
     if (error.empty() && !args.Rest().empty()) error = "unexpected '" + args.Rest().front() + "'";
-    if (!error.empty()) {
-        std::fprintf(stderr, "jynmb demo: %s (see 'jynmb demo --help')\n", error.c_str());
-        return kExitUsage;
-    }
+    if (!error.empty()) return UsageError("demo", error);
     return Demo(options);
 }
 

@@ -56,11 +56,6 @@ struct ExplainPlan {
     bool acpu = false;  // the gate's station entry says ACPU
 };
 
-int Usage(const std::string& error) {
-    std::fprintf(stderr, "jynmb explain: %s (see 'jynmb explain --help')\n", error.c_str());
-    return kExitUsage;
-}
-
 bool ReadExtended(Args& args, ExplainPlan& plan, std::string& error) {
     std::string word;
     if (!args.Option("--extended-on-acpu", word)) return true;
@@ -266,7 +261,7 @@ int RunExplain(Args& args) {
     ExplainPlan plan;
     plan.verbosity = InstallQuietMessageHandler(args);
     std::string error;
-    if (!ReadPlan(args, plan, error)) return Usage(error);
+    if (!ReadPlan(args, plan, error)) return UsageError("explain", error);
     Session session;
     if (!session.Start(plan.driver, plan.options, error)) {
         std::fprintf(stderr, "jynmb explain: %s\n", error.c_str());
@@ -292,7 +287,7 @@ int RunExplain(Args& args) {
     plan.acpu = entry.cpuType == jyn::kCpuA;
     if (plan.write && !ParseValue(KindOf(gate.spec, gate.address), gate.spec, plan.writeText,
                                   gate.value, error)) {
-        return Usage("--write: " + error);
+        return UsageError("explain", "--write: " + error);
     }
     return ExplainOnLine(session, plan, entry);
 }

@@ -31,12 +31,8 @@ int RunInfo(Args& args) {
     InstallMessageHandler(ReadVerbosity(args));
     std::string driverPath;
     args.Option("--driver", driverPath);
-    if (!args.Error().empty() || !args.Rest().empty()) {
-        std::fprintf(stderr, "jynmb info: %s\n",
-                     !args.Error().empty() ? args.Error().c_str()
-                                           : ("unexpected '" + args.Rest().front() + "'").c_str());
-        return kExitUsage;
-    }
+    if (!args.Error().empty()) return UsageError("info", args.Error());
+    if (!args.Rest().empty()) return UsageError("info", "unexpected '" + args.Rest().front() + "'");
     DriverLibrary driver;
     std::string error;
     if (!driver.Load(driverPath, error)) {

@@ -46,11 +46,6 @@ void PrintText(const GateOutcome& gate) {
     }
 }
 
-int Usage(const std::string& error) {
-    std::fprintf(stderr, "jynmb parse: %s (see 'jynmb parse --help')\n", error.c_str());
-    return kExitUsage;
-}
-
 }  // namespace
 
 int RunParse(Args& args) {
@@ -63,13 +58,14 @@ int RunParse(Args& args) {
     const bool json = args.Flag("--json");
     std::string driverPath;
     args.Option("--driver", driverPath);
-    if (!args.Error().empty()) return Usage(args.Error());
-    if (!args.UnknownOption().empty()) return Usage("unknown option " + args.UnknownOption());
-    if (args.Rest().empty()) return Usage("no GATE given");
+    if (!args.Error().empty()) return UsageError("parse", args.Error());
+    if (!args.UnknownOption().empty())
+        return UsageError("parse", "unknown option " + args.UnknownOption());
+    if (args.Rest().empty()) return UsageError("parse", "no GATE given");
     std::vector<GateOutcome> gates(args.Rest().size());
     std::string error;
     for (std::size_t i = 0; i < gates.size(); ++i) {
-        if (!ParseGateSpec(args.Rest()[i], gates[i].spec, error)) return Usage(error);
+        if (!ParseGateSpec(args.Rest()[i], gates[i].spec, error)) return UsageError("parse", error);
     }
     Session session;
     if (!session.Load(driverPath, error)) {

@@ -46,11 +46,6 @@ struct PollPlan {
     unsigned long count = 0;
 };
 
-int Usage(const std::string& error) {
-    std::fprintf(stderr, "jynmb poll: %s (see 'jynmb poll --help')\n", error.c_str());
-    return kExitUsage;
-}
-
 bool ReadCount(Args& args, const char* name, unsigned long& value, std::string& error) {
     std::string text;
     if (!args.Option(name, text)) return args.Error().empty();
@@ -171,9 +166,9 @@ int RunPoll(Args& args) {
     InstallMessageHandler(verbosity);
     PollPlan plan;
     std::string error;
-    if (!ReadPlan(args, plan, error)) return Usage(error);
+    if (!ReadPlan(args, plan, error)) return UsageError("poll", error);
     std::vector<PolledGate> gates;
-    if (!ReadGates(plan.file, gates, error)) return Usage(error);
+    if (!ReadGates(plan.file, gates, error)) return UsageError("poll", error);
     // On a terminal the table shows each gate's last error; messages on
     // standard error would scroll it away, unless -v asks for them.
     const bool table = StdoutIsTerminal();

@@ -38,11 +38,6 @@ struct Plan {
     std::vector<std::string> values;  // writes: the text after '='
 };
 
-int Usage(const char* command, const std::string& error) {
-    std::fprintf(stderr, "jynmb %s: %s (see 'jynmb %s --help')\n", command, error.c_str(), command);
-    return kExitUsage;
-}
-
 bool ReadPlan(Args& args, Mode mode, Plan& plan, std::string& error) {
     plan.json = args.Flag("--json");
     args.Option("--driver", plan.driver);
@@ -138,7 +133,7 @@ int Run(Args& args, Mode mode) {
     InstallMessageHandler(ReadVerbosity(args));
     Plan plan;
     std::string error;
-    if (!ReadPlan(args, mode, plan, error)) return Usage(command, error);
+    if (!ReadPlan(args, mode, plan, error)) return UsageError(command, error);
 
     Session session;
     if (!session.Start(plan.driver, plan.port, error)) {
@@ -152,7 +147,7 @@ int Run(Args& args, Mode mode) {
         GateOutcome& gate = plan.gates[i];
         if (gate.parseResult == jyn::kOk && !ParseValue(KindOf(gate.spec, gate.address), gate.spec,
                                                         plan.values[i], gate.value, error)) {
-            return Usage(command, gate.spec.text + ": " + error);
+            return UsageError(command, gate.spec.text + ": " + error);
         }
     }
     for (GateOutcome& gate : plan.gates) {

@@ -32,6 +32,10 @@ private:
     std::string error_;
 };
 
+// Reports a wrong command line on standard error, after what standard
+// output holds so far, and gives the usage exit code.
+int UsageError(const char* command, const std::string& error);
+
 int RunInfo(Args& args);
 int RunRead(Args& args);
 int RunWrite(Args& args);

@@ -218,7 +218,10 @@ bool ParseValue(ValueKind kind, const GateSpec& spec, const std::string& input, 
             error = "'" + part + "' is not a " + KindName(kind) + " value";
             return false;
         }
-        value.numbers.push_back(number);
+        // A negative number is the two's complement the PLC will hold, so a
+        // written value reads back the same.
+        const int64_t mask = kind == ValueKind::kDword ? 0xFFFFFFFFLL : 0xFFFFLL;
+        value.numbers.push_back(number & mask);
     }
     return true;
 }

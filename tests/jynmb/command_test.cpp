@@ -1,0 +1,462 @@
+// The jynmb command as an integrator runs it: the built executable in a
+// child process, against simulated stations served on a pseudo-terminal by
+// this test. Exit codes, messages, the JSON of read/write/parse, poll's
+// plain lines, explain's frames and the demo.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
+#include "sim/pty_server.h"
+#include "tests/jynmb/child_process.h"
+
+namespace {
+
+using jynmbtest::ChildOptions;
+using jynmbtest::ChildRun;
+using jynmbtest::RunChild;
+using jynmbtest::TempDir;
+
+// Short enough that ten attempts against a silent station stay well
+// under a second, long enough for a loaded machine to answer in.
+const std::string kTimeout = "--timeout=5";
+
+ChildRun Jynmb(const std::vector<std::string>& args, const ChildOptions& options = {}) {
+    return RunChild(JYNMB_PATH, args, options);
+}
+
+std::string Describe(const ChildRun& run) {
+    return "exit " + std::to_string(run.exitCode) + "\n--- stdout\n" + run.out + "--- stderr\n" +
+           run.err;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Two CPUs on one line: station 01 an ACPU, station 05 an AnACPU.
+class JynmbLine : public ::testing::Test {
+protected:
+    static jynsim::LineConfig Plant() {
+        jynsim::LineConfig config;
+        jynsim::StationConfig acpu;
+        acpu.station = 0x01;
+        config.stations.push_back(acpu);
+        jynsim::StationConfig anacpu;
+        anacpu.station = 0x05;
+        anacpu.family = jynsim::CpuFamily::kAnAcpu;
+        config.stations.push_back(anacpu);
+        return config;
+    }
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(line_.Start(error)) << error;
+    }
+    std::vector<std::string> On(std::vector<std::string> args) {
+        args.insert(args.begin() + 1, {"--port", line_.Port(), kTimeout});
+        return args;
+    }
+    jynsim::Simulator& Sim() { return line_.Sim(); }
+
+    jynsim::SimulatedLine line_{Plant()};
+};
+
+}  // namespace
+
+namespace {
+
+struct UsageCase {
+    std::vector<std::string> args;
+    int exitCode;
+    bool onStdout;     // where the text is expected
+    const char* text;  // part of it
+};
+
+// Nothing here reaches a line: a wrong command line is refused before the
+// port is opened, and a refused gate before any transfer.
+const UsageCase kUsageCases[] = {
+    {{}, 2, false, "usage: jynmb COMMAND"},
+    {{"frobnicate"}, 2, false, "unknown command 'frobnicate'"},
+    {{"--help"}, 0, true, "explain"},
+    {{"info", "--help"}, 0, true, "usage: jynmb info"},
+    {{"read", "--help"}, 0, true, "usage: jynmb read"},
+    {{"write", "--help"}, 0, true, "usage: jynmb write"},
+    {{"poll", "--help"}, 0, true, "usage: jynmb poll"},
+    {{"parse", "--help"}, 0, true, "usage: jynmb parse"},
+    {{"explain", "--help"}, 0, true, "usage: jynmb explain"},
+    {{"sim", "--help"}, 0, true, "usage: jynmb sim"},
+    {{"demo", "--help"}, 0, true, "usage: jynmb demo"},
+    {{"info", "--frob"}, 2, false, "unexpected '--frob'"},
+    {{"read", "01WD100"}, 2, false, "--port is needed"},
+    {{"read", "--port", "NUL"}, 2, false, "no GATE given"},
+    {{"read", "--port", "NUL", "--frob", "01WD100"}, 2, false, "unknown option --frob"},
+    {{"read", "--port", "NUL", "--baud", "fast", "01WD100"}, 2, false, "--baud wants a number"},
+    {{"read", "--port", "NUL", "--parity", "maybe", "01WD100"}, 2, false, "--parity wants"},
+    {{"read", "--port", "NUL", "--stop-bits", "3", "01WD100"}, 2, false, "--stop-bits wants"},
+    {{"read", "--port", "NUL", "--timeout"}, 2, false, "--timeout needs a value"},
+    {{"read", "--port", "ttyLONGERTHAN11", "01WD100"}, 2, false, "longer than"},
+    {{"read", "--port", "NUL", "01WD100*0"}, 2, false, "block size"},
+    {{"read", "--port", "NUL", "01WD100:9"}, 2, false, "gate type"},
+    {{"read", "--port", "ttyJYNMBX", "01WD100"}, 2, false, "cannot open port ttyJYNMBX"},
+    {{"read", "--driver", "/nonexistent/libRAVEVUD.so", "--port", "NUL", "01WD100"},
+     2,
+     false,
+     "cannot load /nonexistent/libRAVEVUD.so"},
+    {{"write", "--port", "NUL", "01WD100"}, 2, false, "'01WD100' has no =VALUE"},
+    {{"write", "--port", "NUL", "01WD100=0x10000"}, 2, false, "is not a word value"},
+    {{"write", "--port", "NUL", "01BM5=2"}, 2, false, "is not a bit value"},
+    {{"write", "--port", "NUL", "01WD100*2=1"}, 2, false, "expected 2 value(s), got 1"},
+    {{"write", "--port", "NUL", "01WS0100L4=HELLO"}, 2, false, "longer than the gate's 4"},
+    {{"poll", "--port", "NUL"}, 2, false, "no GATEFILE given"},
+    {{"poll", "--port", "NUL", "/nonexistent/gates"}, 2, false, "cannot read the gate file"},
+    {{"poll", "--port", "NUL", "--count", "-1", "gates"}, 2, false, "--count wants a number"},
+    {{"parse"}, 2, false, "no GATE given"},
+    {{"parse", "--driver"}, 2, false, "--driver needs a value"},
+    {{"parse", "00WQ100"}, 1, true, "refused: JYNMB> Parse() unknown memtype 'Q', '00WQ100'"},
+    {{"parse", "01WD100*65"}, 1, true, "JYNMB> BlockParse() Gate 01WD100 block size out of range"},
+    {{"explain"}, 2, false, "no GATE given"},
+    {{"explain", "01WD1", "01WD2"}, 2, false, "one GATE at a time"},
+    {{"explain", "--extended-on-acpu", "maybe", "01WD1"}, 2, false, "wants nak, silent or accept"},
+    {{"explain", "--write", "x", "01WD1"}, 2, false, "'x' is not a word value"},
+    {{"explain", "01BD100"}, 1, true, "only word gate allowed for mem type, '01BD100'"},
+    {{"demo", "extra"}, 2, false, "unexpected 'extra'"},
+    {{"sim", "--station", "100"}, 2, false, "--station: '100'"},
+};
+
+TEST(JynmbUsage, ExitCodeAndMessage) {
+    for (const UsageCase& c : kUsageCases) {
+        std::string command = "jynmb";
+        for (const std::string& arg : c.args) command += " " + arg;
+        SCOPED_TRACE(command);
+        const ChildRun run = Jynmb(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << Describe(run);
+        EXPECT_TRUE(Contains(c.onStdout ? run.out : run.err, c.text)) << Describe(run);
+    }
+}
+
+// The null device swallows every request and never answers: each attempt
+// fails, and the link failure is a 2.
+TEST(JynmbNoLine, ReadOnTheNullDeviceFailsAsALinkFailure) {
+    const ChildRun run = Jynmb({"read", "-q", "--port", "NUL", kTimeout, "01WD100"});
+    EXPECT_EQ(run.exitCode, 2) << Describe(run);
+    EXPECT_TRUE(Contains(run.out, "01WD100     word    failed (2): ")) << Describe(run);
+}
+
+}  // namespace
+
+namespace {
+
+struct JsonCase {
+    const char* write;  // GATE=VALUE
+    const char* json;   // the line jynmb write --json prints for it
+    bool (*inPlc)(const jynsim::Simulator& sim);
+};
+
+const JsonCase kJsonCases[] = {
+    {"01WD100=4660",
+     R"({"gate": "01WD100", "block": 0, "type": 1, "kind": "word", "result": 0, "value": 4660})",
+     [](const jynsim::Simulator& sim) { return sim.Word(1, "D100") == 0x1234; }},
+    {"01BM5=1",
+     R"({"gate": "01BM5", "block": 0, "type": 6, "kind": "bit", "result": 0, "value": 1})",
+     [](const jynsim::Simulator& sim) { return sim.Bit(1, "M5") == true; }},
+    {"01WZ200=0x12345678",
+     R"({"gate": "01WZ200", "block": 0, "type": 3, "kind": "32-bit", "result": 0, "value": 305419896})",
+     [](const jynsim::Simulator& sim) { return sim.Dword(1, "D200") == 0x12345678u; }},
+    {"01WS0300L5=HELLO",
+     R"({"gate": "01WS0300L5", "block": 0, "type": 7, "kind": "string", "result": 0, "value": "HELLO"})",
+     [](const jynsim::Simulator& sim) { return sim.Text(1, "D300", 3) == std::string("HELLO"); }},
+    {"01WD10*3=1,2,-1",
+     R"({"gate": "01WD10", "block": 3, "type": 1, "kind": "word", "result": 0, "value": [1,2,65535]})",
+     [](const jynsim::Simulator& sim) {
+         return sim.Word(1, "D10") == 1 && sim.Word(1, "D11") == 2 && sim.Word(1, "D12") == 0xFFFF;
+     }},
+    {"02WD1500:2=0xBEEF",
+     R"({"gate": "02WD1500", "block": 0, "type": 2, "kind": "word", "result": 0, "value": 48879})",
+     [](const jynsim::Simulator& sim) { return sim.Word(5, "D1500") == 0xBEEF; }},
+};
+
+std::vector<std::string> Gates(bool withValues) {
+    std::vector<std::string> gates;
+    for (const JsonCase& c : kJsonCases) {
+        std::string word = c.write;
+        gates.push_back(withValues ? word : word.substr(0, word.find('=')));
+    }
+    return gates;
+}
+
+// Logical station 02 is the AnACPU, station number 05.
+const char kStationFile[] = "02 = 05, FF, AnACPU\n";
+
+TEST_F(JynmbLine, WriteAndReadPrintOneJsonObjectPerGate) {
+    TempDir dir;
+    dir.Write("JYNMB01.INT", kStationFile);
+    ChildOptions options;
+    options.directory = dir.Path();
+    std::vector<std::string> args = {"write", "--json"};
+    for (const std::string& gate : Gates(true)) args.push_back(gate);
+    const ChildRun written = Jynmb(On(args), options);
+    ASSERT_EQ(written.exitCode, 0) << Describe(written);
+    std::vector<std::string> lines = Lines(written.out);
+    ASSERT_EQ(lines.size(), std::size(kJsonCases) + 2) << Describe(written);
+    EXPECT_EQ(lines.front(), "[");
+    EXPECT_EQ(lines.back(), "]");
+    for (std::size_t i = 0; i < std::size(kJsonCases); ++i) {
+        const std::string comma = i + 1 < std::size(kJsonCases) ? "," : "";
+        EXPECT_EQ(lines[i + 1], std::string("  ") + kJsonCases[i].json + comma);
+        EXPECT_TRUE(kJsonCases[i].inPlc(Sim())) << kJsonCases[i].write;
+    }
+    args = {"read", "--json"};
+    for (const std::string& gate : Gates(false)) args.push_back(gate);
+    const ChildRun read = Jynmb(On(args), options);
+    ASSERT_EQ(read.exitCode, 0) << Describe(read);
+    EXPECT_EQ(read.out, written.out);  // read back, every field alike
+}
+
+TEST_F(JynmbLine, FailedGatesCarryTheDriversMessageInJson) {
+    const ChildRun run = Jynmb(On({"read", "--json", "01WD2000", "00WQ100"}));
+    EXPECT_EQ(run.exitCode, 1) << Describe(run);
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 4u) << Describe(run);
+    EXPECT_EQ(lines[1],
+              R"(  {"gate": "01WD2000", "block": 0, "type": 1, "kind": "word", "result": 1, )"
+              R"("error": "JYNMB> DoRead() NAK received, Character area error, retry 1"},)");
+    EXPECT_TRUE(Contains(lines[2], R"("result": 1, "error": "JYNMB> Parse() unknown memtype)"))
+        << lines[2];
+}
+
+TEST_F(JynmbLine, ParsePrintsTheGateAddressAsJson) {
+    const ChildRun run = Jynmb({"parse", "--json", "01BM100", "00WZ100*4"});
+    ASSERT_EQ(run.exitCode, 0) << Describe(run);
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 4u) << Describe(run);
+    EXPECT_EQ(lines[1],
+              R"(  {"gate": "01BM100", "type": 6, "block": 0, "result": 0, "station": 1, )"
+              R"("memType": 77, "memTypeName": "M", "address": 6, "bitIndex": 4, )"
+              R"("bitWidth": 8, "kind": "bit"},)");
+    EXPECT_EQ(lines[2],
+              R"(  {"gate": "00WZ100", "type": 3, "block": 4, "result": 0, "station": 0, )"
+              R"("memType": 90, "memTypeName": "Z", "address": 50, "bitIndex": -1, )"
+              R"("bitWidth": 32, "kind": "32-bit"})");
+}
+
+// A typing error in the last value must not leave the first one written.
+TEST_F(JynmbLine, WriteChecksEveryValueBeforeTheFirstWrite) {
+    const ChildRun run = Jynmb(On({"write", "01WD100=5", "01WD101=five"}));
+    EXPECT_EQ(run.exitCode, 2) << Describe(run);
+    EXPECT_TRUE(Contains(run.err, "01WD101: 'five' is not a word value")) << Describe(run);
+    EXPECT_EQ(Sim().Counters().requests, 0u);
+    EXPECT_EQ(Sim().Word(1, "D100"), 0);
+}
+
+struct ExitCase {
+    const char* gate;
+    int exitCode;
+    const char* output;
+};
+
+const ExitCase kExitCases[] = {
+    {"01WD100", 0, "01WD100     word    0 (0x0000)"},
+    {"01WD2000", 1, "failed (1): JYNMB> DoRead() NAK received, Character area error, retry 1"},
+    {"00WQ100", 1, "refused (1): JYNMB> Parse() unknown memtype 'Q', '00WQ100'"},
+    {"03WD100", 2, "failed (2): JYNMB> DoRead() Read reply error (len=0), retry 10"},
+};
+
+TEST_F(JynmbLine, ExitCodeSaysWhoFailed) {
+    for (const ExitCase& c : kExitCases) {
+        const ChildRun run = Jynmb(On({"read", "-q", c.gate}));
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.gate << "\n" << Describe(run);
+        EXPECT_TRUE(Contains(run.out, c.output)) << Describe(run);
+    }
+    // The worst outcome of several gates decides.
+    EXPECT_EQ(Jynmb(On({"read", "-q", "03WD100", "01WD2000", "01WD100"})).exitCode, 2);
+}
+
+}  // namespace
+
+namespace {
+
+struct VerbosityCase {
+    const char* flag;  // empty: none
+    const char* shown;
+    const char* hidden;  // empty: nothing to miss
+};
+
+// Level 8 is hidden by -q; level 32 (the port opened) is always shown;
+// -v puts a time stamp in front.
+const VerbosityCase kVerbosityCases[] = {
+    {"", "[8] JYNMB> GetJynInfo() exited", ""},
+    {"-q", "[32] JYNMB> ColdStart() port ", "[8] "},
+    {"-v", ":", ""},
+};
+
+TEST_F(JynmbLine, DriverMessagesFollowQuietAndVerbose) {
+    const std::regex stamped(R"(^\d\d:\d\d:\d\d\.\d{3} \[8\] JYNMB> GetJynInfo\(\) exited$)");
+    for (const VerbosityCase& c : kVerbosityCases) {
+        std::vector<std::string> args = {"read", "01WD100"};
+        if (*c.flag != '\0') args.push_back(c.flag);
+        const ChildRun run = Jynmb(On(args));
+        ASSERT_EQ(run.exitCode, 0) << Describe(run);
+        EXPECT_TRUE(Contains(run.err, c.shown)) << c.flag << "\n" << Describe(run);
+        if (*c.hidden != '\0') {
+            EXPECT_FALSE(Contains(run.err, c.hidden)) << Describe(run);
+        }
+        const std::vector<std::string> lines = Lines(run.err);
+        const bool anyStamped = std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+            return std::regex_match(l, stamped);
+        });
+        EXPECT_EQ(anyStamped, std::string(c.flag) == "-v") << Describe(run);
+    }
+}
+
+// Commands that show the driver's messages in their own output repeat them
+// on standard error only when asked to.
+TEST(JynmbNoLine, ParseAndExplainEchoOnlyWithVerbose) {
+    for (const char* command : {"parse", "explain"}) {
+        const ChildRun quiet = Jynmb({command, "00WQ100"});
+        EXPECT_FALSE(Contains(quiet.err, "unknown memtype")) << Describe(quiet);
+        const ChildRun verbose = Jynmb({command, "-v", "00WQ100"});
+        EXPECT_TRUE(Contains(verbose.err, "[8] JYNMB> Parse() unknown memtype 'Q', '00WQ100'"))
+            << Describe(verbose);
+    }
+}
+
+TEST_F(JynmbLine, PollPrintsOneStampedLinePerGateAndRound) {
+    TempDir dir;
+    dir.Write("gates", "# the plant\n01WD100\n\n01BM5   # a relay\n01WD2000\n");
+    Sim().SetWord(1, "D100", 0x1234);
+    Sim().SetBit(1, "M5", true);
+    const ChildRun run =
+        Jynmb(On({"poll", "-q", "--count", "2", "--interval", "10", dir.Path() + "/gates"}));
+    EXPECT_EQ(run.exitCode, 1) << Describe(run);  // 01WD2000 is past the ACPU's D1023
+    EXPECT_FALSE(Contains(run.out, "\x1b")) << "no cursor movement into a pipe";
+    const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})";
+    const std::regex expected[] = {
+        std::regex(stamp + R"(  (\d)  01WD100   ok           4660 \(0x1234\))"),
+        std::regex(stamp + R"(  (\d)  01BM5     ok           1)"),
+        std::regex(stamp + R"(  (\d)  01WD2000  failed \(1\)   JYNMB> DoRead\(\) NAK received, )"
+                           R"(Character area error, retry 1)"),
+    };
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 6u) << Describe(run);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(lines[i], match, expected[i % 3])) << lines[i];
+        EXPECT_EQ(match[1], std::to_string(i / 3 + 1)) << lines[i];
+    }
+}
+
+TEST_F(JynmbLine, PollRefusesABadGateFileLineByNumber) {
+    TempDir dir;
+    dir.Write("gates", "01WD100\n01WD100*0\n");
+    const ChildRun run = Jynmb(On({"poll", "--count", "1", dir.Path() + "/gates"}));
+    EXPECT_EQ(run.exitCode, 2) << Describe(run);
+    EXPECT_TRUE(Contains(run.err, "/gates: line 2: block size in '01WD100*0'")) << Describe(run);
+    EXPECT_EQ(Sim().Counters().requests, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+struct ExplainCase {
+    const char* stationFile;  // JYNMB01.INT in the working directory; empty: none
+    std::vector<std::string> args;
+    int exitCode;
+    std::vector<const char*> shown;
+};
+
+// The frames are the worked examples of the protocol: the driver builds
+// them, the simulator logs them, explain only shows what went over the line.
+const ExplainCase kExplainCases[] = {
+    {"",
+     {"01WD100"},
+     0,
+     {"GateAddress  station 1, memType 'D' (0x44), address 100, bitIndex -1, bitWidth 16",
+      "logical 01 -> station number 01, PC number FF, ACPU (default: no station file",
+      "host > PLC  <ENQ>01FFWR0D0100012C", "device D0100 | points 01 | sum 2C",
+      "PLC > host  <STX>01FF0000<ETX>", "host > PLC  <ACK>01FF", "result      0 (done)"}},
+    {"",
+     {"--write", "0x1234", "01WD100"},
+     0,
+     {"host > PLC  <ENQ>01FFWW0D0100011234FB", "| data 1234 | sum FB", "PLC > host  <ACK>01FF ",
+      "<STX>01FF1234<ETX>", ": 4660 (0x1234)"}},
+    {"",
+     {"00WM100"},
+     1,
+     {"<ENQ>00FFQR0M0016000194", "<NAK>00FF06",
+      "[8] JYNMB> DoRead() NAK received, Character area error, retry 1",
+      "a real ACPU answers it with NAK 06h"}},
+    {"",
+     {"--extended-on-acpu", "accept", "00WM100"},
+     0,
+     {"<ENQ>00FFQR0M0016000194", "<STX>00FF0000<ETX>"}},
+    {"* AnACPU at station 5\n00 = 05, 00, AnACPU\n",
+     {"00WS0100L20"},
+     0,
+     {"logical 00 -> station number 05, PC number 00, AnACPU (from JYNMB01.INT)",
+      "<ENQ>0500QR0D0001000A6E", "device D000100 | points 0A"}},
+    {"00 = 05, 00\n01 = 02\n",
+     {"-q", "00BM100"},
+     0,
+     {"[32] JYNMB> ReadIntFile() illegal line 2 in 'JYNMB01.INT'", "<ENQ>0500BR0M010001"}},
+    {"00 = 05, 00\n",
+     {"--instance", "2", "00BM100"},
+     0,
+     {"default: no station file JYNMB02.INT, JYNMB2.INT or JYNMB.INT here",
+      "<ENQ>00FFBR0M0100011F"}},
+};
+
+TEST(JynmbExplain, ShowsTheAddressTheEntryAndTheFramesOnTheLine) {
+    for (const ExplainCase& c : kExplainCases) {
+        TempDir dir;
+        if (*c.stationFile != '\0') dir.Write("JYNMB01.INT", c.stationFile);
+        ChildOptions options;
+        options.directory = dir.Path();
+        std::vector<std::string> args = {"explain", kTimeout};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ChildRun run = Jynmb(args, options);
+        EXPECT_EQ(run.exitCode, c.exitCode) << Describe(run);
+        for (const char* part : c.shown) {
+            EXPECT_TRUE(Contains(run.out, part)) << part << "\n" << Describe(run);
+        }
+        if (std::string(c.args.front()) == "-q") {
+            EXPECT_FALSE(Contains(run.out, "[8]")) << Describe(run);
+        }
+    }
+}
+
+TEST(JynmbDemo, WritesEveryKindReadsItBackAndLeavesNothingBehind) {
+    TempDir work;
+    TempDir temp;
+    ChildOptions options;
+    options.directory = work.Path();
+    options.env = {{"TMPDIR", temp.Path()}};
+    const ChildRun run = Jynmb({"demo"}, options);
+    ASSERT_EQ(run.exitCode, 0) << Describe(run);
+    EXPECT_TRUE(Contains(run.out, "All 15 gates read back as written")) << Describe(run);
+    EXPECT_TRUE(Contains(run.out, "host > PLC  <ENQ>01FFWR0D0100012C")) << Describe(run);
+    EXPECT_TRUE(Contains(run.out, "02WD1500     word   QW D1500 x1    QR D1500 x1    0xBEEF"))
+        << Describe(run);
+    EXPECT_EQ(run.err, "") << "quiet by default";
+    EXPECT_TRUE(work.Entries().empty()) << "the station file stays in the demo's own directory";
+    EXPECT_TRUE(temp.Entries().empty()) << "the demo's directory is removed";
+}
+
+TEST(JynmbDemo, ShowsTheDriversMessagesWithVerbose) {
+    TempDir temp;
+    ChildOptions options;
+    options.env = {{"TMPDIR", temp.Path()}};
+    const ChildRun run = Jynmb({"demo", "-v"}, options);
+    ASSERT_EQ(run.exitCode, 0) << Describe(run);
+    EXPECT_TRUE(Contains(run.err, "[8] JYNMB> ReadIntFile() 02h= station 05h, PC FFh"))
+        << Describe(run);
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+// Gates and values as an integrator types them, and the value buffers they
+// become: the layout a host gives the driver (a single word at byte 2, block
+// points packed from byte 0, 32-bit values low word first, text from byte 0).
+#include "host/jynmb/gate_spec.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using jynmb::GateSpec;
+using jynmb::ValueKind;
+
+struct SpecCase {
+    const char* word;
+    const char* text;  // nullptr: refused
+    int32_t blockSize;
+    int32_t gateType;
+};
+
+const SpecCase kSpecCases[] = {
+    {"01WD100", "01WD100", 0, 1},
+    {"00BX1F", "00BX1F", 0, 6},
+    {"00bx1f", "00bx1f", 0, 6},
+    {"01WZ100", "01WZ100", 0, 3},
+    {"01W2010", "01W2010", 0, 3},
+    {"00WS0100L20", "00WS0100L20", 0, 7},
+    {"00WW01AFL10", "00WW01AFL10", 0, 7},
+    {"01WD200*10", "01WD200", 10, 1},
+    {"01WR0100:2", "01WR0100", 0, 2},
+    {"01WD200*4:0", "01WD200", 4, 0},
+    {"01WD200*0", nullptr, 0, 0},
+    {"01WD200*256", nullptr, 0, 0},
+    {"01WD200:8", nullptr, 0, 0},
+    {"01WD200:x", nullptr, 0, 0},
+    {"*3", nullptr, 0, 0},
+};
+
+TEST(JynmbGateSpec, TextBlockAndDefaultGateType) {
+    for (const SpecCase& c : kSpecCases) {
+        GateSpec spec;
+        std::string error;
+        const bool ok = jynmb::ParseGateSpec(c.word, spec, error);
+        ASSERT_EQ(ok, c.text != nullptr) << c.word << ": " << error;
+        if (!ok) {
+            EXPECT_FALSE(error.empty()) << c.word;
+            continue;
+        }
+        EXPECT_EQ(spec.text, c.text) << c.word;
+        EXPECT_EQ(spec.blockSize, c.blockSize) << c.word;
+        EXPECT_EQ(spec.gateType, c.gateType) << c.word;
+    }
+}
+
+struct BufferCase {
+    const char* gate;
+    jyn::GateAddress address;  // as the driver's parser leaves it
+    const char* value;
+    std::vector<uint8_t> bytes;  // the value buffer from byte 0
+    ValueKind kind;
+};
+
+constexpr jyn::GateAddress kWord{1, 'D', 100, -1, 16};
+constexpr jyn::GateAddress kBit{1, 'M', 6, 4, 8};
+constexpr jyn::GateAddress kDword{1, 'Z', 50, -1, 32};
+constexpr jyn::GateAddress kString{0, 'S', 100, -1, 16};
+
+const BufferCase kBufferCases[] = {
+    {"01WD100", kWord, "0x1234", {0, 0, 0x34, 0x12}, ValueKind::kWord},
+    {"01WD100", kWord, "-1", {0, 0, 0xFF, 0xFF}, ValueKind::kWord},
+    {"01BM100", kBit, "1", {0, 0, 1, 0}, ValueKind::kBit},
+    {"01WZ100", kDword, "0x12345678", {0x78, 0x56, 0x34, 0x12}, ValueKind::kDword},
+    {"01WD100*3", kWord, "1,2,3", {1, 0, 2, 0, 3, 0}, ValueKind::kWord},
+    {"01WZ100*2", kDword, "1, 0x10000", {1, 0, 0, 0, 0, 0, 1, 0}, ValueKind::kDword},
+    {"00WS0100L5", kString, "HELLO", {'H', 'E', 'L', 'L', 'O', 0, 0}, ValueKind::kString},
+    {"00WS0100L5", kString, "\"HI\"", {'H', 'I', 0, 0}, ValueKind::kString},
+};
+
+TEST(JynmbGateSpec, ValuesLandInTheHostsBufferLayoutAndComeBack) {
+    for (const BufferCase& c : kBufferCases) {
+        GateSpec spec;
+        std::string error;
+        ASSERT_TRUE(jynmb::ParseGateSpec(c.gate, spec, error)) << error;
+        ASSERT_EQ(jynmb::KindOf(spec, c.address), c.kind) << c.gate;
+        jynmb::Value value;
+        ASSERT_TRUE(jynmb::ParseValue(c.kind, spec, c.value, value, error)) << c.gate << error;
+        unsigned char buffer[jynmb::kValueBufferSize] = {};
+        jynmb::EncodeValue(c.kind, spec, value, buffer);
+        EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + c.bytes.size()), c.bytes) << c.gate;
+        const jynmb::Value back = jynmb::DecodeValue(c.kind, spec, buffer);
+        EXPECT_EQ(back.numbers, value.numbers) << c.gate << " " << c.value;
+        EXPECT_EQ(back.text, value.text) << c.gate << " " << c.value;
+    }
+}
+
+struct BadValueCase {
+    const char* gate;
+    jyn::GateAddress address;
+    const char* value;
+};
+
+const BadValueCase kBadValues[] = {
+    {"01WD100", kWord, "65536"}, {"01WD100", kWord, "-32769"},  {"01WD100", kWord, "12x"},
+    {"01WD100", kWord, ""},      {"01BM100", kBit, "2"},        {"01WZ100", kDword, "0x100000000"},
+    {"01WD100*3", kWord, "1,2"}, {"01WD100*2", kWord, "1,2,3"}, {"00WS0100L4", kString, "HELLO"},
+};
+
+TEST(JynmbGateSpec, ValuesOutsideTheGateAreRefused) {
+    for (const BadValueCase& c : kBadValues) {
+        GateSpec spec;
+        std::string error;
+        ASSERT_TRUE(jynmb::ParseGateSpec(c.gate, spec, error));
+        jynmb::Value value;
+        EXPECT_FALSE(jynmb::ParseValue(jynmb::KindOf(spec, c.address), spec, c.value, value, error))
+            << c.gate << "=" << c.value;
+    }
+}
+
+TEST(JynmbGateSpec, GateFilesSkipCommentsAndNameTheBadLine) {
+    std::vector<GateSpec> specs;
+    std::string error;
+    ASSERT_TRUE(
+        jynmb::ParseGateList("# plant\n01WD100\r\n\n  01BM5   # relay\n01WD10*3:2\n", specs, error))
+        << error;
+    ASSERT_EQ(specs.size(), 3u);
+    EXPECT_EQ(jynmb::GateName(specs[1]), "01BM5");
+    EXPECT_EQ(jynmb::GateName(specs[2]), "01WD10*3");
+    EXPECT_EQ(specs[2].gateType, 2);
+
+    const struct {
+        const char* text;
+        const char* error;
+    } kBad[] = {
+        {"01WD100\n01WD1 01WD2\n", "line 2: one gate a line"},
+        {"01WD100\n\n01WD1*0\n", "line 3: block size"},
+        {"# nothing\n\n", "no gates"},
+    };
+    for (const auto& c : kBad) {
+        EXPECT_FALSE(jynmb::ParseGateList(c.text, specs, error)) << c.text;
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+}
+
+}  // namespace
