@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -31,10 +32,25 @@ using Clock = std::chrono::steady_clock;
 // blocking the host forever. The write then reports what went out.
 constexpr uint32_t kWriteGuardMs = 5000;
 
+// A reply comes as a burst and the driver reads it one byte a call; asking
+// the kernel for one byte at a time would cost a system call per byte. A
+// read takes whatever is waiting into this buffer and the following reads
+// are served from it. For the driver those bytes are still input waiting on
+// the port: ClearErrors counts them and the purge reads them like the rest.
+constexpr uint32_t kReadAheadSize = 512;
+
+struct ReadAhead {
+    unsigned char bytes[kReadAheadSize];
+    uint32_t start = 0;
+    uint32_t end = 0;
+    uint32_t Size() const { return end - start; }
+};
+
 struct PosixPort {
     int fd = -1;
     bool isTty = false;
     Timeouts timeouts;
+    ReadAhead ahead;
 };
 
 static_assert(sizeof(termios) <= sizeof(LineSettings::native), "termios must fit");
@@ -178,6 +194,25 @@ bool WaitReady(int fd, short events, Clock::time_point deadline, bool& timedOut)
     }
 }
 
+uint32_t TakeAhead(ReadAhead& ahead, unsigned char* to, uint32_t count) {
+    const uint32_t n = std::min(count, ahead.Size());
+    std::memcpy(to, ahead.bytes + ahead.start, n);
+    ahead.start += n;
+    if (ahead.start == ahead.end) ahead.start = ahead.end = 0;
+    return n;
+}
+
+// One read of the device, made only when the read-ahead buffer is empty. A
+// read as large as the buffer (the purge's) goes straight to the caller.
+ssize_t ReadDevice(PosixPort& port, unsigned char* to, uint32_t count) {
+    if (count >= kReadAheadSize) return ::read(port.fd, to, count);
+    const ssize_t n = ::read(port.fd, port.ahead.bytes, kReadAheadSize);
+    if (n <= 0) return n;
+    port.ahead.start = 0;
+    port.ahead.end = static_cast<uint32_t>(n);
+    return static_cast<ssize_t>(TakeAhead(port.ahead, to, count));
+}
+
 }  // namespace
 
 bool Open(const char* name, Handle& out) {
@@ -296,7 +331,7 @@ bool ClearErrors(Handle handle, uint32_t& queuedInput) {
     PosixPort* port = Port(handle);
     int queued = 0;
     if (port == nullptr || ioctl(port->fd, FIONREAD, &queued) != 0) return false;
-    queuedInput = queued > 0 ? static_cast<uint32_t>(queued) : 0;
+    queuedInput = (queued > 0 ? static_cast<uint32_t>(queued) : 0) + port->ahead.Size();
     return true;
 }
 
@@ -306,8 +341,9 @@ bool Read(Handle handle, void* buffer, uint32_t count, uint32_t& got) {
     if (port == nullptr) return false;
     auto* bytes = static_cast<unsigned char*>(buffer);
     const auto deadline = Clock::now() + std::chrono::milliseconds(port->timeouts.readTotalConstant);
+    got = TakeAhead(port->ahead, bytes, count);
     while (got < count) {
-        const ssize_t n = ::read(port->fd, bytes + got, count - got);
+        const ssize_t n = ReadDevice(*port, bytes + got, count - got);
         if (n > 0) {
             got += static_cast<uint32_t>(n);
             continue;
