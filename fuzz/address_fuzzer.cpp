@@ -26,9 +26,25 @@ int32_t BlockSizeOf(uint8_t byte) {
 }
 
 bool KnownMemType(int32_t memType) {
-    const int32_t kKnown[] = {'X', 'Y', 'B', 'M', 'L', 'F', 'D', 'W', 'R', 'S', '1', '2', 'Z',
-                              jyn::address::kTS, jyn::address::kTC, jyn::address::kTN,
-                              jyn::address::kCS, jyn::address::kCC, jyn::address::kCN};
+    const int32_t kKnown[] = {'X',
+                              'Y',
+                              'B',
+                              'M',
+                              'L',
+                              'F',
+                              'D',
+                              'W',
+                              'R',
+                              'S',
+                              '1',
+                              '2',
+                              'Z',
+                              jyn::address::kTS,
+                              jyn::address::kTC,
+                              jyn::address::kTN,
+                              jyn::address::kCS,
+                              jyn::address::kCC,
+                              jyn::address::kCN};
     for (int32_t known : kKnown) {
         if (known == memType) return true;
     }
@@ -101,8 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
     gate.addressText = text.data();
     std::memset(&gate.gateAddress, 0xA5, sizeof gate.gateAddress);
 
-    jyn::CallBlock call{nullptr, block ? jyn::kBlockAddressParser : jyn::kSingleAddressParser, 1,
-                        0, &gate};
+    jyn::CallBlock call{nullptr, block ? jyn::kBlockAddressParser : jyn::kSingleAddressParser, 1, 0,
+                        &gate};
     const int32_t result = JynMain(&call);
     Check(result == jyn::kOk || result == jyn::kGateFailure, "parser result outside 0..1");
     Check(text == before, "the parser changed the host's text");

@@ -6,7 +6,9 @@
 # log in WORK_DIR/NAME.log, and any crashing input in WORK_DIR/NAME/. A summary line per fuzzer
 # gives the executions, the time and the coverage reached.
 set -euo pipefail
-bin=$1 long=$2 seconds=$3
+# Absolute paths: the fuzzers that write files change their directory.
+mkdir -p "$2"
+bin=$(cd "$1" && pwd) long=$(cd "$2" && pwd) seconds=$3
 shift 3
 here=$(cd "$(dirname "$0")" && pwd)
 status=0

@@ -7,6 +7,8 @@ fuzzer=$1 seeds=$2 work=$3 seconds=$4 dict=${5:-}
 
 rm -rf "$work"
 mkdir -p "$work/corpus"
+# Absolute: the fuzzers that write files change their directory.
+work=$(cd "$work" && pwd)
 cp "$seeds"/* "$work/corpus/"
 args=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
       -artifact_prefix="$work/")

@@ -9,22 +9,14 @@ namespace jynfuzz {
 namespace {
 
 FuzzGate g_gates[] = {
-    {"01BM100", 6, Kind::kBit, 0, 0, {}},
-    {"01BX7FF", 6, Kind::kBit, 0, 0, {}},
-    {"01WD100", 1, Kind::kWord, 0, 0, {}},
-    {"01WX20", 0, Kind::kWord, 0, 0, {}},
-    {"01WTN5", 2, Kind::kWord, 0, 0, {}},
-    {"01WD9000", 1, Kind::kWord, 0, 0, {}},
-    {"01WZ100", 4, Kind::k32Bit, 0, 0, {}},
-    {"01W2010", 3, Kind::k32Bit, 0, 0, {}},
-    {"01WS0100L5", 7, Kind::kString, 0, 5, {}},
-    {"01WS0100L64", 7, Kind::kString, 0, 64, {}},
-    {"01WS0100L0", 7, Kind::kString, 0, 0, {}},
-    {"01WR0100L1", 7, Kind::kString, 0, 1, {}},
-    {"01WW01AFL20", 7, Kind::kString, 0, 20, {}},
-    {"01WD100", 1, Kind::kWordBlock, 64, 0, {}},
-    {"01WX10", 0, Kind::kWordBlock, 64, 0, {}},
-    {"01WZ100", 4, Kind::k32BitBlock, 32, 0, {}},
+    {"01BM100", 6, Kind::kBit, 0, 0, {}},          {"01BX7FF", 6, Kind::kBit, 0, 0, {}},
+    {"01WD100", 1, Kind::kWord, 0, 0, {}},         {"01WX20", 0, Kind::kWord, 0, 0, {}},
+    {"01WTN5", 2, Kind::kWord, 0, 0, {}},          {"01WD9000", 1, Kind::kWord, 0, 0, {}},
+    {"01WZ100", 4, Kind::k32Bit, 0, 0, {}},        {"01W2010", 3, Kind::k32Bit, 0, 0, {}},
+    {"01WS0100L5", 7, Kind::kString, 0, 5, {}},    {"01WS0100L64", 7, Kind::kString, 0, 64, {}},
+    {"01WS0100L0", 7, Kind::kString, 0, 0, {}},    {"01WR0100L1", 7, Kind::kString, 0, 1, {}},
+    {"01WW01AFL20", 7, Kind::kString, 0, 20, {}},  {"01WD100", 1, Kind::kWordBlock, 64, 0, {}},
+    {"01WX10", 0, Kind::kWordBlock, 64, 0, {}},    {"01WZ100", 4, Kind::k32BitBlock, 32, 0, {}},
     {"01W10200", 3, Kind::k32BitBlock, 32, 0, {}},
 };
 constexpr std::size_t kGateCount = sizeof g_gates / sizeof g_gates[0];
@@ -57,12 +49,18 @@ uint16_t WordAt(const unsigned char* values, std::size_t offset) {
 // Data characters a good reply carries for this gate.
 std::size_t DataChars(const FuzzGate& gate, int32_t count) {
     switch (gate.kind) {
-        case Kind::kBit: return 1;
-        case Kind::kWord: return 4;
-        case Kind::k32Bit: return 8;
-        case Kind::kString: return 2 * RoundedChars(gate);
-        case Kind::kWordBlock: return 4u * static_cast<std::size_t>(count);
-        case Kind::k32BitBlock: return 8u * static_cast<std::size_t>(count);
+        case Kind::kBit:
+            return 1;
+        case Kind::kWord:
+            return 4;
+        case Kind::k32Bit:
+            return 8;
+        case Kind::kString:
+            return 2 * RoundedChars(gate);
+        case Kind::kWordBlock:
+            return 4u * static_cast<std::size_t>(count);
+        case Kind::k32BitBlock:
+            return 8u * static_cast<std::size_t>(count);
     }
     return 0;
 }
@@ -96,7 +94,8 @@ void CheckStored(const FuzzGate& gate, int32_t count, const unsigned char* data,
     switch (gate.kind) {
         case Kind::kBit:
             Check(data[0] == '0' || data[0] == '1', "a bit taken from neither '0' nor '1'");
-            Check(WordAt(values, 2) == (data[0] == '1' ? 1 : 0), "the bit stored is not the one sent");
+            Check(WordAt(values, 2) == (data[0] == '1' ? 1 : 0),
+                  "the bit stored is not the one sent");
             return;
         case Kind::kWord:
             Check(WordAt(values, 2) == HexField(data, 4), "the word stored is not the one sent");
@@ -111,7 +110,8 @@ void CheckStored(const FuzzGate& gate, int32_t count, const unsigned char* data,
     }
     const std::size_t words = DataChars(gate, count) / 4;
     for (std::size_t i = 0; i < words; ++i) {
-        Check(WordAt(values, 2 * i) == HexField(data + 4 * i, 4), "a word stored is not the one sent");
+        Check(WordAt(values, 2 * i) == HexField(data + 4 * i, 4),
+              "a word stored is not the one sent");
     }
 }
 
@@ -136,10 +136,14 @@ std::size_t OwnedBytes(const FuzzGate& gate, int32_t count, bool write) {
     switch (gate.kind) {
         case Kind::kBit:
         case Kind::kWord:
-        case Kind::k32Bit: return 4;
-        case Kind::kString: return RoundedChars(gate) + (write ? 0 : 1);
-        case Kind::kWordBlock: return 2 * n;
-        case Kind::k32BitBlock: return 4 * n;
+        case Kind::k32Bit:
+            return 4;
+        case Kind::kString:
+            return RoundedChars(gate) + (write ? 0 : 1);
+        case Kind::kWordBlock:
+            return 2 * n;
+        case Kind::k32BitBlock:
+            return 4 * n;
     }
     return 0;
 }
@@ -164,7 +168,8 @@ void CheckValues(jyn::testing::Instance& host, const FuzzGate& gate, int32_t cou
     }
     const std::size_t owned = OwnedBytes(gate, count, write);
     if (write) {
-        for (std::size_t i = 0; i < owned; ++i) Check(values[i] == fill, "a write changed the buffer");
+        for (std::size_t i = 0; i < owned; ++i)
+            Check(values[i] == fill, "a write changed the buffer");
         return;
     }
     if (result != jyn::kOk) return;

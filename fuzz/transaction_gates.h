@@ -18,8 +18,8 @@ struct FuzzGate {
     const char* text;
     int32_t gateType;
     Kind kind;
-    int32_t maxCount;      // blocks: the largest block; 0 for singles
-    uint32_t stringChars;  // string gates: the length in the text
+    int32_t maxCount;          // blocks: the largest block; 0 for singles
+    uint32_t stringChars;      // string gates: the length in the text
     jyn::GateAddress address;  // as the parser left it
 };
 

@@ -19,7 +19,7 @@ class GuardedValues;
 
 struct SoakOptions {
     uint64_t transactions = 2000;
-    double seconds = 0;        // 0: no limit besides the count
+    double seconds = 0;  // 0: no limit besides the count
     uint64_t seed = 20240601;
     uint32_t timeoutUnits = 5;  // reply time-out, units of 10 ms
     double faultShare = 0.25;   // chance of a fault per request, split over the classes

@@ -65,7 +65,8 @@ void FaultSoak::Judge(Transaction& t) {
 void FaultSoak::JudgeGood(Transaction& t) {
     ++tally_.goodByKind[static_cast<std::size_t>(t.gate->spec.kind)];
     bool faulted = false;
-    for (const jynsim::RequestRecord& r : t.own) faulted = faulted || (r.fault && !Harmless(*r.fault));
+    for (const jynsim::RequestRecord& r : t.own)
+        faulted = faulted || (r.fault && !Harmless(*r.fault));
     if (faulted) ++tally_.recoveredFromFault;
     jynsim::Simulator& sim = line_->Sim();
     if (!t.write) {
@@ -119,8 +120,7 @@ void FaultSoak::Report(const char* what, const Transaction& t) const {
     static int reports = 0;
     if (++reports > 20 && !options_.verbose) return;
     std::printf("--- %s: %s %s, result %d, data %s\n", what, t.write ? "write" : "read",
-                t.gate->text.c_str(), t.result,
-                Hex(t.values->Data(), t.values->Owned()).c_str());
+                t.gate->text.c_str(), t.result, Hex(t.values->Data(), t.values->Owned()).c_str());
     for (const jynsim::RequestRecord& r : t.own) {
         std::printf("    request %llu %s points %u%s%s reply %s\n",
                     static_cast<unsigned long long>(r.seq), r.command.c_str(), r.points,
@@ -128,7 +128,8 @@ void FaultSoak::Report(const char* what, const Transaction& t) const {
                     r.fault ? (std::string(" fault ") + jynsim::FaultName(*r.fault)).c_str() : "",
                     Escaped(r.reply).c_str());
     }
-    for (const std::string& message : DriverHost::Log().recent) std::printf("    %s\n", message.c_str());
+    for (const std::string& message : DriverHost::Log().recent)
+        std::printf("    %s\n", message.c_str());
 }
 
 bool FaultSoak::Finish() {

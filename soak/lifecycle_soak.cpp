@@ -62,7 +62,9 @@ jynsim::LineConfig OneStation() {
     return config;
 }
 
-std::string PortName(jynsim::SimulatedLine& line) { return line.Port().substr(std::strlen("/dev/")); }
+std::string PortName(jynsim::SimulatedLine& line) {
+    return line.Port().substr(std::strlen("/dev/"));
+}
 
 // One driver instance of the host: a context of the size the driver asks for.
 class Host {
@@ -175,14 +177,16 @@ std::vector<Check> MakeChecks(Host& host, jynsim::SimulatedLine& line,
              // Ended: every call returns 0 at once and touches nothing.
              jyn::DriverInfo info;
              std::memset(&info, 0xEE, sizeof info);
-             ok = ok && host.Call(jyn::kGetJynInfo, &info) == jyn::kOk && info.contextSize == 0xEEEEEEEEu;
+             ok = ok && host.Call(jyn::kGetJynInfo, &info) == jyn::kOk &&
+                  info.contextSize == 0xEEEEEEEEu;
              host.Unload();
              return ok && !DriverHost::StillLoaded(host.Path());
          }},
         {"port",
          [&host, &line, port](int i) {
              if (i == 0 && !(host.Load() && host.ColdStart(port))) return false;
-             return host.Call(jyn::kCloseCom) == jyn::kOk && host.Call(jyn::kReOpenCom) == jyn::kOk &&
+             return host.Call(jyn::kCloseCom) == jyn::kOk &&
+                    host.Call(jyn::kReOpenCom) == jyn::kOk &&
                     (i % 10 != 0 || host.ReadMatches(line.Sim()));
          }},
         {"restart",

@@ -58,8 +58,8 @@ bool HexNumbered(const std::string& code) {
 }
 
 bool BitDevice(const std::string& code) {
-    return code == "X" || code == "Y" || code == "B" || code == "M" || code == "L" ||
-           code == "F" || code == "TS" || code == "TC" || code == "CS" || code == "CC";
+    return code == "X" || code == "Y" || code == "B" || code == "M" || code == "L" || code == "F" ||
+           code == "TS" || code == "TC" || code == "CS" || code == "CC";
 }
 
 uint32_t Rounded(const SoakGate& gate) { return gate.spec.chars + (gate.spec.chars & 1); }
@@ -68,11 +68,20 @@ uint32_t Rounded(const SoakGate& gate) { return gate.spec.chars + (gate.spec.cha
 std::vector<uint32_t> WordOffsets(const SoakGate& gate) {
     uint32_t words = 1;
     switch (gate.spec.kind) {
-        case Kind::kString: words = Rounded(gate) / 2; break;
-        case Kind::k32Bit: words = 2; break;
-        case Kind::kWordBlock: words = static_cast<uint32_t>(gate.spec.block); break;
-        case Kind::k32BitBlock: words = 2 * static_cast<uint32_t>(gate.spec.block); break;
-        default: break;
+        case Kind::kString:
+            words = Rounded(gate) / 2;
+            break;
+        case Kind::k32Bit:
+            words = 2;
+            break;
+        case Kind::kWordBlock:
+            words = static_cast<uint32_t>(gate.spec.block);
+            break;
+        case Kind::k32BitBlock:
+            words = 2 * static_cast<uint32_t>(gate.spec.block);
+            break;
+        default:
+            break;
     }
     const uint32_t step = BitDevice(gate.spec.device) ? 16 : 1;
     std::vector<uint32_t> offsets;
@@ -139,10 +148,14 @@ bool IsSingleWordOrBit(const SoakGate& gate) {
 
 std::size_t OwnedBytes(const SoakGate& gate, bool write) {
     switch (gate.spec.kind) {
-        case Kind::kString: return Rounded(gate) + (write ? 0 : 1);
-        case Kind::kWordBlock: return 2u * static_cast<std::size_t>(gate.spec.block);
-        case Kind::k32BitBlock: return 4u * static_cast<std::size_t>(gate.spec.block);
-        default: return 4;
+        case Kind::kString:
+            return Rounded(gate) + (write ? 0 : 1);
+        case Kind::kWordBlock:
+            return 2u * static_cast<std::size_t>(gate.spec.block);
+        case Kind::k32BitBlock:
+            return 4u * static_cast<std::size_t>(gate.spec.block);
+        default:
+            return 4;
     }
 }
 
@@ -165,7 +178,8 @@ void Randomize(jynsim::Simulator& sim, const SoakGate& gate, jynsim::SplitMix& r
     }
     for (uint32_t offset : WordOffsets(gate)) {
         uint16_t value = static_cast<uint16_t>(rng.Next());
-        if (gate.spec.kind == Kind::kString) value = static_cast<uint16_t>(Printable(rng) << 8 | Printable(rng));
+        if (gate.spec.kind == Kind::kString)
+            value = static_cast<uint16_t>(Printable(rng) << 8 | Printable(rng));
         sim.SetWord(TargetOf(gate), DeviceName(gate, offset), value);
     }
 }

@@ -29,11 +29,11 @@ struct GateSpec {
     const char* suffix;  // the address after the two station digits
     int32_t gateType;
     Kind kind;
-    int32_t block;        // points of a block, 0 for singles
-    const char* device;   // device code in the simulator: "D", "X", "TN"
-    uint32_t number;      // first device number
-    uint32_t chars;       // string gates: characters
-    bool anAcpuOnly;      // beyond what the ACPU commands reach
+    int32_t block;       // points of a block, 0 for singles
+    const char* device;  // device code in the simulator: "D", "X", "TN"
+    uint32_t number;     // first device number
+    uint32_t chars;      // string gates: characters
+    bool anAcpuOnly;     // beyond what the ACPU commands reach
 };
 
 struct SoakGate {

@@ -72,10 +72,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "jyn_soak: %s\n", error.c_str());
         return 2;
     }
-    std::printf("jyn_soak: %llu transactions at most, seed %llu, reply time-out %u0 ms, driver %s\n",
-                static_cast<unsigned long long>(options.transactions),
-                static_cast<unsigned long long>(options.seed), options.timeoutUnits,
-                options.driver.c_str());
+    std::printf(
+        "jyn_soak: %llu transactions at most, seed %llu, reply time-out %u0 ms, driver %s\n",
+        static_cast<unsigned long long>(options.transactions),
+        static_cast<unsigned long long>(options.seed), options.timeoutUnits,
+        options.driver.c_str());
     soak.Run();
     return soak.Finish() ? 0 : 1;
 }

@@ -7,11 +7,13 @@ namespace {
 void PrintFaults(std::FILE* out, const Tally& tally, const jynsim::LineCounters& line) {
     uint64_t injected = 0;
     for (uint64_t count : line.faults) injected += count;
-    std::fprintf(out, "faults injected       %llu (by class: injected on the line / met by the"
-                      " soak's transactions)\n",
+    std::fprintf(out,
+                 "faults injected       %llu (by class: injected on the line / met by the"
+                 " soak's transactions)\n",
                  static_cast<unsigned long long>(injected));
     for (std::size_t i = 0; i < jynsim::kFaultKindCount; ++i) {
-        std::fprintf(out, "  %-18s %8llu / %llu\n", jynsim::FaultName(static_cast<jynsim::FaultKind>(i)),
+        std::fprintf(out, "  %-18s %8llu / %llu\n",
+                     jynsim::FaultName(static_cast<jynsim::FaultKind>(i)),
                      static_cast<unsigned long long>(line.faults[i]),
                      static_cast<unsigned long long>(tally.faultsMet[i]));
     }

@@ -19,23 +19,23 @@ struct Tally {
     std::array<uint64_t, kKinds> byKind{};
     std::array<uint64_t, kKinds> goodByKind{};
     std::array<uint64_t, jynsim::kFaultKindCount> faultsMet{};  // on the soak's own requests
-    uint64_t requests = 0;          // requests the simulator took, retries included
+    uint64_t requests = 0;            // requests the simulator took, retries included
     uint64_t recoveredFromFault = 0;  // result 0 although a fault hit the transaction
-    uint64_t failedByFault = 0;     // non-zero, and a fault hit the transaction
-    uint64_t failedByPlc = 0;       // non-zero, the station itself refused
-    uint64_t reapplied = 0;         // writes that landed more than once (lost ACK, retry)
+    uint64_t failedByFault = 0;       // non-zero, and a fault hit the transaction
+    uint64_t failedByPlc = 0;         // non-zero, the station itself refused
+    uint64_t reapplied = 0;           // writes that landed more than once (lost ACK, retry)
     uint64_t extraApplications = 0;
     uint64_t failedWritesLanded = 0;  // reported failed, but an attempt was carried out
-    uint64_t lateRecords = 0;       // requests of the previous transaction seen late
+    uint64_t lateRecords = 0;         // requests of the previous transaction seen late
     uint64_t maxMicros = 0;
     double seconds = 0;
 
     // Each of these must stay 0.
-    uint64_t wrongValues = 0;       // a read returned 0 with another value than the PLC's
-    uint64_t notLanded = 0;         // a write returned 0 but the PLC does not hold its data
-    uint64_t unexplained = 0;       // a non-zero result without a fault or a refusal
-    uint64_t bufferDamage = 0;      // bytes outside the gate's own touched, or a write's changed
-    uint64_t strayRecords = 0;      // requests the soak did not ask for
+    uint64_t wrongValues = 0;   // a read returned 0 with another value than the PLC's
+    uint64_t notLanded = 0;     // a write returned 0 but the PLC does not hold its data
+    uint64_t unexplained = 0;   // a non-zero result without a fault or a refusal
+    uint64_t bufferDamage = 0;  // bytes outside the gate's own touched, or a write's changed
+    uint64_t strayRecords = 0;  // requests the soak did not ask for
 
     bool Passed() const {
         return transactions > 0 && wrongValues == 0 && notLanded == 0 && unexplained == 0 &&

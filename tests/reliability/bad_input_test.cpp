@@ -55,7 +55,8 @@ public:
         protocol::SetPauseFunction(&NoPause);
         started = instance.ColdStart("COM1", true, kTimeoutUnits) == kOk;
         Fake().onWrite = [](FakeDevice& line, const Bytes& written) {
-            if (written.size() > 9 && written[0] == 0x05) line.Arrive(GoodReply(ToText(written)), 1);
+            if (written.size() > 9 && written[0] == 0x05)
+                line.Arrive(GoodReply(ToText(written)), 1);
         };
         Fake().written.clear();
     }
@@ -155,17 +156,21 @@ std::vector<BadInput> EntryCases() {
     };
     for (uint32_t code : {0u, 8u, 9u, 16u, 17u, 0xFFFFFFFFu}) {
         cases.push_back({"function code " + std::to_string(code),
-                         [code](Host& h) { return h.Call(code, h.values); }, kDriverFailure, {}});
+                         [code](Host& h) { return h.Call(code, h.values); },
+                         kDriverFailure,
+                         {}});
     }
     for (uint32_t code : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 10u, 14u, 15u}) {
         cases.push_back({"no parameter record for " + std::to_string(code),
-                         [code](Host& h) { return h.Call(code, nullptr); }, kDriverFailure,
+                         [code](Host& h) { return h.Call(code, nullptr); },
+                         kDriverFailure,
                          {Error(Without(code))}});
     }
     for (uint32_t code : {1u, 5u, 6u, 7u, 10u, 12u, 13u, 15u}) {
         cases.push_back({"no context for " + std::to_string(code),
                          [code](Host& h) { return CallWithoutContext(code, h.values); },
-                         kDriverFailure, {Error(Without(code))}});
+                         kDriverFailure,
+                         {Error(Without(code))}});
     }
     for (uint32_t code : {5u, 6u, 7u, 10u, 12u, 13u, 15u}) {
         cases.push_back({"function " + std::to_string(code) + " before ColdStart",
@@ -174,7 +179,8 @@ std::vector<BadInput> EntryCases() {
                              h.Transfer(0, "01WD100", kWordD100, 1);
                              return fresh.Call(code, &h.request);
                          },
-                         kDriverFailure, {Error(Unstarted(code))}});
+                         kDriverFailure,
+                         {Error(Unstarted(code))}});
     }
     return cases;
 }
@@ -187,17 +193,22 @@ std::vector<BadInput> DefinitionCases() {
         const std::string t = " type " + std::to_string(type);
         cases.push_back({"word gate" + t,
                          [type](Host& h) { return h.Parse(kSingleAddressParser, "00WD100", type); },
-                         kGateFailure, {Error("JYNMB> SingleParse() Gate type should be 16-bit analog")}});
+                         kGateFailure,
+                         {Error("JYNMB> SingleParse() Gate type should be 16-bit analog")}});
         cases.push_back({"bit gate" + t,
                          [type](Host& h) { return h.Parse(kSingleAddressParser, "00BM100", type); },
-                         kGateFailure, {Error("JYNMB> SingleParse() Gate type should be digital")}});
-        cases.push_back({"string gate" + t,
-                         [type](Host& h) { return h.Parse(kSingleAddressParser, "00WS0100L20", type); },
-                         kGateFailure, {Error("JYNMB: Tag 00WS0100L20 must be type 'String'")}});
+                         kGateFailure,
+                         {Error("JYNMB> SingleParse() Gate type should be digital")}});
+        cases.push_back(
+            {"string gate" + t,
+             [type](Host& h) { return h.Parse(kSingleAddressParser, "00WS0100L20", type); },
+             kGateFailure,
+             {Error("JYNMB: Tag 00WS0100L20 must be type 'String'")}});
         // A 32-bit letter with a type that is not 3..5 is refused without a word.
         cases.push_back({"32-bit gate" + t,
                          [type](Host& h) { return h.Parse(kSingleAddressParser, "00WZ100", type); },
-                         kGateFailure, {}});
+                         kGateFailure,
+                         {}});
     }
     const std::pair<const char*, int32_t> kBlocks[] = {
         {"00WD100", 65}, {"00WD100", INT_MAX}, {"00WZ100", 33}, {"00WZ100", INT_MAX}};
@@ -212,9 +223,11 @@ std::vector<BadInput> DefinitionCases() {
     }
     for (uint32_t code : {kSingleAddressParser, kBlockAddressParser}) {
         for (const std::string& text : {kLongText, kLongText + "WD100", std::string(200, 'W')}) {
-            cases.push_back({"text of " + std::to_string(text.size()) + " for " + std::to_string(code),
-                             [code, text](Host& h) { return h.Parse(code, text.c_str(), 1, 1); },
-                             kGateFailure, {Error("JYNMB> Tag address string too long")}});
+            cases.push_back(
+                {"text of " + std::to_string(text.size()) + " for " + std::to_string(code),
+                 [code, text](Host& h) { return h.Parse(code, text.c_str(), 1, 1); },
+                 kGateFailure,
+                 {Error("JYNMB> Tag address string too long")}});
         }
     }
     return cases;
@@ -241,19 +254,24 @@ std::vector<BadInput> TransferCases() {
         {"word block of -1", "01WD100", kWordD100, -1, "point count out of range"},
         {"word block of INT_MIN", "01WD100", kWordD100, INT_MIN, "point count out of range"},
         {"32-bit block of 33", "01WZ100", kLongZ100, 33, "point count out of range"},
-        {"memType Q", "01WQ100", With(kWordD100, &GateAddress::memType, 'Q'), 1, "unknown memory type"},
-        {"memType 0", "01WD100", With(kWordD100, &GateAddress::memType, 0), 1, "unknown memory type"},
-        {"memType with a stray high byte", "01WD100", With(kWordD100, &GateAddress::memType, 0x4144), 1,
+        {"memType Q", "01WQ100", With(kWordD100, &GateAddress::memType, 'Q'), 1,
          "unknown memory type"},
+        {"memType 0", "01WD100", With(kWordD100, &GateAddress::memType, 0), 1,
+         "unknown memory type"},
+        {"memType with a stray high byte", "01WD100",
+         With(kWordD100, &GateAddress::memType, 0x4144), 1, "unknown memory type"},
         {"bit index on a data register", "01WD100", With(kWordD100, &GateAddress::bitIndex, 3), 1,
          "bit gate on a word device"},
-        {"bit index 16", "01BM100", With(kBitM100, &GateAddress::bitIndex, 16), 1, "illegal address"},
-        {"bit index -2", "01BM100", With(kBitM100, &GateAddress::bitIndex, -2), 1, "illegal address"},
+        {"bit index 16", "01BM100", With(kBitM100, &GateAddress::bitIndex, 16), 1,
+         "illegal address"},
+        {"bit index -2", "01BM100", With(kBitM100, &GateAddress::bitIndex, -2), 1,
+         "illegal address"},
         {"station 256", "01WD100", With(kWordD100, &GateAddress::station, 256), 1,
          "logical station out of range"},
         {"station -1", "01WD100", With(kWordD100, &GateAddress::station, -1), 1,
          "logical station out of range"},
-        {"negative address", "01WD100", With(kWordD100, &GateAddress::address, -1), 1, "illegal address"},
+        {"negative address", "01WD100", With(kWordD100, &GateAddress::address, -1), 1,
+         "illegal address"},
         {"string of 99 characters", "01WS0100L99", {1, 'S', 100, -1, 16}, 1, "String Length > 64"},
     };
     struct Code {
@@ -273,9 +291,10 @@ std::vector<BadInput> TransferCases() {
             // Point counts are the blocks' business; singles always carry 1.
             const bool block = c.code == kBlockRead || c.code == kBlockWrite;
             if (s.count != 1 && !block) continue;
-            cases.push_back({std::string(s.what) + " via " + std::to_string(c.code),
-                             [s, c](Host& h) { return h.Transfer(c.code, s.text, s.address, s.count); },
-                             kGateFailure, RefusedTransfer(c.builder, c.service, s.why, s.text)});
+            cases.push_back(
+                {std::string(s.what) + " via " + std::to_string(c.code),
+                 [s, c](Host& h) { return h.Transfer(c.code, s.text, s.address, s.count); },
+                 kGateFailure, RefusedTransfer(c.builder, c.service, s.why, s.text)});
         }
     }
     return cases;
@@ -345,18 +364,23 @@ std::vector<Unrefused> UnrefusedCases() {
          [](Host& h) { return h.Parse(kBlockAddressParser, "00WD100", -1, 10); }},
         {"block gate of -1 points",
          [](Host& h) { return h.Parse(kBlockAddressParser, "00WD100", 1, -1); }},
-        {"block read of 0 points", [](Host& h) { return h.Transfer(kBlockRead, "01WD100", kWordD100, 0); }},
-        {"block write of 0 points", [](Host& h) { return h.Transfer(kBlockWrite, "01WD100", kWordD100, 0); }},
-        {"single read with count 2", [](Host& h) { return h.Transfer(kSingleRead, "01WD100", kWordD100, 2); }},
+        {"block read of 0 points",
+         [](Host& h) { return h.Transfer(kBlockRead, "01WD100", kWordD100, 0); }},
+        {"block write of 0 points",
+         [](Host& h) { return h.Transfer(kBlockWrite, "01WD100", kWordD100, 0); }},
+        {"single read with count 2",
+         [](Host& h) { return h.Transfer(kSingleRead, "01WD100", kWordD100, 2); }},
         {"single write with count 3",
          [](Host& h) { return h.Transfer(kSingleWrite, "01WD100", kWordD100, 3); }},
         {"word gate with bit width 12",
          [](Host& h) {
-             return h.Transfer(kSingleRead, "01WD100", With(kWordD100, &GateAddress::bitWidth, 12), 1);
+             return h.Transfer(kSingleRead, "01WD100", With(kWordD100, &GateAddress::bitWidth, 12),
+                               1);
          }},
         {"32-bit gate with bit width 16",
          [](Host& h) {
-             return h.Transfer(kSingleRead, "01WZ100", With(kLongZ100, &GateAddress::bitWidth, 16), 1);
+             return h.Transfer(kSingleRead, "01WZ100", With(kLongZ100, &GateAddress::bitWidth, 16),
+                               1);
          }},
     };
 }

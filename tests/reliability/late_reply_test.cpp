@@ -74,8 +74,9 @@ TEST(LateReply, DISABLED_AnswerToARetryIsNotTakenForTheNextGate) {
     EXPECT_EQ(first[2] | first[3] << 8, 0x1111);
     const int32_t result = ReadWord(host, "01WD200", 200, second);
     if (result == kOk) {
-        EXPECT_EQ(second[2] | second[3] << 8, 0x2222) << "D200 reported with another register's value\n"
-                                                      << log.Dump();
+        EXPECT_EQ(second[2] | second[3] << 8, 0x2222)
+            << "D200 reported with another register's value\n"
+            << log.Dump();
     }
     protocol::SetPauseFunction(nullptr);
 }
