@@ -74,15 +74,14 @@ void Account(const std::vector<jynsim::RequestRecord>& records, const jynsim::Li
     figures.turnaroundSeconds = turnaround / n;
 }
 
-bool TimedLoop(DriverHost& host, Gate& gate, const RunSpec& spec, RunFigures& figures) {
+bool TimedLoop(const Transfer& transfer, const RunSpec& spec, RunFigures& figures) {
     const auto budget = std::chrono::duration<double>(spec.seconds);
-    host.TakeMessages();
     const ThreadCpu cpuStart = ThisThreadCpu();
     const auto start = Clock::now();
     auto now = start;
     while (figures.transactions < spec.maxTransactions &&
            (figures.transactions < spec.minTransactions || now - start < budget)) {
-        if (gate.Transfer(host) != jyn::kOk) ++figures.failures;
+        if (!transfer()) ++figures.failures;
         ++figures.transactions;
         now = Clock::now();
     }
@@ -90,7 +89,6 @@ bool TimedLoop(DriverHost& host, Gate& gate, const RunSpec& spec, RunFigures& fi
     figures.seconds = std::chrono::duration<double>(now - start).count();
     figures.userSeconds = cpuEnd.user - cpuStart.user;
     figures.systemSeconds = cpuEnd.system - cpuStart.system;
-    figures.messages = host.PendingMessages();
     return figures.failures == 0;
 }
 
@@ -122,24 +120,22 @@ bool BenchLine::Settle(std::size_t transactions) {
         kSettleWait);
 }
 
-RunFigures RunTransactions(DriverHost& host, BenchLine& line, Gate& gate, const RunSpec& spec) {
+RunFigures RunTimed(BenchLine& line, const Transfer& transfer, const RunSpec& spec) {
     RunFigures figures;
     jynsim::Simulator& sim = line.Line().Sim();
-    if (!gate.Prepare(sim, figures.problem)) return figures;
     sim.ClearRecords();
     const jynsim::LineCounters before = sim.Counters();
     // The warm-up leads straight into the timed loop, so that the timed
     // window begins and ends at the same point of a transaction: each ends
-    // just after the driver has handed over its last frame.
+    // just after the host has handed over its last frame.
     std::size_t warm = 0;
     for (; warm < spec.warmup; ++warm) {
-        if (gate.Transfer(host) != jyn::kOk) {
+        if (!transfer()) {
             figures.problem = "the warm-up transfer failed";
             return figures;
         }
     }
-    if (!TimedLoop(host, gate, spec, figures)) figures.problem = "transfers failed";
-    figures.valuesOk = gate.Verify(sim, figures.problem);
+    if (!TimedLoop(transfer, spec, figures)) figures.problem = "transfers failed";
     const bool settled = line.Settle(warm + figures.transactions);
     if (!settled && figures.problem.empty())
         figures.problem = "the station did not see every frame";
@@ -147,11 +143,26 @@ RunFigures RunTransactions(DriverHost& host, BenchLine& line, Gate& gate, const 
     const std::size_t expected = warm + figures.transactions;
     figures.extraRequests = records.size() > expected ? records.size() - expected : 0;
     if (records.size() < figures.transactions || figures.transactions == 0) {
-        figures.accounted = false;
         if (figures.problem.empty()) figures.problem = "requests missing from the records";
         return figures;
     }
     Account(records, before, sim.Counters(), figures.transactions, figures);
+    return figures;
+}
+
+RunFigures RunTransactions(DriverHost& host, BenchLine& line, Gate& gate, const RunSpec& spec) {
+    std::string problem;
+    if (!gate.Prepare(line.Line().Sim(), problem)) {
+        RunFigures figures;
+        figures.problem = problem;
+        return figures;
+    }
+    host.TakeMessages();
+    RunFigures figures = RunTimed(
+        line, [&host, &gate] { return gate.Transfer(host) == jyn::kOk; }, spec);
+    figures.messages = host.PendingMessages();
+    figures.valuesOk = gate.Verify(line.Line().Sim(), problem);
+    if (figures.problem.empty()) figures.problem = problem;
     return figures;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -70,6 +71,12 @@ struct RunFigures {
     }
 };
 
+// One transaction of some host; false when it failed.
+using Transfer = std::function<bool()>;
+
+// Timed transfers on the line, with the simulator's account of them.
+RunFigures RunTimed(BenchLine& line, const Transfer& transfer, const RunSpec& spec);
+// The same through the driver, for one gate, with its values checked.
 RunFigures RunTransactions(DriverHost& host, BenchLine& line, Gate& gate, const RunSpec& spec);
 
 // One read of a station that is not on the line: every attempt waits the

@@ -14,6 +14,7 @@
 #include "bench/driver_host.h"
 #include "bench/gates.h"
 #include "bench/line_runs.h"
+#include "bench/reference_host.h"
 #include "bench/report.h"
 
 namespace jynbench {
@@ -33,16 +34,19 @@ struct Options {
     bool unpaced = true;
     bool timeout = true;
     bool smoke = false;
+    bool reference = true;
 };
 
 const char kUsage[] =
     "usage: jyn_bench [--seconds S] [--repeat N] [--bauds 9600,19200,115200]\n"
-    "                 [--turnaround-us N] [--only paced|unpaced|timeout] [--smoke]\n"
+    "                 [--turnaround-us N] [--only paced|unpaced|timeout] [--no-reference]\n"
+    "                 [--smoke]\n"
     "  --seconds S        timed seconds of each run (default 2)\n"
     "  --repeat N         runs of each case, in rounds; the median is shown (default 5)\n"
     "  --bauds LIST       line speeds the simulator paces (default 9600,19200,115200)\n"
     "  --turnaround-us N  the station's turnaround before it answers (default 0)\n"
     "  --only PART        one part only\n"
+    "  --no-reference     skip the reference host's runs\n"
     "  --smoke            a few transactions of every case, one run, no goals shown\n";
 
 std::vector<uint32_t> BaudList(const char* text) {
@@ -64,6 +68,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (arg == "--smoke") {
             options.smoke = true;
+            continue;
+        }
+        if (arg == "--no-reference") {
+            options.reference = false;
             continue;
         }
         if (value == nullptr) return false;
@@ -127,6 +135,25 @@ bool AllClean(const std::vector<RunFigures>& runs) {
     return true;
 }
 
+// The driver's run, then the reference host's on the same line with the
+// frames the driver sent; the driver waits on the null device meanwhile, so
+// that the line has one host at a time.
+bool RunCase(DriverHost& host, BenchLine& line, Gate& gate, const Options& options,
+             std::vector<RunFigures>& runs, std::vector<RunFigures>& references) {
+    std::string error;
+    const RunSpec spec = SpecOf(options);
+    if (!line.Attach(host, kTransferTimeoutUnits, error)) return Fail(error);
+    runs.push_back(RunTransactions(host, line, gate, spec));
+    if (!options.reference) return true;
+    Exchange exchange;
+    if (!CaptureExchange(line.Line().Sim(), exchange, error) ||
+        !host.Start("NUL", 9600, kTransferTimeoutUnits, error)) {
+        return Fail(error);
+    }
+    references.push_back(RunReference(line, exchange, spec));
+    return true;
+}
+
 // Every case on every line, round after round, so that a passing burst of
 // load on the machine spreads over the cases instead of spoiling one.
 bool RunPaced(DriverHost& host, std::vector<Gate>& gates, const Options& options,
@@ -138,17 +165,17 @@ bool RunPaced(DriverHost& host, std::vector<Gate>& gates, const Options& options
     for (uint32_t baud : options.bauds) {
         lines.push_back(std::make_unique<BenchLine>(baud, turnaround));
         if (!lines.back()->Start(error)) return Fail(error);
-        for (const Gate& gate : gates) rows.push_back({&gate.Case(), baud, 10, {}});
+        for (const Gate& gate : gates) rows.push_back({&gate.Case(), baud, 10, {}, {}});
     }
-    const RunSpec spec = SpecOf(options);
     const int rounds = options.smoke ? 1 : options.repeat;
     for (int round = 0; round < rounds; ++round) {
         std::fprintf(stderr, "paced line: round %d of %d\n", round + 1, rounds);
         for (std::size_t l = 0; l < lines.size(); ++l) {
-            if (!lines[l]->Attach(host, kTransferTimeoutUnits, error)) return Fail(error);
             for (std::size_t g = 0; g < gates.size(); ++g) {
-                rows[l * gates.size() + g].runs.push_back(
-                    RunTransactions(host, *lines[l], gates[g], spec));
+                PacedRow& row = rows[l * gates.size() + g];
+                if (!RunCase(host, *lines[l], gates[g], options, row.runs, row.reference)) {
+                    return false;
+                }
             }
         }
     }
@@ -156,7 +183,7 @@ bool RunPaced(DriverHost& host, std::vector<Gate>& gates, const Options& options
     PrintPacedHeader(10, static_cast<double>(options.turnaroundUs));
     for (const PacedRow& row : rows) {
         PrintPaced(row, goals);
-        clean = clean && AllClean(row.runs);
+        clean = clean && AllClean(row.runs) && AllClean(row.reference);
     }
     return clean;
 }
@@ -165,22 +192,23 @@ bool RunUnpaced(DriverHost& host, std::vector<Gate>& gates, const Options& optio
                 const Goals& goals) {
     BenchLine line(0, std::chrono::microseconds(0));
     std::string error;
-    if (!line.Start(error) || !line.Attach(host, kTransferTimeoutUnits, error)) return Fail(error);
+    if (!line.Start(error)) return Fail(error);
     std::vector<UnpacedRow> rows;
-    for (const Gate& gate : gates) rows.push_back({&gate.Case(), {}});
-    const RunSpec spec = SpecOf(options);
+    for (const Gate& gate : gates) rows.push_back({&gate.Case(), {}, {}});
     const int rounds = options.smoke ? 1 : options.repeat;
     for (int round = 0; round < rounds; ++round) {
         std::fprintf(stderr, "unpaced line: round %d of %d\n", round + 1, rounds);
         for (std::size_t g = 0; g < gates.size(); ++g) {
-            rows[g].runs.push_back(RunTransactions(host, line, gates[g], spec));
+            if (!RunCase(host, line, gates[g], options, rows[g].runs, rows[g].reference)) {
+                return false;
+            }
         }
     }
     bool clean = true;
     PrintUnpacedHeader();
     for (const UnpacedRow& row : rows) {
         PrintUnpaced(row, goals);
-        clean = clean && AllClean(row.runs);
+        clean = clean && AllClean(row.runs) && AllClean(row.reference);
     }
     return clean;
 }

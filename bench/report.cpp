@@ -59,11 +59,15 @@ void PrintLoad(const char* when) {
 void PrintPacedHeader(int bitsPerChar, double turnaroundUs) {
     std::printf(
         "\n== Paced line: %d bits a character (8 data bits, no parity, 1 stop bit); station "
-        "turnaround %.0f us, counted in the limit\n",
+        "turnaround %.0f us, counted in the limit\n"
+        "   limit: the line time of the characters the simulator saw per transaction, plus the "
+        "turnaround; ratio = limit / measured time\n"
+        "   reference: a bare host replaying the driver's frames on the same line; drv/ref = "
+        "driver rate / reference rate\n",
         bitsPerChar, turnaroundUs);
-    std::printf("%-20s %6s %16s %10s %10s %9s %9s %6s %13s %s\n", "case", "baud",
-                "chars req+rep+ack", "limit/txn", "txn", "txn/s", "limit/s", "ratio", "(min..max)",
-                "goal");
+    std::printf("%-20s %6s %18s %10s %10s %9s %6s %13s %9s %7s %s\n", "case", "baud",
+                "chars req+rep+ack", "limit/txn", "txn", "txn/s", "ratio", "(min..max)",
+                "ref ratio", "drv/ref", "goal");
 }
 
 void PrintPaced(const PacedRow& row, const Goals& goals) {
@@ -75,40 +79,47 @@ void PrintPaced(const PacedRow& row, const Goals& goals) {
     Range(row.runs, ratio, low, high);
     const double goal = row.baud <= 19200 ? goals.slowLineRatio : goals.fastLineRatio;
     const double limit = LimitSeconds(median, row.baud, row.bitsPerChar);
-    std::printf("%-20s %6u %17s %7.3f ms %7.3f ms %9.2f %9.2f %6.3f %6.3f..%.3f >= %.2f %s\n",
+    const double reference = row.reference.empty() ? 0 : ratio(Median(row.reference, ratio));
+    std::printf("%-20s %6u %18s %7.3f ms %7.3f ms %9.2f %6.3f %6.3f..%.3f %9.3f %7.3f >= %.2f %s\n",
                 row.gateCase->name, row.baud, CharsText(median).c_str(), limit * 1e3,
-                1e3 / median.PerSecond(), median.PerSecond(), 1.0 / limit, ratio(median), low, high,
-                goal, Verdict(ratio(median) >= goal, goals));
+                1e3 / median.PerSecond(), median.PerSecond(), ratio(median), low, high, reference,
+                reference > 0 ? ratio(median) / reference : 0.0, goal,
+                Verdict(ratio(median) >= goal, goals));
     PrintProblems(row.gateCase->name, row.runs);
+    PrintProblems("reference", row.reference);
 }
 
 void PrintUnpacedHeader() {
     std::printf(
-        "\n== Unpaced line (the pseudo-terminal at full speed); CPU of the thread that calls "
-        "JynMain, the simulator's thread excluded\n");
-    std::printf("%-20s %9s %10s %10s %10s %10s %15s %s\n", "case", "txn/s", "CPU/txn", "user/txn",
-                "sys/txn", "runs", "CPU (min..max)", "goal");
+        "\n== Unpaced line (the pseudo-terminal at full speed); CPU time of the thread that "
+        "makes the calls, the simulator's thread excluded\n");
+    std::printf("%-20s %9s %10s %10s %10s %15s %9s %10s %s\n", "case", "txn/s", "CPU/txn",
+                "user/txn", "sys/txn", "CPU (min..max)", "ref txn/s", "ref CPU", "goal");
 }
 
 void PrintUnpaced(const UnpacedRow& row, const Goals& goals) {
     const auto cpu = [](const RunFigures& run) { return run.CpuPerTransaction(); };
+    const auto rate = [](const RunFigures& run) { return run.PerSecond(); };
     const RunFigures& median = Median(row.runs, cpu);
-    const RunFigures& rate =
-        Median(row.runs, [](const RunFigures& run) { return run.PerSecond(); });
     double low = 0, high = 0;
     Range(row.runs, cpu, low, high);
     const double n = static_cast<double>(median.transactions);
+    std::printf("%-20s %9.0f %7.1f us %7.1f us %7.1f us %6.1f..%.1f us", row.gateCase->name,
+                rate(Median(row.runs, rate)), cpu(median) * 1e6, median.userSeconds / n * 1e6,
+                median.systemSeconds / n * 1e6, low * 1e6, high * 1e6);
+    if (!row.reference.empty()) {
+        std::printf(" %9.0f %7.1f us", rate(Median(row.reference, rate)),
+                    cpu(Median(row.reference, cpu)) * 1e6);
+    }
     const bool wordRead = !row.gateCase->write && row.gateCase->blockSize == 0 &&
                           row.gateCase->gateType != jyn::kGateString;
-    std::printf("%-20s %9.0f %7.1f us %7.1f us %7.1f us %10zu %6.1f..%.1f us", row.gateCase->name,
-                rate.PerSecond(), cpu(median) * 1e6, median.userSeconds / n * 1e6,
-                median.systemSeconds / n * 1e6, row.runs.size(), low * 1e6, high * 1e6);
     if (wordRead) {
         std::printf("  < %.0f us %s", goals.cpuPerWordRead * 1e6,
                     Verdict(cpu(median) < goals.cpuPerWordRead, goals));
     }
     std::printf("\n");
     PrintProblems(row.gateCase->name, row.runs);
+    PrintProblems("reference", row.reference);
 }
 
 void PrintTimeout(const TimeoutRow& row, const Goals& goals) {

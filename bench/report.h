@@ -23,11 +23,13 @@ struct PacedRow {
     uint32_t baud;
     int bitsPerChar;
     std::vector<RunFigures> runs;
+    std::vector<RunFigures> reference;  // the reference host, same line, same rounds
 };
 
 struct UnpacedRow {
     const GateCase* gateCase;
     std::vector<RunFigures> runs;
+    std::vector<RunFigures> reference;
 };
 
 struct TimeoutRow {
