@@ -23,6 +23,18 @@ file(MAKE_DIRECTORY ${JYN_TEST_WORK_DIR})
 # limit and, when cross-built, runs under the emulator the preset names.
 function(jyn_add_gtest target)
     target_link_libraries(${target} PRIVATE GTest::gtest_main jyn_warnings)
+    if(CMAKE_CROSSCOMPILING)
+        # Under wine each process start costs a good part of a second, so a
+        # cross-built test program runs whole, as one ctest test, and needs
+        # no discovery run at build time. The fixture (tests/windows) makes
+        # the wine prefix first and shuts its server down at the end.
+        add_test(NAME ${target} COMMAND ${target})
+        set_tests_properties(${target} PROPERTIES
+            TIMEOUT 120
+            WORKING_DIRECTORY ${JYN_TEST_WORK_DIR}
+            FIXTURES_REQUIRED jyn_wine)
+        return()
+    endif()
     gtest_discover_tests(${target}
         DISCOVERY_TIMEOUT 60
         PROPERTIES TIMEOUT 120

@@ -11,4 +11,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # The three files must be all a host machine needs: no libgcc/libstdc++ DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Test programs run under wine, in a prefix of the build's own (made on first
+# use), with wine's diagnostics off.
+get_filename_component(JYN_WINE_RUN ${CMAKE_CURRENT_LIST_DIR}/../tests/windows/wine-run.sh ABSOLUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${JYN_WINE_RUN} ${CMAKE_BINARY_DIR}/wine)
