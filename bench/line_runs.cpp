@@ -166,7 +166,7 @@ RunFigures RunTransactions(DriverHost& host, BenchLine& line, Gate& gate, const 
     return figures;
 }
 
-TimeoutFigures RunSilentRead(DriverHost& host, BenchLine& line, Gate& gate) {
+TimeoutFigures RunSilentRead(DriverHost& host, BenchLine& line, Gate& gate, int attempts) {
     TimeoutFigures figures;
     jynsim::Simulator& sim = line.Line().Sim();
     const uint64_t before = sim.Counters().unaddressed;
@@ -175,6 +175,11 @@ TimeoutFigures RunSilentRead(DriverHost& host, BenchLine& line, Gate& gate) {
     figures.result = gate.Transfer(host);
     figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     figures.messages = host.PendingMessages();
+    // The last request left a time-out ago; on a loaded machine the
+    // simulator's thread may still be on its way to it.
+    const uint64_t target = before + static_cast<uint64_t>(attempts);
+    sim.WaitUntil([target](const jynsim::LineCounters& c) { return c.unaddressed >= target; },
+                  kSettleWait);
     figures.requestsSeen = sim.Counters().unaddressed - before;
     return figures;
 }

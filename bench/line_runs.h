@@ -88,6 +88,6 @@ struct TimeoutFigures {
     std::size_t messages = 0;
 };
 
-TimeoutFigures RunSilentRead(DriverHost& host, BenchLine& line, Gate& gate);
+TimeoutFigures RunSilentRead(DriverHost& host, BenchLine& line, Gate& gate, int attempts);
 
 }  // namespace jynbench

@@ -223,7 +223,7 @@ bool RunTimeout(DriverHost& host, const Options& options, const Goals& goals) {
     const int runs = options.smoke ? 1 : options.timeoutRepeat;
     bool clean = true;
     for (int i = 0; i < runs; ++i) {
-        row.runs.push_back(RunSilentRead(host, line, gate));
+        row.runs.push_back(RunSilentRead(host, line, gate, kAttempts));
         const TimeoutFigures& run = row.runs.back();
         // Every attempt went out and none was answered: the driver gives up
         // with 2 after the last one.
