@@ -123,6 +123,35 @@ void PrintJson(const std::vector<GateOutcome>& gates) {
     std::printf("\n]\n");
 }
 
+// Every value is checked against its gate before the first one is written:
+// a typing error must not leave the plant half changed.
+bool CheckValues(Plan& plan, std::string& error) {
+    for (std::size_t i = 0; i < plan.gates.size(); ++i) {
+        GateOutcome& gate = plan.gates[i];
+        if (gate.parseResult == jyn::kOk && !ParseValue(KindOf(gate.spec, gate.address), gate.spec,
+                                                        plan.values[i], gate.value, error)) {
+            error = gate.spec.text + ": " + error;
+            return false;
+        }
+    }
+    return true;
+}
+
+// False, before any transfer, when a value does not fit its gate.
+bool Transfer(Session& session, Mode mode, Plan& plan, std::string& error) {
+    for (GateOutcome& gate : plan.gates) session.Configure(gate);
+    if (mode == Mode::kWrite && !CheckValues(plan, error)) return false;
+    for (GateOutcome& gate : plan.gates) {
+        if (gate.parseResult != jyn::kOk) continue;
+        if (mode == Mode::kRead) {
+            session.Read(gate);
+        } else {
+            session.Write(gate);
+        }
+    }
+    return true;
+}
+
 int Run(Args& args, Mode mode) {
     const char* command = mode == Mode::kRead ? "read" : "write";
     if (args.Flag("--help")) {
@@ -140,24 +169,7 @@ int Run(Args& args, Mode mode) {
         std::fprintf(stderr, "jynmb %s: %s\n", command, error.c_str());
         return kExitUsage;
     }
-    for (GateOutcome& gate : plan.gates) session.Configure(gate);
-    // Every value is checked against its gate before the first one is
-    // written: a typing error must not leave the plant half changed.
-    for (std::size_t i = 0; mode == Mode::kWrite && i < plan.gates.size(); ++i) {
-        GateOutcome& gate = plan.gates[i];
-        if (gate.parseResult == jyn::kOk && !ParseValue(KindOf(gate.spec, gate.address), gate.spec,
-                                                        plan.values[i], gate.value, error)) {
-            return UsageError(command, gate.spec.text + ": " + error);
-        }
-    }
-    for (GateOutcome& gate : plan.gates) {
-        if (gate.parseResult != jyn::kOk) continue;
-        if (mode == Mode::kRead) {
-            session.Read(gate);
-        } else {
-            session.Write(gate);
-        }
-    }
+    if (!Transfer(session, mode, plan, error)) return UsageError(command, error);
     session.End();
     if (plan.json) {
         PrintJson(plan.gates);
