@@ -22,13 +22,16 @@ const char kPollHelp[] =
     "Reads the gates listed in GATEFILE (one GATE a line as for 'jynmb read',\n"
     "'#' starts a comment) round after round. On a terminal one table is kept up\n"
     "to date: value, status, last error, good and failed reads. Otherwise each\n"
-    "read gives one line: date and time, round, gate, status, value or error.\n\n"
+    "read gives one line: date and time, round, gate, status, value or error.\n"
+    "Exit code 0 when every read of every round succeeded, 1 when a gate failed\n"
+    "or was refused, 2 when the driver, the port or the link failed.\n\n"
     "Options:\n"
     "  --interval MS      from the start of one round to the next (default 1000)\n"
     "  --count N          rounds to run (default 0: until Ctrl-C)\n";
 
 constexpr unsigned long kDefaultInterval = 1000;
 constexpr std::chrono::milliseconds kStopCheck{20};
+constexpr std::size_t kTableExtraLines = 3;  // heading, column names, status line
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -171,7 +174,11 @@ int RunPoll(Args& args) {
     if (!ReadGates(plan.file, gates, error)) return UsageError("poll", error);
     // On a terminal the table shows each gate's last error; messages on
     // standard error would scroll it away, unless -v asks for them.
-    const bool table = StdoutIsTerminal();
+    // The cursor cannot go back above the top of the screen: a table taller
+    // than the terminal is printed as plain lines instead.
+    const TerminalSize size = StdoutTerminalSize();
+    const bool table =
+        StdoutIsTerminal() && gates.size() + kTableExtraLines < static_cast<std::size_t>(size.rows);
     if (table) SetEcho(verbosity == Verbosity::kVerbose);
     Session session;
     if (!session.Start(plan.driver, plan.port, error)) {
@@ -183,7 +190,7 @@ int RunPoll(Args& args) {
     }
     g_stop = 0;
     std::signal(SIGINT, &OnStopSignal);
-    std::unique_ptr<PollView> view = table ? MakeTableView(TerminalColumns()) : MakePlainView();
+    std::unique_ptr<PollView> view = table ? MakeTableView(size.columns) : MakePlainView();
     const int exitCode = Poll(session, gates, plan, *view);
     std::signal(SIGINT, SIG_DFL);
     session.End();

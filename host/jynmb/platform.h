@@ -36,7 +36,11 @@ std::string PortNameForDriver(const std::string& name);
 
 // Whether standard output is a terminal that takes ANSI cursor movement.
 bool StdoutIsTerminal();
-// Its width in characters (80 when it cannot be asked).
-int TerminalColumns();
+// Its size in characters (80 by 24 when it cannot be asked).
+struct TerminalSize {
+    int columns = 80;
+    int rows = 24;
+};
+TerminalSize StdoutTerminalSize();
 
 }  // namespace jynmb

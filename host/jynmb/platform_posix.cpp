@@ -46,10 +46,13 @@ std::string PortNameForDriver(const std::string& name) {
 
 bool StdoutIsTerminal() { return isatty(fileno(stdout)) == 1; }
 
-int TerminalColumns() {
-    winsize size{};
-    if (ioctl(fileno(stdout), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-    return 80;
+TerminalSize StdoutTerminalSize() {
+    TerminalSize size;
+    winsize window{};
+    if (ioctl(fileno(stdout), TIOCGWINSZ, &window) != 0) return size;
+    if (window.ws_col > 0) size.columns = window.ws_col;
+    if (window.ws_row > 0) size.rows = window.ws_row;
+    return size;
 }
 
 }  // namespace jynmb

@@ -30,12 +30,14 @@ bool StdoutIsTerminal() {
     return SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
-int TerminalColumns() {
+TerminalSize StdoutTerminalSize() {
+    TerminalSize size;
     CONSOLE_SCREEN_BUFFER_INFO info{};
     if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
-        return info.srWindow.Right - info.srWindow.Left + 1;
+        size.columns = info.srWindow.Right - info.srWindow.Left + 1;
+        size.rows = info.srWindow.Bottom - info.srWindow.Top + 1;
     }
-    return 80;
+    return size;
 }
 
 }  // namespace jynmb

@@ -88,7 +88,7 @@ bool ReadInstanceNumbers(Args& args, PortOptions& options, std::string& error) {
 bool ReadLineParameters(Args& args, PortOptions& options, std::string& error) {
     unsigned long baud = options.baudRate, bits = options.dataBits;
     if (!NumberOption(args, "--baud", 1, 65535, baud, error) ||
-        !NumberOption(args, "--data-bits", 4, 8, bits, error)) {
+        !NumberOption(args, "--data-bits", 5, 8, bits, error)) {
         if (error.empty()) error = args.Error();
         return false;
     }
