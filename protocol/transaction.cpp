@@ -25,6 +25,8 @@ using serial::kSTX;
 
 constexpr uint16_t kFrameOverhead = 8;  // STX, station, PC number, ETX, sum check
 constexpr std::size_t kDataStart = 5;
+constexpr char kReadLateReply[] = "JYNMB> DoRead() late reply discarded, %u bytes";
+constexpr char kWriteLateReply[] = "JYNMB> DoWrite() late reply discarded, %u bytes";
 
 void SleepPause(unsigned milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -69,6 +71,9 @@ struct Attempt {
     int number;        // 1 for the first attempt, 10 for the last
     bool stop = false;  // no further attempt
     int32_t result = kOk;
+    // This attempt ended before a whole reply came: the station may still
+    // be answering it.
+    bool unanswered = false;
 };
 
 bool SameAddressAsRequest(const DriverContext& context) {
@@ -182,6 +187,7 @@ void ReadAttempt(DriverContext& context, const GateRequest& request, Attempt& at
         LogError("JYNMB> DoRead() Read reply error (len=%u), retry %d",
                  unsigned{context.receiveLength}, attempt.number);
         attempt.result = received;
+        attempt.unanswered = true;
         return;
     }
     if (context.receiveBuffer[0] == kNAK) {
@@ -202,6 +208,7 @@ void WriteAttempt(DriverContext& context, Attempt& attempt) {
         LogError("JYNMB> DoWrite() Rcv reply(%u) error retry %d", unsigned{context.receiveLength},
                  attempt.number);
         attempt.result = received;
+        attempt.unanswered = true;
         return;
     }
     if (context.receiveBuffer[0] == kNAK) {
@@ -216,17 +223,30 @@ void WriteAttempt(DriverContext& context, Attempt& attempt) {
     }
 }
 
+// Format 1 has no sequence numbers: a reply that came after its time-out
+// was taken by the retry, and the station's answer to that retry is still on
+// its way. Taken by the next transaction, it would pass for that gate's
+// reply, so the line is let fall silent first.
+void SettleLateReplies(DriverContext& context, const char* format) {
+    const uint32_t dropped = serial::DrainLine(context);
+    if (dropped != 0) LogInfo(format, dropped);
+}
+
 // Attempts until one succeeds, one says stop, or ten have been made; the
 // result is that of the last attempt.
 template <typename Step>
-int32_t RunAttempts(DriverContext& context, Step step) {
+int32_t RunAttempts(DriverContext& context, Step step, bool& lateReplyOwed) {
     Attempt attempt;
+    lateReplyOwed = false;
     for (attempt.number = 1; attempt.number <= kAttempts; ++attempt.number) {
         serial::PurgePort(context.port);
         attempt.result = kOk;
+        attempt.unanswered = false;
         step(attempt);
         if (attempt.result == kOk || attempt.stop) break;
+        lateReplyOwed = lateReplyOwed || attempt.unanswered;
     }
+    lateReplyOwed = lateReplyOwed && attempt.result == kOk;
     return attempt.result;
 }
 
@@ -266,14 +286,15 @@ int32_t DoRead(CallBlock& block, uint32_t function) {
     const auto& request = *static_cast<const GateRequest*>(block.params);
     if (!BuildRequest(block, context.sendBuffer, context.sendLength)) return kGateFailure;
 
-    int32_t result = RunAttempts(context, [&](Attempt& attempt) {
-        ReadAttempt(context, request, attempt);
-    });
+    bool lateReplyOwed = false;
+    int32_t result = RunAttempts(
+        context, [&](Attempt& attempt) { ReadAttempt(context, request, attempt); }, lateReplyOwed);
     if (result == kOk) {
         result = StoreData(request, context.receiveBuffer + kDataStart,
                            context.receiveLength - kFrameOverhead, function);
     }
     if (result == kOk) Confirm(context);
+    if (lateReplyOwed) SettleLateReplies(context, kReadLateReply);
     return result;
 }
 
@@ -282,7 +303,11 @@ int32_t DoWrite(CallBlock& block, uint32_t function) {
     if (!BuildWriteRequest(block, context.sendBuffer, context.sendLength, function)) {
         return kGateFailure;
     }
-    return RunAttempts(context, [&](Attempt& attempt) { WriteAttempt(context, attempt); });
+    bool lateReplyOwed = false;
+    const int32_t result = RunAttempts(
+        context, [&](Attempt& attempt) { WriteAttempt(context, attempt); }, lateReplyOwed);
+    if (lateReplyOwed) SettleLateReplies(context, kWriteLateReply);
+    return result;
 }
 
 }  // namespace jyn::protocol

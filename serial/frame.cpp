@@ -75,6 +75,13 @@ int ReadByte(unsigned char* buffer, uint16_t position, void* port) {
     return ReadPort(port, buffer + position, 1, &received) == kPortOk && received == 1 ? 0 : 1;
 }
 
+uint32_t DrainLine(DriverContext& context) {
+    unsigned char scratch[1];
+    uint32_t dropped = 0;
+    while (dropped < kFrameBufferSize && ReadByte(scratch, 0, context.port) == 0) ++dropped;
+    return dropped;
+}
+
 int ReceiveReply(DriverContext& context) {
     context.receiveLength = 0;
     if (ReadByte(context.receiveBuffer, 0, context.port) != 0) return kReplySilent;

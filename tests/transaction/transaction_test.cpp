@@ -401,6 +401,51 @@ TEST_F(Transaction, HandlersQuoteTheAddressTextOnFailure) {
     }
 }
 
+// A station slower than the reply time-out: its answer to the first attempt
+// is taken by the second, and its answer to the second must not be taken by
+// the next transaction for its own.
+TEST_F(Transaction, LateAnswersAreNotTakenByTheNextGate) {
+    const uint32_t timeoutMs = kTimeoutUnits * 10;
+    int answered = 0;
+    Fake().onWrite = [&](FakeDevice& line, const Bytes& written) {
+        if (written.empty() || written[0] != ENQ) return;
+        ++requests;
+        const std::string device = ToText(Bytes(written.begin() + 8, written.begin() + 13));
+        const std::string data = device == "D0100" ? "1111" : "2222";
+        const bool late = device == "D0100" && answered++ == 0;
+        line.Arrive(DataReply("01FF", data), late ? timeoutMs + 10 : 5);
+    };
+    const Gate d200{"01WD200", {1, 'D', 200, -1, 16}};
+    EXPECT_EQ(Run(kSingleRead, kWord), kOk);
+    EXPECT_EQ(ValueAt(2), 0x1111);
+    EXPECT_TRUE(log.Has(kLevelInfo, "JYNMB> DoRead() late reply discarded, 12 bytes")) << log.Dump();
+    EXPECT_EQ(Run(kSingleRead, d200), kOk);
+    EXPECT_EQ(ValueAt(2), 0x2222);
+
+    // A write whose ACK came late is settled the same way.
+    log.Clear();
+    bool lateAck = true;
+    Fake().onWrite = [&](FakeDevice& line, const Bytes& written) {
+        if (written.empty() || written[0] != ENQ) return;
+        line.Arrive(kAck, lateAck ? timeoutMs + 10 : 5);
+        lateAck = false;
+    };
+    EXPECT_EQ(Run(kSingleWrite, kWord), kOk);
+    EXPECT_TRUE(log.Has(kLevelInfo, "JYNMB> DoWrite() late reply discarded, 5 bytes")) << log.Dump();
+    EXPECT_EQ(Fake().Pending(), 0u);
+}
+
+// Only an attempt left without a whole reply can owe one: a retry after a
+// bad reply costs no extra wait.
+TEST_F(Transaction, NoSettlingAfterACompleteReply) {
+    std::string badSum = DataReply("01FF", "1234");
+    badSum.back() = badSum.back() == '0' ? '1' : '0';
+    Script({badSum, DataReply("01FF", "1234")});
+    const uint64_t start = Fake().NowMs();
+    EXPECT_EQ(Run(kSingleRead, kWord), kOk);
+    EXPECT_LT(Fake().NowMs() - start, uint64_t{kTimeoutUnits} * 10);
+}
+
 TEST_F(Transaction, RequestsTheProtocolCannotCarrySendNothing) {
     const Gate unknown{"01WQ100", {1, 'Q', 100, -1, 16}};
     EXPECT_EQ(Run(kSingleRead, unknown), kGateFailure);
