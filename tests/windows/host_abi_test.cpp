@@ -129,10 +129,11 @@ struct Instance {
     int32_t Call(uint32_t function, void* params = nullptr) {
         return Driver::Get().Call(&context, function, params, instance);
     }
-    int32_t ColdStart(const char* port, uint32_t timeout, bool openNow = true) {
+    // ColdStart with openNow, as a host starts an instance on its line.
+    int32_t ColdStart(const char* port, uint32_t timeout) {
         Bytes params(cold::kSize + kGuard, 0);
         std::memcpy(params.data() + cold::kPortName, port, std::strlen(port) + 1);
-        Put32(params, cold::kOpenNow, openNow ? 1 : 0);
+        Put32(params, cold::kOpenNow, 1);
         Put32(params, cold::kReplyTimeout, timeout);
         Put16(params, cold::kBaud, 9600);
         Put16(params, cold::kDataBits, 8);
