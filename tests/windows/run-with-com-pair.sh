@@ -2,6 +2,7 @@
 # Runs a Windows test program with COM1 and COM2 as the two ends of one line
 # (two linked pseudo-terminals), and COM9 naming no device.
 #   run-with-com-pair.sh PROGRAM [ARGS...]
+# shellcheck source=tests/windows/lib.sh
 source "$(dirname "$0")/lib.sh"
 
 start_pty_pair

@@ -3,6 +3,7 @@
 # the plant (plant/JYNMB01.INT, plant/plant.preset); the program's current
 # directory holds the same station file, as a host's would.
 #   run-with-sim.sh PROGRAM [ARGS...]
+# shellcheck source=tests/windows/lib.sh
 source "$(dirname "$0")/lib.sh"
 
 cp "$jyn_tests_dir/plant/JYNMB01.INT" "$JYN_WORK/"

@@ -57,7 +57,7 @@ case $1 in
     wine cmd /c exit </dev/null >/dev/null 2>&1 || true
     ;;
 --stop)
-    [ -d "$prefix" ] && wineserver -k 2>/dev/null || true
+    if [ -d "$prefix" ]; then wineserver -k 2>/dev/null || true; fi
     ;;
 *)
     make_prefix
