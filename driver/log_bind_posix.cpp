@@ -40,18 +40,30 @@ void* OpenTavorn() {
     return dlopen("libTAVORN.so", RTLD_NOW | RTLD_LOCAL);
 }
 
-ErrFunction Bind() {
-    if (void* handle = OpenTavorn()) {
-        if (void* symbol = dlsym(handle, "err")) return reinterpret_cast<ErrFunction>(symbol);
+// Held for as long as this library is loaded: the reference to the host's
+// logging library is given back when the host unloads the driver, so that
+// loading and unloading it again and again adds nothing.
+struct Binding {
+    void* handle = nullptr;
+    ErrFunction err = &StderrErr;
+
+    Binding() {
+        handle = OpenTavorn();
+        if (handle == nullptr) return;
+        if (void* symbol = dlsym(handle, "err")) err = reinterpret_cast<ErrFunction>(symbol);
     }
-    return &StderrErr;
-}
+    ~Binding() {
+        if (handle != nullptr) dlclose(handle);
+    }
+    Binding(const Binding&) = delete;
+    Binding& operator=(const Binding&) = delete;
+};
 
 }  // namespace
 
 ErrFunction HostErr() {
-    static const ErrFunction bound = Bind();
-    return bound;
+    static const Binding binding;
+    return binding.err;
 }
 
 }  // namespace jyn

@@ -56,7 +56,7 @@ constexpr DeviceRule kDeviceRules[] = {
 constexpr std::size_t kAcpuFieldLength = 5;
 constexpr std::size_t kExtendedFieldLength = 7;
 
-enum class Refusal { kMemType, kStation, kBitOnRegister, kAddress, kStringLength, kCount };
+enum class Refusal { kMemType, kStation, kBitOnRegister, kAddress, kStringLength, kCount, kNoBuffer };
 
 struct RefusalText {
     Refusal refusal;
@@ -77,6 +77,8 @@ constexpr RefusalText kRefusalTexts[] = {
      "JYNMB> BuildWriteRequest() String Length > 64 in '%s'"},
     {Refusal::kCount, "JYNMB> BuildRequest() point count out of range in '%s'",
      "JYNMB> BuildWriteRequest() point count out of range in '%s'"},
+    {Refusal::kNoBuffer, "JYNMB> BuildRequest() no value buffer for '%s'",
+     "JYNMB> BuildWriteRequest() no value buffer for '%s'"},
 };
 
 bool Refuse(Refusal refusal, Operation operation, const char* text) {
@@ -109,14 +111,16 @@ int64_t DeviceNumber(const DeviceRule& rule, const GateAddress& gate, GateKind k
     return number;
 }
 
-// Bits for a bit command, words otherwise; 32-bit values take two words.
-bool PointCount(const GateRequest& request, GateKind kind, uint32_t& points) {
+// Bits for a bit command, words otherwise; 32-bit values take two words. A
+// single gate is one point, a block 1 to its limit: any other count would
+// announce points the data does not carry, or ask for none at all.
+bool PointCount(const GateRequest& request, GateKind kind, bool single, uint32_t& points) {
     if (kind == GateKind::kString) {
         points = address::RoundedStringLength(request.addressText) / 2;
         return address::StringLength(request.addressText) <= address::kMaxStringLength;
     }
     const int32_t limit = kind == GateKind::k32Bit ? kMax32BitPoints : kMaxWordPoints;
-    if (request.count < 0 || request.count > limit) return false;
+    if (single ? request.count != 1 : (request.count < 1 || request.count > limit)) return false;
     const auto count = static_cast<uint32_t>(request.count);
     points = kind == GateKind::k32Bit ? 2 * count : count;
     return true;
@@ -160,9 +164,14 @@ bool CheckGate(const GateRequest& request, const DeviceRule* rule, GateKind kind
     if (bit && rule->numbering != Numbering::kGroup) {
         return Refuse(Refusal::kBitOnRegister, operation, text);
     }
-    if (gate.address < 0 || (bit && gate.bitIndex > 15) || (bit && gate.bitIndex < 0)) {
+    // The width goes with the kind the address parser gave the gate; any
+    // other would have the reply judged by the wrong length.
+    const int32_t width = bit ? 8 : (kind == GateKind::k32Bit ? 32 : 16);
+    if (gate.address < 0 || (bit && gate.bitIndex > 15) || (bit && gate.bitIndex < 0) ||
+        gate.bitWidth != width) {
         return Refuse(Refusal::kAddress, operation, text);
     }
+    if (request.data == nullptr) return Refuse(Refusal::kNoBuffer, operation, text);
     return true;
 }
 
@@ -185,7 +194,7 @@ void PlanDevice(const DeviceRule& rule, const GateAddress& gate, Operation opera
 
 }  // namespace
 
-bool PlanRequest(const CallBlock& block, Operation operation, RequestPlan& plan) {
+bool PlanRequest(const CallBlock& block, Operation operation, bool single, RequestPlan& plan) {
     const GateRequest& request = *static_cast<const GateRequest*>(block.params);
     const GateAddress& gate = request.gateAddress;
     const DeviceRule* rule = FindRule(gate.memType);
@@ -193,7 +202,7 @@ bool PlanRequest(const CallBlock& block, Operation operation, RequestPlan& plan)
     plan.kind = address::KindOf(gate, request.addressText);
     if (!CheckGate(request, rule, plan.kind, operation)) return false;
     const bool string = plan.kind == GateKind::kString;
-    if (!PointCount(request, plan.kind, plan.points)) {
+    if (!PointCount(request, plan.kind, single, plan.points)) {
         return Refuse(string ? Refusal::kStringLength : Refusal::kCount, operation,
                       request.addressText);
     }

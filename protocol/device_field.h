@@ -34,7 +34,9 @@ struct RequestPlan {
 // level 32 with the address text and gives false) and fills `plan`. A field
 // that came out longer than its form is logged as out of range and kept:
 // the PLC refuses it with a NAK.
-bool PlanRequest(const CallBlock& block, Operation operation, RequestPlan& plan);
+// `single` is true for the single services (codes 5 and 7), whose point
+// count the host gives as 1.
+bool PlanRequest(const CallBlock& block, Operation operation, bool single, RequestPlan& plan);
 
 // ENQ, station, PC number, command, `operation` letter, message wait, device
 // field, point count. Returns the number of characters written.

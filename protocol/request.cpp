@@ -6,7 +6,8 @@ namespace jyn::protocol {
 
 bool BuildRequest(const CallBlock& block, unsigned char* buffer, uint16_t& length) {
     RequestPlan plan;
-    if (!PlanRequest(block, Operation::kRead, plan)) return false;
+    const bool single = (block.function & 0xFFu) == kSingleRead;
+    if (!PlanRequest(block, Operation::kRead, single, plan)) return false;
     FinishFrame(buffer, PutHeader(plan, Operation::kRead, buffer), length);
     return true;
 }

@@ -62,10 +62,11 @@ std::size_t PutBlock(const RequestPlan& plan, const unsigned char* values, unsig
 bool BuildWriteRequest(const CallBlock& block, unsigned char* buffer, uint16_t& length,
                        uint32_t function) {
     RequestPlan plan;
-    if (!PlanRequest(block, Operation::kWrite, plan)) return false;
+    const bool single = (function & 0xFFu) == kSingleWriteCode;
+    if (!PlanRequest(block, Operation::kWrite, single, plan)) return false;
     const auto* values = static_cast<const unsigned char*>(plan.request->data);
     std::size_t end = PutHeader(plan, Operation::kWrite, buffer);
-    if ((function & 0xFFu) == kSingleWriteCode) {
+    if (single) {
         end += PutSingle(plan, values, buffer + end);
     } else {
         end += PutBlock(plan, values, buffer + end);

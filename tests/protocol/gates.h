@@ -54,12 +54,17 @@ class FrameBench {
         request_.addressText = text;
         request_.gateAddress = gate;
         request_.count = count;
-        request_.data = data;
+        request_.data = data != nullptr ? data : values_;
         block_.context = &context_;
         block_.params = &request_;
     }
 
-    bool Read() { return protocol::BuildRequest(block_, buffer_, length_); }
+    // A read as the host asks for it: one point single, more as a block.
+    bool Read() { return ReadAs(request_.count == 1 ? kSingleRead : kBlockRead); }
+    bool ReadAs(uint32_t function) {
+        block_.function = function;
+        return protocol::BuildRequest(block_, buffer_, length_);
+    }
     bool Write(uint32_t function) {
         return protocol::BuildWriteRequest(block_, buffer_, length_, function);
     }
@@ -89,6 +94,7 @@ class FrameBench {
     GateRequest request_{};
     CallBlock block_{};
     unsigned char buffer_[kFrameBufferSize];
+    unsigned char values_[kFrameBufferSize] = {};  // when the test brings none
     uint16_t length_ = kUnsetLength;
 };
 

@@ -82,7 +82,6 @@ const ReadCase kReadCases[] = {
     {kAcpu0,   "00WW0400",    Word(0, 'W', 0x400),  1,  "00FFQR0W000400019B"},
     {kAcpu0,   "00WR2047",    Word(0, 'R', 2047),   1,  "00FFWR0R20470145"},
     {kAcpu0,   "00WR2048",    Word(0, 'R', 2048),   1,  "00FFQR0R00204801A0"},
-    {kAcpu0,   "00WD100",     Word(0, 'D', 100),    0,  "00FFWR0D0100002A"},
 
     // Strings: words of two characters, even, odd and empty.
     {kAcpu0,   "00WS1023L2",  Word(0, 'S', 1023),   1,  "00FFWR0D10230130"},
@@ -216,6 +215,50 @@ TEST(BuildRequest, RefusesWhatNoFrameCanCarry) {
                       {kLevelError, std::string("JYNMB> BuildRequest() ") + c.message},
                       {kLevelError, std::string("JYNMB> BuildWriteRequest() ") + c.message}}));
     }
+}
+
+// A single service carries one point and a block 1 to its limit; a gate
+// address the parser never makes, or no value buffer, sends nothing either.
+TEST(BuildRequest, RefusesRequestsTheServiceCannotCarry) {
+    struct Case {
+        const char* what;
+        GateAddress gate;
+        int32_t count;
+        uint32_t function;
+        bool buffer;
+        const char* message;  // after the builder's name
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"single read of 2",  Word(0, 'D', 100), 2, kSingleRead,  true, "point count out of range in '00WD100'"},
+        {"single read of 0",  Word(0, 'D', 100), 0, kSingleRead,  true, "point count out of range in '00WD100'"},
+        {"single write of 3", Word(0, 'D', 100), 3, kSingleWrite, true, "point count out of range in '00WD100'"},
+        {"block read of 0",   Word(0, 'D', 100), 0, kBlockRead,   true, "point count out of range in '00WD100'"},
+        {"block write of 0",  Word(0, 'D', 100), 0, kBlockWrite,  true, "point count out of range in '00WD100'"},
+        {"word of width 12",  {0, 'D', 100, -1, 12}, 1, kSingleRead, true, "illegal address in '00WD100'"},
+        {"pair of width 16",  {0, 'Z', 50, -1, 16},  1, kSingleRead, true, "illegal address in '00WD100'"},
+        {"bit of width 16",   {0, 'M', 6, 4, 16},    1, kSingleWrite, true, "illegal address in '00WD100'"},
+        {"read into nothing", Word(0, 'D', 100), 1, kSingleRead,  false, "no value buffer for '00WD100'"},
+        {"write from nothing", Word(0, 'D', 100), 4, kBlockWrite, false, "no value buffer for '00WD100'"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LogRecorder log;
+        FrameBench bench(kAcpu0, "00WD100", c.gate, c.count);
+        if (!c.buffer) bench.Request().data = nullptr;
+        const bool write = c.function == kSingleWrite || c.function == kBlockWrite;
+        const bool built = write ? bench.Write(c.function) : bench.ReadAs(c.function);
+        EXPECT_FALSE(built);
+        EXPECT_TRUE(bench.Untouched());
+        const std::string who = write ? "JYNMB> BuildWriteRequest() " : "JYNMB> BuildRequest() ";
+        EXPECT_EQ(log.Lines(), (std::vector<LogLine>{{kLevelError, who + c.message}}));
+    }
+    // The counts the services take are built.
+    FrameBench single(kAcpu0, "00WD100", Word(0, 'D', 100), 1);
+    EXPECT_TRUE(single.ReadAs(kSingleRead));
+    FrameBench block(kAcpu0, "00WD100", Word(0, 'D', 100), 64);
+    EXPECT_TRUE(block.ReadAs(kBlockRead));
 }
 
 }  // namespace

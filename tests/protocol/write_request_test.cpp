@@ -62,7 +62,6 @@ const WriteCase kWriteCases[] = {
      "0500QW0W0001AF0100FF89"},
     {kAcpu0, "00WD1023", Word(0, 'D', 1023), 2, kBlockWrite, {0x34, 0x12, 0x78, 0x56},
      "00FFQW0D001023021234567834"},
-    {kAcpu0, "00WD100", Word(0, 'D', 100), 0, kBlockWrite, {}, "00FFWW0D0100002F"},
     {kAnacpu5, "00W2010", Pair(0, '2', 0x10), 1, kSingleWrite, {0x01, 0x00, 0xFF, 0xFF},
      "0500QW0W000010020001FFFF50"},
     {kAcpu0, "00W12046", Pair(0, '1', 2046), 2, kBlockWrite,

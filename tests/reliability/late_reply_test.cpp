@@ -56,9 +56,9 @@ int32_t ReadWord(Instance& host, const char* text, int32_t address, unsigned cha
     return host.Call(kSingleRead, &request);
 }
 
-// Today the second read returns 0 with D100's value 1111 for D200: the
-// answer to the first read's retry, still on its way, is taken as D200's.
-TEST(LateReply, DISABLED_AnswerToARetryIsNotTakenForTheNextGate) {
+// The answer to the first read's retry, still on its way, must not be taken
+// as D200's reply.
+TEST(LateReply, AnswerToARetryIsNotTakenForTheNextGate) {
     ResetFake();
     protocol::SetPauseFunction(&NoPause);
     LogRecorder log;

@@ -160,7 +160,7 @@ TEST_F(Transaction, WrongLengthsAreReportedAndRetried) {
                                  : c.gate.text == kString4.text  ? DataReply("01FF", "42410000")
                                                                  : DataReply("01FF", "00010002");
         Script({c.reply, good});
-        EXPECT_EQ(Run(kSingleRead, c.gate, c.count), kOk) << log.Dump();
+        EXPECT_EQ(Run(c.count == 1 ? kSingleRead : kBlockRead, c.gate, c.count), kOk) << log.Dump();
         EXPECT_EQ(log.Lines(), c.lines) << log.Dump();
         EXPECT_EQ(g_pauses, c.pauses);
         EXPECT_EQ(requests, 2);
