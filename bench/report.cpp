@@ -79,12 +79,16 @@ void PrintPaced(const PacedRow& row, const Goals& goals) {
     Range(row.runs, ratio, low, high);
     const double goal = row.baud <= 19200 ? goals.slowLineRatio : goals.fastLineRatio;
     const double limit = LimitSeconds(median, row.baud, row.bitsPerChar);
-    const double reference = row.reference.empty() ? 0 : ratio(Median(row.reference, ratio));
-    std::printf("%-20s %6u %18s %7.3f ms %7.3f ms %9.2f %6.3f %6.3f..%.3f %9.3f %7.3f >= %.2f %s\n",
-                row.gateCase->name, row.baud, CharsText(median).c_str(), limit * 1e3,
-                1e3 / median.PerSecond(), median.PerSecond(), ratio(median), low, high, reference,
-                reference > 0 ? ratio(median) / reference : 0.0, goal,
-                Verdict(ratio(median) >= goal, goals));
+    std::printf("%-20s %6u %18s %7.3f ms %7.3f ms %9.2f %6.3f %6.3f..%.3f", row.gateCase->name,
+                row.baud, CharsText(median).c_str(), limit * 1e3, 1e3 / median.PerSecond(),
+                median.PerSecond(), ratio(median), low, high);
+    if (row.reference.empty()) {
+        std::printf(" %9s %7s", "-", "-");
+    } else {
+        const double reference = ratio(Median(row.reference, ratio));
+        std::printf(" %9.3f %7.3f", reference, ratio(median) / reference);
+    }
+    std::printf(" >= %.2f %s\n", goal, Verdict(ratio(median) >= goal, goals));
     PrintProblems(row.gateCase->name, row.runs);
     PrintProblems("reference", row.reference);
 }
@@ -107,7 +111,9 @@ void PrintUnpaced(const UnpacedRow& row, const Goals& goals) {
     std::printf("%-20s %9.0f %7.1f us %7.1f us %7.1f us %6.1f..%.1f us", row.gateCase->name,
                 rate(Median(row.runs, rate)), cpu(median) * 1e6, median.userSeconds / n * 1e6,
                 median.systemSeconds / n * 1e6, low * 1e6, high * 1e6);
-    if (!row.reference.empty()) {
+    if (row.reference.empty()) {
+        std::printf(" %9s %10s", "-", "-");
+    } else {
         std::printf(" %9.0f %7.1f us", rate(Median(row.reference, rate)),
                     cpu(Median(row.reference, cpu)) * 1e6);
     }
