@@ -25,8 +25,8 @@ using serial::kSTX;
 
 constexpr uint16_t kFrameOverhead = 8;  // STX, station, PC number, ETX, sum check
 constexpr std::size_t kDataStart = 5;
-constexpr char kReadLateReply[] = "JYNMB> DoRead() late reply discarded, %u bytes";
-constexpr char kWriteLateReply[] = "JYNMB> DoWrite() late reply discarded, %u bytes";
+constexpr char kReadSettled[] = "JYNMB> DoRead() line settled, %u bytes discarded";
+constexpr char kWriteSettled[] = "JYNMB> DoWrite() line settled, %u bytes discarded";
 
 void SleepPause(unsigned milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -66,14 +66,19 @@ const NakEntry* FindNak(uint32_t code) {
 
 const char* TextOf(const char* text) { return text != nullptr ? text : ""; }
 
+// What an attempt left on the line.
+enum class Line {
+    kQuiet,   // nothing was sent, or the station answered it for good
+    kSilent,  // not a byte within the time-out: its answer may still come
+    kBusy,    // bytes came that were not a good answer: more may follow
+};
+
 // Where the transaction stands after one attempt.
 struct Attempt {
     int number;        // 1 for the first attempt, 10 for the last
     bool stop = false;  // no further attempt
     int32_t result = kOk;
-    // This attempt ended before a whole reply came: the station may still
-    // be answering it.
-    bool unanswered = false;
+    Line line = Line::kQuiet;
 };
 
 bool SameAddressAsRequest(const DriverContext& context) {
@@ -89,6 +94,7 @@ void JudgeNak(const DriverContext& context, const char* format, Attempt& attempt
     if (!ParseHexField(context.receiveBuffer + 5, 2, code)) {
         LogInfo(format, kGarbledNakText, attempt.number);
         attempt.result = kGateFailure;
+        attempt.line = Line::kBusy;
         return;
     }
     LogInfo(format, NakText(code, storage), attempt.number);
@@ -187,7 +193,7 @@ void ReadAttempt(DriverContext& context, const GateRequest& request, Attempt& at
         LogError("JYNMB> DoRead() Read reply error (len=%u), retry %d",
                  unsigned{context.receiveLength}, attempt.number);
         attempt.result = received;
-        attempt.unanswered = true;
+        attempt.line = received == serial::kReplySilent ? Line::kSilent : Line::kBusy;
         return;
     }
     if (context.receiveBuffer[0] == kNAK) {
@@ -195,6 +201,7 @@ void ReadAttempt(DriverContext& context, const GateRequest& request, Attempt& at
         return;
     }
     JudgeDataReply(context, request, attempt);
+    if (attempt.result != kOk) attempt.line = Line::kBusy;
 }
 
 void WriteAttempt(DriverContext& context, Attempt& attempt) {
@@ -208,7 +215,7 @@ void WriteAttempt(DriverContext& context, Attempt& attempt) {
         LogError("JYNMB> DoWrite() Rcv reply(%u) error retry %d", unsigned{context.receiveLength},
                  attempt.number);
         attempt.result = received;
-        attempt.unanswered = true;
+        attempt.line = received == serial::kReplySilent ? Line::kSilent : Line::kBusy;
         return;
     }
     if (context.receiveBuffer[0] == kNAK) {
@@ -220,33 +227,43 @@ void WriteAttempt(DriverContext& context, Attempt& attempt) {
         LogInfo("JYNMB> DoWrite() received illegal response (%02Xh), retry %d",
                 unsigned{context.receiveBuffer[0]}, attempt.number);
         attempt.result = kGateFailure;
+        attempt.line = Line::kBusy;
     }
 }
 
-// Format 1 has no sequence numbers: a reply that came after its time-out
-// was taken by the retry, and the station's answer to that retry is still on
-// its way. Taken by the next transaction, it would pass for that gate's
-// reply, so the line is let fall silent first.
-void SettleLateReplies(DriverContext& context, const char* format) {
-    const uint32_t dropped = serial::DrainLine(context);
+// Format 1 has no sequence numbers: nothing in a reply says which request
+// it answers. A reply that came after its time-out is taken by the retry,
+// and the station's answer to that retry is still on its way; a reply that
+// was not a good answer may be followed by the one that was. Taken by a
+// later attempt or the next transaction, either would pass for its reply,
+// so the line is first let fall silent: for one reply time-out, and one
+// more for every attempt whose answer may still come.
+void SettleLine(DriverContext& context, int owed, const char* format) {
+    const uint32_t dropped = serial::DrainLine(context, static_cast<uint32_t>(owed) + 1);
     if (dropped != 0) LogInfo(format, dropped);
 }
 
 // Attempts until one succeeds, one says stop, or ten have been made; the
-// result is that of the last attempt.
+// result is that of the last attempt. `owed` counts the silent attempts
+// whose answers may still be coming when it returns.
 template <typename Step>
-int32_t RunAttempts(DriverContext& context, Step step, bool& lateReplyOwed) {
+int32_t RunAttempts(DriverContext& context, Step step, const char* settled, int& owed) {
     Attempt attempt;
-    lateReplyOwed = false;
+    owed = 0;
     for (attempt.number = 1; attempt.number <= kAttempts; ++attempt.number) {
         serial::PurgePort(context.port);
         attempt.result = kOk;
-        attempt.unanswered = false;
+        attempt.line = Line::kQuiet;
         step(attempt);
-        if (attempt.result == kOk || attempt.stop) break;
-        lateReplyOwed = lateReplyOwed || attempt.unanswered;
+        if (attempt.result == kOk) break;
+        if (attempt.line == Line::kSilent) ++owed;
+        if (attempt.line == Line::kBusy) {
+            SettleLine(context, owed, settled);
+            owed = 0;
+        }
+        if (attempt.stop) break;
     }
-    lateReplyOwed = lateReplyOwed && attempt.result == kOk;
+    if (attempt.result != kOk) owed = 0;  // a silent last attempt met a quiet line
     return attempt.result;
 }
 
@@ -286,15 +303,16 @@ int32_t DoRead(CallBlock& block, uint32_t function) {
     const auto& request = *static_cast<const GateRequest*>(block.params);
     if (!BuildRequest(block, context.sendBuffer, context.sendLength)) return kGateFailure;
 
-    bool lateReplyOwed = false;
+    int owed = 0;
     int32_t result = RunAttempts(
-        context, [&](Attempt& attempt) { ReadAttempt(context, request, attempt); }, lateReplyOwed);
+        context, [&](Attempt& attempt) { ReadAttempt(context, request, attempt); }, kReadSettled,
+        owed);
     if (result == kOk) {
         result = StoreData(request, context.receiveBuffer + kDataStart,
                            context.receiveLength - kFrameOverhead, function);
     }
     if (result == kOk) Confirm(context);
-    if (lateReplyOwed) SettleLateReplies(context, kReadLateReply);
+    if (owed > 0) SettleLine(context, owed, kReadSettled);
     return result;
 }
 
@@ -303,10 +321,10 @@ int32_t DoWrite(CallBlock& block, uint32_t function) {
     if (!BuildWriteRequest(block, context.sendBuffer, context.sendLength, function)) {
         return kGateFailure;
     }
-    bool lateReplyOwed = false;
+    int owed = 0;
     const int32_t result = RunAttempts(
-        context, [&](Attempt& attempt) { WriteAttempt(context, attempt); }, lateReplyOwed);
-    if (lateReplyOwed) SettleLateReplies(context, kWriteLateReply);
+        context, [&](Attempt& attempt) { WriteAttempt(context, attempt); }, kWriteSettled, owed);
+    if (owed > 0) SettleLine(context, owed, kWriteSettled);
     return result;
 }
 

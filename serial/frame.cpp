@@ -75,10 +75,18 @@ int ReadByte(unsigned char* buffer, uint16_t position, void* port) {
     return ReadPort(port, buffer + position, 1, &received) == kPortOk && received == 1 ? 0 : 1;
 }
 
-uint32_t DrainLine(DriverContext& context) {
+uint32_t DrainLine(DriverContext& context, uint32_t quietTimeouts) {
     unsigned char scratch[1];
     uint32_t dropped = 0;
-    while (dropped < kFrameBufferSize && ReadByte(scratch, 0, context.port) == 0) ++dropped;
+    uint32_t quiet = 0;
+    while (quiet < quietTimeouts && dropped < 4 * kFrameBufferSize) {
+        if (ReadByte(scratch, 0, context.port) == 0) {
+            ++dropped;
+            quiet = 0;
+        } else {
+            ++quiet;
+        }
+    }
     return dropped;
 }
 

@@ -30,10 +30,11 @@ int SendFrame(const unsigned char* bytes, uint16_t count, DriverContext& context
 // receiveLength to the bytes it holds. Never stores past the buffer.
 int ReceiveReply(DriverContext& context);
 
-// Reads and drops bytes until the line has been silent for one reply
-// time-out (at most kFrameBufferSize bytes); returns how many it dropped.
-// The receive buffer is left as it is.
-uint32_t DrainLine(DriverContext& context);
+// Reads and drops bytes until the line has been silent for `quietTimeouts`
+// reply time-outs in a row (at most 4 x kFrameBufferSize bytes, so a line
+// that never falls silent cannot hold the host); returns how many it
+// dropped. The receive buffer is left as it is.
+uint32_t DrainLine(DriverContext& context, uint32_t quietTimeouts);
 
 // One byte into `buffer` at `position`: 0 if it came, else 1.
 int ReadByte(unsigned char* buffer, uint16_t position, void* port);

@@ -148,7 +148,8 @@ TEST_F(Transaction, WrongLengthsAreReportedAndRetried) {
          1},
         {"string of 4 with a NAK-length frame", kString4, 1, std::string{STX} + "01FF" + ETX + "C7x",
          {{kLevelError, "JYNMB> DoRead() illegal length reply , retry 1"},
-          {kLevelError, "JYNMB> missing chars in reply"}},
+          {kLevelError, "JYNMB> missing chars in reply"},
+          {kLevelInfo, "JYNMB> DoRead() line settled, 1 bytes discarded"}},
          1},
     };
     for (const LengthCase& c : cases) {
@@ -418,7 +419,7 @@ TEST_F(Transaction, LateAnswersAreNotTakenByTheNextGate) {
     const Gate d200{"01WD200", {1, 'D', 200, -1, 16}};
     EXPECT_EQ(Run(kSingleRead, kWord), kOk);
     EXPECT_EQ(ValueAt(2), 0x1111);
-    EXPECT_TRUE(log.Has(kLevelInfo, "JYNMB> DoRead() late reply discarded, 12 bytes")) << log.Dump();
+    EXPECT_TRUE(log.Has(kLevelInfo, "JYNMB> DoRead() line settled, 12 bytes discarded")) << log.Dump();
     EXPECT_EQ(Run(kSingleRead, d200), kOk);
     EXPECT_EQ(ValueAt(2), 0x2222);
 
@@ -431,18 +432,45 @@ TEST_F(Transaction, LateAnswersAreNotTakenByTheNextGate) {
         lateAck = false;
     };
     EXPECT_EQ(Run(kSingleWrite, kWord), kOk);
-    EXPECT_TRUE(log.Has(kLevelInfo, "JYNMB> DoWrite() late reply discarded, 5 bytes")) << log.Dump();
+    EXPECT_TRUE(log.Has(kLevelInfo, "JYNMB> DoWrite() line settled, 5 bytes discarded")) << log.Dump();
     EXPECT_EQ(Fake().Pending(), 0u);
 }
 
-// Only an attempt left without a whole reply can owe one: a retry after a
-// bad reply costs no extra wait.
-TEST_F(Transaction, NoSettlingAfterACompleteReply) {
-    std::string badSum = DataReply("01FF", "1234");
+// A reply that was not a good answer may be followed by one: the line is let
+// fall silent before the retry, so that what follows cannot be taken by the
+// retry and its own answer by the next gate.
+TEST_F(Transaction, ABadReplyIsFollowedByAQuietLine) {
+    std::string badSum = DataReply("01FF", "1111");
     badSum.back() = badSum.back() == '0' ? '1' : '0';
-    Script({badSum, DataReply("01FF", "1234")});
-    const uint64_t start = Fake().NowMs();
+    int answered = 0;
+    Fake().onWrite = [&](FakeDevice& line, const Bytes& written) {
+        if (written.empty() || written[0] != ENQ) return;
+        const std::string device = ToText(Bytes(written.begin() + 8, written.begin() + 13));
+        if (device == "D0100" && answered++ == 0) {
+            line.Arrive(badSum, 5);
+            line.Arrive(DataReply("01FF", "1111"), 30);  // the same answer sent again
+            return;
+        }
+        line.Arrive(DataReply("01FF", device == "D0100" ? "1111" : "2222"), 5);
+    };
     EXPECT_EQ(Run(kSingleRead, kWord), kOk);
+    EXPECT_EQ(ValueAt(2), 0x1111);
+    EXPECT_TRUE(log.Has(kLevelInfo, "JYNMB> DoRead() line settled, 12 bytes discarded")) << log.Dump();
+    const Gate d200{"01WD200", {1, 'D', 200, -1, 16}};
+    EXPECT_EQ(Run(kSingleRead, d200), kOk);
+    EXPECT_EQ(ValueAt(2), 0x2222);
+}
+
+// A good answer at the first attempt, or a NAK the station meant, costs no
+// wait beyond the reply itself.
+TEST_F(Transaction, NoSettlingWithoutCause) {
+    Script({DataReply("01FF", "1234")});
+    uint64_t start = Fake().NowMs();
+    EXPECT_EQ(Run(kSingleRead, kWord), kOk);
+    EXPECT_LT(Fake().NowMs() - start, uint64_t{kTimeoutUnits} * 10);
+    Script({Nak(0x02), kAck});
+    start = Fake().NowMs();
+    EXPECT_EQ(Run(kSingleWrite, kWord), kOk);
     EXPECT_LT(Fake().NowMs() - start, uint64_t{kTimeoutUnits} * 10);
 }
 
