@@ -74,13 +74,13 @@ void Account(const std::vector<jynsim::RequestRecord>& records, const jynsim::Li
     figures.turnaroundSeconds = turnaround / n;
 }
 
-bool TimedLoop(const Transfer& transfer, const RunSpec& spec, RunFigures& figures) {
-    const auto budget = std::chrono::duration<double>(spec.seconds);
+bool TimedLoop(const Transfer& transfer, const RunPlan& plan, RunFigures& figures) {
+    const auto budget = std::chrono::duration<double>(plan.seconds);
     const ThreadCpu cpuStart = ThisThreadCpu();
     const auto start = Clock::now();
     auto now = start;
-    while (figures.transactions < spec.maxTransactions &&
-           (figures.transactions < spec.minTransactions || now - start < budget)) {
+    while (figures.transactions < plan.maxTransactions &&
+           (figures.transactions < plan.minTransactions || now - start < budget)) {
         if (!transfer()) ++figures.failures;
         ++figures.transactions;
         now = Clock::now();
@@ -120,7 +120,7 @@ bool BenchLine::Settle(std::size_t transactions) {
         kSettleWait);
 }
 
-RunFigures RunTimed(BenchLine& line, const Transfer& transfer, const RunSpec& spec) {
+RunFigures RunTimed(BenchLine& line, const Transfer& transfer, const RunPlan& plan) {
     RunFigures figures;
     jynsim::Simulator& sim = line.Line().Sim();
     sim.ClearRecords();
@@ -129,13 +129,13 @@ RunFigures RunTimed(BenchLine& line, const Transfer& transfer, const RunSpec& sp
     // window begins and ends at the same point of a transaction: each ends
     // just after the host has handed over its last frame.
     std::size_t warm = 0;
-    for (; warm < spec.warmup; ++warm) {
+    for (; warm < plan.warmup; ++warm) {
         if (!transfer()) {
             figures.problem = "the warm-up transfer failed";
             return figures;
         }
     }
-    if (!TimedLoop(transfer, spec, figures)) figures.problem = "transfers failed";
+    if (!TimedLoop(transfer, plan, figures)) figures.problem = "transfers failed";
     const bool settled = line.Settle(warm + figures.transactions);
     if (!settled && figures.problem.empty())
         figures.problem = "the station did not see every frame";
@@ -150,7 +150,7 @@ RunFigures RunTimed(BenchLine& line, const Transfer& transfer, const RunSpec& sp
     return figures;
 }
 
-RunFigures RunTransactions(DriverHost& host, BenchLine& line, Gate& gate, const RunSpec& spec) {
+RunFigures RunTransactions(DriverHost& host, BenchLine& line, Gate& gate, const RunPlan& plan) {
     std::string problem;
     if (!gate.Prepare(line.Line().Sim(), problem)) {
         RunFigures figures;
@@ -159,7 +159,7 @@ RunFigures RunTransactions(DriverHost& host, BenchLine& line, Gate& gate, const 
     }
     host.TakeMessages();
     RunFigures figures = RunTimed(
-        line, [&host, &gate] { return gate.Transfer(host) == jyn::kOk; }, spec);
+        line, [&host, &gate] { return gate.Transfer(host) == jyn::kOk; }, plan);
     figures.messages = host.PendingMessages();
     figures.valuesOk = gate.Verify(line.Line().Sim(), problem);
     if (figures.problem.empty()) figures.problem = problem;

@@ -37,7 +37,7 @@ private:
     std::size_t settled_ = 0;
 };
 
-struct RunSpec {
+struct RunPlan {
     double seconds = 2.0;             // timed for about this long ...
     std::size_t minTransactions = 5;  // ... but at least this many
     std::size_t maxTransactions = 50000;
@@ -75,9 +75,9 @@ struct RunFigures {
 using Transfer = std::function<bool()>;
 
 // Timed transfers on the line, with the simulator's account of them.
-RunFigures RunTimed(BenchLine& line, const Transfer& transfer, const RunSpec& spec);
+RunFigures RunTimed(BenchLine& line, const Transfer& transfer, const RunPlan& plan);
 // The same through the driver, for one gate, with its values checked.
-RunFigures RunTransactions(DriverHost& host, BenchLine& line, Gate& gate, const RunSpec& spec);
+RunFigures RunTransactions(DriverHost& host, BenchLine& line, Gate& gate, const RunPlan& plan);
 
 // One read of a station that is not on the line: every attempt waits the
 // whole reply time-out.

@@ -101,18 +101,18 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     return true;
 }
 
-RunSpec SpecOf(const Options& options) {
-    RunSpec spec;
+RunPlan PlanOf(const Options& options) {
+    RunPlan plan;
     if (options.smoke) {
-        spec.seconds = 0;
-        spec.minTransactions = 3;
-        spec.warmup = 1;
+        plan.seconds = 0;
+        plan.minTransactions = 3;
+        plan.warmup = 1;
     } else {
-        spec.seconds = options.seconds;
-        spec.minTransactions = 5;
-        spec.warmup = 3;
+        plan.seconds = options.seconds;
+        plan.minTransactions = 5;
+        plan.warmup = 3;
     }
-    return spec;
+    return plan;
 }
 
 bool ConfigureGates(DriverHost& host, std::vector<Gate>& gates, std::string& error) {
@@ -141,16 +141,16 @@ bool AllClean(const std::vector<RunFigures>& runs) {
 bool RunCase(DriverHost& host, BenchLine& line, Gate& gate, const Options& options,
              std::vector<RunFigures>& runs, std::vector<RunFigures>& references) {
     std::string error;
-    const RunSpec spec = SpecOf(options);
+    const RunPlan plan = PlanOf(options);
     if (!line.Attach(host, kTransferTimeoutUnits, error)) return Fail(error);
-    runs.push_back(RunTransactions(host, line, gate, spec));
+    runs.push_back(RunTransactions(host, line, gate, plan));
     if (!options.reference) return true;
     Exchange exchange;
     if (!CaptureExchange(line.Line().Sim(), exchange, error) ||
         !host.Start("NUL", 9600, kTransferTimeoutUnits, error)) {
         return Fail(error);
     }
-    references.push_back(RunReference(line, exchange, spec));
+    references.push_back(RunReference(line, exchange, plan));
     return true;
 }
 

@@ -104,12 +104,12 @@ bool ReferenceHost::Transact(const Exchange& exchange) {
     return got == exchange.replyLength && WriteAll(exchange.confirmation);
 }
 
-RunFigures RunReference(BenchLine& line, const Exchange& exchange, const RunSpec& spec) {
+RunFigures RunReference(BenchLine& line, const Exchange& exchange, const RunPlan& plan) {
     ReferenceHost host;
     RunFigures figures;
     if (!host.Open(line.Line().Port(), figures.problem)) return figures;
     figures = RunTimed(
-        line, [&host, &exchange] { return host.Transact(exchange); }, spec);
+        line, [&host, &exchange] { return host.Transact(exchange); }, plan);
     figures.valuesOk = figures.failures == 0;
     return figures;
 }

@@ -38,6 +38,6 @@ private:
     int fd_ = -1;
 };
 
-RunFigures RunReference(BenchLine& line, const Exchange& exchange, const RunSpec& spec);
+RunFigures RunReference(BenchLine& line, const Exchange& exchange, const RunPlan& plan);
 
 }  // namespace jynbench
