@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunPlanifiedBenchmarks();
+    benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return g_failed ? 1 : 0;
 }
