@@ -360,6 +360,61 @@ bool Read(Handle handle, void* buffer, uint32_t count, uint32_t& got) {
     return true;
 }
 
+namespace {
+
+constexpr uint64_t kFirstSendStepMicros = 50;
+constexpr uint64_t kLongestSendStepMicros = 20000;
+
+uint64_t MicrosSince(Clock::time_point epoch) {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - epoch).count());
+}
+
+// The port's own output queue. A pseudo-terminal hands bytes straight to
+// its other end and always reports an empty queue.
+class PortQueue : public SendQueue {
+public:
+    explicit PortQueue(int fd) : fd_(fd), epoch_(Clock::now()) {}
+    int Queued() override {
+        int queued = 0;
+        return ioctl(fd_, TIOCOUTQ, &queued) == 0 ? queued : -1;
+    }
+    uint64_t NowMicros() override { return MicrosSince(epoch_); }
+    void SleepMicros(uint64_t micros) override {
+        const timespec pause{static_cast<time_t>(micros / 1000000),
+                             static_cast<long>((micros % 1000000) * 1000)};
+        nanosleep(&pause, nullptr);
+    }
+
+private:
+    int fd_;
+    Clock::time_point epoch_;
+};
+
+// Start, data, parity and stop bits: 11 is the longest character there is.
+uint64_t CharMicros(int fd) {
+    termios tio{};
+    const uint32_t rate = tcgetattr(fd, &tio) == 0 ? SpeedRate(cfgetospeed(&tio)) : 0;
+    return rate != 0 ? 11000000u / rate : 0;
+}
+
+}  // namespace
+
+bool WaitUntilSent(SendQueue& queue, uint64_t charMicros, uint64_t deadlineMicros) {
+    uint64_t step = kFirstSendStepMicros;
+    for (;;) {
+        const int queued = queue.Queued();
+        if (queued <= 0) return true;
+        const uint64_t now = queue.NowMicros();
+        if (now >= deadlineMicros) return false;
+        const uint64_t expected = static_cast<uint64_t>(queued) * charMicros;
+        const uint64_t pause = std::min({step, std::max(expected, kFirstSendStepMicros),
+                                         deadlineMicros - now});
+        queue.SleepMicros(pause);
+        step = std::min(step * 2, kLongestSendStepMicros);
+    }
+}
+
 bool Write(Handle handle, const void* buffer, uint32_t count, uint32_t& written) {
     written = 0;
     PosixPort* port = Port(handle);
@@ -379,6 +434,11 @@ bool Write(Handle handle, const void* buffer, uint32_t count, uint32_t& written)
         bool timedOut = false;
         if (!WaitReady(port->fd, POLLOUT, deadline, timedOut)) return false;
         if (timedOut) return true;
+    }
+    if (port->isTty) {
+        PortQueue queue(port->fd);
+        const uint64_t left = static_cast<uint64_t>(RemainingMs(deadline)) * 1000;
+        WaitUntilSent(queue, CharMicros(port->fd), queue.NowMicros() + left);
     }
     return true;
 }

@@ -1,5 +1,6 @@
 // The serving thread of the pseudo-terminal front end.
 #include <poll.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,11 +18,13 @@ constexpr std::size_t kReadChunk = 1024;
 constexpr int kReadsPerWake = 8;
 constexpr std::size_t kMaxUnsent = 1 << 16;
 
-int PollTimeout(const std::optional<Micros>& next, Micros now) {
-    if (!next) return kMaxPollMs;
-    const auto wait = (*next - now).count();
-    if (wait <= 0) return 0;
-    return static_cast<int>(std::min<long long>((wait + 999) / 1000, kMaxPollMs));
+// To the microsecond: a paced character must leave when the line is free,
+// not at the next whole millisecond, or short frames at high rates would
+// come late by a good part of their own length.
+timespec PollTimeout(const std::optional<Micros>& next, Micros now) {
+    long long wait = kMaxPollMs * 1000LL;
+    if (next) wait = std::clamp<long long>((*next - now).count(), 0, wait);
+    return timespec{static_cast<time_t>(wait / 1000000), static_cast<long>((wait % 1000000) * 1000)};
 }
 
 }  // namespace
@@ -31,7 +34,8 @@ void PtyServer::Serve() {
         const Micros now = Now();
         const short events = static_cast<short>(POLLIN | (unsent_.empty() ? 0 : POLLOUT));
         pollfd fds[2] = {{master_, events, 0}, {wake_[0], POLLIN, 0}};
-        const int ready = poll(fds, 2, PollTimeout(simulator_.NextEvent(), now));
+        const timespec timeout = PollTimeout(simulator_.NextEvent(), now);
+        const int ready = ppoll(fds, 2, &timeout, nullptr);
         if (ready < 0 && errno != EINTR) break;
         if (ready > 0 && fds[1].revents != 0) break;
         if (ready > 0 && (fds[0].revents & POLLIN) != 0 && !ReadFromHost(Now())) break;

@@ -234,5 +234,57 @@ TEST_F(PosixDevice, FarEndGoneEndsAReadAtOnce) {
     EXPECT_LT(ElapsedMs(start), 2000);
 }
 
+// A UART that sends one character every `charMicros` on a virtual clock,
+// or none at all when it is held off.
+class FakeUart : public device::SendQueue {
+public:
+    FakeUart(int queued, uint64_t charMicros, bool heldOff)
+        : queued_(queued), charMicros_(charMicros), heldOff_(heldOff) {}
+    int Queued() override {
+        if (heldOff_) return queued_;
+        const auto sent = static_cast<int>(now_ / charMicros_);
+        return queued_ > sent ? queued_ - sent : 0;
+    }
+    uint64_t NowMicros() override { return now_; }
+    void SleepMicros(uint64_t micros) override {
+        now_ += micros;
+        ++sleeps_;
+    }
+    uint64_t now_ = 0;
+    int sleeps_ = 0;
+
+private:
+    int queued_;
+    uint64_t charMicros_;
+    bool heldOff_;
+};
+
+TEST(PosixSendQueue, AWriteReturnsOnceItsBytesHaveGoneOut) {
+    const struct {
+        const char* what;
+        int queued;
+        uint64_t charMicros;
+        bool heldOff;
+        uint64_t deadline;
+        bool sent;
+        uint64_t atLeast, atMost;  // virtual microseconds on return
+        int maxSleeps;
+    } cases[] = {
+        {"nothing queued", 0, 1146, false, 1000000, true, 0, 0, 0},
+        {"17 characters at 9600 baud", 17, 1146, false, 1000000, true, 19482, 19482 + 20000, 12},
+        {"275 characters at 9600 baud", 275, 1146, false, 2000000, true, 315150, 315150 + 20000, 30},
+        {"device that cannot say", -1, 1146, false, 1000000, true, 0, 0, 0},
+        {"held off by flow control", 10, 1146, true, 100000, false, 100000, 100000, 20},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeUart uart(c.queued, c.charMicros, c.heldOff);
+        EXPECT_EQ(device::WaitUntilSent(uart, c.charMicros, c.deadline), c.sent);
+        EXPECT_GE(uart.now_, c.atLeast);
+        EXPECT_LE(uart.now_, c.atMost);
+        EXPECT_LE(uart.sleeps_, c.maxSleeps);
+    }
+}
+
 }  // namespace
 }  // namespace jyn::testing
