@@ -116,8 +116,8 @@ bool FaultSoak::ParseGates(std::string& error) {
     for (SoakGate& gate : gates_) {
         jyn::GateDefinition definition{};
         definition.addressText = gate.text.c_str();
-        definition.gateType = gate.spec.gateType;
-        definition.blockSize = gate.spec.block;
+        definition.gateType = gate.shape.gateType;
+        definition.blockSize = gate.shape.block;
         const uint32_t code = IsBlock(gate) ? jyn::kBlockAddressParser : jyn::kSingleAddressParser;
         if (driver_.Call(context_.data(), code, &definition) != jyn::kOk) {
             error = "the driver refused the gate " + gate.text;
@@ -155,7 +155,7 @@ void FaultSoak::RunOne() {
     jyn::GateRequest request{};
     request.addressText = t.gate->text.c_str();
     request.gateAddress = t.gate->address;
-    request.count = IsBlock(*t.gate) ? t.gate->spec.block : 1;
+    request.count = IsBlock(*t.gate) ? t.gate->shape.block : 1;
     request.data = values.Data();
     const bool block = IsBlock(*t.gate);
     const uint32_t code = t.write ? (block ? jyn::kBlockWrite : jyn::kSingleWrite)

@@ -38,7 +38,7 @@ void FaultSoak::Judge(Transaction& t) {
     ++tally_.transactions;
     tally_.requests += t.own.size();
     ++tally_.results[t.write ? 1 : 0][static_cast<std::size_t>(t.result) % 3];
-    ++tally_.byKind[static_cast<std::size_t>(t.gate->spec.kind)];
+    ++tally_.byKind[static_cast<std::size_t>(t.gate->shape.kind)];
     for (const jynsim::RequestRecord& r : t.own) {
         if (r.fault) ++tally_.faultsMet[static_cast<std::size_t>(*r.fault)];
     }
@@ -63,7 +63,7 @@ void FaultSoak::Judge(Transaction& t) {
 }
 
 void FaultSoak::JudgeGood(Transaction& t) {
-    ++tally_.goodByKind[static_cast<std::size_t>(t.gate->spec.kind)];
+    ++tally_.goodByKind[static_cast<std::size_t>(t.gate->shape.kind)];
     bool faulted = false;
     for (const jynsim::RequestRecord& r : t.own)
         faulted = faulted || (r.fault && !Harmless(*r.fault));

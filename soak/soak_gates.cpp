@@ -16,7 +16,7 @@ const std::vector<SoakStation> kStations = {
 };
 
 // Numbers never overlap within a station: M, L and S are one pool of relays.
-const GateSpec kSpecs[] = {
+const GateShape kShapes[] = {
     {"BM100", 6, Kind::kBit, 0, "M", 100, 0, false},
     {"BX1F", 6, Kind::kBit, 0, "X", 0x1F, 0, false},
     {"BY2A", 6, Kind::kBit, 0, "Y", 0x2A, 0, false},
@@ -62,12 +62,12 @@ bool BitDevice(const std::string& code) {
            code == "TS" || code == "TC" || code == "CS" || code == "CC";
 }
 
-uint32_t Rounded(const SoakGate& gate) { return gate.spec.chars + (gate.spec.chars & 1); }
+uint32_t Rounded(const SoakGate& gate) { return gate.shape.chars + (gate.shape.chars & 1); }
 
 // Words of device memory the gate covers, in device-number offsets.
 std::vector<uint32_t> WordOffsets(const SoakGate& gate) {
     uint32_t words = 1;
-    switch (gate.spec.kind) {
+    switch (gate.shape.kind) {
         case Kind::kString:
             words = Rounded(gate) / 2;
             break;
@@ -75,15 +75,15 @@ std::vector<uint32_t> WordOffsets(const SoakGate& gate) {
             words = 2;
             break;
         case Kind::kWordBlock:
-            words = static_cast<uint32_t>(gate.spec.block);
+            words = static_cast<uint32_t>(gate.shape.block);
             break;
         case Kind::k32BitBlock:
-            words = 2 * static_cast<uint32_t>(gate.spec.block);
+            words = 2 * static_cast<uint32_t>(gate.shape.block);
             break;
         default:
             break;
     }
-    const uint32_t step = BitDevice(gate.spec.device) ? 16 : 1;
+    const uint32_t step = BitDevice(gate.shape.device) ? 16 : 1;
     std::vector<uint32_t> offsets;
     for (uint32_t i = 0; i < words; ++i) offsets.push_back(i * step);
     return offsets;
@@ -119,12 +119,12 @@ const std::vector<SoakStation>& Stations() { return kStations; }
 std::vector<SoakGate> Catalogue() {
     std::vector<SoakGate> gates;
     for (const SoakStation& station : kStations) {
-        for (const GateSpec& spec : kSpecs) {
-            if (spec.anAcpuOnly && station.family != CpuFamily::kAnAcpu) continue;
+        for (const GateShape& shape : kShapes) {
+            if (shape.anAcpuOnly && station.family != CpuFamily::kAnAcpu) continue;
             char text[32];
             std::snprintf(text, sizeof text, "%02X%s", static_cast<unsigned>(station.logical),
-                          spec.suffix);
-            gates.push_back({spec, station, text, {}});
+                          shape.suffix);
+            gates.push_back({shape, station, text, {}});
         }
     }
     return gates;
@@ -140,20 +140,20 @@ std::string StationFileText() {
            "1A = 1F, 03, anacpu\n";
 }
 
-bool IsBlock(const SoakGate& gate) { return gate.spec.block != 0; }
+bool IsBlock(const SoakGate& gate) { return gate.shape.block != 0; }
 
 bool IsSingleWordOrBit(const SoakGate& gate) {
-    return gate.spec.kind == Kind::kBit || gate.spec.kind == Kind::kWord;
+    return gate.shape.kind == Kind::kBit || gate.shape.kind == Kind::kWord;
 }
 
 std::size_t OwnedBytes(const SoakGate& gate, bool write) {
-    switch (gate.spec.kind) {
+    switch (gate.shape.kind) {
         case Kind::kString:
             return Rounded(gate) + (write ? 0 : 1);
         case Kind::kWordBlock:
-            return 2u * static_cast<std::size_t>(gate.spec.block);
+            return 2u * static_cast<std::size_t>(gate.shape.block);
         case Kind::k32BitBlock:
-            return 4u * static_cast<std::size_t>(gate.spec.block);
+            return 4u * static_cast<std::size_t>(gate.shape.block);
         default:
             return 4;
     }
@@ -161,9 +161,9 @@ std::size_t OwnedBytes(const SoakGate& gate, bool write) {
 
 std::string DeviceName(const SoakGate& gate, uint32_t offset) {
     char name[32];
-    const uint32_t number = gate.spec.number + offset;
-    std::snprintf(name, sizeof name, HexNumbered(gate.spec.device) ? "%s%X" : "%s%u",
-                  gate.spec.device, number);
+    const uint32_t number = gate.shape.number + offset;
+    std::snprintf(name, sizeof name, HexNumbered(gate.shape.device) ? "%s%X" : "%s%u",
+                  gate.shape.device, number);
     return name;
 }
 
@@ -172,13 +172,13 @@ jynsim::DeviceRef FirstDevice(const SoakGate& gate) {
 }
 
 void Randomize(jynsim::Simulator& sim, const SoakGate& gate, jynsim::SplitMix& rng) {
-    if (gate.spec.kind == Kind::kBit) {
+    if (gate.shape.kind == Kind::kBit) {
         sim.SetBit(TargetOf(gate), DeviceName(gate, 0), (rng.Next() & 1) != 0);
         return;
     }
     for (uint32_t offset : WordOffsets(gate)) {
         uint16_t value = static_cast<uint16_t>(rng.Next());
-        if (gate.spec.kind == Kind::kString)
+        if (gate.shape.kind == Kind::kString)
             value = static_cast<uint16_t>(Printable(rng) << 8 | Printable(rng));
         sim.SetWord(TargetOf(gate), DeviceName(gate, offset), value);
     }
@@ -186,7 +186,7 @@ void Randomize(jynsim::Simulator& sim, const SoakGate& gate, jynsim::SplitMix& r
 
 std::vector<uint8_t> Expected(jynsim::Simulator& sim, const SoakGate& gate) {
     std::vector<uint8_t> out;
-    if (gate.spec.kind == Kind::kBit) {
+    if (gate.shape.kind == Kind::kBit) {
         const bool on = sim.Bit(TargetOf(gate), DeviceName(gate, 0)).value_or(false);
         return {static_cast<uint8_t>(on ? 1 : 0), 0};
     }
@@ -195,7 +195,7 @@ std::vector<uint8_t> Expected(jynsim::Simulator& sim, const SoakGate& gate) {
         out.push_back(static_cast<uint8_t>(word & 0xFF));
         out.push_back(static_cast<uint8_t>(word >> 8));
     }
-    if (gate.spec.kind == Kind::kString) {
+    if (gate.shape.kind == Kind::kString) {
         std::size_t end = 0;
         while (end < out.size() && out[end] != 0) ++end;
         out.resize(end);
@@ -206,32 +206,32 @@ std::vector<uint8_t> Expected(jynsim::Simulator& sim, const SoakGate& gate) {
 
 void NewWriteData(jynsim::Simulator& sim, const SoakGate& gate, jynsim::SplitMix& rng,
                   uint8_t* values) {
-    if (gate.spec.kind == Kind::kBit) {
+    if (gate.shape.kind == Kind::kBit) {
         const bool on = !sim.Bit(TargetOf(gate), DeviceName(gate, 0)).value_or(false);
         // Any non-zero value sets the bit, not only 1.
         PutLe(values + 2, on ? 1 + static_cast<uint32_t>(rng.Next() % 0xFFFF) : 0, 2);
         return;
     }
-    const std::size_t base = gate.spec.kind == Kind::kWord ? 2 : 0;
+    const std::size_t base = gate.shape.kind == Kind::kWord ? 2 : 0;
     const std::vector<uint32_t> offsets = WordOffsets(gate);
     bool differs = false;
     for (std::size_t i = 0; i < offsets.size(); ++i) {
         uint8_t* at = values + base + 2 * i;
-        at[0] = gate.spec.kind == Kind::kString ? Printable(rng) : static_cast<uint8_t>(rng.Next());
-        at[1] = gate.spec.kind == Kind::kString ? Printable(rng) : static_cast<uint8_t>(rng.Next());
+        at[0] = gate.shape.kind == Kind::kString ? Printable(rng) : static_cast<uint8_t>(rng.Next());
+        at[1] = gate.shape.kind == Kind::kString ? Printable(rng) : static_cast<uint8_t>(rng.Next());
         // Now and then a terminator inside the text: what follows is sent as it stands.
-        if (gate.spec.kind == Kind::kString && rng.Next() % 16 == 0) at[rng.Next() & 1] = 0;
+        if (gate.shape.kind == Kind::kString && rng.Next() % 16 == 0) at[rng.Next() & 1] = 0;
         differs = differs || GetLe(at, 2) != WordOf(sim, gate, offsets[i]);
     }
     if (!differs) values[base] = static_cast<uint8_t>(values[base] ^ 0x01);
 }
 
 bool Landed(jynsim::Simulator& sim, const SoakGate& gate, const uint8_t* values) {
-    if (gate.spec.kind == Kind::kBit) {
+    if (gate.shape.kind == Kind::kBit) {
         const bool on = sim.Bit(TargetOf(gate), DeviceName(gate, 0)).value_or(false);
         return on == (GetLe(values + 2, 2) != 0);
     }
-    const std::size_t base = gate.spec.kind == Kind::kWord ? 2 : 0;
+    const std::size_t base = gate.shape.kind == Kind::kWord ? 2 : 0;
     const std::vector<uint32_t> offsets = WordOffsets(gate);
     for (std::size_t i = 0; i < offsets.size(); ++i) {
         if (GetLe(values + base + 2 * i, 2) != WordOf(sim, gate, offsets[i])) return false;

@@ -25,7 +25,7 @@ struct SoakStation {
 };
 
 // A gate as the catalogue describes it.
-struct GateSpec {
+struct GateShape {
     const char* suffix;  // the address after the two station digits
     int32_t gateType;
     Kind kind;
@@ -37,7 +37,7 @@ struct GateSpec {
 };
 
 struct SoakGate {
-    GateSpec spec;
+    GateShape shape;
     SoakStation station;
     std::string text;          // the full address text
     jyn::GateAddress address;  // as the driver's parser left it

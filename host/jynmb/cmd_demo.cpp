@@ -99,10 +99,10 @@ std::string Nth(const char* device, uint32_t offset) {
 bool PlantHolds(const jynsim::Simulator& sim, const DemoRow& row) {
     const GateOutcome& gate = row.written;
     const jynsim::Target cpu(row.demo->plantStation);
-    const ValueKind kind = KindOf(gate.spec, gate.address);
+    const ValueKind kind = KindOf(gate.arg, gate.address);
     const std::vector<int64_t>& numbers = gate.value.numbers;
     if (kind == ValueKind::kString) {
-        const auto words = static_cast<uint32_t>((StringLength(gate.spec.text) + 1) / 2);
+        const auto words = static_cast<uint32_t>((StringLength(gate.arg.text) + 1) / 2);
         return sim.Text(cpu, row.demo->device, words) == gate.value.text;
     }
     for (std::size_t i = 0; i < numbers.size(); ++i) {
@@ -142,14 +142,14 @@ void Transfer(Session& session, jynsim::Simulator& sim, GateOutcome& gate, bool 
 
 bool Configure(Session& session, DemoRow& row, std::string& error) {
     GateOutcome& gate = row.written;
-    if (!ParseGateSpec(row.demo->gate, gate.spec, error)) return false;
+    if (!ParseGateArg(row.demo->gate, gate.arg, error)) return false;
     if (!session.Configure(gate)) {
-        error = gate.spec.text + " refused: " + gate.lastMessage;
+        error = gate.arg.text + " refused: " + gate.lastMessage;
         return false;
     }
-    if (!ParseValue(KindOf(gate.spec, gate.address), gate.spec, row.demo->value, gate.value,
+    if (!ParseValue(KindOf(gate.arg, gate.address), gate.arg, row.demo->value, gate.value,
                     error)) {
-        error = gate.spec.text + ": " + error;
+        error = gate.arg.text + ": " + error;
         return false;
     }
     row.read = gate;
@@ -192,7 +192,7 @@ void PrintShown(const std::vector<jynsim::TrafficEntry>& frames) {
 
 std::string ValueOrFailure(const GateOutcome& gate) {
     if (gate.result != jyn::kOk) return "failed (" + std::to_string(gate.result) + ")";
-    return CompactValue(KindOf(gate.spec, gate.address), gate.value);
+    return CompactValue(KindOf(gate.arg, gate.address), gate.value);
 }
 
 int PrintTable(const std::vector<DemoRow>& rows) {
@@ -203,8 +203,8 @@ int PrintTable(const std::vector<DemoRow>& rows) {
         const GateOutcome& gate = row.written;
         const bool ok = RowOk(row);
         failures += ok ? 0 : 1;
-        std::printf("%-12s %-6s %-14s %-14s %-22s %-22s %s%s\n", GateName(gate.spec).c_str(),
-                    KindName(KindOf(gate.spec, gate.address)), row.writeCommand.c_str(),
+        std::printf("%-12s %-6s %-14s %-14s %-22s %-22s %s%s\n", GateName(gate.arg).c_str(),
+                    KindName(KindOf(gate.arg, gate.address)), row.writeCommand.c_str(),
                     row.readCommand.c_str(), ValueOrFailure(row.written).c_str(),
                     ValueOrFailure(row.read).c_str(), row.plantAgrees ? "agrees" : "DIFFERS",
                     ok ? "" : "   <-- not as written");
@@ -212,7 +212,7 @@ int PrintTable(const std::vector<DemoRow>& rows) {
     for (const DemoRow& row : rows) {
         for (const GateOutcome* gate : {&row.written, &row.read}) {
             if (gate->result != jyn::kOk) {
-                std::printf("%s: %s\n", gate->spec.text.c_str(), gate->lastMessage.c_str());
+                std::printf("%s: %s\n", gate->arg.text.c_str(), gate->lastMessage.c_str());
             }
         }
     }
@@ -243,7 +243,7 @@ int RunRows(Session& session, jynsim::Simulator& sim, std::vector<DemoRow>& rows
     for (DemoRow& row : rows) Transfer(session, sim, row.written, true, row.writeCommand);
     std::vector<jynsim::TrafficEntry> shown;
     for (DemoRow& row : rows) {
-        const bool show = row.written.spec.text == kShownGate;
+        const bool show = row.written.arg.text == kShownGate;
         if (show) sim.ClearTraffic();
         Transfer(session, sim, row.read, false, row.readCommand);
         if (show) shown = sim.Traffic();

@@ -94,7 +94,7 @@ bool ReadPlan(Args& args, ExplainPlan& plan, std::string& error) {
     // entry the driver reads, and the port given afterwards.
     plan.options.port = "NUL";
     plan.options.openNow = false;
-    return ParseGateSpec(args.Rest().front(), plan.gate.spec, error);
+    return ParseGateArg(args.Rest().front(), plan.gate.arg, error);
 }
 
 void PrintMessages(const std::vector<DriverMessage>& messages, Verbosity verbosity) {
@@ -184,8 +184,8 @@ bool ExtendedToAcpu(const std::vector<jynsim::TrafficEntry>& entries) {
 // One read or write, the frames it put on the line, what the driver said.
 int32_t Transact(Session& session, PlantLine& plant, ExplainPlan& plan, bool write) {
     GateOutcome& gate = plan.gate;
-    const bool block = gate.spec.IsBlock();
-    const ValueKind kind = KindOf(gate.spec, gate.address);
+    const bool block = gate.arg.IsBlock();
+    const ValueKind kind = KindOf(gate.arg, gate.address);
     std::printf(
         "\n%s, %s (code %u)%s%s:\n", write ? "write" : "read",
         write ? (block ? "BlockWrite" : "SingleWrite") : (block ? "BlockRead" : "SingleRead"),
@@ -271,21 +271,21 @@ int RunExplain(Args& args) {
     GateOutcome& gate = plan.gate;
     const bool accepted = session.Configure(gate);
     std::printf(
-        "gate         %s, gate type %d, %s (code %u)\n", gate.spec.text.c_str(), gate.spec.gateType,
-        gate.spec.IsBlock()
-            ? ("BlockAddressParser, block of " + std::to_string(gate.spec.blockSize)).c_str()
+        "gate         %s, gate type %d, %s (code %u)\n", gate.arg.text.c_str(), gate.arg.gateType,
+        gate.arg.IsBlock()
+            ? ("BlockAddressParser, block of " + std::to_string(gate.arg.blockSize)).c_str()
             : "SingleAddressParser",
-        gate.spec.IsBlock() ? jyn::kBlockAddressParser : jyn::kSingleAddressParser);
+        gate.arg.IsBlock() ? jyn::kBlockAddressParser : jyn::kSingleAddressParser);
     if (!accepted) {
         std::printf("refused      %s\n",
                     gate.lastMessage.empty() ? "(no message)" : gate.lastMessage.c_str());
         return kExitGate;
     }
-    std::printf("GateAddress  %s\n", DescribeGateAddress(gate.spec, gate.address).c_str());
+    std::printf("GateAddress  %s\n", DescribeGateAddress(gate.arg, gate.address).c_str());
     const jyn::StationEntry entry = session.Context().stationTable[gate.address.station & 0xFF];
     PrintStation(plan, entry, startMessages);
     plan.acpu = entry.cpuType == jyn::kCpuA;
-    if (plan.write && !ParseValue(KindOf(gate.spec, gate.address), gate.spec, plan.writeText,
+    if (plan.write && !ParseValue(KindOf(gate.arg, gate.address), gate.arg, plan.writeText,
                                   gate.value, error)) {
         return UsageError("explain", "--write: " + error);
     }

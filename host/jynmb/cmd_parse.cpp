@@ -20,14 +20,14 @@ const char kParseHelp[] =
 void PrintJson(const GateOutcome& gate, bool first) {
     const jyn::GateAddress& a = gate.address;
     std::printf("%s\n  {\"gate\": %s, \"type\": %d, \"block\": %d, \"result\": %d",
-                first ? "" : ",", JsonString(gate.spec.text).c_str(), gate.spec.gateType,
-                gate.spec.blockSize, gate.parseResult);
+                first ? "" : ",", JsonString(gate.arg.text).c_str(), gate.arg.gateType,
+                gate.arg.blockSize, gate.parseResult);
     if (gate.parseResult == jyn::kOk) {
         std::printf(
             ", \"station\": %d, \"memType\": %d, \"memTypeName\": %s, \"address\": %d, "
             "\"bitIndex\": %d, \"bitWidth\": %d, \"kind\": \"%s\"}",
             a.station, a.memType, JsonString(MemTypeName(a.memType)).c_str(), a.address, a.bitIndex,
-            a.bitWidth, KindName(KindOf(gate.spec, a)));
+            a.bitWidth, KindName(KindOf(gate.arg, a)));
     } else {
         std::printf(", \"error\": %s}", JsonString(gate.lastMessage).c_str());
     }
@@ -35,12 +35,12 @@ void PrintJson(const GateOutcome& gate, bool first) {
 
 void PrintText(const GateOutcome& gate) {
     const std::string block =
-        gate.spec.IsBlock() ? ", block of " + std::to_string(gate.spec.blockSize) : "";
+        gate.arg.IsBlock() ? ", block of " + std::to_string(gate.arg.blockSize) : "";
     if (gate.parseResult == jyn::kOk) {
-        std::printf("%s (type %d%s): %s\n", gate.spec.text.c_str(), gate.spec.gateType,
-                    block.c_str(), DescribeGateAddress(gate.spec, gate.address).c_str());
+        std::printf("%s (type %d%s): %s\n", gate.arg.text.c_str(), gate.arg.gateType,
+                    block.c_str(), DescribeGateAddress(gate.arg, gate.address).c_str());
     } else {
-        std::printf("%s (type %d%s): refused: %s\n", gate.spec.text.c_str(), gate.spec.gateType,
+        std::printf("%s (type %d%s): refused: %s\n", gate.arg.text.c_str(), gate.arg.gateType,
                     block.c_str(),
                     gate.lastMessage.empty() ? "(no message)" : gate.lastMessage.c_str());
     }
@@ -65,7 +65,7 @@ int RunParse(Args& args) {
     std::vector<GateOutcome> gates(args.Rest().size());
     std::string error;
     for (std::size_t i = 0; i < gates.size(); ++i) {
-        if (!ParseGateSpec(args.Rest()[i], gates[i].spec, error)) return UsageError("parse", error);
+        if (!ParseGateArg(args.Rest()[i], gates[i].arg, error)) return UsageError("parse", error);
     }
     Session session;
     if (!session.Load(driverPath, error)) {

@@ -89,14 +89,14 @@ bool ReadGates(const std::string& path, std::vector<PolledGate>& gates, std::str
     }
     std::ostringstream text;
     text << file.rdbuf();
-    std::vector<GateSpec> specs;
-    if (!ParseGateList(text.str(), specs, error)) {
+    std::vector<GateArg> args;
+    if (!ParseGateList(text.str(), args, error)) {
         error = path + ": " + error;
         return false;
     }
-    for (const GateSpec& spec : specs) {
+    for (const GateArg& arg : args) {
         gates.emplace_back();
-        gates.back().outcome.spec = spec;
+        gates.back().outcome.arg = arg;
     }
     return true;
 }

@@ -63,7 +63,7 @@ bool ReadPlan(Args& args, Mode mode, Plan& plan, std::string& error) {
             plan.values.push_back(word.substr(equals + 1));
         }
         GateOutcome gate;
-        if (!ParseGateSpec(gateWord, gate.spec, error)) return false;
+        if (!ParseGateArg(gateWord, gate.arg, error)) return false;
         plan.gates.push_back(gate);
     }
     return true;
@@ -82,11 +82,11 @@ int ExitCodeOf(const std::vector<GateOutcome>& gates) {
 
 void PrintText(const std::vector<GateOutcome>& gates, Mode mode) {
     std::size_t width = 8;
-    for (const GateOutcome& gate : gates) width = std::max(width, gate.spec.text.size() + 4);
+    for (const GateOutcome& gate : gates) width = std::max(width, gate.arg.text.size() + 4);
     for (const GateOutcome& gate : gates) {
-        std::string name = gate.spec.text;
-        if (gate.spec.IsBlock()) name += "*" + std::to_string(gate.spec.blockSize);
-        const ValueKind kind = KindOf(gate.spec, gate.address);
+        std::string name = gate.arg.text;
+        if (gate.arg.IsBlock()) name += "*" + std::to_string(gate.arg.blockSize);
+        const ValueKind kind = KindOf(gate.arg, gate.address);
         if (gate.parseResult != jyn::kOk) {
             std::printf("%-*s refused (%d): %s\n", static_cast<int>(width), name.c_str(),
                         gate.parseResult, gate.lastMessage.c_str());
@@ -105,16 +105,16 @@ void PrintJson(const std::vector<GateOutcome>& gates) {
     std::printf("[");
     for (std::size_t i = 0; i < gates.size(); ++i) {
         const GateOutcome& gate = gates[i];
-        const ValueKind kind = KindOf(gate.spec, gate.address);
+        const ValueKind kind = KindOf(gate.arg, gate.address);
         const bool ok = gate.parseResult == jyn::kOk && gate.result == jyn::kOk;
         std::printf(
             "%s\n  {\"gate\": %s, \"block\": %d, \"type\": %d, \"kind\": \"%s\", "
             "\"result\": %d",
-            i ? "," : "", JsonString(gate.spec.text).c_str(), gate.spec.blockSize,
-            gate.spec.gateType, KindName(kind),
+            i ? "," : "", JsonString(gate.arg.text).c_str(), gate.arg.blockSize,
+            gate.arg.gateType, KindName(kind),
             gate.parseResult != jyn::kOk ? gate.parseResult : gate.result);
         if (ok) {
-            std::printf(", \"value\": %s", JsonValue(kind, gate.spec, gate.value).c_str());
+            std::printf(", \"value\": %s", JsonValue(kind, gate.arg, gate.value).c_str());
         } else {
             std::printf(", \"error\": %s", JsonString(gate.lastMessage).c_str());
         }
@@ -128,9 +128,9 @@ void PrintJson(const std::vector<GateOutcome>& gates) {
 bool CheckValues(Plan& plan, std::string& error) {
     for (std::size_t i = 0; i < plan.gates.size(); ++i) {
         GateOutcome& gate = plan.gates[i];
-        if (gate.parseResult == jyn::kOk && !ParseValue(KindOf(gate.spec, gate.address), gate.spec,
+        if (gate.parseResult == jyn::kOk && !ParseValue(KindOf(gate.arg, gate.address), gate.arg,
                                                         plan.values[i], gate.value, error)) {
-            error = gate.spec.text + ": " + error;
+            error = gate.arg.text + ": " + error;
             return false;
         }
     }

@@ -12,19 +12,19 @@ namespace {
 std::size_t NameWidth(const std::vector<PolledGate>& gates) {
     std::size_t width = 4;
     for (const PolledGate& gate : gates) {
-        width = std::max(width, GateName(gate.outcome.spec).size());
+        width = std::max(width, GateName(gate.outcome.arg).size());
     }
     return width;
 }
 
 std::string ValueText(const GateOutcome& gate) {
     if (gate.parseResult != jyn::kOk || gate.result != jyn::kOk) return std::string();
-    const ValueKind kind = KindOf(gate.spec, gate.address);
-    return gate.spec.IsBlock() ? CompactValue(kind, gate.value) : FormatValue(kind, gate.value);
+    const ValueKind kind = KindOf(gate.arg, gate.address);
+    return gate.arg.IsBlock() ? CompactValue(kind, gate.value) : FormatValue(kind, gate.value);
 }
 
 const char* KindText(const GateOutcome& gate) {
-    return gate.parseResult == jyn::kOk ? KindName(KindOf(gate.spec, gate.address)) : "-";
+    return gate.parseResult == jyn::kOk ? KindName(KindOf(gate.arg, gate.address)) : "-";
 }
 
 // Every driver message starts so; a narrow column is better spent on the rest.
@@ -44,7 +44,7 @@ public:
     void GateDone(const std::vector<PolledGate>& gates, std::size_t index,
                   const PollStatus& status) override {
         Draw(gates, status,
-             "round " + std::to_string(status.round) + ": " + GateName(gates[index].outcome.spec) +
+             "round " + std::to_string(status.round) + ": " + GateName(gates[index].outcome.arg) +
                  " read");
     }
     void Finish(const std::vector<PolledGate>& gates, const PollStatus& status) override {
@@ -81,7 +81,7 @@ private:
         for (const PolledGate& gate : gates) {
             const GateOutcome& o = gate.outcome;
             std::snprintf(text, sizeof text, "%-*s  %-6s  %-*s  %8llu %8llu  ", name,
-                          GateName(o.spec).c_str(), KindText(o), value, StatusText(o).c_str(),
+                          GateName(o.arg).c_str(), KindText(o), value, StatusText(o).c_str(),
                           static_cast<unsigned long long>(gate.good),
                           static_cast<unsigned long long>(gate.failed));
             Line(text + WithoutPrefix(gate.lastError));
@@ -101,7 +101,7 @@ public:
         const GateOutcome& gate = gates[index].outcome;
         const bool ok = gate.parseResult == jyn::kOk && gate.result == jyn::kOk;
         std::printf("%s  %lu  %-*s  %-11s  %s\n", LocalTimeStamp(true).c_str(), status.round,
-                    static_cast<int>(NameWidth(gates)), GateName(gate.spec).c_str(),
+                    static_cast<int>(NameWidth(gates)), GateName(gate.arg).c_str(),
                     ok ? "ok" : StatusText(gate).c_str(),
                     ok ? ValueText(gate).c_str() : gate.lastMessage.c_str());
         std::fflush(stdout);

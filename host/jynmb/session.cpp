@@ -204,12 +204,12 @@ bool Session::ChangePort(const std::string& port, std::string& error) {
 
 bool Session::Configure(GateOutcome& gate) {
     jyn::GateDefinition definition{};
-    definition.addressText = gate.spec.text.c_str();
-    definition.gateType = gate.spec.gateType;
-    definition.blockSize = gate.spec.blockSize;
+    definition.addressText = gate.arg.text.c_str();
+    definition.gateType = gate.arg.gateType;
+    definition.blockSize = gate.arg.blockSize;
     TakeMessages();
     gate.parseResult = Call(
-        gate.spec.IsBlock() ? jyn::kBlockAddressParser : jyn::kSingleAddressParser, &definition);
+        gate.arg.IsBlock() ? jyn::kBlockAddressParser : jyn::kSingleAddressParser, &definition);
     gate.address = definition.gateAddress;
     gate.messages = TakeDriverMessages();
     gate.lastMessage = Cause(gate.messages);
@@ -218,9 +218,9 @@ bool Session::Configure(GateOutcome& gate) {
 
 int32_t Session::Transfer(GateOutcome& gate, uint32_t function, unsigned char* buffer) {
     jyn::GateRequest request{};
-    request.addressText = gate.spec.text.c_str();
+    request.addressText = gate.arg.text.c_str();
     request.gateAddress = gate.address;
-    request.count = gate.spec.IsBlock() ? gate.spec.blockSize : 1;
+    request.count = gate.arg.IsBlock() ? gate.arg.blockSize : 1;
     request.data = buffer;
     TakeMessages();
     gate.result = Call(function, &request);
@@ -231,16 +231,16 @@ int32_t Session::Transfer(GateOutcome& gate, uint32_t function, unsigned char* b
 
 int32_t Session::Read(GateOutcome& gate) {
     unsigned char buffer[kValueBufferSize] = {};
-    Transfer(gate, gate.spec.IsBlock() ? jyn::kBlockRead : jyn::kSingleRead, buffer);
+    Transfer(gate, gate.arg.IsBlock() ? jyn::kBlockRead : jyn::kSingleRead, buffer);
     if (gate.result == jyn::kOk)
-        gate.value = DecodeValue(KindOf(gate.spec, gate.address), gate.spec, buffer);
+        gate.value = DecodeValue(KindOf(gate.arg, gate.address), gate.arg, buffer);
     return gate.result;
 }
 
 int32_t Session::Write(GateOutcome& gate) {
     unsigned char buffer[kValueBufferSize] = {};
-    EncodeValue(KindOf(gate.spec, gate.address), gate.spec, gate.value, buffer);
-    return Transfer(gate, gate.spec.IsBlock() ? jyn::kBlockWrite : jyn::kSingleWrite, buffer);
+    EncodeValue(KindOf(gate.arg, gate.address), gate.arg, gate.value, buffer);
+    return Transfer(gate, gate.arg.IsBlock() ? jyn::kBlockWrite : jyn::kSingleWrite, buffer);
 }
 
 int32_t Session::End() {

@@ -10,7 +10,7 @@
 
 #include "driver/host_abi.h"
 #include "host/jynmb/driver_library.h"
-#include "host/jynmb/gate_spec.h"
+#include "host/jynmb/gate_arg.h"
 #include "host/jynmb/messages.h"
 
 namespace jynmb {
@@ -35,7 +35,7 @@ extern const char kPortOptionsHelp[];
 
 // What became of one gate.
 struct GateOutcome {
-    GateSpec spec;
+    GateArg arg;
     jyn::GateAddress address{};
     int32_t parseResult = -1;  // codes 3/4
     int32_t result = -1;       // codes 5/6/7/10

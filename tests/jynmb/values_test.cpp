@@ -1,13 +1,13 @@
 // Gates and values as an integrator types them, and the value buffers they
 // become: the layout a host gives the driver (a single word at byte 2, block
 // points packed from byte 0, 32-bit values low word first, text from byte 0).
-#include "host/jynmb/gate_spec.h"
+#include "host/jynmb/gate_arg.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using jynmb::GateSpec;
+using jynmb::GateArg;
 using jynmb::ValueKind;
 
 struct SpecCase {
@@ -37,17 +37,17 @@ const SpecCase kSpecCases[] = {
 
 TEST(JynmbGateSpec, TextBlockAndDefaultGateType) {
     for (const SpecCase& c : kSpecCases) {
-        GateSpec spec;
+        GateArg arg;
         std::string error;
-        const bool ok = jynmb::ParseGateSpec(c.word, spec, error);
+        const bool ok = jynmb::ParseGateArg(c.word, arg, error);
         ASSERT_EQ(ok, c.text != nullptr) << c.word << ": " << error;
         if (!ok) {
             EXPECT_FALSE(error.empty()) << c.word;
             continue;
         }
-        EXPECT_EQ(spec.text, c.text) << c.word;
-        EXPECT_EQ(spec.blockSize, c.blockSize) << c.word;
-        EXPECT_EQ(spec.gateType, c.gateType) << c.word;
+        EXPECT_EQ(arg.text, c.text) << c.word;
+        EXPECT_EQ(arg.blockSize, c.blockSize) << c.word;
+        EXPECT_EQ(arg.gateType, c.gateType) << c.word;
     }
 }
 
@@ -77,16 +77,16 @@ const BufferCase kBufferCases[] = {
 
 TEST(JynmbGateSpec, ValuesLandInTheHostsBufferLayoutAndComeBack) {
     for (const BufferCase& c : kBufferCases) {
-        GateSpec spec;
+        GateArg arg;
         std::string error;
-        ASSERT_TRUE(jynmb::ParseGateSpec(c.gate, spec, error)) << error;
-        ASSERT_EQ(jynmb::KindOf(spec, c.address), c.kind) << c.gate;
+        ASSERT_TRUE(jynmb::ParseGateArg(c.gate, arg, error)) << error;
+        ASSERT_EQ(jynmb::KindOf(arg, c.address), c.kind) << c.gate;
         jynmb::Value value;
-        ASSERT_TRUE(jynmb::ParseValue(c.kind, spec, c.value, value, error)) << c.gate << error;
+        ASSERT_TRUE(jynmb::ParseValue(c.kind, arg, c.value, value, error)) << c.gate << error;
         unsigned char buffer[jynmb::kValueBufferSize] = {};
-        jynmb::EncodeValue(c.kind, spec, value, buffer);
+        jynmb::EncodeValue(c.kind, arg, value, buffer);
         EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + c.bytes.size()), c.bytes) << c.gate;
-        const jynmb::Value back = jynmb::DecodeValue(c.kind, spec, buffer);
+        const jynmb::Value back = jynmb::DecodeValue(c.kind, arg, buffer);
         EXPECT_EQ(back.numbers, value.numbers) << c.gate << " " << c.value;
         EXPECT_EQ(back.text, value.text) << c.gate << " " << c.value;
     }
@@ -106,25 +106,25 @@ const BadValueCase kBadValues[] = {
 
 TEST(JynmbGateSpec, ValuesOutsideTheGateAreRefused) {
     for (const BadValueCase& c : kBadValues) {
-        GateSpec spec;
+        GateArg arg;
         std::string error;
-        ASSERT_TRUE(jynmb::ParseGateSpec(c.gate, spec, error));
+        ASSERT_TRUE(jynmb::ParseGateArg(c.gate, arg, error));
         jynmb::Value value;
-        EXPECT_FALSE(jynmb::ParseValue(jynmb::KindOf(spec, c.address), spec, c.value, value, error))
+        EXPECT_FALSE(jynmb::ParseValue(jynmb::KindOf(arg, c.address), arg, c.value, value, error))
             << c.gate << "=" << c.value;
     }
 }
 
 TEST(JynmbGateSpec, GateFilesSkipCommentsAndNameTheBadLine) {
-    std::vector<GateSpec> specs;
+    std::vector<GateArg> args;
     std::string error;
     ASSERT_TRUE(
-        jynmb::ParseGateList("# plant\n01WD100\r\n\n  01BM5   # relay\n01WD10*3:2\n", specs, error))
+        jynmb::ParseGateList("# plant\n01WD100\r\n\n  01BM5   # relay\n01WD10*3:2\n", args, error))
         << error;
-    ASSERT_EQ(specs.size(), 3u);
-    EXPECT_EQ(jynmb::GateName(specs[1]), "01BM5");
-    EXPECT_EQ(jynmb::GateName(specs[2]), "01WD10*3");
-    EXPECT_EQ(specs[2].gateType, 2);
+    ASSERT_EQ(args.size(), 3u);
+    EXPECT_EQ(jynmb::GateName(args[1]), "01BM5");
+    EXPECT_EQ(jynmb::GateName(args[2]), "01WD10*3");
+    EXPECT_EQ(args[2].gateType, 2);
 
     const struct {
         const char* text;
@@ -135,7 +135,7 @@ TEST(JynmbGateSpec, GateFilesSkipCommentsAndNameTheBadLine) {
         {"# nothing\n\n", "no gates"},
     };
     for (const auto& c : kBad) {
-        EXPECT_FALSE(jynmb::ParseGateList(c.text, specs, error)) << c.text;
+        EXPECT_FALSE(jynmb::ParseGateList(c.text, args, error)) << c.text;
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
 }

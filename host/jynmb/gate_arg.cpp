@@ -1,4 +1,4 @@
-#include "host/jynmb/gate_spec.h"
+#include "host/jynmb/gate_arg.h"
 
 #include <algorithm>
 #include <cctype>
@@ -61,8 +61,8 @@ uint32_t GetWord(const unsigned char* buffer, std::size_t offset) {
     return static_cast<uint32_t>(buffer[offset] | (buffer[offset + 1] << 8));
 }
 
-unsigned RoundedLength(const GateSpec& spec) {
-    const unsigned length = StringLength(spec.text);
+unsigned RoundedLength(const GateArg& arg) {
+    const unsigned length = StringLength(arg.text);
     return length + (length & 1u);
 }
 
@@ -81,8 +81,8 @@ std::string FormatNumber(ValueKind kind, int64_t value) {
 
 }  // namespace
 
-bool ParseGateSpec(const std::string& word, GateSpec& spec, std::string& error) {
-    spec = GateSpec{};
+bool ParseGateArg(const std::string& word, GateArg& arg, std::string& error) {
+    arg = GateArg{};
     std::string rest = word;
     bool typeGiven = false;
     const auto colon = rest.rfind(':');
@@ -92,7 +92,7 @@ bool ParseGateSpec(const std::string& word, GateSpec& spec, std::string& error) 
             error = "gate type in '" + word + "' must be 0..7";
             return false;
         }
-        spec.gateType = static_cast<int32_t>(type);
+        arg.gateType = static_cast<int32_t>(type);
         typeGiven = true;
         rest.resize(colon);
     }
@@ -103,24 +103,24 @@ bool ParseGateSpec(const std::string& word, GateSpec& spec, std::string& error) 
             error = "block size in '" + word + "' must be 1..255";
             return false;
         }
-        spec.blockSize = static_cast<int32_t>(size);
+        arg.blockSize = static_cast<int32_t>(size);
         rest.resize(star);
     }
     if (rest.empty()) {
         error = "no address text in '" + word + "'";
         return false;
     }
-    spec.text = rest;
-    if (!typeGiven) spec.gateType = DefaultGateType(rest);
+    arg.text = rest;
+    if (!typeGiven) arg.gateType = DefaultGateType(rest);
     return true;
 }
 
-std::string GateName(const GateSpec& spec) {
-    return spec.IsBlock() ? spec.text + "*" + std::to_string(spec.blockSize) : spec.text;
+std::string GateName(const GateArg& arg) {
+    return arg.IsBlock() ? arg.text + "*" + std::to_string(arg.blockSize) : arg.text;
 }
 
-bool ParseGateList(const std::string& text, std::vector<GateSpec>& specs, std::string& error) {
-    specs.clear();
+bool ParseGateList(const std::string& text, std::vector<GateArg>& args, std::string& error) {
+    args.clear();
     std::size_t start = 0;
     for (int line = 1; start <= text.size(); ++line) {
         std::size_t end = text.find('\n', start);
@@ -131,19 +131,19 @@ bool ParseGateList(const std::string& text, std::vector<GateSpec>& specs, std::s
         const auto first = word.find_first_not_of(" \t\r");
         if (first == std::string::npos) continue;
         word = word.substr(first, word.find_last_not_of(" \t\r") - first + 1);
-        GateSpec spec;
+        GateArg arg;
         if (word.find_first_of(" \t") != std::string::npos) {
             error = "line " + std::to_string(line) + ": one gate a line, not '" + word + "'";
             return false;
         }
-        if (!ParseGateSpec(word, spec, error)) {
+        if (!ParseGateArg(word, arg, error)) {
             error = "line " + std::to_string(line) + ": " + error;
             return false;
         }
-        specs.push_back(spec);
+        args.push_back(arg);
     }
-    if (specs.empty()) error = "no gates in it";
-    return !specs.empty();
+    if (args.empty()) error = "no gates in it";
+    return !args.empty();
 }
 
 int32_t DefaultGateType(const std::string& text) {
@@ -167,12 +167,12 @@ unsigned StringLength(const std::string& text) {
     return length;
 }
 
-ValueKind KindOf(const GateSpec& spec, const jyn::GateAddress& address) {
+ValueKind KindOf(const GateArg& arg, const jyn::GateAddress& address) {
     if (address.bitIndex != -1) return ValueKind::kBit;
     if (address.memType == '1' || address.memType == '2' || address.memType == 'Z') {
         return ValueKind::kDword;
     }
-    if (spec.text.size() > 8 && spec.text[8] == 'L') return ValueKind::kString;
+    if (arg.text.size() > 8 && arg.text[8] == 'L') return ValueKind::kString;
     return ValueKind::kWord;
 }
 
@@ -190,7 +190,7 @@ const char* KindName(ValueKind kind) {
     return "?";
 }
 
-bool ParseValue(ValueKind kind, const GateSpec& spec, const std::string& input, Value& value,
+bool ParseValue(ValueKind kind, const GateArg& arg, const std::string& input, Value& value,
                 std::string& error) {
     value = Value{};
     if (kind == ValueKind::kString) {
@@ -198,15 +198,15 @@ bool ParseValue(ValueKind kind, const GateSpec& spec, const std::string& input, 
         if (value.text.size() >= 2 && value.text.front() == '"' && value.text.back() == '"') {
             value.text = value.text.substr(1, value.text.size() - 2);
         }
-        if (value.text.size() > StringLength(spec.text)) {
-            error = "text longer than the gate's " + std::to_string(StringLength(spec.text)) +
+        if (value.text.size() > StringLength(arg.text)) {
+            error = "text longer than the gate's " + std::to_string(StringLength(arg.text)) +
                     " characters";
             return false;
         }
         return true;
     }
     const std::vector<std::string> parts = SplitCommas(input);
-    const std::size_t wanted = spec.IsBlock() ? static_cast<std::size_t>(spec.blockSize) : 1;
+    const std::size_t wanted = arg.IsBlock() ? static_cast<std::size_t>(arg.blockSize) : 1;
     if (parts.size() != wanted) {
         error =
             "expected " + std::to_string(wanted) + " value(s), got " + std::to_string(parts.size());
@@ -226,7 +226,7 @@ bool ParseValue(ValueKind kind, const GateSpec& spec, const std::string& input, 
     return true;
 }
 
-void EncodeValue(ValueKind kind, const GateSpec& spec, const Value& value, unsigned char* buffer) {
+void EncodeValue(ValueKind kind, const GateArg& arg, const Value& value, unsigned char* buffer) {
     if (kind == ValueKind::kString) {
         for (std::size_t i = 0; i < value.text.size() && i < kValueBufferSize - 1; ++i) {
             buffer[i] = static_cast<unsigned char>(value.text[i]);
@@ -239,26 +239,26 @@ void EncodeValue(ValueKind kind, const GateSpec& spec, const Value& value, unsig
             PutWord(buffer, 4 * i, static_cast<uint32_t>(number & 0xFFFF));
             PutWord(buffer, 4 * i + 2, static_cast<uint32_t>((number >> 16) & 0xFFFF));
         } else {
-            PutWord(buffer, spec.IsBlock() ? 2 * i : 2, static_cast<uint32_t>(number & 0xFFFF));
+            PutWord(buffer, arg.IsBlock() ? 2 * i : 2, static_cast<uint32_t>(number & 0xFFFF));
         }
     }
 }
 
-Value DecodeValue(ValueKind kind, const GateSpec& spec, const unsigned char* buffer) {
+Value DecodeValue(ValueKind kind, const GateArg& arg, const unsigned char* buffer) {
     Value value;
     if (kind == ValueKind::kString) {
-        const unsigned limit = RoundedLength(spec);
+        const unsigned limit = RoundedLength(arg);
         for (unsigned i = 0; i < limit && buffer[i] != 0; ++i)
             value.text += static_cast<char>(buffer[i]);
         return value;
     }
-    const std::size_t points = spec.IsBlock() ? static_cast<std::size_t>(spec.blockSize) : 1;
+    const std::size_t points = arg.IsBlock() ? static_cast<std::size_t>(arg.blockSize) : 1;
     for (std::size_t i = 0; i < points; ++i) {
         if (kind == ValueKind::kDword) {
             value.numbers.push_back(GetWord(buffer, 4 * i) |
                                     (int64_t{GetWord(buffer, 4 * i + 2)} << 16));
         } else {
-            value.numbers.push_back(GetWord(buffer, spec.IsBlock() ? 2 * i : 2));
+            value.numbers.push_back(GetWord(buffer, arg.IsBlock() ? 2 * i : 2));
         }
     }
     return value;
@@ -293,13 +293,13 @@ std::string MemTypeName(int32_t memType) {
     return name;
 }
 
-std::string DescribeGateAddress(const GateSpec& spec, const jyn::GateAddress& a) {
+std::string DescribeGateAddress(const GateArg& arg, const jyn::GateAddress& a) {
     char text[160];
     std::snprintf(
         text, sizeof text,
         "station %d, memType '%s' (0x%X), address %d, bitIndex %d, bitWidth %d -> %s gate",
         a.station, MemTypeName(a.memType).c_str(), static_cast<unsigned>(a.memType), a.address,
-        a.bitIndex, a.bitWidth, KindName(KindOf(spec, a)));
+        a.bitIndex, a.bitWidth, KindName(KindOf(arg, a)));
     return text;
 }
 
@@ -320,9 +320,9 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
-std::string JsonValue(ValueKind kind, const GateSpec& spec, const Value& value) {
+std::string JsonValue(ValueKind kind, const GateArg& arg, const Value& value) {
     if (kind == ValueKind::kString) return JsonString(value.text);
-    if (!spec.IsBlock()) return value.numbers.empty() ? "null" : std::to_string(value.numbers[0]);
+    if (!arg.IsBlock()) return value.numbers.empty() ? "null" : std::to_string(value.numbers[0]);
     std::string out = "[";
     for (std::size_t i = 0; i < value.numbers.size(); ++i) {
         out += (i ? "," : "") + std::to_string(value.numbers[i]);

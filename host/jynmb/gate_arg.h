@@ -12,20 +12,20 @@ namespace jynmb {
 
 // TEXT[*N][:TYPE]: an address text, optionally a block of N points and the
 // host's gate type (0..7).
-struct GateSpec {
+struct GateArg {
     std::string text;
     int32_t blockSize = 0;  // 0: a single gate
     int32_t gateType = 1;
     bool IsBlock() const { return blockSize > 0; }
 };
 
-bool ParseGateSpec(const std::string& word, GateSpec& spec, std::string& error);
+bool ParseGateArg(const std::string& word, GateArg& arg, std::string& error);
 // The gate as typed, without the type: "01WD200*10".
-std::string GateName(const GateSpec& spec);
+std::string GateName(const GateArg& arg);
 
 // A gate file: one GATE a line, as on the command line; '#' starts a
 // comment, blank lines are skipped. False with `error` naming the line.
-bool ParseGateList(const std::string& text, std::vector<GateSpec>& specs, std::string& error);
+bool ParseGateList(const std::string& text, std::vector<GateArg>& args, std::string& error);
 
 // The gate type a host would give the address: bit gate 6, a 32-bit letter
 // 3, a string address 7, anything else 1.
@@ -34,7 +34,7 @@ int32_t DefaultGateType(const std::string& text);
 enum class ValueKind { kBit, kWord, kDword, kString };
 
 // How the value buffer of a configured gate is laid out.
-ValueKind KindOf(const GateSpec& spec, const jyn::GateAddress& address);
+ValueKind KindOf(const GateArg& arg, const jyn::GateAddress& address);
 const char* KindName(ValueKind kind);
 
 // The string length after the 'L' marker; 0 when there is none.
@@ -48,13 +48,13 @@ struct Value {
 // VALUE for a write: a number (decimal, 0x hexadecimal, negative allowed in
 // the range of the kind), comma-separated numbers for a block, or text for a
 // string gate (quotes optional).
-bool ParseValue(ValueKind kind, const GateSpec& spec, const std::string& input, Value& value,
+bool ParseValue(ValueKind kind, const GateArg& arg, const std::string& input, Value& value,
                 std::string& error);
 
 // The value buffer: big enough for any gate, laid out as the host lays it.
 constexpr std::size_t kValueBufferSize = 1024;
-void EncodeValue(ValueKind kind, const GateSpec& spec, const Value& value, unsigned char* buffer);
-Value DecodeValue(ValueKind kind, const GateSpec& spec, const unsigned char* buffer);
+void EncodeValue(ValueKind kind, const GateArg& arg, const Value& value, unsigned char* buffer);
+Value DecodeValue(ValueKind kind, const GateArg& arg, const unsigned char* buffer);
 
 // "4660 (0x1234)", "305419896 (0x12345678)", "\"HELLO\"", "[1, 2, 3]".
 std::string FormatValue(ValueKind kind, const Value& value);
@@ -64,8 +64,8 @@ std::string CompactValue(ValueKind kind, const Value& value);
 // The device code of GateAddress.memType: "D", "TN".
 std::string MemTypeName(int32_t memType);
 // "station 1, memType 'D' (0x44), address 100, bitIndex -1, bitWidth 16 -> word gate"
-std::string DescribeGateAddress(const GateSpec& spec, const jyn::GateAddress& address);
+std::string DescribeGateAddress(const GateArg& arg, const jyn::GateAddress& address);
 std::string JsonString(const std::string& text);
-std::string JsonValue(ValueKind kind, const GateSpec& spec, const Value& value);
+std::string JsonValue(ValueKind kind, const GateArg& arg, const Value& value);
 
 }  // namespace jynmb
