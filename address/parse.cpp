@@ -41,14 +41,10 @@ constexpr int32_t kPointsPerGroup = 16;
 // instead of wrapping round to a small number that looks plausible.
 constexpr uint32_t kSaturated = static_cast<uint32_t>(std::numeric_limits<int32_t>::max());
 
-char ToUpper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
+char ToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // The blanks a formatted scan skips before a number.
-bool IsBlank(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 int DigitValue(char c, uint32_t radix) {
     int value = -1;
@@ -166,24 +162,17 @@ bool ParseDevice(GateDefinition& gate, const WorkCopy& copy, const AddressCopy& 
         case 'F':
         case 'L':
         case 'M':
-        case 'Z':
-            return ParseDecimalDevice(out, copy);
+        case 'Z': return ParseDecimalDevice(out, copy);
         case '2':
         case 'B':
         case 'X':
-        case 'Y':
-            return ParseHexDevice(out, copy);
+        case 'Y': return ParseHexDevice(out, copy);
         case 'T':
-        case 'C':
-            return ParseTimerCounter(out, copy, host);
-        case 'R':
-            return marked ? ParseStringGate(gate) : ParseFileRegister(out, copy);
-        case 'S':
-            return ParseStringGate(gate);
-        case 'W':
-            return marked ? ParseStringGate(gate) : ParseLinkRegister(out, copy, bitGate);
-        default:
-            return RefuseUnknownLetter(letter, copy);
+        case 'C': return ParseTimerCounter(out, copy, host);
+        case 'R': return marked ? ParseStringGate(gate) : ParseFileRegister(out, copy);
+        case 'S': return ParseStringGate(gate);
+        case 'W': return marked ? ParseStringGate(gate) : ParseLinkRegister(out, copy, bitGate);
+        default: return RefuseUnknownLetter(letter, copy);
     }
 }
 

@@ -12,12 +12,8 @@ namespace {
 constexpr int32_t kMaxWordBlock = 64;
 constexpr int32_t kMax32BitBlock = 32;  // 64 registers, as many as a word block
 
-bool Is16BitType(int32_t type) {
-    return type >= kGateAnalog16First && type <= kGateAnalog16Last;
-}
-bool Is32BitType(int32_t type) {
-    return type >= kGateAnalog32First && type <= kGateAnalog32Last;
-}
+bool Is16BitType(int32_t type) { return type >= kGateAnalog16First && type <= kGateAnalog16Last; }
+bool Is32BitType(int32_t type) { return type >= kGateAnalog32First && type <= kGateAnalog32Last; }
 
 // A 32-bit value starts on an even register; from here on the address
 // counts register pairs, and the request builders double it back.

@@ -32,10 +32,8 @@ uint16_t DriverBaud(uint32_t lineBaud) {
         case 9600:
         case 19200:
         case 38400:
-        case 57600:
-            return static_cast<uint16_t>(lineBaud);
-        default:
-            return 57600;
+        case 57600: return static_cast<uint16_t>(lineBaud);
+        default: return 57600;
     }
 }
 

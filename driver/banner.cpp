@@ -11,6 +11,7 @@ const char kDriverName[] = "Mitsubishi MELSEC-A";
 #define JYN_H60 JYN_H10 JYN_H10 JYN_H10 JYN_H10 JYN_H10 JYN_H10
 #define JYN_B10 "          "
 
+// clang-format off
 const char kBanner[] =
     "\n"
     "\xDA" JYN_H60 "\xBF\n"
@@ -21,6 +22,7 @@ const char kBanner[] =
     "\xB3                Mitsubishi Melsec-A Protocol.               \xB3\n"
     "\xB3" JYN_B10 JYN_B10 JYN_B10 JYN_B10 JYN_B10 JYN_B10 "\xB3\n"
     "\xC0" JYN_H60 "\xD9\n";
+// clang-format on
 
 #undef JYN_H10
 #undef JYN_H60

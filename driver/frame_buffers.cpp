@@ -22,7 +22,8 @@ void SetFrameAllocator(FrameAllocator allocator) { g_allocator.store(allocator);
 
 unsigned char* AllocateFrameBuffer() {
     const FrameAllocator allocator = g_allocator.load();
-    void* memory = allocator != nullptr ? allocator(kFrameBufferSize) : std::malloc(kFrameBufferSize);
+    void* memory =
+        allocator != nullptr ? allocator(kFrameBufferSize) : std::malloc(kFrameBufferSize);
     auto* buffer = static_cast<unsigned char*>(memory);
     if (buffer == nullptr) return nullptr;
     std::lock_guard<std::mutex> lock(g_mutex);

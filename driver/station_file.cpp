@@ -17,9 +17,7 @@ constexpr std::size_t kNameSize = 32;
 constexpr std::size_t kNameCount = 3;
 constexpr unsigned kStationDigits = 2;
 
-bool IsBlank(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -44,7 +42,7 @@ struct StationLine {
 // Walks a piece the way the formatted scan "%02x = %02x, %02x" does: blanks
 // are skipped before each number and before '=', not before ','.
 class LineScanner {
-  public:
+public:
     explicit LineScanner(const char* piece) : at_(piece) {}
 
     void SkipBlanks() {
@@ -73,7 +71,7 @@ class LineScanner {
         return static_cast<std::size_t>(at_ - word);
     }
 
-  private:
+private:
     const char* at_;
 };
 

@@ -57,12 +57,9 @@ std::string Shape(uint8_t control, const std::string& header, const std::vector<
             const unsigned sum = (SumOf(framed) + ((control & 0x10) != 0 ? 1 : 0)) & 0xFF;
             return static_cast<char>(STX) + framed + Hex2(sum);
         }
-        case 2:
-            return static_cast<char>(ACK) + header + body;
-        case 3:
-            return static_cast<char>(NAK) + header + body;
-        default:
-            return body;
+        case 2: return static_cast<char>(ACK) + header + body;
+        case 3: return static_cast<char>(NAK) + header + body;
+        default: return body;
     }
 }
 

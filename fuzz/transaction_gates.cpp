@@ -49,18 +49,12 @@ uint16_t WordAt(const unsigned char* values, std::size_t offset) {
 // Data characters a good reply carries for this gate.
 std::size_t DataChars(const FuzzGate& gate, int32_t count) {
     switch (gate.kind) {
-        case Kind::kBit:
-            return 1;
-        case Kind::kWord:
-            return 4;
-        case Kind::k32Bit:
-            return 8;
-        case Kind::kString:
-            return 2 * RoundedChars(gate);
-        case Kind::kWordBlock:
-            return 4u * static_cast<std::size_t>(count);
-        case Kind::k32BitBlock:
-            return 8u * static_cast<std::size_t>(count);
+        case Kind::kBit: return 1;
+        case Kind::kWord: return 4;
+        case Kind::k32Bit: return 8;
+        case Kind::kString: return 2 * RoundedChars(gate);
+        case Kind::kWordBlock: return 4u * static_cast<std::size_t>(count);
+        case Kind::k32BitBlock: return 8u * static_cast<std::size_t>(count);
     }
     return 0;
 }
@@ -100,13 +94,10 @@ void CheckStored(const FuzzGate& gate, int32_t count, const unsigned char* data,
         case Kind::kWord:
             Check(WordAt(values, 2) == HexField(data, 4), "the word stored is not the one sent");
             return;
-        case Kind::kString:
-            CheckString(gate, data, values);
-            return;
+        case Kind::kString: CheckString(gate, data, values); return;
         case Kind::kWordBlock:
         case Kind::k32Bit:
-        case Kind::k32BitBlock:
-            break;
+        case Kind::k32BitBlock: break;
     }
     const std::size_t words = DataChars(gate, count) / 4;
     for (std::size_t i = 0; i < words; ++i) {
@@ -136,14 +127,10 @@ std::size_t OwnedBytes(const FuzzGate& gate, int32_t count, bool write) {
     switch (gate.kind) {
         case Kind::kBit:
         case Kind::kWord:
-        case Kind::k32Bit:
-            return 4;
-        case Kind::kString:
-            return RoundedChars(gate) + (write ? 0 : 1);
-        case Kind::kWordBlock:
-            return 2 * n;
-        case Kind::k32BitBlock:
-            return 4 * n;
+        case Kind::k32Bit: return 4;
+        case Kind::kString: return RoundedChars(gate) + (write ? 0 : 1);
+        case Kind::kWordBlock: return 2 * n;
+        case Kind::k32BitBlock: return 4 * n;
     }
     return 0;
 }

@@ -56,7 +56,15 @@ constexpr DeviceRule kDeviceRules[] = {
 constexpr std::size_t kAcpuFieldLength = 5;
 constexpr std::size_t kExtendedFieldLength = 7;
 
-enum class Refusal { kMemType, kStation, kBitOnRegister, kAddress, kStringLength, kCount, kNoBuffer };
+enum class Refusal {
+    kMemType,
+    kStation,
+    kBitOnRegister,
+    kAddress,
+    kStringLength,
+    kCount,
+    kNoBuffer
+};
 
 struct RefusalText {
     Refusal refusal;
@@ -101,12 +109,9 @@ const DeviceRule* FindRule(int32_t memType) {
 int64_t DeviceNumber(const DeviceRule& rule, const GateAddress& gate, GateKind kind) {
     const int64_t number = gate.address;
     switch (rule.numbering) {
-        case Numbering::kPair:
-            return number * 2;
-        case Numbering::kGroup:
-            return number * 16 + (kind == GateKind::kBit ? gate.bitIndex : 0);
-        case Numbering::kRegister:
-            break;
+        case Numbering::kPair: return number * 2;
+        case Numbering::kGroup: return number * 16 + (kind == GateKind::kBit ? gate.bitIndex : 0);
+        case Numbering::kRegister: break;
     }
     return number;
 }

@@ -74,14 +74,10 @@ int32_t StoreString(const ReplyData& reply, const char* addressText, unsigned ch
 
 int32_t StoreSingle(const GateRequest& request, const ReplyData& reply, unsigned char* values) {
     switch (address::KindOf(request.gateAddress, request.addressText)) {
-        case GateKind::kBit:
-            return StoreBit(reply, values);
-        case GateKind::k32Bit:
-            return Store32Bit(reply, 0, values);
-        case GateKind::kString:
-            return StoreString(reply, request.addressText, values);
-        case GateKind::kWord:
-            break;
+        case GateKind::kBit: return StoreBit(reply, values);
+        case GateKind::k32Bit: return Store32Bit(reply, 0, values);
+        case GateKind::kString: return StoreString(reply, request.addressText, values);
+        case GateKind::kWord: break;
     }
     uint32_t word = 0;
     if (!reply.Word(0, word)) return IllegalHex();

@@ -75,7 +75,7 @@ enum class Line {
 
 // Where the transaction stands after one attempt.
 struct Attempt {
-    int number;        // 1 for the first attempt, 10 for the last
+    int number;         // 1 for the first attempt, 10 for the last
     bool stop = false;  // no further attempt
     int32_t result = kOk;
     Line line = Line::kQuiet;
@@ -107,12 +107,8 @@ void JudgeNak(const DriverContext& context, const char* format, Attempt& attempt
 uint32_t ExpectedDataLength(const GateRequest& request, char& kind) {
     const uint16_t count = static_cast<uint16_t>(request.count);
     switch (request.gateAddress.bitWidth) {
-        case 8:
-            kind = 'B';
-            return count;
-        case 16:
-            kind = 'W';
-            return static_cast<uint16_t>(4u * count);
+        case 8: kind = 'B'; return count;
+        case 16: kind = 'W'; return static_cast<uint16_t>(4u * count);
         default:
             // 32-bit values are checked like the others: a short reply would
             // otherwise let stale bytes of an earlier reply pass as values.
@@ -127,9 +123,9 @@ bool FramedByStxEtx(const DriverContext& context) {
            context.receiveBuffer[length - 3] == kETX;
 }
 
-bool JudgeStringLength(const DriverContext& context, const GateRequest& request,
-                       Attempt& attempt) {
-    const uint32_t expected = kFrameOverhead + 2u * address::RoundedStringLength(request.addressText);
+bool JudgeStringLength(const DriverContext& context, const GateRequest& request, Attempt& attempt) {
+    const uint32_t expected =
+        kFrameOverhead + 2u * address::RoundedStringLength(request.addressText);
     if (context.receiveLength == expected) return true;
     LogError("JYNMB> DoRead() illegal length reply , retry %d", attempt.number);
     if (FramedByStxEtx(context)) {

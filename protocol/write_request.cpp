@@ -38,12 +38,10 @@ std::size_t PutSingle(const RequestPlan& plan, const unsigned char* values, unsi
         return 1;
     }
     switch (plan.kind) {
-        case GateKind::k32Bit:
-            return PutWord(out, values, 0) + PutWord(out + 4, values, 2);
+        case GateKind::k32Bit: return PutWord(out, values, 0) + PutWord(out + 4, values, 2);
         case GateKind::kString:
             return PutString(out, values, address::RoundedStringLength(plan.request->addressText));
-        default:
-            return PutWord(out, values, kSingleValueOffset);
+        default: return PutWord(out, values, kSingleValueOffset);
     }
 }
 

@@ -2,6 +2,8 @@
 // total time-out measured on the monotonic clock, exclusive opens with flock
 // and TIOCEXCL. Port names: "NUL" is /dev/null, a name that begins with '/'
 // is a path, any other name is taken under /dev/ (ttyUSB0, pts/3).
+#include "serial/device_posix.h"
+
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -19,7 +21,6 @@
 #include <string>
 
 #include "serial/device.h"
-#include "serial/device_posix.h"
 
 namespace jyn::device {
 
@@ -69,10 +70,9 @@ struct BaudCode {
 };
 
 constexpr BaudCode kBaudCodes[] = {
-    {50, B50},     {75, B75},     {110, B110},   {134, B134},     {150, B150},
-    {200, B200},   {300, B300},   {600, B600},   {1200, B1200},   {1800, B1800},
-    {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400},
-    {57600, B57600},
+    {50, B50},     {75, B75},       {110, B110},     {134, B134},     {150, B150},   {200, B200},
+    {300, B300},   {600, B600},     {1200, B1200},   {1800, B1800},   {2400, B2400}, {4800, B4800},
+    {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600},
 };
 
 bool SpeedCode(uint32_t rate, speed_t& code) {
@@ -137,9 +137,7 @@ void MakeRaw(termios& tio) {
 
 // A pseudo-terminal has no modem lines and no RS-485 mode: those calls fail
 // there, and that is not an error of the port.
-void SetModemLine(int fd, int line, bool on) {
-    ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
-}
+void SetModemLine(int fd, int line, bool on) { ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line); }
 
 void SetRs485(int fd, bool toggle) {
     serial_rs485 rs485{};
@@ -164,7 +162,8 @@ void ApplyControlLines(int fd, const LineSettings& settings) {
 }
 
 int RemainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
     if (left.count() <= 0) return 0;
     // Round up so that poll never returns just before the deadline.
     const auto ms = (left.count() + 999) / 1000;
@@ -340,7 +339,8 @@ bool Read(Handle handle, void* buffer, uint32_t count, uint32_t& got) {
     PosixPort* port = Port(handle);
     if (port == nullptr) return false;
     auto* bytes = static_cast<unsigned char*>(buffer);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(port->timeouts.readTotalConstant);
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(port->timeouts.readTotalConstant);
     got = TakeAhead(port->ahead, bytes, count);
     while (got < count) {
         const ssize_t n = ReadDevice(*port, bytes + got, count - got);
@@ -408,8 +408,8 @@ bool WaitUntilSent(SendQueue& queue, uint64_t charMicros, uint64_t deadlineMicro
         const uint64_t now = queue.NowMicros();
         if (now >= deadlineMicros) return false;
         const uint64_t expected = static_cast<uint64_t>(queued) * charMicros;
-        const uint64_t pause = std::min({step, std::max(expected, kFirstSendStepMicros),
-                                         deadlineMicros - now});
+        const uint64_t pause =
+            std::min({step, std::max(expected, kFirstSendStepMicros), deadlineMicros - now});
         queue.SleepMicros(pause);
         step = std::min(step * 2, kLongestSendStepMicros);
     }
@@ -420,8 +420,8 @@ bool Write(Handle handle, const void* buffer, uint32_t count, uint32_t& written)
     PosixPort* port = Port(handle);
     if (port == nullptr) return false;
     const auto* bytes = static_cast<const unsigned char*>(buffer);
-    const uint32_t guard = port->timeouts.writeTotalConstant != 0 ? port->timeouts.writeTotalConstant
-                                                                  : kWriteGuardMs;
+    const uint32_t guard =
+        port->timeouts.writeTotalConstant != 0 ? port->timeouts.writeTotalConstant : kWriteGuardMs;
     const auto deadline = Clock::now() + std::chrono::milliseconds(guard);
     while (written < count) {
         const ssize_t n = ::write(port->fd, bytes + written, count - written);

@@ -17,8 +17,8 @@ HANDLE Win(Handle handle) { return static_cast<HANDLE>(handle); }
 }  // namespace
 
 bool Open(const char* name, Handle& out) {
-    const HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         out = nullptr;
         return false;

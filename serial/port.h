@@ -14,11 +14,11 @@ using Handle = device::Handle;
 
 enum PortResult : int {
     kPortOk = 0,
-    kPortOpenFailed = 1,     // not opened, or its time-outs could not be set
-    kPortShortWrite = 2,     // fewer bytes went out than asked
-    kPortNoSettings = 4,     // the current settings could not be read
+    kPortOpenFailed = 1,  // not opened, or its time-outs could not be set
+    kPortShortWrite = 2,  // fewer bytes went out than asked
+    kPortNoSettings = 4,  // the current settings could not be read
     kPortSettingsRefused = 5,
-    kPortCallFailed = 7,     // a read, write or close failed, or a read got nothing
+    kPortCallFailed = 7,  // a read, write or close failed, or a read got nothing
 };
 
 constexpr uint32_t kOpenReadTimeoutMs = 1000;

@@ -79,15 +79,10 @@ void LineEngine::OnByte(char c, Micros t) {
             if (config_.new_sequence_cancels_reply) CancelUnsent(t);
             log_.Add({t, Direction::kToPlc, std::string(1, c), "sequence reset"});
             return;
-        case kEnqChar:
-            StartSequence(Phase::kRequest, c, t);
-            return;
+        case kEnqChar: StartSequence(Phase::kRequest, c, t); return;
         case kAckChar:
-        case kNakChar:
-            StartSequence(Phase::kConfirm, c, t);
-            return;
-        default:
-            break;
+        case kNakChar: StartSequence(Phase::kConfirm, c, t); return;
+        default: break;
     }
     if (phase_ == Phase::kIdle) {
         if (ignored_.empty()) ignored_start_ = t;

@@ -12,12 +12,9 @@ const std::array<const char*, kFaultKindCount> kFaultNames = {
 bool Applies(FaultKind kind, ReplyKind reply) {
     switch (kind) {
         case FaultKind::kBadSum:
-        case FaultKind::kLowerCase:
-            return reply == ReplyKind::kData;
-        case FaultKind::kExtraAfterAck:
-            return reply == ReplyKind::kAck;
-        default:
-            return true;
+        case FaultKind::kLowerCase: return reply == ReplyKind::kData;
+        case FaultKind::kExtraAfterAck: return reply == ReplyKind::kAck;
+        default: return true;
     }
 }
 
@@ -130,12 +127,10 @@ std::string FaultPlan::RandomBytes(std::size_t count) {
 
 std::string FaultPlan::Apply(const Fault& fault, const std::string& reply) {
     switch (fault.kind) {
-        case FaultKind::kNoReply:
-            return {};
+        case FaultKind::kNoReply: return {};
         case FaultKind::kCutReply:
             return reply.substr(0, static_cast<std::size_t>(ParamOr(fault, 3)));
-        case FaultKind::kStrayByte:
-            return static_cast<char>(fault.param) + reply;
+        case FaultKind::kStrayByte: return static_cast<char>(fault.param) + reply;
         case FaultKind::kWrongStation: {
             std::string out = reply;
             ShiftField(out, 1, ParamOr(fault, 1));
@@ -153,12 +148,10 @@ std::string FaultPlan::Apply(const Fault& fault, const std::string& reply) {
             ShiftField(out, out.size() - 2, ParamOr(fault, 1));
             return out;
         }
-        case FaultKind::kLowerCase:
-            return LowerCase(reply);
+        case FaultKind::kLowerCase: return LowerCase(reply);
         case FaultKind::kNak:
             return std::string(1, kNakChar) + reply.substr(1, 4) + FormatHex(fault.param & 0xFF, 2);
-        case FaultKind::kSlowReply:
-            return reply;
+        case FaultKind::kSlowReply: return reply;
         case FaultKind::kGarbage:
             return fault.bytes.empty() ? RandomBytes(static_cast<std::size_t>(ParamOr(fault, 8)))
                                        : fault.bytes;

@@ -79,8 +79,7 @@ std::string ParseValue(PresetEntry& entry, const std::string& value) {
                 return "a bit device takes 0 or 1, not '" + value + "'";
             entry.value = value == "1" ? 1 : 0;
             return "";
-        case PresetEntry::kWord:
-            break;
+        case PresetEntry::kWord: break;
     }
     return ParseNumber(value, -32768, 0xFFFF, entry.value)
                ? ""
@@ -112,14 +111,11 @@ std::string ParseAssignment(const std::string& line, PresetEntry& entry) {
 bool ApplyOne(const PresetEntry& entry, Simulator& simulator, const Target& target) {
     const std::string name = DeviceName(entry.device);
     switch (entry.kind) {
-        case PresetEntry::kBit:
-            return simulator.SetBit(target, name, entry.value != 0);
+        case PresetEntry::kBit: return simulator.SetBit(target, name, entry.value != 0);
         case PresetEntry::kWord:
             return simulator.SetWord(target, name, static_cast<std::uint16_t>(entry.value));
-        case PresetEntry::kDword:
-            return simulator.SetDword(target, name, entry.value);
-        case PresetEntry::kText:
-            return simulator.SetText(target, name, entry.text);
+        case PresetEntry::kDword: return simulator.SetDword(target, name, entry.value);
+        case PresetEntry::kText: return simulator.SetText(target, name, entry.text);
     }
     return false;
 }

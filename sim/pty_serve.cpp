@@ -24,7 +24,8 @@ constexpr std::size_t kMaxUnsent = 1 << 16;
 timespec PollTimeout(const std::optional<Micros>& next, Micros now) {
     long long wait = kMaxPollMs * 1000LL;
     if (next) wait = std::clamp<long long>((*next - now).count(), 0, wait);
-    return timespec{static_cast<time_t>(wait / 1000000), static_cast<long>((wait % 1000000) * 1000)};
+    return timespec{static_cast<time_t>(wait / 1000000),
+                    static_cast<long>((wait % 1000000) * 1000)};
 }
 
 }  // namespace

@@ -20,12 +20,9 @@ std::string StationAndPc(std::string_view bytes) {
 
 const char* DirectionText(Direction direction) {
     switch (direction) {
-        case Direction::kToPlc:
-            return "host > PLC";
-        case Direction::kFromPlc:
-            return "PLC > host";
-        case Direction::kNote:
-            break;
+        case Direction::kToPlc: return "host > PLC";
+        case Direction::kFromPlc: return "PLC > host";
+        case Direction::kNote: break;
     }
     return "  note    ";
 }

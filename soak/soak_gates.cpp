@@ -68,20 +68,11 @@ uint32_t Rounded(const SoakGate& gate) { return gate.shape.chars + (gate.shape.c
 std::vector<uint32_t> WordOffsets(const SoakGate& gate) {
     uint32_t words = 1;
     switch (gate.shape.kind) {
-        case Kind::kString:
-            words = Rounded(gate) / 2;
-            break;
-        case Kind::k32Bit:
-            words = 2;
-            break;
-        case Kind::kWordBlock:
-            words = static_cast<uint32_t>(gate.shape.block);
-            break;
-        case Kind::k32BitBlock:
-            words = 2 * static_cast<uint32_t>(gate.shape.block);
-            break;
-        default:
-            break;
+        case Kind::kString: words = Rounded(gate) / 2; break;
+        case Kind::k32Bit: words = 2; break;
+        case Kind::kWordBlock: words = static_cast<uint32_t>(gate.shape.block); break;
+        case Kind::k32BitBlock: words = 2 * static_cast<uint32_t>(gate.shape.block); break;
+        default: break;
     }
     const uint32_t step = BitDevice(gate.shape.device) ? 16 : 1;
     std::vector<uint32_t> offsets;
@@ -148,14 +139,10 @@ bool IsSingleWordOrBit(const SoakGate& gate) {
 
 std::size_t OwnedBytes(const SoakGate& gate, bool write) {
     switch (gate.shape.kind) {
-        case Kind::kString:
-            return Rounded(gate) + (write ? 0 : 1);
-        case Kind::kWordBlock:
-            return 2u * static_cast<std::size_t>(gate.shape.block);
-        case Kind::k32BitBlock:
-            return 4u * static_cast<std::size_t>(gate.shape.block);
-        default:
-            return 4;
+        case Kind::kString: return Rounded(gate) + (write ? 0 : 1);
+        case Kind::kWordBlock: return 2u * static_cast<std::size_t>(gate.shape.block);
+        case Kind::k32BitBlock: return 4u * static_cast<std::size_t>(gate.shape.block);
+        default: return 4;
     }
 }
 
@@ -217,8 +204,10 @@ void NewWriteData(jynsim::Simulator& sim, const SoakGate& gate, jynsim::SplitMix
     bool differs = false;
     for (std::size_t i = 0; i < offsets.size(); ++i) {
         uint8_t* at = values + base + 2 * i;
-        at[0] = gate.shape.kind == Kind::kString ? Printable(rng) : static_cast<uint8_t>(rng.Next());
-        at[1] = gate.shape.kind == Kind::kString ? Printable(rng) : static_cast<uint8_t>(rng.Next());
+        at[0] =
+            gate.shape.kind == Kind::kString ? Printable(rng) : static_cast<uint8_t>(rng.Next());
+        at[1] =
+            gate.shape.kind == Kind::kString ? Printable(rng) : static_cast<uint8_t>(rng.Next());
         // Now and then a terminator inside the text: what follows is sent as it stands.
         if (gate.shape.kind == Kind::kString && rng.Next() % 16 == 0) at[rng.Next() & 1] = 0;
         differs = differs || GetLe(at, 2) != WordOf(sim, gate, offsets[i]);

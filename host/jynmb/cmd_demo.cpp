@@ -147,8 +147,7 @@ bool Configure(Session& session, DemoRow& row, std::string& error) {
         error = gate.arg.text + " refused: " + gate.lastMessage;
         return false;
     }
-    if (!ParseValue(KindOf(gate.arg, gate.address), gate.arg, row.demo->value, gate.value,
-                    error)) {
+    if (!ParseValue(KindOf(gate.arg, gate.address), gate.arg, row.demo->value, gate.value, error)) {
         error = gate.arg.text + ": " + error;
         return false;
     }

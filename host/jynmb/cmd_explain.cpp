@@ -270,12 +270,12 @@ int RunExplain(Args& args) {
     const std::vector<DriverMessage> startMessages = TakeDriverMessages();
     GateOutcome& gate = plan.gate;
     const bool accepted = session.Configure(gate);
-    std::printf(
-        "gate         %s, gate type %d, %s (code %u)\n", gate.arg.text.c_str(), gate.arg.gateType,
-        gate.arg.IsBlock()
-            ? ("BlockAddressParser, block of " + std::to_string(gate.arg.blockSize)).c_str()
-            : "SingleAddressParser",
-        gate.arg.IsBlock() ? jyn::kBlockAddressParser : jyn::kSingleAddressParser);
+    std::printf("gate         %s, gate type %d, %s (code %u)\n", gate.arg.text.c_str(),
+                gate.arg.gateType,
+                gate.arg.IsBlock()
+                    ? ("BlockAddressParser, block of " + std::to_string(gate.arg.blockSize)).c_str()
+                    : "SingleAddressParser",
+                gate.arg.IsBlock() ? jyn::kBlockAddressParser : jyn::kSingleAddressParser);
     if (!accepted) {
         std::printf("refused      %s\n",
                     gate.lastMessage.empty() ? "(no message)" : gate.lastMessage.c_str());
@@ -285,8 +285,8 @@ int RunExplain(Args& args) {
     const jyn::StationEntry entry = session.Context().stationTable[gate.address.station & 0xFF];
     PrintStation(plan, entry, startMessages);
     plan.acpu = entry.cpuType == jyn::kCpuA;
-    if (plan.write && !ParseValue(KindOf(gate.arg, gate.address), gate.arg, plan.writeText,
-                                  gate.value, error)) {
+    if (plan.write &&
+        !ParseValue(KindOf(gate.arg, gate.address), gate.arg, plan.writeText, gate.value, error)) {
         return UsageError("explain", "--write: " + error);
     }
     return ExplainOnLine(session, plan, entry);

@@ -37,8 +37,8 @@ void PrintText(const GateOutcome& gate) {
     const std::string block =
         gate.arg.IsBlock() ? ", block of " + std::to_string(gate.arg.blockSize) : "";
     if (gate.parseResult == jyn::kOk) {
-        std::printf("%s (type %d%s): %s\n", gate.arg.text.c_str(), gate.arg.gateType,
-                    block.c_str(), DescribeGateAddress(gate.arg, gate.address).c_str());
+        std::printf("%s (type %d%s): %s\n", gate.arg.text.c_str(), gate.arg.gateType, block.c_str(),
+                    DescribeGateAddress(gate.arg, gate.address).c_str());
     } else {
         std::printf("%s (type %d%s): refused: %s\n", gate.arg.text.c_str(), gate.arg.gateType,
                     block.c_str(),

@@ -110,9 +110,8 @@ void PrintJson(const std::vector<GateOutcome>& gates) {
         std::printf(
             "%s\n  {\"gate\": %s, \"block\": %d, \"type\": %d, \"kind\": \"%s\", "
             "\"result\": %d",
-            i ? "," : "", JsonString(gate.arg.text).c_str(), gate.arg.blockSize,
-            gate.arg.gateType, KindName(kind),
-            gate.parseResult != jyn::kOk ? gate.parseResult : gate.result);
+            i ? "," : "", JsonString(gate.arg.text).c_str(), gate.arg.blockSize, gate.arg.gateType,
+            KindName(kind), gate.parseResult != jyn::kOk ? gate.parseResult : gate.result);
         if (ok) {
             std::printf(", \"value\": %s", JsonValue(kind, gate.arg, gate.value).c_str());
         } else {

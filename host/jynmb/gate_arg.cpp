@@ -25,14 +25,10 @@ bool ParseInteger(const std::string& text, int64_t& value) {
 // The numbers a kind can carry: unsigned or signed, as a person prefers.
 bool InRange(ValueKind kind, int64_t value) {
     switch (kind) {
-        case ValueKind::kBit:
-            return value == 0 || value == 1;
-        case ValueKind::kWord:
-            return value >= -32768 && value <= 0xFFFF;
-        case ValueKind::kDword:
-            return value >= INT32_MIN && value <= 0xFFFFFFFFLL;
-        case ValueKind::kString:
-            return false;
+        case ValueKind::kBit: return value == 0 || value == 1;
+        case ValueKind::kWord: return value >= -32768 && value <= 0xFFFF;
+        case ValueKind::kDword: return value >= INT32_MIN && value <= 0xFFFFFFFFLL;
+        case ValueKind::kString: return false;
     }
     return false;
 }
@@ -178,14 +174,10 @@ ValueKind KindOf(const GateArg& arg, const jyn::GateAddress& address) {
 
 const char* KindName(ValueKind kind) {
     switch (kind) {
-        case ValueKind::kBit:
-            return "bit";
-        case ValueKind::kWord:
-            return "word";
-        case ValueKind::kDword:
-            return "32-bit";
-        case ValueKind::kString:
-            return "string";
+        case ValueKind::kBit: return "bit";
+        case ValueKind::kWord: return "word";
+        case ValueKind::kDword: return "32-bit";
+        case ValueKind::kString: return "string";
     }
     return "?";
 }

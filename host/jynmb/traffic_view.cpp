@@ -16,12 +16,9 @@ constexpr std::size_t kSumLength = 2;
 
 const char* DirectionText(jynsim::Direction direction) {
     switch (direction) {
-        case jynsim::Direction::kToPlc:
-            return "host > PLC";
-        case jynsim::Direction::kFromPlc:
-            return "PLC > host";
-        case jynsim::Direction::kNote:
-            break;
+        case jynsim::Direction::kToPlc: return "host > PLC";
+        case jynsim::Direction::kFromPlc: return "PLC > host";
+        case jynsim::Direction::kNote: break;
     }
     return "note      ";
 }
@@ -31,11 +28,9 @@ const char* DirectionText(jynsim::Direction direction) {
 std::size_t DeviceFieldLength(char command) {
     switch (command) {
         case 'B':
-        case 'W':
-            return 5;
+        case 'W': return 5;
         case 'J':
-        case 'Q':
-            return 7;
+        case 'Q': return 7;
     }
     return 0;
 }
