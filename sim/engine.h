@@ -147,6 +147,9 @@ private:
     void DropPartial(const char* why);
     void OnRequestChar(Micros t);
     void OnConfirmation(Micros t);
+    // The station a complete request is for, with the request logged and
+    // counted; null (and counted as unaddressed) when none has its number.
+    Station* Addressee(int station_number, int pc, const std::string& decoded);
     void HandleRequest(Micros t);
     void HandleBroken(std::uint8_t code, Micros t);
     RequestRecord NewRecord(const Request& request, Micros t);

@@ -55,18 +55,23 @@ RequestRecord LineEngine::NewRecord(const Request& request, Micros t) {
     return record;
 }
 
-void LineEngine::HandleRequest(Micros t) {
-    const Request request = DecodeRequest(body_, config_.decode);
-    Station* station = FindStation(request.station, request.pc);
-    if (station == nullptr) station = FindStation(request.station);
-    const std::string decoded = DescribeRequest(request);
+Station* LineEngine::Addressee(int station_number, int pc, const std::string& decoded) {
+    Station* station = FindStation(station_number, pc);
+    if (station == nullptr) station = FindStation(station_number);
     if (station == nullptr) {
         ++counters_.unaddressed;
         log_.Add({sequence_start_, Direction::kToPlc, raw_, decoded + "  -- no such station"});
-        return;
+        return nullptr;
     }
     log_.Add({sequence_start_, Direction::kToPlc, raw_, decoded});
     ++counters_.requests;
+    return station;
+}
+
+void LineEngine::HandleRequest(Micros t) {
+    const Request request = DecodeRequest(body_, config_.decode);
+    Station* station = Addressee(request.station, request.pc, DescribeRequest(request));
+    if (station == nullptr) return;
     RequestRecord record = NewRecord(request, t);
     const Verdict verdict = station->Check(request);
     if (verdict.kind == Verdict::kNoAnswer) {
@@ -124,16 +129,9 @@ void LineEngine::Carry(Station& station, const Request& request, const Verdict& 
 void LineEngine::HandleBroken(std::uint8_t code, Micros t) {
     const int station_number = StationOfText(body_);
     const int pc = PcOfText(body_);
-    Station* station = FindStation(station_number, pc);
-    if (station == nullptr) station = FindStation(station_number);
-    const std::string decoded = "unreadable request: " + std::string(NakName(code));
-    if (station == nullptr) {
-        ++counters_.unaddressed;
-        log_.Add({sequence_start_, Direction::kToPlc, raw_, decoded + "  -- no such station"});
-        return;
-    }
-    log_.Add({sequence_start_, Direction::kToPlc, raw_, decoded});
-    ++counters_.requests;
+    Station* station =
+        Addressee(station_number, pc, "unreadable request: " + std::string(NakName(code)));
+    if (station == nullptr) return;
     for (char c : body_) {
         if (static_cast<unsigned char>(c) < 0x20) code = std::min<std::uint8_t>(code, kNakProtocol);
     }
