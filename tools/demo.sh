@@ -4,14 +4,20 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if ! command -v cmake >/dev/null || ! command -v g++ >/dev/null || [ ! -d /usr/src/googletest ]; then
-    if [ "$(id -u)" -eq 0 ]; then
-        DEBIAN_FRONTEND=noninteractive apt-get update -q
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -q cmake make g++ googletest libgtest-dev
-    else
-        echo "demo: cmake, g++ and googletest are needed (run as root to install them)" >&2
+packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+        missing+=("$package")
+done
+if [ "${#missing[@]}" -ne 0 ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "demo: ${missing[*]} needed (run as root to install them)" >&2
         exit 2
     fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j"$(nproc)" --target jynmb RAVEVUD TAVORN >/dev/null
