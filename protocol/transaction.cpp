@@ -79,6 +79,7 @@ struct Attempt {
     bool stop = false;  // no further attempt
     int32_t result = kOk;
     Line line = Line::kQuiet;
+    bool heard = false;  // the station sent something: it is alive
 };
 
 bool SameAddressAsRequest(const DriverContext& context) {
@@ -185,6 +186,7 @@ void ReadAttempt(DriverContext& context, const GateRequest& request, Attempt& at
         return;
     }
     const int received = serial::ReceiveReply(context);
+    attempt.heard = received != serial::kReplySilent;
     if (received != serial::kReplyComplete) {
         LogError("JYNMB> DoRead() Read reply error (len=%u), retry %d",
                  unsigned{context.receiveLength}, attempt.number);
@@ -207,6 +209,7 @@ void WriteAttempt(DriverContext& context, Attempt& attempt) {
         return;
     }
     const int received = serial::ReceiveReply(context);
+    attempt.heard = received != serial::kReplySilent;
     if (received != serial::kReplyComplete) {
         LogError("JYNMB> DoWrite() Rcv reply(%u) error retry %d", unsigned{context.receiveLength},
                  attempt.number);
@@ -245,12 +248,15 @@ void SettleLine(DriverContext& context, int owed, const char* format) {
 template <typename Step>
 int32_t RunAttempts(DriverContext& context, Step step, const char* settled, int& owed) {
     Attempt attempt;
+    bool alive = false;
     owed = 0;
     for (attempt.number = 1; attempt.number <= kAttempts; ++attempt.number) {
         serial::PurgePort(context.port);
         attempt.result = kOk;
         attempt.line = Line::kQuiet;
+        attempt.heard = false;
         step(attempt);
+        alive = alive || attempt.heard;
         if (attempt.result == kOk) break;
         if (attempt.line == Line::kSilent) ++owed;
         if (attempt.line == Line::kBusy) {
@@ -259,7 +265,12 @@ int32_t RunAttempts(DriverContext& context, Step step, const char* settled, int&
         }
         if (attempt.stop) break;
     }
-    if (attempt.result != kOk) owed = 0;  // a silent last attempt met a quiet line
+    // A station that never said a word is taken for dead: its silent
+    // attempts cost their time-outs and nothing more. One that answered
+    // something may answer the silent ones late, after a failure as after
+    // a success (a NAK that stops the transaction can be the late answer
+    // to an earlier attempt, with the answer to its own still to come).
+    if (attempt.result != kOk && !alive) owed = 0;
     return attempt.result;
 }
 

@@ -436,6 +436,61 @@ TEST_F(Transaction, LateAnswersAreNotTakenByTheNextGate) {
     EXPECT_EQ(Fake().Pending(), 0u);
 }
 
+// A transaction that fails may still have an answer on its way: the last
+// attempt's, when it came just after the time-out, or an earlier attempt's
+// when a NAK that ends the transaction came first. Either is the length of
+// the next word read and must not be taken for its value.
+TEST_F(Transaction, LateAnswersAfterAFailureAreNotTakenByTheNextGate) {
+    const uint32_t timeoutMs = kTimeoutUnits * 10;
+    struct Answer {
+        std::string reply;
+        uint32_t afterMs;
+    };
+    const struct {
+        const char* what;
+        std::vector<Answer> d100;  // the station's answers to D100, attempt by attempt
+        int32_t result;
+    } cases[] = {
+        {"nine NAK 02, the tenth answer late",
+         {{Nak(0x02), 5}, {Nak(0x02), 5}, {Nak(0x02), 5}, {Nak(0x02), 5}, {Nak(0x02), 5},
+          {Nak(0x02), 5}, {Nak(0x02), 5}, {Nak(0x02), 5}, {Nak(0x02), 5},
+          {DataReply("01FF", "1111"), timeoutMs + 20}},
+         kDriverFailure},
+        {"the first answer late, the second a NAK 06",
+         {{DataReply("01FF", "1111"), timeoutMs + 50}, {Nak(0x06), 5}},
+         kGateFailure},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        std::size_t asked = 0;
+        Fake().onWrite = [&](FakeDevice& line, const Bytes& written) {
+            if (written.empty() || written[0] != ENQ) return;
+            const std::string device = ToText(Bytes(written.begin() + 8, written.begin() + 13));
+            if (device != "D0100") {
+                line.Arrive(DataReply("01FF", "2222"), 60);
+            } else if (asked < c.d100.size()) {
+                line.Arrive(c.d100[asked].reply, c.d100[asked].afterMs);
+                ++asked;
+            }
+        };
+        EXPECT_EQ(Run(kSingleRead, kWord), c.result) << c.what << log.Dump();
+        EXPECT_TRUE(log.Has(kLevelInfo, "JYNMB> DoRead() line settled, 12 bytes discarded"))
+            << c.what << log.Dump();
+        const Gate d200{"01WD200", {1, 'D', 200, -1, 16}};
+        EXPECT_EQ(Run(kSingleRead, d200), kOk) << c.what << log.Dump();
+        EXPECT_EQ(ValueAt(2), 0x2222) << c.what;
+        TearDown();
+    }
+}
+
+// A station that never answers costs its ten time-outs and no more.
+TEST_F(Transaction, ADeadStationCostsTenTimeouts) {
+    const uint64_t start = Fake().NowMs();
+    EXPECT_EQ(Run(kSingleRead, kWord), kDriverFailure);
+    EXPECT_EQ(requests, 10);
+    EXPECT_LT(Fake().NowMs() - start, uint64_t{kTimeoutUnits} * 10 * 11);
+}
+
 // A reply that was not a good answer may be followed by one: the line is let
 // fall silent before the retry, so that what follows cannot be taken by the
 // retry and its own answer by the next gate.
