@@ -9,9 +9,15 @@ namespace jyn::serial {
 namespace {
 
 constexpr uint32_t kMaxTimeoutMs = 0xFFFFFFFEu;
+// A total read time-out of 0 ms, with the other read fields 0 as OpenPort
+// leaves them, tells a Win32 port to wait for the bytes however long they
+// take: a silent station would hold the host's thread for ever. A reply
+// time-out of 0 gets the shortest wait instead, on every platform alike.
+constexpr uint32_t kMinTimeoutMs = 1u;
 
 uint32_t UnitsToMs(uint32_t units) {
     const uint64_t ms = static_cast<uint64_t>(units) * 10u;
+    if (ms < kMinTimeoutMs) return kMinTimeoutMs;
     return ms > kMaxTimeoutMs ? kMaxTimeoutMs : static_cast<uint32_t>(ms);
 }
 

@@ -156,6 +156,9 @@ TEST_F(Port, SetReplyTimeoutWritesOnlyAChange) {
     EXPECT_EQ(Fake().timeouts.readTotalConstant, 50u);
     EXPECT_EQ(serial::SetReplyTimeout(handle, 0xFFFFFFFFu), 5u);  // clamped, not wrapped
     EXPECT_EQ(Fake().timeouts.readTotalConstant, 0xFFFFFFFEu);
+    // 0 ms would be no time-out at all on a Win32 port.
+    EXPECT_EQ(serial::SetReplyTimeout(handle, 0), 0xFFFFFFFEu / 10);
+    EXPECT_EQ(Fake().timeouts.readTotalConstant, 1u);
     Fake().failGetTimeouts = true;
     EXPECT_EQ(serial::SetReplyTimeout(handle, 7), 0u);
     Fake().failGetTimeouts = false;

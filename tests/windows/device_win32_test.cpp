@@ -104,6 +104,19 @@ TEST_F(Win32Device, ReadWithNothingWaitingTakesTheTotalTimeout) {
     EXPECT_LT(ms, 150 + 1000) << "the wait must end near the time-out";
 }
 
+// A host that configures a reply time-out of 0 must not get a read that
+// waits for ever (all-zero read time-outs mean no time-out to a COM port).
+TEST_F(Win32Device, AReplyTimeoutOfZeroStillEnds) {
+    ASSERT_EQ(Open("COM1"), serial::kPortOk);
+    serial::SetReplyTimeout(handle, 0);
+    uint8_t buffer[5];
+    uint32_t received = 99;
+    const auto start = Clock::now();
+    EXPECT_EQ(serial::ReadPort(handle, buffer, 5, &received), serial::kPortCallFailed);
+    EXPECT_EQ(received, 0u);
+    EXPECT_LT(ElapsedMs(start), 1000);
+}
+
 // The total time-out bounds the whole read, not the gap between bytes:
 // bytes that arrive in bursts well within it are read as one.
 TEST_F(Win32Device, BytesInTwoBurstsAreReadWhole) {
