@@ -68,7 +68,7 @@ struct WorkCopy {
 
 // Reads a number the way a formatted scan does: blanks skipped, then digits
 // of the radix up to the first other character (at most maxDigits of them
-// when that is not 0). No sign and no "0x": device numbers are unsigned.
+// when that is not 0). No sign: device numbers are unsigned.
 bool ScanNumber(const char* text, std::size_t from, uint32_t radix, std::size_t maxDigits,
                 uint32_t& value) {
     std::size_t i = from;
@@ -84,8 +84,18 @@ bool ScanNumber(const char* text, std::size_t from, uint32_t radix, std::size_t 
     return digits > 0;
 }
 
+// "0x1F" would be X1F to a formatted scan that takes C's prefix and X0 to
+// one that stops at the 'X': a hexadecimal number with that prefix names no
+// register for sure, so it is refused like no number at all.
+bool HasHexPrefix(const WorkCopy& copy, std::size_t from) {
+    std::size_t i = from;
+    while (i < kAddressCopySize && IsBlank(copy.text[i])) ++i;
+    return copy.At(i) == '0' && copy.At(i + 1) == 'X';
+}
+
 bool ScanAddress(GateAddress& out, const WorkCopy& copy, std::size_t from, uint32_t radix) {
     uint32_t value = 0;
+    if (radix == 16 && HasHexPrefix(copy, from)) return false;
     if (!ScanNumber(copy.text, from, radix, 0, value)) return false;
     out.address = static_cast<int32_t>(value);
     return true;

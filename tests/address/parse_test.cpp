@@ -98,6 +98,11 @@ std::vector<GateCase> DecimalAndHexCases() {
         No("00WX", kWord, kE, "JYNMB> Parse() illegal hex address, '00WX'"),
         No("00WXG1", kWord, kE, "JYNMB> Parse() illegal hex address, '00WXG1'"),
         No("00BX-1", kGateDigital, kE, "JYNMB> Parse() illegal hex address, '00BX-1'"),
+        No("00WX0x1F", kWord, kE, "JYNMB> Parse() illegal hex address, '00WX0X1F'"),
+        No("00BY 0X1", kGateDigital, kE, "JYNMB> Parse() illegal hex address, '00BY 0X1'"),
+        No("00WW0x10", kWord, kE, "JYNMB> Parse() illegal hex address, '00WW0X10'"),
+        No("00W20X10", 3, kE, "JYNMB> Parse() illegal hex address, '00W20X10'"),
+        Ok("00WD0X10", kWord, Word(0, 'D', 0)),  // decimal: the number ends at the 'X'
         No("00B1100", kGateDigital, kI,
            "JYNMB> Parse(), only word gate allowed for mem type, '00B1100'"),
         No("00b2010", kGateDigital, kI,
