@@ -44,6 +44,11 @@ bool IsFrameBuffer(const unsigned char* buffer) {
     return Registry().count(buffer) != 0;
 }
 
+std::size_t FrameBufferCount() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return Registry().size();
+}
+
 bool IsStarted(const DriverContext& context) {
     return context.sendBuffer != context.receiveBuffer && IsFrameBuffer(context.sendBuffer) &&
            IsFrameBuffer(context.receiveBuffer);

@@ -13,6 +13,9 @@ namespace jyn {
 unsigned char* AllocateFrameBuffer();
 void ReleaseFrameBuffer(unsigned char* buffer);  // ignores what is not ours
 bool IsFrameBuffer(const unsigned char* buffer);
+// Buffers allocated and not yet released, in all instances: malloc may hand
+// a released buffer's memory out again, so a leak shows in the count only.
+std::size_t FrameBufferCount();
 
 // Both buffers allocated by ColdStart and not yet released.
 bool IsStarted(const DriverContext& context);

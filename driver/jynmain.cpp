@@ -85,11 +85,13 @@ int32_t EndJyn(CallBlock& block) {
     g_ended.store(true);
     DriverContext& context = *block.context;
     int32_t result = kOk;
-    if (IsStarted(context)) {
-        ReleaseFrameBuffer(context.sendBuffer);
-        ReleaseFrameBuffer(context.receiveBuffer);
-        result = CloseCom(block);
-    }
+    // The port field is the driver's only once a start got past both
+    // buffers; a send buffer left by a start that failed on the receive
+    // buffer is given back all the same.
+    const bool started = IsStarted(context);
+    ReleaseFrameBuffer(context.sendBuffer);
+    ReleaseFrameBuffer(context.receiveBuffer);
+    if (started) result = CloseCom(block);
     LogInfo("JYNMB> EndJyn() exited, %d", result);
     return result;
 }
