@@ -71,9 +71,14 @@ TEST_F(Port, OpenPortResultsAndCleanUp) {
 }
 
 TEST_F(Port, OpenWritesTheLineSettingsTimeoutsAndQueues) {
-    Fake().initialSettings.outX = true;
-    Fake().initialSettings.errorCharReplace = true;
-    Fake().initialSettings.native[0] = 0x77;  // a field the driver does not set
+    // A port left by another program with every mode the driver turns off.
+    device::LineSettings& before = Fake().initialSettings;
+    before.binary = before.parityCheck = false;
+    before.outxCtsFlow = before.outxDsrFlow = before.dsrSensitivity = true;
+    before.outX = before.inX = before.errorCharReplace = before.nullStrip = true;
+    before.abortOnError = true;
+    before.native[0] = 0x77;  // a field the driver does not set
+    Fake().initialTimeouts = {11, 12, 13, 14, 15};
     Handle handle = OpenOk();
     ASSERT_NE(handle, nullptr);
     const device::LineSettings& s = Fake().settings;
@@ -83,6 +88,9 @@ TEST_F(Port, OpenWritesTheLineSettingsTimeoutsAndQueues) {
     EXPECT_EQ(s.parity, 1);
     EXPECT_TRUE(s.binary);
     EXPECT_TRUE(s.parityCheck);
+    EXPECT_FALSE(s.outxCtsFlow);
+    EXPECT_FALSE(s.outxDsrFlow);
+    EXPECT_FALSE(s.dsrSensitivity);
     EXPECT_FALSE(s.outX);
     EXPECT_FALSE(s.inX);
     EXPECT_FALSE(s.errorCharReplace);
@@ -92,6 +100,8 @@ TEST_F(Port, OpenWritesTheLineSettingsTimeoutsAndQueues) {
     EXPECT_EQ(s.native[0], 0x77);
     EXPECT_EQ(Fake().timeouts.readTotalConstant, 1000u);
     EXPECT_EQ(Fake().timeouts.readInterval, 0u);
+    EXPECT_EQ(Fake().timeouts.readTotalMultiplier, 0u);
+    EXPECT_EQ(Fake().timeouts.writeTotalMultiplier, 0u);
     EXPECT_EQ(Fake().timeouts.writeTotalConstant, 0u);
     std::vector<std::string> order;
     for (const FakeCall& call : Fake().calls) order.push_back(call.what);

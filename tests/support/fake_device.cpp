@@ -57,7 +57,7 @@ bool FakeDevice::Open(const char* name, device::Handle& out) {
     openNames_.emplace_back(out, name);
     opened.emplace_back(name);
     settings = initialSettings;
-    timeouts = device::Timeouts{};
+    timeouts = initialTimeouts;
     return true;
 }
 

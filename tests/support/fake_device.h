@@ -28,8 +28,9 @@ struct FakeCall {
 
 class FakeDevice {
 public:
-    // Settings of the device before anyone configures it.
+    // Settings and time-outs of the device before anyone configures it.
     device::LineSettings initialSettings;
+    device::Timeouts initialTimeouts;
 
     // Failures to script.
     std::set<std::string> missingNames;  // these names do not open
