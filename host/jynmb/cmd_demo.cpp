@@ -4,6 +4,7 @@
 // the simulated PLCs hold in memory.
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 
 #include "host/jynmb/commands.h"
 #include "host/jynmb/demo_directory.h"
@@ -259,7 +260,15 @@ int RunRows(Session& session, jynsim::Simulator& sim, std::vector<DemoRow>& rows
     return kExitGate;
 }
 
-int Demo(const DemoOptions& options) {
+int Demo(const DemoOptions& given) {
+    // A --driver path relative to where jynmb was started must still name
+    // the library once the demo works inside its own directory.
+    DemoOptions options = given;
+    if (!options.driver.empty()) {
+        std::error_code failed;
+        const std::filesystem::path absolute = std::filesystem::absolute(options.driver, failed);
+        if (!failed) options.driver = absolute.string();
+    }
     PrivateDirectory directory;  // first made, last gone: the rest runs inside it
     std::string error;
     if (!directory.Enter("jynmb-demo-", error) ||

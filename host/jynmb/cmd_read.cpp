@@ -107,11 +107,14 @@ void PrintJson(const std::vector<GateOutcome>& gates) {
         const GateOutcome& gate = gates[i];
         const ValueKind kind = KindOf(gate.arg, gate.address);
         const bool ok = gate.parseResult == jyn::kOk && gate.result == jyn::kOk;
+        // A gate the driver refused has no kind: its GateAddress says nothing.
+        const std::string kindJson =
+            gate.parseResult == jyn::kOk ? JsonString(KindName(kind)) : "null";
         std::printf(
-            "%s\n  {\"gate\": %s, \"block\": %d, \"type\": %d, \"kind\": \"%s\", "
+            "%s\n  {\"gate\": %s, \"block\": %d, \"type\": %d, \"kind\": %s, "
             "\"result\": %d",
             i ? "," : "", JsonString(gate.arg.text).c_str(), gate.arg.blockSize, gate.arg.gateType,
-            KindName(kind), gate.parseResult != jyn::kOk ? gate.parseResult : gate.result);
+            kindJson.c_str(), gate.parseResult != jyn::kOk ? gate.parseResult : gate.result);
         if (ok) {
             std::printf(", \"value\": %s", JsonValue(kind, gate.arg, gate.value).c_str());
         } else {

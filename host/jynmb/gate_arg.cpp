@@ -12,13 +12,23 @@ namespace {
 
 char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
 
+// Decimal, or hexadecimal after "0x"; a leading zero is no octal marker
+// (010 is ten, as the person typing it means).
 bool ParseInteger(const std::string& text, int64_t& value) {
-    if (text.empty()) return false;
+    std::size_t at = text.size() > 0 && text[0] == '-' ? 1 : 0;
+    int base = 10;
+    if (text.size() > at + 2 && text[at] == '0' && Upper(text[at + 1]) == 'X') {
+        base = 16;
+        at += 2;
+    }
+    if (at >= text.size()) return false;
+    const auto first = static_cast<unsigned char>(text[at]);
+    if (base == 10 ? !std::isdigit(first) : !std::isxdigit(first)) return false;
     errno = 0;
     char* end = nullptr;
-    const long long parsed = std::strtoll(text.c_str(), &end, 0);
-    if (errno != 0 || end == text.c_str() || *end != '\0') return false;
-    value = parsed;
+    const long long parsed = std::strtoll(text.c_str() + at, &end, base);
+    if (errno != 0 || *end != '\0') return false;
+    value = at > 0 && text[0] == '-' ? -parsed : parsed;
     return true;
 }
 
@@ -33,18 +43,22 @@ bool InRange(ValueKind kind, int64_t value) {
     return false;
 }
 
+// Blanks around a value go; a blank inside one ("1 2") stays, so that the
+// value is refused rather than read as another number.
 std::vector<std::string> SplitCommas(const std::string& input) {
     std::vector<std::string> parts;
-    std::string part;
-    for (char c : input) {
-        if (c == ',') {
-            parts.push_back(part);
-            part.clear();
-        } else if (c != ' ') {
-            part += c;
-        }
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = input.find(',', start);
+        std::string part = input.substr(start, comma - start);
+        const std::size_t first = part.find_first_not_of(' ');
+        part = first == std::string::npos
+                   ? std::string()
+                   : part.substr(first, part.find_last_not_of(' ') - first + 1);
+        parts.push_back(part);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
     }
-    parts.push_back(part);
     return parts;
 }
 

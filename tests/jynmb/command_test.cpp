@@ -4,6 +4,7 @@
 // plain lines, explain's frames and the demo.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <sstream>
 
@@ -235,6 +236,7 @@ TEST_F(JynmbLine, FailedGatesCarryTheDriversMessageInJson) {
     EXPECT_TRUE(std::regex_match(lines[1], nak)) << lines[1];
     EXPECT_TRUE(Contains(lines[2], R"("result": 1, "error": "JYNMB> Parse() unknown memtype)"))
         << lines[2];
+    EXPECT_TRUE(Contains(lines[2], R"("kind": null, )")) << lines[2];
 }
 
 TEST_F(JynmbLine, ParsePrintsTheGateAddressAsJson) {
@@ -457,6 +459,17 @@ TEST(JynmbDemo, WritesEveryKindReadsItBackAndLeavesNothingBehind) {
     EXPECT_EQ(run.err, "") << "quiet by default";
     EXPECT_TRUE(work.Entries().empty()) << "the station file stays in the demo's own directory";
     EXPECT_TRUE(temp.Entries().empty()) << "the demo's directory is removed";
+}
+
+// The demo works in a directory of its own; a relative --driver still names
+// the library as seen from where jynmb was started.
+TEST(JynmbDemo, TakesADriverPathRelativeToWhereItWasStarted) {
+    TempDir temp;
+    ChildOptions options;
+    options.directory = std::filesystem::path(JYNMB_PATH).parent_path().string();
+    options.env = {{"TMPDIR", temp.Path()}};
+    const ChildRun run = Jynmb({"demo", "--driver", "./libRAVEVUD.so"}, options);
+    EXPECT_EQ(run.exitCode, 0) << Describe(run);
 }
 
 TEST(JynmbDemo, ShowsTheDriversMessagesWithVerbose) {

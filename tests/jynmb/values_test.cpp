@@ -10,14 +10,14 @@ namespace {
 using jynmb::GateArg;
 using jynmb::ValueKind;
 
-struct SpecCase {
+struct ArgCase {
     const char* word;
     const char* text;  // nullptr: refused
     int32_t blockSize;
     int32_t gateType;
 };
 
-const SpecCase kSpecCases[] = {
+const ArgCase kArgCases[] = {
     {"01WD100", "01WD100", 0, 1},
     {"00BX1F", "00BX1F", 0, 6},
     {"00bx1f", "00bx1f", 0, 6},
@@ -28,6 +28,8 @@ const SpecCase kSpecCases[] = {
     {"01WD200*10", "01WD200", 10, 1},
     {"01WR0100:2", "01WR0100", 0, 2},
     {"01WD200*4:0", "01WD200", 4, 0},
+    {"01WD200*010", "01WD200", 10, 1},  // decimal, not octal
+    {"01WD200*0x10:07", "01WD200", 16, 7},
     {"01WD200*0", nullptr, 0, 0},
     {"01WD200*256", nullptr, 0, 0},
     {"01WD200:8", nullptr, 0, 0},
@@ -35,8 +37,8 @@ const SpecCase kSpecCases[] = {
     {"*3", nullptr, 0, 0},
 };
 
-TEST(JynmbGateSpec, TextBlockAndDefaultGateType) {
-    for (const SpecCase& c : kSpecCases) {
+TEST(JynmbGateArg, TextBlockAndDefaultGateType) {
+    for (const ArgCase& c : kArgCases) {
         GateArg arg;
         std::string error;
         const bool ok = jynmb::ParseGateArg(c.word, arg, error);
@@ -67,6 +69,9 @@ constexpr jyn::GateAddress kString{0, 'S', 100, -1, 16};
 const BufferCase kBufferCases[] = {
     {"01WD100", kWord, "0x1234", {0, 0, 0x34, 0x12}, ValueKind::kWord},
     {"01WD100", kWord, "-1", {0, 0, 0xFF, 0xFF}, ValueKind::kWord},
+    {"01WD100", kWord, "010", {0, 0, 10, 0}, ValueKind::kWord},
+    {"01WD100", kWord, "0X1f", {0, 0, 0x1F, 0}, ValueKind::kWord},
+    {"01WD100", kWord, "-0x10", {0, 0, 0xF0, 0xFF}, ValueKind::kWord},
     {"01BM100", kBit, "1", {0, 0, 1, 0}, ValueKind::kBit},
     {"01WZ100", kDword, "0x12345678", {0x78, 0x56, 0x34, 0x12}, ValueKind::kDword},
     {"01WD100*3", kWord, "1,2,3", {1, 0, 2, 0, 3, 0}, ValueKind::kWord},
@@ -75,7 +80,7 @@ const BufferCase kBufferCases[] = {
     {"00WS0100L5", kString, "\"HI\"", {'H', 'I', 0, 0}, ValueKind::kString},
 };
 
-TEST(JynmbGateSpec, ValuesLandInTheHostsBufferLayoutAndComeBack) {
+TEST(JynmbGateArg, ValuesLandInTheHostsBufferLayoutAndComeBack) {
     for (const BufferCase& c : kBufferCases) {
         GateArg arg;
         std::string error;
@@ -102,9 +107,11 @@ const BadValueCase kBadValues[] = {
     {"01WD100", kWord, "65536"}, {"01WD100", kWord, "-32769"},  {"01WD100", kWord, "12x"},
     {"01WD100", kWord, ""},      {"01BM100", kBit, "2"},        {"01WZ100", kDword, "0x100000000"},
     {"01WD100*3", kWord, "1,2"}, {"01WD100*2", kWord, "1,2,3"}, {"00WS0100L4", kString, "HELLO"},
+    {"01WD100", kWord, "1 2"},   {"01WD100*2", kWord, "1,2 3"}, {"01WD100", kWord, "0x"},
+    {"01WD100", kWord, "+5"},    {"01WD100", kWord, "--1"},     {"01WD100", kWord, "0x-1"},
 };
 
-TEST(JynmbGateSpec, ValuesOutsideTheGateAreRefused) {
+TEST(JynmbGateArg, ValuesOutsideTheGateAreRefused) {
     for (const BadValueCase& c : kBadValues) {
         GateArg arg;
         std::string error;
@@ -115,7 +122,7 @@ TEST(JynmbGateSpec, ValuesOutsideTheGateAreRefused) {
     }
 }
 
-TEST(JynmbGateSpec, GateFilesSkipCommentsAndNameTheBadLine) {
+TEST(JynmbGateArg, GateFilesSkipCommentsAndNameTheBadLine) {
     std::vector<GateArg> args;
     std::string error;
     ASSERT_TRUE(
