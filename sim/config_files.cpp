@@ -10,14 +10,6 @@
 namespace jynsim {
 namespace {
 
-std::string Trim(std::string_view text) {
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && std::isspace(static_cast<unsigned char>(text[first]))) ++first;
-    while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1]))) --last;
-    return std::string(text.substr(first, last - first));
-}
-
 std::vector<std::string> Lines(std::string_view text) {
     std::vector<std::string> lines;
     std::istringstream in{std::string(text)};
@@ -28,11 +20,47 @@ std::vector<std::string> Lines(std::string_view text) {
     return lines;
 }
 
-std::optional<std::uint32_t> SmallHex(const std::string& text) {
-    const std::string trimmed = Trim(text);
-    if (trimmed.empty() || trimmed.size() > 2) return std::nullopt;
-    return ParseHex(trimmed);
-}
+bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+// A station line read the way the driver's formatted scan reads it,
+// "II = SS, PP, CPU": blanks may stand before each number and before the
+// '=', none before a comma; a number is one or two hexadecimal digits; the
+// CPU is one word, and what follows it is not read.
+class StationLineScan {
+public:
+    explicit StationLineScan(std::string_view text) : text_(text) {}
+
+    std::optional<std::uint32_t> Number() {
+        SkipBlanks();
+        std::uint32_t value = 0;
+        std::size_t digits = 0;
+        for (; digits < 2 && pos_ < text_.size() && HexDigit(text_[pos_]) >= 0; ++digits, ++pos_) {
+            value = value * 16 + static_cast<std::uint32_t>(HexDigit(text_[pos_]));
+        }
+        if (digits == 0) return std::nullopt;
+        return value;
+    }
+    bool Literal(char c, bool blanksBefore) {
+        if (blanksBefore) SkipBlanks();
+        if (pos_ >= text_.size() || text_[pos_] != c) return false;
+        ++pos_;
+        return true;
+    }
+    std::string Word() {
+        SkipBlanks();
+        const std::size_t start = pos_;
+        while (pos_ < text_.size() && !IsBlank(text_[pos_])) ++pos_;
+        return std::string(text_.substr(start, pos_ - start));
+    }
+
+private:
+    void SkipBlanks() {
+        while (pos_ < text_.size() && IsBlank(text_[pos_])) ++pos_;
+    }
+
+    std::string_view text_;
+    std::size_t pos_ = 0;
+};
 
 void AddStation(StationFile& file, const StationConfig& station) {
     for (StationConfig& known : file.stations) {
@@ -51,20 +79,13 @@ StationFile ParseStationFile(std::string_view text) {
     int number = 0;
     for (const std::string& raw : Lines(text)) {
         ++number;
-        const std::string line = Trim(raw);
         if (raw.empty() || raw[0] == '*') continue;
-        const std::size_t equals = line.find('=');
-        const std::size_t comma1 = line.find(',', equals == std::string::npos ? 0 : equals);
-        const std::size_t comma2 =
-            comma1 == std::string::npos ? std::string::npos : line.find(',', comma1 + 1);
-        const auto logical = SmallHex(line.substr(0, equals));
-        const auto station = comma1 == std::string::npos
-                                 ? std::nullopt
-                                 : SmallHex(line.substr(equals + 1, comma1 - equals - 1));
-        const auto pc = comma1 == std::string::npos
-                            ? std::nullopt
-                            : SmallHex(line.substr(comma1 + 1, comma2 - comma1 - 1));
-        if (equals == std::string::npos || !logical || !station || !pc) {
+        StationLineScan scan(raw);
+        const auto logical = scan.Number();
+        const bool equals = logical && scan.Literal('=', true);
+        const auto station = equals ? scan.Number() : std::nullopt;
+        const auto pc = station && scan.Literal(',', false) ? scan.Number() : std::nullopt;
+        if (!pc) {
             file.warnings.push_back("line " + std::to_string(number) + ": illegal line '" + raw +
                                     "'");
             continue;
@@ -72,8 +93,8 @@ StationFile ParseStationFile(std::string_view text) {
         StationConfig config;
         config.station = static_cast<std::uint8_t>(*station);
         config.pc = static_cast<std::uint8_t>(*pc);
-        if (comma2 != std::string::npos) {
-            const std::string word = Trim(line.substr(comma2 + 1));
+        const std::string word = scan.Literal(',', false) ? scan.Word() : std::string();
+        if (!word.empty()) {
             const auto family = FamilyFromName(word);
             if (!family) {
                 file.warnings.push_back("line " + std::to_string(number) + ": illegal CPU '" +

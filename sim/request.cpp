@@ -161,8 +161,11 @@ Request DecodeRequest(std::string_view text, const DecodePolicy& policy) {
     request.field = std::string(text.substr(kHeader, field_length));
     if (field_length > 0) DecodeDeviceField(request, request.field, policy);
     const std::size_t count_at = kHeader + field_length;
+    // A count in lower case is a character error (07h), not also a count
+    // out of range (06h) that would win as the lower code.
     const auto count = HexField(request, text.substr(count_at, 2), policy);
-    request.points = count ? *count : 0;
+    const auto count_any_case = ParseHex(text.substr(count_at, 2));
+    request.points = count ? *count : count_any_case.value_or(0);
     if (request.points == 0 && info.bit_units && !info.write) request.points = 256;
     const std::size_t data_at = count_at + 2;
     const std::size_t sum_at = text.size() - 2;

@@ -165,6 +165,8 @@ const NakCase kNakCases[] = {
      Nak("01FF", "03")},
     {"lower-case data", Request("01FFWW0D0100011a2b"), Nak("01FF", "07")},
     {"lower-case PC number", Request("01ffWR0D010001"), Nak("01FF", "07")},
+    {"lower-case point count", Request("01FFWR0D00000a"), Nak("01FF", "07")},
+    {"lower-case bit count", Request("01FFBR0M00000a"), Nak("01FF", "07")},
     {"non-hex in the field", Request("01FFWR0D01#001"), Nak("01FF", "07")},
     {"bit data other than 0/1", Request("01FFBW0M0100012"), Nak("01FF", "07")},
     {"non-hex message wait", Request("01FFWRGD010001"), Nak("01FF", "07")},

@@ -28,6 +28,14 @@ const StationLineCase kStationLines[] = {
     {"   ", -1, 0, 0, CpuFamily::kAcpu, 1},
     {"", -1, 0, 0, CpuFamily::kAcpu, 0},
     {"* 01 = 02, 03", -1, 0, 0, CpuFamily::kAcpu, 0},
+    // As the driver's formatted scan reads them: the CPU is one word, what
+    // follows the fields is not read, no blank may stand before a comma.
+    {"01 = 05, FF, AnACPU  ; remark", 1, 0x05, 0xFF, CpuFamily::kAnAcpu, 0},
+    {"01 = 02, 03 junk", 1, 0x02, 0x03, CpuFamily::kAcpu, 0},
+    {"01 = 02, 03,", 1, 0x02, 0x03, CpuFamily::kAcpu, 0},
+    {"01 =02,03,AnACPU", 1, 0x02, 0x03, CpuFamily::kAnAcpu, 0},
+    {"02 = 06 , FF", -1, 0, 0, CpuFamily::kAcpu, 1},
+    {"012 = 02, 03", -1, 0, 0, CpuFamily::kAcpu, 1},
 };
 
 TEST(SimStationFile, Lines) {
