@@ -110,9 +110,12 @@ StationFile ParseStationFile(std::string_view text) {
 bool ReadTextFile(const std::string& path, std::string& text) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
-    std::ostringstream content;
-    content << in.rdbuf();
-    text = content.str();
+    text.clear();
+    char piece[4096];
+    while (in.read(piece, sizeof piece) || in.gcount() > 0) {
+        text.append(piece, static_cast<std::size_t>(in.gcount()));
+        if (text.size() > kLargestTextFile) return false;  // not a file a person wrote
+    }
     return !in.bad();
 }
 

@@ -12,6 +12,7 @@
 //   [05]  or [05/FF]   the lines after it apply to station 05 (PC FF) only
 //   [*]                ... and again to every station (the default)
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,7 +49,9 @@ bool ParsePreset(std::string_view text, std::vector<PresetEntry>& entries, std::
 // False with `error` naming the line when a station lacks the device.
 bool ApplyPreset(const std::vector<PresetEntry>& entries, Simulator& simulator, std::string& error);
 
-// Whole file into `text`; false if it cannot be read.
+// Whole file into `text`; false if it cannot be read or is larger than any
+// station, preset or gate file a person writes (/dev/zero, a log file).
+constexpr std::size_t kLargestTextFile = 1u << 20;
 bool ReadTextFile(const std::string& path, std::string& text);
 
 }  // namespace jynsim

@@ -1,10 +1,10 @@
 // jynmb poll: a list of gates read again and again, as a host scans them.
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "host/jynmb/commands.h"
@@ -12,6 +12,7 @@
 #include "host/jynmb/platform.h"
 #include "host/jynmb/poll_view.h"
 #include "host/jynmb/session.h"
+#include "sim/config_files.h"
 
 namespace jynmb {
 
@@ -49,13 +50,20 @@ struct PollPlan {
     unsigned long count = 0;
 };
 
+// Counts and intervals up to a day's worth of milliseconds: the wait
+// between rounds must stay a time the clock can hold.
+constexpr unsigned long kLargestCount = 86400000ul;
+
 bool ReadCount(Args& args, const char* name, unsigned long& value, std::string& error) {
     std::string text;
     if (!args.Option(name, text)) return args.Error().empty();
     char* end = nullptr;
+    errno = 0;
     value = std::strtoul(text.c_str(), &end, 10);
-    if (text.empty() || text[0] == '-' || *end != '\0') {
-        error = std::string(name) + " wants a number, not '" + text + "'";
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) || *end != '\0' ||
+        errno != 0 || value > kLargestCount) {
+        error = std::string(name) + " wants a number from 0 to " + std::to_string(kLargestCount) +
+                ", not '" + text + "'";
         return false;
     }
     return true;
@@ -82,15 +90,13 @@ bool ReadPlan(Args& args, PollPlan& plan, std::string& error) {
 }
 
 bool ReadGates(const std::string& path, std::vector<PolledGate>& gates, std::string& error) {
-    std::ifstream file(path);
-    if (!file) {
+    std::string text;
+    if (!jynsim::ReadTextFile(path, text)) {
         error = "cannot read the gate file '" + path + "'";
         return false;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
     std::vector<GateArg> args;
-    if (!ParseGateList(text.str(), args, error)) {
+    if (!ParseGateList(text, args, error)) {
         error = path + ": " + error;
         return false;
     }

@@ -122,6 +122,8 @@ const UsageCase kUsageCases[] = {
     {{"poll", "--port", "NUL"}, 2, false, "no GATEFILE given"},
     {{"poll", "--port", "NUL", "/nonexistent/gates"}, 2, false, "cannot read the gate file"},
     {{"poll", "--port", "NUL", "--count", "-1", "gates"}, 2, false, "--count wants a number"},
+    {{"poll", "--port", "NUL", "--interval", "99999999999999999999", "gates"}, 2, false,
+     "--interval wants a number from 0 to 86400000"},
     {{"parse"}, 2, false, "no GATE given"},
     {{"parse", "--driver"}, 2, false, "--driver needs a value"},
     {{"parse", "00WQ100"}, 1, true, "refused: JYNMB> Parse() unknown memtype 'Q', '00WQ100'"},
