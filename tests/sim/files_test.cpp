@@ -2,6 +2,9 @@
 // file: good lines land in memory, bad ones are refused naming the line.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+
 #include "sim/config_files.h"
 #include "sim/simulator.h"
 
@@ -154,6 +157,29 @@ TEST(SimPreset, DeviceAStationLacksIsRefused) {
         EXPECT_FALSE(jynsim::ApplyPreset(entries, sim, error)) << row.text;
         EXPECT_NE(error.find(row.message), std::string::npos) << error;
     }
+}
+
+// Text files are read whole, up to what a person could have written.
+TEST(SimTextFile, ReadWholeUpToItsLimit) {
+    const std::string path = testing::TempDir() + "jyn_sim_text_file";
+    const struct {
+        std::size_t size;
+        bool read;
+    } rows[] = {{0, true},
+                {5000, true},
+                {jynsim::kLargestTextFile, true},
+                {jynsim::kLargestTextFile + 1, false}};
+    for (const auto& row : rows) {
+        std::ofstream(path, std::ios::binary) << std::string(row.size, 'x');
+        std::string text = "old";
+        EXPECT_EQ(jynsim::ReadTextFile(path, text), row.read) << row.size;
+        if (row.read) {
+            EXPECT_EQ(text.size(), row.size);
+        }
+    }
+    std::remove(path.c_str());
+    std::string text;
+    EXPECT_FALSE(jynsim::ReadTextFile(path, text));  // gone
 }
 
 }  // namespace
