@@ -152,6 +152,10 @@ int32_t Session::Call(uint32_t function, void* params) {
 }
 
 bool Session::Start(const std::string& driverPath, const PortOptions& options, std::string& error) {
+    if (options.port.size() >= jyn::kPortNameSize) {
+        error = "the port name '" + options.port + "' is longer than the driver's 11 characters";
+        return false;
+    }
     if (!library_.Load(driverPath, error)) return false;
     // A host allocates what GetJynInfo asks for, and never less than the record.
     jyn::DriverInfo info{};
