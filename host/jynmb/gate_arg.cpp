@@ -15,7 +15,8 @@ char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned 
 // Decimal, or hexadecimal after "0x"; a leading zero is no octal marker
 // (010 is ten, as the person typing it means).
 bool ParseInteger(const std::string& text, int64_t& value) {
-    std::size_t at = text.size() > 0 && text[0] == '-' ? 1 : 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    std::size_t at = negative ? 1 : 0;
     int base = 10;
     if (text.size() > at + 2 && text[at] == '0' && Upper(text[at + 1]) == 'X') {
         base = 16;
@@ -28,7 +29,7 @@ bool ParseInteger(const std::string& text, int64_t& value) {
     char* end = nullptr;
     const long long parsed = std::strtoll(text.c_str() + at, &end, base);
     if (errno != 0 || *end != '\0') return false;
-    value = at > 0 && text[0] == '-' ? -parsed : parsed;
+    value = negative ? -parsed : parsed;
     return true;
 }
 
