@@ -11,14 +11,18 @@ for package in "${packages[@]}"; do
         missing+=("$package")
 done
 if [ "${#missing[@]}" -ne 0 ]; then
+    echo "demo: installing ${missing[*]}"
     if [ "$(id -u)" -ne 0 ]; then
         echo "demo: ${missing[*]} needed (run as root to install them)" >&2
         exit 2
     fi
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q
+    apt-get update -q || echo "demo: apt-get update failed; going on with the package lists apt has" >&2
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+echo "demo: configuring the linux build (build/linux)"
 cmake --preset linux >/dev/null
-cmake --build --preset linux -j"$(nproc)" --target jynmb RAVEVUD TAVORN >/dev/null
+echo "demo: building the driver, TAVORN and jynmb"
+cmake --build --preset linux -j"$(nproc)" --target jynmb RAVEVUD TAVORN
+echo "demo: running build/linux/bin/jynmb demo"
 exec build/linux/bin/jynmb demo "$@"

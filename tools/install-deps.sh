@@ -1,22 +1,33 @@
 #!/usr/bin/env bash
 # Installs what building and testing JYNMB needs on Debian 12, as root.
 # Packages that are already there are left alone.
+#
+#   install-deps.sh          the packages every machine can use
+#   install-deps.sh --wine   wine and its 32-bit half, for the Windows tests;
+#                            only worth it where 32-bit programs run natively
+#
+# Nothing here touches binfmt_misc or any other kernel setting: qemu-user is
+# installed without its recommended qemu-user-binfmt, which would register
+# system-wide handlers for foreign programs.
 set -euo pipefail
 
-packages=(
+base=(
     cmake make g++ gcc git
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    gcc-multilib g++-multilib
+    gcc-multilib g++-multilib qemu-user
     clang libclang-rt-14-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686
-    wine wine32:i386
     socat valgrind python3
 )
+wine=(wine wine32:i386)
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "install-deps: run as root (apt-get is needed)" >&2
     exit 2
 fi
+
+packages=("${base[@]}")
+if [ "${1:-}" = "--wine" ]; then packages=("${wine[@]}"); fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -25,14 +36,31 @@ for package in "${packages[@]}"; do
     fi
 done
 if [ "${#missing[@]}" -eq 0 ]; then
-    echo "install-deps: everything is installed"
+    echo "install-deps: ${packages[*]}: installed"
     exit 0
 fi
 
-echo "install-deps: installing ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+# The i386 architecture only for wine: every apt-get update then fetches its
+# package lists too, and a mirror half-way through a sync of them would make
+# the update fail for machines that never needed them.
+if [ "${1:-}" = "--wine" ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
 fi
+
+# A mirror in the middle of a sync makes one list fail now and then; the
+# lists that did arrive are usually enough, so a failed update is retried
+# and then reported, and the install itself decides.
+update() {
+    local attempt
+    for attempt in 1 2 3; do
+        if apt-get update -q; then return 0; fi
+        echo "install-deps: apt-get update failed (attempt $attempt of 3)" >&2
+        sleep $((attempt * 5))
+    done
+    echo "install-deps: going on with the package lists apt-get has" >&2
+}
+
+echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
+update
 apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,38 +1,151 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and runs every test:
-# the native build (with the end-to-end tests, the fault soak, memcheck and
-# the benchmark smoke runs), the 32-bit build (the host's record layout),
-# AddressSanitizer + UndefinedBehaviorSanitizer, smoke runs of the fuzzers,
-# and the Windows DLLs under wine.
-set -euo pipefail
+#   linux      the native build, with the end-to-end tests, the fault soak,
+#              memcheck and the benchmark smoke runs
+#   linux-m32  the driver's unit tests on the host's 32-bit record layout:
+#              natively, under qemu-i386 where the kernel runs no 32-bit
+#              programs, or built only (its layout checks are compile-time)
+#              where neither can run them
+#   asan       AddressSanitizer + UndefinedBehaviorSanitizer
+#   fuzz       smoke runs of the fuzzers
+#   mingw-i686 the Windows DLLs and jynmb.exe; the tests that need wine skip
+#              themselves, with the reason, where wine cannot start
+#
+# Every stage runs even when an earlier one failed. The end is a table of the
+# stages, the skipped tests with their reasons, and as the very last line
+# "N passed, M failed, K skipped". The exit code is 0 only if no stage failed.
+#
+# JYN_32BIT=native|emulated|none overrides what tools/probe-32bit.sh finds,
+# so that the emulated and the no-32-bit paths can be tried on any machine.
+set -uo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 
-tools/install-deps.sh
+if ! tools/install-deps.sh; then
+    echo "test-all: the packages could not be installed; see above" >&2
+    exit 2
+fi
 
 jobs=$(nproc)
+out=$root/build/test-all
+rm -rf "$out"
+mkdir -p "$out"
+skipped_list=$out/skipped.txt
+: >"$skipped_list"
+stages=()
 started=$(date +%s)
-step() { echo "=== $* ($(( $(date +%s) - started )) s)"; }
 
+step() { echo "=== $* ($(($(date +%s) - started)) s)"; }
+
+# What runs 32-bit programs here decides the 32-bit Linux stage and wine.
+mode=$(tools/probe-32bit.sh 2>"$out/probe.txt") || mode=none
+cat "$out/probe.txt"
+m32_options=(-DJYN_TEST_EMULATOR= -DJYN_TEST_CANNOT_RUN=)
+m32_note=""
+forced=${JYN_32BIT:+ (JYN_32BIT=$JYN_32BIT)}
+case $mode in
+native)
+    if tools/install-deps.sh --wine; then
+        unset JYN_WINE_SKIP
+    else
+        export JYN_WINE_SKIP="wine could not be installed (see tools/install-deps.sh --wine above)"
+    fi
+    ;;
+emulated)
+    m32_options=(-DJYN_TEST_EMULATOR="$(command -v qemu-i386)" -DJYN_TEST_CANNOT_RUN=)
+    m32_note="tests ran under qemu-i386"
+    export JYN_WINE_SKIP="wine cannot start: 32-bit programs run here only under emulation$forced"
+    ;;
+none)
+    m32_options=(-DJYN_TEST_EMULATOR= "-DJYN_TEST_CANNOT_RUN=$(cat "$out/probe.txt")")
+    m32_note="built only: layout checked at compile time"
+    export JYN_WINE_SKIP="wine cannot start: 32-bit programs cannot run here$forced"
+    ;;
+esac
+
+# record STAGE SECONDS PASSED FAILED SKIPPED NOTE
+record() { stages+=("$1|$2|$3|$4|$5|$6"); }
+
+# run_ctest STAGE BEGIN CTEST-ARGS...: runs ctest, writing its JUnit file,
+# and records the stage from it. A ctest that failed where no test did (no
+# tests found, a broken test list) counts as one failure.
+run_ctest() {
+    local stage=$1 begin=$2
+    shift 2
+    local junit=$out/$stage.xml status=0 passed=0 failed=1 skipped=0 note=${stage_note:-}
+    ctest "$@" --output-junit "$junit" || status=$?
+    if [ -s "$junit" ]; then
+        read -r passed failed skipped < <(python3 tools/ctest-summary.py "$junit" "$stage" "$skipped_list")
+    fi
+    if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then
+        failed=1
+        note="ctest exited with $status"
+    fi
+    record "$stage" $(($(date +%s) - begin)) "$passed" "$failed" "$skipped" "$note"
+}
+
+# run_preset PRESET [CMAKE OPTIONS...]: configure, build and test one preset.
 run_preset() {
     local preset=$1
     shift
+    local begin
+    begin=$(date +%s)
     step "$preset: configure and build"
-    cmake --preset "$preset" "$@" >/dev/null
-    cmake --build --preset "$preset" -j"$jobs"
+    if ! cmake --preset "$preset" "$@" >"$out/$preset.configure.log" 2>&1; then
+        cat "$out/$preset.configure.log"
+        record "$preset" $(($(date +%s) - begin)) 0 1 0 "configure failed"
+        return
+    fi
+    if ! cmake --build --preset "$preset" -j"$jobs"; then
+        record "$preset" $(($(date +%s) - begin)) 0 1 0 "build failed"
+        return
+    fi
     step "$preset: test"
-    ctest --preset "$preset" -j"$jobs"
+    run_ctest "$preset" "$begin" --preset "$preset" -j"$jobs"
 }
 
-for preset in linux linux-m32 asan; do
-    run_preset "$preset"
+run_fuzz() {
+    local begin
+    begin=$(date +%s)
+    step "fuzz: build and smoke runs"
+    if ! { cmake --preset fuzz >"$out/fuzz.configure.log" 2>&1 &&
+        cmake --build --preset fuzz -j"$jobs"; }; then
+        cat "$out/fuzz.configure.log"
+        record fuzz $(($(date +%s) - begin)) 0 1 0 "build failed"
+        return
+    fi
+    run_ctest fuzz "$begin" --test-dir build/fuzz/fuzz --output-on-failure
+}
+
+run_preset linux
+stage_note=$m32_note run_preset linux-m32 "${m32_options[@]}"
+run_preset asan
+run_fuzz
+# The Windows tests serve the simulator from the Linux build above.
+run_preset mingw-i686 -DJYN_LINUX_TOOLS_DIR="$root/build/linux/bin"
+
+total_passed=0
+total_failed=0
+total_skipped=0
+failed_stages=0
+echo
+echo "=== summary ($(($(date +%s) - started)) s; 32-bit programs: $mode)"
+printf '%-12s %8s %8s %8s %8s  %s\n' stage passed failed skipped seconds note
+for entry in "${stages[@]}"; do
+    IFS='|' read -r name seconds passed failed skipped note <<<"$entry"
+    printf '%-12s %8s %8s %8s %8s  %s\n' "$name" "$passed" "$failed" "$skipped" "$seconds" "$note"
+    total_passed=$((total_passed + passed))
+    total_failed=$((total_failed + failed))
+    total_skipped=$((total_skipped + skipped))
+    if [ "$failed" -ne 0 ]; then failed_stages=$((failed_stages + 1)); fi
 done
-
-step "fuzz: build and smoke runs"
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j"$jobs"
-ctest --test-dir build/fuzz/fuzz --output-on-failure
-
-# Windows: the cross-built DLLs and jynmb.exe under wine, against the
-# simulator of the Linux build above.
-run_preset mingw-i686 -DJYN_LINUX_TOOLS_DIR="$PWD/build/linux/bin"
-step "all tests passed"
+if [ -s "$skipped_list" ]; then
+    echo
+    echo "skipped tests, and why:"
+    while IFS=$'\t' read -r stage test reason; do
+        echo "  $stage: $test: $reason"
+    done <"$skipped_list"
+fi
+echo
+echo "$total_passed passed, $total_failed failed, $total_skipped skipped"
+[ "$failed_stages" -eq 0 ]

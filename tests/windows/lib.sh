@@ -15,6 +15,9 @@ set -euo pipefail
 
 : "${JYN_WINE_RUN:?}" "${JYN_WINE_PREFIX:?}" "${JYN_WIN_BIN:?}" "${JYN_WORK:?}"
 
+# Skipped, with the reason wine-run.sh gives, where wine cannot run.
+"$JYN_WINE_RUN" "$JYN_WINE_PREFIX" --check || exit $?
+
 # The folder of these scripts and of plant/, for the scripts that source this.
 # shellcheck disable=SC2034
 jyn_tests_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)

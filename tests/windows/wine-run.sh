@@ -5,6 +5,11 @@
 #   wine-run.sh PREFIX PROGRAM [ARGS...]   run PROGRAM (the cross build's emulator)
 #   wine-run.sh PREFIX --prepare           make the prefix once, keep its server up
 #   wine-run.sh PREFIX --stop              shut the prefix's server down
+#   wine-run.sh PREFIX --check             exit 0 if wine can run here
+#
+# Where wine cannot run (no wine, or a kernel that runs no 32-bit programs),
+# every mode but --stop prints the reason and exits 77, which ctest reports
+# as skipped.
 #
 # The prefix is made once (wineboot -i) under a lock, as ctest may start
 # several programs at once. --prepare keeps one wineserver running for the
@@ -13,7 +18,7 @@
 set -euo pipefail
 
 if [ $# -lt 2 ]; then
-    echo "usage: wine-run.sh PREFIX PROGRAM [ARGS...] | --prepare | --stop" >&2
+    echo "usage: wine-run.sh PREFIX PROGRAM [ARGS...] | --prepare | --stop | --check" >&2
     exit 2
 fi
 prefix=$1
@@ -47,7 +52,32 @@ make_prefix() {
     ) 9>"$prefix.lock"
 }
 
+# Exit code ctest takes for "skipped" (SKIP_RETURN_CODE in the CMake files).
+readonly skip_code=77
+
+# Why wine cannot run here, or nothing. wine runs Windows programs as 32-bit
+# Linux processes: a kernel without IA-32 emulation refuses them, and wine
+# under user-mode emulation is far too slow and fragile to test with.
+# JYN_WINE_SKIP (set by tools/test-all.sh) gives a reason found beforehand.
+wine_unusable() {
+    if [ -n "${JYN_WINE_SKIP:-}" ]; then
+        echo "$JYN_WINE_SKIP"
+    elif ! command -v wine >/dev/null; then
+        echo "wine is not installed (tools/install-deps.sh --wine installs it)"
+    elif ! version=$(timeout 60 wine --version 2>&1 </dev/null); then
+        echo "wine cannot start here: $(echo "$version" | tail -n 1)"
+    fi
+}
+
+reason=$(wine_unusable)
+if [ -n "$reason" ]; then
+    if [ "$1" = --stop ]; then exit 0; fi
+    echo "skipped: $reason"
+    exit "$skip_code"
+fi
+
 case $1 in
+--check) ;;
 --prepare)
     make_prefix
     # Detached from ctest's pipes: a server holding them would keep the
