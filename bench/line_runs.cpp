@@ -104,6 +104,11 @@ BenchLine::BenchLine(uint32_t baud, std::chrono::microseconds turnaround) {
     line_ = std::make_unique<jynsim::SimulatedLine>(config);
 }
 
+BenchLine::~BenchLine() {
+    line_->Stop();
+    jynsim::DumpTrafficIfAsked(line_->Sim().Traffic(), "bench-" + std::to_string(timing_.baud));
+}
+
 bool BenchLine::Attach(DriverHost& host, uint32_t timeoutUnits, std::string& error) {
     // The driver takes names under /dev/: "pts/N".
     const std::string port = line_->Port().substr(5);

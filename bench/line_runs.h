@@ -20,6 +20,9 @@ class BenchLine {
 public:
     // `baud` 0: the pseudo-terminal at full speed, no pacing.
     BenchLine(uint32_t baud, std::chrono::microseconds turnaround);
+    ~BenchLine();
+    BenchLine(const BenchLine&) = delete;
+    BenchLine& operator=(const BenchLine&) = delete;
     // Starts the simulator's thread on its pseudo-terminal.
     bool Start(std::string& error) { return line_->Start(error); }
     // ColdStart of the driver on this line's port; the line the driver was

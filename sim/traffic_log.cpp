@@ -1,5 +1,7 @@
 #include "sim/traffic_log.h"
 
+#include <cstdlib>
+
 #include "sim/hex.h"
 
 namespace jynsim {
@@ -68,6 +70,21 @@ std::string FormatEntry(const TrafficEntry& entry) {
     std::string raw = Printable(entry.bytes);
     if (raw.size() < kBytesColumn) raw.resize(kBytesColumn, ' ');
     return line + raw + "  " + entry.decoded;
+}
+
+void DumpTrafficIfAsked(const std::vector<TrafficEntry>& entries, std::string label) {
+    const char* folder = std::getenv("JYN_TRAFFIC_DUMP");
+    if (folder == nullptr || *folder == '\0') return;
+    for (char& c : label) {
+        if (c == '/') c = '_';
+    }
+    std::FILE* file = std::fopen((std::string(folder) + "/" + label + ".txt").c_str(), "a");
+    if (file == nullptr) return;
+    for (const TrafficEntry& entry : entries) {
+        const std::string line = FormatEntry(entry);
+        std::fprintf(file, "%s\n", line.substr(line.find_first_not_of(" 0123456789.")).c_str());
+    }
+    std::fclose(file);
 }
 
 void TrafficLog::SetCapacity(std::size_t capacity) {

@@ -30,6 +30,11 @@ std::string DescribeReply(std::string_view bytes);
 // One line without the newline: time in seconds, direction, bytes, decoded.
 std::string FormatEntry(const TrafficEntry& entry);
 
+// For comparing the bytes two builds put on the wire: when JYN_TRAFFIC_DUMP
+// names a folder, writes the entries without their times to
+// <folder>/<label>.txt ('/' in the label becomes '_'), appending.
+void DumpTrafficIfAsked(const std::vector<TrafficEntry>& entries, std::string label);
+
 class TrafficLog {
 public:
     explicit TrafficLog(std::size_t capacity) : capacity_(capacity) {}

@@ -67,7 +67,12 @@ protected:
             EXPECT_EQ(host->Call(kEndJyn, nullptr), kOk);
         }
         host.reset();
-        if (line) line->Stop();
+        if (line) {
+            line->Stop();
+            const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+            jynsim::DumpTrafficIfAsked(Sim().Traffic(),
+                                       std::string(test->test_suite_name()) + "." + test->name());
+        }
     }
 
     jynsim::Simulator& Sim() { return line->Sim(); }
