@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 
 namespace jyn::address {
 
@@ -21,6 +21,11 @@ constexpr int32_t kTN = PackedCode('T', 'N');
 constexpr int32_t kCS = PackedCode('C', 'S');
 constexpr int32_t kCC = PackedCode('C', 'C');
 constexpr int32_t kCN = PackedCode('C', 'N');
+
+// Points of one block: the protocol's word commands carry at most 64 words,
+// and a 32-bit value takes two of them.
+constexpr int32_t kMaxWordPoints = 64;
+constexpr int32_t kMax32BitPoints = 32;
 
 constexpr std::size_t kStringMarkerPosition = 8;  // the ninth character
 constexpr uint16_t kMaxStringLength = 64;

@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "address/gate_kind.h"
-#include "driver/log.h"
+#include "interface/log.h"
 
 namespace jyn::address {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 
 namespace jyn::address {
 

@@ -1,16 +1,12 @@
-// Function codes 3 and 4: the host hands over each gate once, before any
-// transfer, and keeps the GateAddress it gets back for every request.
+#include "address/validate.h"
+
 #include "address/gate_kind.h"
 #include "address/parse.h"
-#include "driver/handlers.h"
-#include "driver/log.h"
+#include "interface/log.h"
 
-namespace jyn {
+namespace jyn::address {
 
 namespace {
-
-constexpr int32_t kMaxWordBlock = 64;
-constexpr int32_t kMax32BitBlock = 32;  // 64 registers, as many as a word block
 
 bool Is16BitType(int32_t type) { return type >= kGateAnalog16First && type <= kGateAnalog16Last; }
 bool Is32BitType(int32_t type) { return type >= kGateAnalog32First && type <= kGateAnalog32Last; }
@@ -28,14 +24,14 @@ int32_t CheckSingle(const GateDefinition& gate, GateAddress& address) {
     // A string type on a 32-bit letter would keep the text's register
     // number, and the builders would double it: 00WZ100 would read D200.
     if (gate.gateType == kGateString) {
-        return address::Is32BitLetter(address.memType) ? kGateFailure : kOk;
+        return Is32BitLetter(address.memType) ? kGateFailure : kOk;
     }
     if (address.bitIndex != -1) {
         if (gate.gateType == kGateDigital) return kOk;
         LogError("JYNMB> SingleParse() Gate type should be digital");
         return kGateFailure;
     }
-    if (address::Is32BitLetter(address.memType)) {
+    if (Is32BitLetter(address.memType)) {
         if (!Is32BitType(gate.gateType)) return kGateFailure;
         return ToRegisterPairs(address) ? kOk : kGateFailure;
     }
@@ -45,18 +41,18 @@ int32_t CheckSingle(const GateDefinition& gate, GateAddress& address) {
 }
 
 int32_t CheckBlock(const GateDefinition& gate, GateAddress& address, const char* hostText) {
-    if (address::Is32BitLetter(address.memType)) {
+    if (Is32BitLetter(address.memType)) {
         if (!ToRegisterPairs(address)) return kGateFailure;
-        if (gate.blockSize > kMax32BitBlock) {
+        if (gate.blockSize > kMax32BitPoints) {
             LogError("JYNMB> BlockParse() Gate %s block size out of range", hostText);
             return kGateFailure;
         }
     }
-    if (address.bitIndex != -1 || address::HasStringMarker(hostText)) {
+    if (address.bitIndex != -1 || HasStringMarker(hostText)) {
         LogError("JYNMB> BlockParse() Gate %s not allowed as block", hostText);
         return kGateFailure;
     }
-    if (gate.blockSize > kMaxWordBlock) {
+    if (gate.blockSize > kMaxWordPoints) {
         LogError("JYNMB> BlockParse() Gate %s block size out of range", hostText);
         return kGateFailure;
     }
@@ -65,17 +61,11 @@ int32_t CheckBlock(const GateDefinition& gate, GateAddress& address, const char*
 
 }  // namespace
 
-int32_t SingleAddressParser(CallBlock& block) {
-    auto* gate = static_cast<GateDefinition*>(block.params);
-    if (gate == nullptr || address::Parse(*gate) != kOk) return kGateFailure;
-    return CheckSingle(*gate, gate->gateAddress);
+int32_t ValidateSingle(GateDefinition& gate) { return CheckSingle(gate, gate.gateAddress); }
+
+int32_t ValidateBlock(GateDefinition& gate) {
+    const AddressCopy hostText = CopyAddressText(gate.addressText);
+    return CheckBlock(gate, gate.gateAddress, hostText.text);
 }
 
-int32_t BlockAddressParser(CallBlock& block) {
-    auto* gate = static_cast<GateDefinition*>(block.params);
-    if (gate == nullptr || address::Parse(*gate) != kOk) return kGateFailure;
-    const address::AddressCopy hostText = address::CopyAddressText(gate->addressText);
-    return CheckBlock(*gate, gate->gateAddress, hostText.text);
-}
-
-}  // namespace jyn
+}  // namespace jyn::address

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 
 namespace jynbench {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "bench/driver_host.h"
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 #include "sim/simulator.h"
 
 namespace jynbench {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/host_abi.h"
-#include "driver/log.h"
+#include "interface/host_abi.h"
+#include "interface/log.h"
 #include "protocol/reply_data.h"
 #include "protocol/request.h"
 

@@ -1,6 +1,6 @@
 // The shared library's own translation unit: it keeps the exported entry
 // point in the link (JynMain lives in jyn_core).
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 
 namespace jyn {
 extern "C" JYN_EXPORT int32_t JYN_CALL JynMain(CallBlock* block);

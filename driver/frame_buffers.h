@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 
 namespace jyn {
 

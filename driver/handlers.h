@@ -2,7 +2,7 @@
 // and returns 0, 1 or 2.
 #pragma once
 
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 
 namespace jyn {
 

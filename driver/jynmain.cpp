@@ -4,8 +4,8 @@
 #include "driver/banner.h"
 #include "driver/frame_buffers.h"
 #include "driver/handlers.h"
-#include "driver/host_abi.h"
-#include "driver/log.h"
+#include "interface/host_abi.h"
+#include "interface/log.h"
 
 namespace jyn {
 

@@ -3,7 +3,7 @@
 
 #include "driver/frame_buffers.h"
 #include "driver/handlers.h"
-#include "driver/log.h"
+#include "interface/log.h"
 #include "serial/port.h"
 
 namespace jyn {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "driver/handlers.h"
-#include "driver/log.h"
+#include "interface/log.h"
 
 namespace jyn {
 

@@ -5,7 +5,7 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "driver/log.h"
+#include "interface/log.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)

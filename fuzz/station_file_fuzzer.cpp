@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "driver/handlers.h"
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

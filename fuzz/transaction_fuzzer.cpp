@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/transaction_gates.h"
 #include "protocol/transaction.h"

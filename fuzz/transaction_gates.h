@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 #include "tests/support/instance.h"
 
 namespace jynfuzz {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "driver/log.h"
+#include "interface/log.h"
 #include "protocol/hex.h"
 #include "protocol/request.h"
 
@@ -124,7 +124,7 @@ bool PointCount(const GateRequest& request, GateKind kind, bool single, uint32_t
         points = address::RoundedStringLength(request.addressText) / 2;
         return address::StringLength(request.addressText) <= address::kMaxStringLength;
     }
-    const int32_t limit = kind == GateKind::k32Bit ? kMax32BitPoints : kMaxWordPoints;
+    const int32_t limit = kind == GateKind::k32Bit ? address::kMax32BitPoints : address::kMaxWordPoints;
     if (single ? request.count != 1 : (request.count < 1 || request.count > limit)) return false;
     const auto count = static_cast<uint32_t>(request.count);
     points = kind == GateKind::k32Bit ? 2 * count : count;

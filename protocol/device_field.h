@@ -8,16 +8,11 @@
 #include <cstdint>
 
 #include "address/gate_kind.h"
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 
 namespace jyn::protocol {
 
 enum class Operation { kRead, kWrite };
-
-// Block limits of the protocol's word commands; a string of 64 characters
-// is 32 words.
-constexpr int32_t kMaxWordPoints = 64;
-constexpr int32_t kMax32BitPoints = 32;
 
 struct RequestPlan {
     const GateRequest* request;

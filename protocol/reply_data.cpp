@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "address/gate_kind.h"
-#include "driver/log.h"
+#include "interface/log.h"
 #include "protocol/hex.h"
 #include "protocol/value_buffer.h"
 

@@ -6,8 +6,7 @@
 #include <thread>
 
 #include "address/gate_kind.h"
-#include "driver/handlers.h"
-#include "driver/log.h"
+#include "interface/log.h"
 #include "protocol/hex.h"
 #include "protocol/reply_data.h"
 #include "protocol/request.h"
@@ -63,8 +62,6 @@ const NakEntry* FindNak(uint32_t code) {
     }
     return nullptr;
 }
-
-const char* TextOf(const char* text) { return text != nullptr ? text : ""; }
 
 // What an attempt left on the line.
 enum class Line {
@@ -281,13 +278,6 @@ void Confirm(DriverContext& context) {
     }
 }
 
-int32_t ReportFailure(const char* format, const CallBlock& block, int32_t result) {
-    if (result != kOk) {
-        LogInfo(format, result, TextOf(static_cast<const GateRequest*>(block.params)->addressText));
-    }
-    return result;
-}
-
 }  // namespace
 
 const char kGarbledNakText[] = "unreadable error code";
@@ -336,27 +326,3 @@ int32_t DoWrite(CallBlock& block, uint32_t function) {
 }
 
 }  // namespace jyn::protocol
-
-namespace jyn {
-
-int32_t SingleRead(CallBlock& block) {
-    return protocol::ReportFailure("JYNMB> Single Read() , ret val is %d ('%s')", block,
-                                   protocol::DoRead(block, kSingleRead));
-}
-
-int32_t BlockRead(CallBlock& block) {
-    return protocol::ReportFailure("JYNMB> BlockRead(), ret val is %d ('%s')", block,
-                                   protocol::DoRead(block, kBlockRead));
-}
-
-int32_t SingleWrite(CallBlock& block) {
-    return protocol::ReportFailure("JYNMB> SingleWrite() , ret val is %d ('%s')", block,
-                                   protocol::DoWrite(block, kSingleWrite));
-}
-
-int32_t BlockWrite(CallBlock& block) {
-    return protocol::ReportFailure("JYNMB> BlockWrite() , ret val is %d ('%s')", block,
-                                   protocol::DoWrite(block, kBlockWrite));
-}
-
-}  // namespace jyn

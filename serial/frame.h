@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 
 namespace jyn::serial {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "driver/log.h"
+#include "interface/log.h"
 
 namespace jyn::serial {
 

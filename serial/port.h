@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 #include "serial/device.h"
 
 namespace jyn::serial {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 
 namespace jynsoak {
 

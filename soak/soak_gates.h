@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 #include "sim/simulator.h"
 
 namespace jynsoak {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 
 namespace jynmb {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 #include "host/jynmb/driver_library.h"
 #include "host/jynmb/gate_arg.h"
 #include "host/jynmb/messages.h"

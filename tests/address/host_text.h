@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 #include "tests/support/log_recorder.h"
 
 namespace jyn::testing {

@@ -12,7 +12,7 @@
 
 #include "driver/frame_buffers.h"
 #include "driver/handlers.h"
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 #include "tests/support/log_recorder.h"
 
 namespace jyn::testing {

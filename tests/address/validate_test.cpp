@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "address/gate_kind.h"
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 #include "tests/address/host_text.h"
 
 namespace jyn::testing {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "driver/frame_buffers.h"
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/instance.h"
 #include "tests/support/log_recorder.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "driver/banner.h"
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/instance.h"
 #include "tests/support/log_recorder.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 #include "host/tavorn/tavorn.h"
 
 namespace jyn::e2e {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "address/gate_kind.h"
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 #include "protocol/request.h"
 
 namespace jyn::testing {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "driver/frame_buffers.h"
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 
 namespace jyn::testing {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "driver/log.h"
+#include "interface/log.h"
 
 namespace jyn::testing {
 

@@ -1,7 +1,7 @@
 // A 32-bit Windows host written apart from the driver's headers: it lays out
 // every record it hands to RAVEVUD.dll byte by byte, at the offsets of the
 // host ABI, and reads the driver's answers back the same way. A field that
-// moved in driver/host_abi.h would pass the driver's own tests and fail here.
+// moved in interface/host_abi.h would pass the driver's own tests and fail here.
 //
 // Run by run-with-sim.sh: COM1 is linked to the simulator, which serves the
 // stations of plant/JYNMB01.INT with the memory of plant/plant.preset, and the

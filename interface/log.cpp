@@ -1,4 +1,4 @@
-#include "driver/log.h"
+#include "interface/log.h"
 
 #include <atomic>
 

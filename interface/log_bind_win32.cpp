@@ -1,5 +1,5 @@
 // On Windows err is imported by name from the host's TAVORN.dll.
-#include "driver/log.h"
+#include "interface/log.h"
 
 extern "C" __declspec(dllimport) int __cdecl err(int level, const char* format, ...);
 

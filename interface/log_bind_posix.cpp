@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/log.h"
+#include "interface/log.h"
 
 namespace jyn {
 

@@ -2,7 +2,7 @@
 // arguments go to the host unchanged; the host formats them.
 #pragma once
 
-#include "driver/host_abi.h"
+#include "interface/host_abi.h"
 
 namespace jyn {
 
