@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "address/gate_kind.h"
+#include "interface/chars.h"
 #include "interface/log.h"
 
 namespace jyn::address {
@@ -41,18 +42,9 @@ constexpr int32_t kPointsPerGroup = 16;
 // instead of wrapping round to a small number that looks plausible.
 constexpr uint32_t kSaturated = static_cast<uint32_t>(std::numeric_limits<int32_t>::max());
 
-char ToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// The blanks a formatted scan skips before a number.
-bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-int DigitValue(char c, uint32_t radix) {
-    int value = -1;
-    if (c >= '0' && c <= '9') value = c - '0';
-    if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
-    return value >= 0 && static_cast<uint32_t>(value) < radix ? value : -1;
-}
+using chars::DigitValue;
+using chars::IsBlank;
+using chars::ToUpper;
 
 // The host's text, upper-cased, in a zero-filled area: every position Parse
 // looks at lies inside it, whatever the length of the text.
@@ -160,6 +152,35 @@ bool RefuseUnknownLetter(char letter, const WorkCopy& copy) {
     return false;
 }
 
+// Positions 4 to 7: exactly four digits, hexadecimal for link registers.
+bool ScanStringDevice(GateAddress& out, const AddressCopy& host) {
+    const uint32_t radix = ToUpper(host.text[kLetterPosition]) == 'W' ? 16 : 10;
+    uint32_t value = 0;
+    for (std::size_t i = kNumberPosition; i < kNumberPosition + kStringDigits; ++i) {
+        const int digit = DigitValue(host.text[i], radix);
+        if (digit < 0) return false;
+        value = value * radix + static_cast<uint32_t>(digit);
+    }
+    out.address = static_cast<uint16_t>(value);
+    return true;
+}
+
+// The string-address step for 'S', and for 'R' and 'W' with the marker
+// 'L'. It reads the host's own spelling, not the upper-cased copy.
+bool ParseStringGate(GateDefinition& gate) {
+    const AddressCopy host = CopyAddressText(gate.addressText);
+    if (gate.gateType != kGateString) return Refuse(kMustBeString, host.text);
+    if (host.cut || host.length > kMaxStringAddressLength) return Refuse(kStringTooLong, host.text);
+    if (!ScanStringDevice(gate.gateAddress, host)) return Refuse(kIllegalDecimal, host.text);
+    if (!HasStringMarker(host.text)) return Refuse(kIllegalString, host.text);
+    // The length digits must follow the marker directly: every transfer reads
+    // them from there, without skipping blanks.
+    const char first = host.text[kStringMarkerPosition + 1];
+    if (first < '0' || first > '9') return Refuse(kIllegalString, host.text);
+    if (StringLength(host.text) > kMaxStringLength) return Refuse(kStringTooLarge, host.text);
+    return true;
+}
+
 bool ParseDevice(GateDefinition& gate, const WorkCopy& copy, const AddressCopy& host,
                  bool bitGate) {
     GateAddress& out = gate.gateAddress;
@@ -213,19 +234,6 @@ bool FinishGate(GateAddress& out, const WorkCopy& copy, bool bitGate) {
     return true;
 }
 
-// Positions 4 to 7: exactly four digits, hexadecimal for link registers.
-bool ScanStringDevice(GateAddress& out, const AddressCopy& host) {
-    const uint32_t radix = ToUpper(host.text[kLetterPosition]) == 'W' ? 16 : 10;
-    uint32_t value = 0;
-    for (std::size_t i = kNumberPosition; i < kNumberPosition + kStringDigits; ++i) {
-        const int digit = DigitValue(host.text[i], radix);
-        if (digit < 0) return false;
-        value = value * radix + static_cast<uint32_t>(digit);
-    }
-    out.address = static_cast<uint16_t>(value);
-    return true;
-}
-
 }  // namespace
 
 AddressCopy CopyAddressText(const char* text) {
@@ -237,20 +245,6 @@ AddressCopy CopyAddressText(const char* text) {
     }
     copy.cut = copy.length == kMaxAddressLength && text[copy.length] != '\0';
     return copy;
-}
-
-bool ParseStringGate(GateDefinition& gate) {
-    const AddressCopy host = CopyAddressText(gate.addressText);
-    if (gate.gateType != kGateString) return Refuse(kMustBeString, host.text);
-    if (host.cut || host.length > kMaxStringAddressLength) return Refuse(kStringTooLong, host.text);
-    if (!ScanStringDevice(gate.gateAddress, host)) return Refuse(kIllegalDecimal, host.text);
-    if (!HasStringMarker(host.text)) return Refuse(kIllegalString, host.text);
-    // The length digits must follow the marker directly: every transfer reads
-    // them from there, without skipping blanks.
-    const char first = host.text[kStringMarkerPosition + 1];
-    if (first < '0' || first > '9') return Refuse(kIllegalString, host.text);
-    if (StringLength(host.text) > kMaxStringLength) return Refuse(kStringTooLarge, host.text);
-    return true;
 }
 
 int32_t Parse(GateDefinition& gate) {

@@ -32,8 +32,4 @@ AddressCopy CopyAddressText(const char* text);
 // host's text is never written.
 int32_t Parse(GateDefinition& gate);
 
-// The string-address step of Parse for 'S', and for 'R' and 'W' with the
-// marker 'L'. True: accepted, address set; false: refused with one message.
-bool ParseStringGate(GateDefinition& gate);
-
 }  // namespace jyn::address

@@ -35,7 +35,9 @@ int32_t SingleAddressParser(CallBlock& block) {
     return ConfigureGate(block, &address::ValidateSingle);
 }
 
-int32_t BlockAddressParser(CallBlock& block) { return ConfigureGate(block, &address::ValidateBlock); }
+int32_t BlockAddressParser(CallBlock& block) {
+    return ConfigureGate(block, &address::ValidateBlock);
+}
 
 int32_t SingleRead(CallBlock& block) {
     return ReportFailure("JYNMB> Single Read() , ret val is %d ('%s')", block,

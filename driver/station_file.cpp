@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "driver/handlers.h"
+#include "interface/chars.h"
 #include "interface/log.h"
 
 namespace jyn {
@@ -17,18 +18,12 @@ constexpr std::size_t kNameSize = 32;
 constexpr std::size_t kNameCount = 3;
 constexpr unsigned kStationDigits = 2;
 
-bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+using chars::IsBlank;
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;  // the piece is upper-cased before it is scanned
-}
+int HexValue(char c) { return chars::HexDigitValue(static_cast<unsigned char>(c)); }
 
-void ToUpper(char* text) {
-    for (; *text != '\0'; ++text) {
-        if (*text >= 'a' && *text <= 'z') *text = static_cast<char>(*text - 'a' + 'A');
-    }
+void ToUpper(char* piece) {
+    for (; *piece != '\0'; ++piece) *piece = chars::ToUpper(*piece);
 }
 
 struct StationLine {

@@ -5,6 +5,7 @@
 #include "interface/log.h"
 #include "protocol/hex.h"
 #include "protocol/request.h"
+#include "serial/frame.h"
 
 namespace jyn::protocol {
 
@@ -219,7 +220,7 @@ bool PlanRequest(const CallBlock& block, Operation operation, bool single, Reque
 
 std::size_t PutHeader(const RequestPlan& plan, Operation operation, unsigned char* buffer) {
     std::size_t at = 0;
-    buffer[at++] = kENQ;
+    buffer[at++] = serial::kENQ;
     PutHex(buffer + at, plan.station->stationNumber, 2);
     at += 2;
     PutHex(buffer + at, plan.station->pcNumber, 2);

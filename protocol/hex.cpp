@@ -1,18 +1,13 @@
 #include "protocol/hex.h"
 
-namespace jyn::protocol {
+#include "interface/chars.h"
 
-int HexDigitValue(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+namespace jyn::protocol {
 
 bool ParseHexField(const unsigned char* text, std::size_t digits, uint32_t& value) {
     uint32_t result = 0;
     for (std::size_t i = 0; i < digits; ++i) {
-        const int digit = HexDigitValue(text[i]);
+        const int digit = chars::HexDigitValue(text[i]);
         if (digit < 0) return false;
         result = result * 16u + static_cast<uint32_t>(digit);
     }

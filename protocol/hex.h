@@ -8,9 +8,6 @@
 
 namespace jyn::protocol {
 
-// 0..15, or -1 for a character that is not a hexadecimal digit.
-int HexDigitValue(unsigned char c);
-
 // Reads exactly `digits` hexadecimal digits at `text`; false if any of them
 // is not one.
 bool ParseHexField(const unsigned char* text, std::size_t digits, uint32_t& value);

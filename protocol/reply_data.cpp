@@ -5,6 +5,7 @@
 #include "address/gate_kind.h"
 #include "interface/log.h"
 #include "protocol/hex.h"
+#include "protocol/request.h"
 #include "protocol/value_buffer.h"
 
 namespace jyn::protocol {
@@ -13,7 +14,6 @@ namespace {
 
 using address::GateKind;
 
-constexpr uint32_t kSingleReadCode = 5;
 constexpr std::size_t kWordDigits = 4;
 
 // The reply as far as it goes: a field past its end is as bad as a field
@@ -109,7 +109,7 @@ int32_t StoreData(const GateRequest& request, const unsigned char* data, std::si
                   uint32_t function) {
     const ReplyData reply{data, dataLength};
     auto* values = static_cast<unsigned char*>(request.data);
-    if ((function & 0xFFu) == kSingleReadCode) return StoreSingle(request, reply, values);
+    if (IsSingle(function, kSingleRead)) return StoreSingle(request, reply, values);
     return StoreBlock(request, reply, values);
 }
 

@@ -6,7 +6,7 @@ namespace jyn::protocol {
 
 bool BuildRequest(const CallBlock& block, unsigned char* buffer, uint16_t& length) {
     RequestPlan plan;
-    const bool single = (block.function & 0xFFu) == kSingleRead;
+    const bool single = IsSingle(block.function, kSingleRead);
     if (!PlanRequest(block, Operation::kRead, single, plan)) return false;
     FinishFrame(buffer, PutHeader(plan, Operation::kRead, buffer), length);
     return true;

@@ -8,11 +8,11 @@
 
 namespace jyn::protocol {
 
-constexpr unsigned char kENQ = 0x05;
-constexpr unsigned char kSTX = 0x02;
-constexpr unsigned char kETX = 0x03;
-constexpr unsigned char kACK = 0x06;
-constexpr unsigned char kNAK = 0x15;
+// The single services (5 and 7) against the block ones: only the low 8 bits
+// of the function code are compared, as the host's codes were always read.
+constexpr bool IsSingle(uint32_t function, FunctionCode single) {
+    return (function & 0xFFu) == single;
+}
 
 // Writes the read request for the GateRequest at block.params into `buffer`
 // (kFrameBufferSize bytes), zero-terminated; `length` counts the frame

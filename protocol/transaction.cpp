@@ -21,17 +21,24 @@ using serial::kACK;
 using serial::kETX;
 using serial::kNAK;
 using serial::kSTX;
+using serial::Reception;
 
 constexpr uint16_t kFrameOverhead = 8;  // STX, station, PC number, ETX, sum check
 constexpr std::size_t kDataStart = 5;
-constexpr char kReadSettled[] = "JYNMB> DoRead() line settled, %u bytes discarded";
-constexpr char kWriteSettled[] = "JYNMB> DoWrite() line settled, %u bytes discarded";
+// The text of a NAK whose code characters are not two hexadecimal digits.
+constexpr char kGarbledNakText[] = "unreadable error code";
 
 void SleepPause(unsigned milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 PauseFunction g_pause = &SleepPause;
+
+// What a NAK code says, and what the transaction does about it.
+struct NakAction {
+    bool retry;      // a transmission error seen by the PLC: try again
+    int32_t result;  // the result of the attempt
+};
 
 struct NakEntry {
     uint32_t code;
@@ -63,6 +70,11 @@ const NakEntry* FindNak(uint32_t code) {
     return nullptr;
 }
 
+NakAction NakActionOf(uint32_t code) {
+    const NakEntry* entry = FindNak(code);
+    return entry != nullptr ? entry->action : NakAction{false, kGateFailure};
+}
+
 // What an attempt left on the line.
 enum class Line {
     kQuiet,   // nothing was sent, or the station answered it for good
@@ -78,6 +90,40 @@ struct Attempt {
     Line line = Line::kQuiet;
     bool heard = false;  // the station sent something: it is alive
 };
+
+// What a read and a write transaction say differently; the attempts are the
+// same steps.
+struct Dialect {
+    const char* sendError;
+    const char* receiveError;
+    const char* nakReceived;
+    const char* settled;
+};
+
+const Dialect kReadDialect = {
+    "JYNMB> DoRead() Send req error retry %d",
+    "JYNMB> DoRead() Read reply error (len=%u), retry %d",
+    "JYNMB> DoRead() NAK received, %s, retry %d",
+    "JYNMB> DoRead() line settled, %u bytes discarded",
+};
+
+const Dialect kWriteDialect = {
+    "JYNMB> DoWrite() Send req error retry %d",
+    "JYNMB> DoWrite() Rcv reply(%u) error retry %d",
+    "JYNMB> DoWrite() NAK received, %s, retry %d",
+    "JYNMB> DoWrite() line settled, %u bytes discarded",
+};
+
+// A reply broken off, overlong or not a reply at all is the gate's failure
+// for this attempt; silence is the link's.
+int32_t ResultOf(Reception reception) {
+    switch (reception) {
+        case Reception::kComplete: return kOk;
+        case Reception::kBroken: return kGateFailure;
+        case Reception::kSilent: break;
+    }
+    return kDriverFailure;
+}
 
 bool SameAddressAsRequest(const DriverContext& context) {
     return std::memcmp(context.receiveBuffer + 1, context.sendBuffer + 1, 4) == 0;
@@ -157,6 +203,8 @@ bool JudgeLength(const DriverContext& context, const GateRequest& request, Attem
     return false;
 }
 
+// A reply to a read: the length the gate calls for, STX and ETX in place, the
+// request's station and PC number, and a right sum check.
 void JudgeDataReply(const DriverContext& context, const GateRequest& request, Attempt& attempt) {
     if (!JudgeLength(context, request, attempt)) return;
     const uint16_t length = context.receiveLength;
@@ -176,55 +224,40 @@ void JudgeDataReply(const DriverContext& context, const GateRequest& request, At
     }
 }
 
-void ReadAttempt(DriverContext& context, const GateRequest& request, Attempt& attempt) {
-    if (serial::SendFrame(context.sendBuffer, context.sendLength, context) != 0) {
-        LogInfo("JYNMB> DoRead() Send req error retry %d", attempt.number);
-        attempt.result = kDriverFailure;
-        return;
-    }
-    const int received = serial::ReceiveReply(context);
-    attempt.heard = received != serial::kReplySilent;
-    if (received != serial::kReplyComplete) {
-        LogError("JYNMB> DoRead() Read reply error (len=%u), retry %d",
-                 unsigned{context.receiveLength}, attempt.number);
-        attempt.result = received;
-        attempt.line = received == serial::kReplySilent ? Line::kSilent : Line::kBusy;
-        return;
-    }
-    if (context.receiveBuffer[0] == kNAK) {
-        JudgeNak(context, "JYNMB> DoRead() NAK received, %s, retry %d", attempt);
-        return;
-    }
-    JudgeDataReply(context, request, attempt);
-    if (attempt.result != kOk) attempt.line = Line::kBusy;
-}
-
-void WriteAttempt(DriverContext& context, Attempt& attempt) {
-    if (serial::SendFrame(context.sendBuffer, context.sendLength, context) != 0) {
-        LogInfo("JYNMB> DoWrite() Send req error retry %d", attempt.number);
-        attempt.result = kDriverFailure;
-        return;
-    }
-    const int received = serial::ReceiveReply(context);
-    attempt.heard = received != serial::kReplySilent;
-    if (received != serial::kReplyComplete) {
-        LogError("JYNMB> DoWrite() Rcv reply(%u) error retry %d", unsigned{context.receiveLength},
-                 attempt.number);
-        attempt.result = received;
-        attempt.line = received == serial::kReplySilent ? Line::kSilent : Line::kBusy;
-        return;
-    }
-    if (context.receiveBuffer[0] == kNAK) {
-        JudgeNak(context, "JYNMB> DoWrite() NAK received, %s, retry %d", attempt);
-        return;
-    }
+// A reply to a write: exactly an ACK with the request's station and PC number.
+void JudgeAck(const DriverContext& context, Attempt& attempt) {
     if (context.receiveLength != serial::kAckLength || context.receiveBuffer[0] != kACK ||
         !SameAddressAsRequest(context)) {
         LogInfo("JYNMB> DoWrite() received illegal response (%02Xh), retry %d",
                 unsigned{context.receiveBuffer[0]}, attempt.number);
         attempt.result = kGateFailure;
-        attempt.line = Line::kBusy;
     }
+}
+
+// One attempt: send the request, receive one reply, and judge it; a NAK the
+// same way for reads and writes, any other reply by `judge`.
+template <typename Judge>
+void MakeAttempt(DriverContext& context, const Dialect& dialect, Judge judge, Attempt& attempt) {
+    if (!serial::SendFrame(context.port, context.sendBuffer, context.sendLength)) {
+        LogInfo(dialect.sendError, attempt.number);
+        attempt.result = kDriverFailure;
+        return;
+    }
+    const Reception reception = serial::ReceiveReply(context.port, context.receiveBuffer,
+                                                     kFrameBufferSize, context.receiveLength);
+    attempt.heard = reception != Reception::kSilent;
+    if (reception != Reception::kComplete) {
+        LogError(dialect.receiveError, unsigned{context.receiveLength}, attempt.number);
+        attempt.result = ResultOf(reception);
+        attempt.line = reception == Reception::kSilent ? Line::kSilent : Line::kBusy;
+        return;
+    }
+    if (context.receiveBuffer[0] == kNAK) {
+        JudgeNak(context, dialect.nakReceived, attempt);
+        return;
+    }
+    judge(attempt);
+    if (attempt.result != kOk) attempt.line = Line::kBusy;
 }
 
 // Format 1 has no sequence numbers: nothing in a reply says which request
@@ -235,15 +268,15 @@ void WriteAttempt(DriverContext& context, Attempt& attempt) {
 // so the line is first let fall silent: for one reply time-out, and one
 // more for every attempt whose answer may still come.
 void SettleLine(DriverContext& context, int owed, const char* format) {
-    const uint32_t dropped = serial::DrainLine(context, static_cast<uint32_t>(owed) + 1);
+    const uint32_t dropped = serial::DrainLine(context.port, static_cast<uint32_t>(owed) + 1);
     if (dropped != 0) LogInfo(format, dropped);
 }
 
 // Attempts until one succeeds, one says stop, or ten have been made; the
 // result is that of the last attempt. `owed` counts the silent attempts
 // whose answers may still be coming when it returns.
-template <typename Step>
-int32_t RunAttempts(DriverContext& context, Step step, const char* settled, int& owed) {
+template <typename Judge>
+int32_t RunAttempts(DriverContext& context, const Dialect& dialect, Judge judge, int& owed) {
     Attempt attempt;
     bool alive = false;
     owed = 0;
@@ -252,12 +285,12 @@ int32_t RunAttempts(DriverContext& context, Step step, const char* settled, int&
         attempt.result = kOk;
         attempt.line = Line::kQuiet;
         attempt.heard = false;
-        step(attempt);
+        MakeAttempt(context, dialect, judge, attempt);
         alive = alive || attempt.heard;
         if (attempt.result == kOk) break;
         if (attempt.line == Line::kSilent) ++owed;
         if (attempt.line == Line::kBusy) {
-            SettleLine(context, owed, settled);
+            SettleLine(context, owed, dialect.settled);
             owed = 0;
         }
         if (attempt.stop) break;
@@ -273,19 +306,12 @@ int32_t RunAttempts(DriverContext& context, Step step, const char* settled, int&
 
 void Confirm(DriverContext& context) {
     context.sendBuffer[0] = kACK;
-    if (serial::SendFrame(context.sendBuffer, serial::kAckLength, context) != 0) {
+    if (!serial::SendFrame(context.port, context.sendBuffer, serial::kAckLength)) {
         LogInfo("JYNMB> DoRead() Warning: confirm. send error");
     }
 }
 
 }  // namespace
-
-const char kGarbledNakText[] = "unreadable error code";
-
-NakAction NakActionOf(uint32_t code) {
-    const NakEntry* entry = FindNak(code);
-    return entry != nullptr ? entry->action : NakAction{false, kGateFailure};
-}
 
 const char* NakText(uint32_t code, char (&storage)[kNakTextSize]) {
     if (const NakEntry* entry = FindNak(code)) return entry->text;
@@ -301,15 +327,14 @@ int32_t DoRead(CallBlock& block, uint32_t function) {
     if (!BuildRequest(block, context.sendBuffer, context.sendLength)) return kGateFailure;
 
     int owed = 0;
-    int32_t result = RunAttempts(
-        context, [&](Attempt& attempt) { ReadAttempt(context, request, attempt); }, kReadSettled,
-        owed);
+    const auto judge = [&](Attempt& attempt) { JudgeDataReply(context, request, attempt); };
+    int32_t result = RunAttempts(context, kReadDialect, judge, owed);
     if (result == kOk) {
         result = StoreData(request, context.receiveBuffer + kDataStart,
                            context.receiveLength - kFrameOverhead, function);
     }
     if (result == kOk) Confirm(context);
-    if (owed > 0) SettleLine(context, owed, kReadSettled);
+    if (owed > 0) SettleLine(context, owed, kReadDialect.settled);
     return result;
 }
 
@@ -319,9 +344,9 @@ int32_t DoWrite(CallBlock& block, uint32_t function) {
         return kGateFailure;
     }
     int owed = 0;
-    const int32_t result = RunAttempts(
-        context, [&](Attempt& attempt) { WriteAttempt(context, attempt); }, kWriteSettled, owed);
-    if (owed > 0) SettleLine(context, owed, kWriteSettled);
+    const auto judge = [&](Attempt& attempt) { JudgeAck(context, attempt); };
+    const int32_t result = RunAttempts(context, kWriteDialect, judge, owed);
+    if (owed > 0) SettleLine(context, owed, kWriteDialect.settled);
     return result;
 }
 

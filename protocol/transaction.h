@@ -14,18 +14,9 @@ constexpr unsigned kMalformedPauseMs = 20;
 int32_t DoRead(CallBlock& block, uint32_t function);
 int32_t DoWrite(CallBlock& block, uint32_t function);
 
-// What a NAK code says, and what the transaction does about it.
-struct NakAction {
-    bool retry;      // a transmission error seen by the PLC: try again
-    int32_t result;  // the result of the attempt
-};
-NakAction NakActionOf(uint32_t code);
-
 // The log text of a NAK code; unknown codes are formatted into `storage`.
 constexpr unsigned kNakTextSize = 32;
 const char* NakText(uint32_t code, char (&storage)[kNakTextSize]);
-// The text of a NAK whose code characters are not two hexadecimal digits.
-extern const char kGarbledNakText[];
 
 // The pause after some malformed replies; tests record it instead.
 using PauseFunction = void (*)(unsigned milliseconds);

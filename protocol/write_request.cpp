@@ -12,8 +12,6 @@ namespace {
 
 using address::GateKind;
 
-constexpr uint32_t kSingleWriteCode = 7;
-
 std::size_t PutWord(unsigned char* out, const unsigned char* values, std::size_t offset) {
     PutHex(out, LoadWord(values, offset), 4);
     return 4;
@@ -60,7 +58,7 @@ std::size_t PutBlock(const RequestPlan& plan, const unsigned char* values, unsig
 bool BuildWriteRequest(const CallBlock& block, unsigned char* buffer, uint16_t& length,
                        uint32_t function) {
     RequestPlan plan;
-    const bool single = (function & 0xFFu) == kSingleWriteCode;
+    const bool single = IsSingle(function, kSingleWrite);
     if (!PlanRequest(block, Operation::kWrite, single, plan)) return false;
     const auto* values = static_cast<const unsigned char*>(plan.request->data);
     std::size_t end = PutHeader(plan, Operation::kWrite, buffer);

@@ -1,86 +1,88 @@
 #include "serial/frame.h"
 
-#include "serial/port.h"
-
 namespace jyn::serial {
 
 namespace {
 
-constexpr uint16_t kLast = kFrameBufferSize - 1;
+// One byte into `buffer` at `position`: true if it came.
+bool ReadByte(Handle port, unsigned char* buffer, uint16_t position) {
+    uint32_t received = 0;
+    return ReadPort(port, buffer + position, 1, &received) == kPortOk && received == 1;
+}
+
+// Where one reception writes, and how far it has got.
+struct Target {
+    Handle port;
+    unsigned char* buffer;
+    uint16_t last;  // the last position the buffer has
+    uint16_t& length;
+};
 
 // STX ... ETX and two sum characters, read to the ETX without knowing the
 // length to expect.
-int ReceiveData(DriverContext& context) {
-    unsigned char* buffer = context.receiveBuffer;
+Reception ReceiveData(Target& to) {
     uint16_t p = 1;
     for (;; ++p) {
-        context.receiveLength = p;
-        if (ReadByte(buffer, p, context.port) != 0) return kReplyBroken;
-        if (buffer[p] == kETX) break;
-        if (p == kLast) {
-            context.receiveLength = kFrameBufferSize;
-            return kReplyBroken;
+        to.length = p;
+        if (!ReadByte(to.port, to.buffer, p)) return Reception::kBroken;
+        if (to.buffer[p] == kETX) break;
+        if (p == to.last) {
+            to.length = static_cast<uint16_t>(to.last + 1);
+            return Reception::kBroken;
         }
     }
-    // An ETX at 510 or 511 leaves no room for the sum characters: the reply
-    // ends at its ETX, and what follows is purged before the next attempt.
-    if (p + 2 > kLast) {
-        context.receiveLength = static_cast<uint16_t>(p + 1);
-        return kReplyBroken;
+    // An ETX in the last two positions leaves no room for the sum
+    // characters: the reply ends at its ETX, and what follows is purged
+    // before the next attempt.
+    if (p + 2 > to.last) {
+        to.length = static_cast<uint16_t>(p + 1);
+        return Reception::kBroken;
     }
     for (uint16_t q = p + 1; q <= p + 2; ++q) {
-        context.receiveLength = q;
-        if (ReadByte(buffer, q, context.port) != 0) return kReplyBroken;
+        to.length = q;
+        if (!ReadByte(to.port, to.buffer, q)) return Reception::kBroken;
     }
-    context.receiveLength = static_cast<uint16_t>(p + 3);
-    return kReplyComplete;
+    to.length = static_cast<uint16_t>(p + 3);
+    return Reception::kComplete;
 }
 
-int ReceiveFixed(DriverContext& context, uint16_t length) {
+Reception ReceiveFixed(Target& to, uint16_t length) {
     uint32_t received = 0;
     const uint16_t rest = static_cast<uint16_t>(length - 1);
-    if (ReadPort(context.port, context.receiveBuffer + 1, rest, &received) != kPortOk ||
+    if (length > to.last + 1u || ReadPort(to.port, to.buffer + 1, rest, &received) != kPortOk ||
         received != rest) {
-        return kReplyBroken;
+        return Reception::kBroken;
     }
-    context.receiveLength = length;
-    return kReplyComplete;
+    to.length = length;
+    return Reception::kComplete;
 }
 
 // Not a reply: read until the line has been silent for one reply time-out
 // (or the buffer is full), so the next attempt starts on a quiet line.
-int Discard(DriverContext& context) {
+Reception Discard(Target& to) {
     for (uint16_t p = 1;; ++p) {
-        context.receiveLength = p;
-        if (ReadByte(context.receiveBuffer, p, context.port) != 0) return kReplyBroken;
-        if (p == kLast) {
-            context.receiveLength = kFrameBufferSize;
-            return kReplyBroken;
+        to.length = p;
+        if (!ReadByte(to.port, to.buffer, p)) return Reception::kBroken;
+        if (p == to.last) {
+            to.length = static_cast<uint16_t>(to.last + 1);
+            return Reception::kBroken;
         }
     }
 }
 
 }  // namespace
 
-int SendFrame(const unsigned char* bytes, uint16_t count, DriverContext& context) {
+bool SendFrame(Handle port, const unsigned char* bytes, uint16_t count) {
     uint32_t written = 0;
-    if (WritePort(context.port, bytes, count, &written) != kPortOk || written != count) {
-        return kSendFailed;
-    }
-    return 0;
+    return WritePort(port, bytes, count, &written) == kPortOk && written == count;
 }
 
-int ReadByte(unsigned char* buffer, uint16_t position, void* port) {
-    uint32_t received = 0;
-    return ReadPort(port, buffer + position, 1, &received) == kPortOk && received == 1 ? 0 : 1;
-}
-
-uint32_t DrainLine(DriverContext& context, uint32_t quietTimeouts) {
+uint32_t DrainLine(Handle port, uint32_t quietTimeouts) {
     unsigned char scratch[1];
     uint32_t dropped = 0;
     uint32_t quiet = 0;
     while (quiet < quietTimeouts && dropped < 4 * kFrameBufferSize) {
-        if (ReadByte(scratch, 0, context.port) == 0) {
+        if (ReadByte(port, scratch, 0)) {
             ++dropped;
             quiet = 0;
         } else {
@@ -90,15 +92,17 @@ uint32_t DrainLine(DriverContext& context, uint32_t quietTimeouts) {
     return dropped;
 }
 
-int ReceiveReply(DriverContext& context) {
-    context.receiveLength = 0;
-    if (ReadByte(context.receiveBuffer, 0, context.port) != 0) return kReplySilent;
-    context.receiveLength = 1;
-    switch (context.receiveBuffer[0]) {
-        case kSTX: return ReceiveData(context);
-        case kACK: return ReceiveFixed(context, kAckLength);
-        case kNAK: return ReceiveFixed(context, kNakLength);
-        default: return Discard(context);
+Reception ReceiveReply(Handle port, unsigned char* buffer, uint16_t capacity, uint16_t& length) {
+    length = 0;
+    if (capacity < 2) return Reception::kBroken;  // no room for a frame at all
+    if (!ReadByte(port, buffer, 0)) return Reception::kSilent;
+    length = 1;
+    Target to{port, buffer, static_cast<uint16_t>(capacity - 1), length};
+    switch (buffer[0]) {
+        case kSTX: return ReceiveData(to);
+        case kACK: return ReceiveFixed(to, kAckLength);
+        case kNAK: return ReceiveFixed(to, kNakLength);
+        default: return Discard(to);
     }
 }
 

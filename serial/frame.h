@@ -1,42 +1,40 @@
 // One frame across the line: a request or a confirmation out, one reply in.
+// This layer frames bytes on a port; what a frame means to a gate is the
+// protocol's business.
 #pragma once
 
 #include <cstdint>
 
-#include "interface/host_abi.h"
+#include "serial/port.h"
 
 namespace jyn::serial {
 
-enum ReplyResult : int {
-    kReplyComplete = 0,  // a whole data reply, ACK or NAK is in the buffer
-    kReplyBroken = 1,    // broken off, too long, or not a reply at all
-    kReplySilent = 2,    // not a byte within the reply time-out
-};
-
-constexpr int kSendFailed = 2;
-
+// The control characters of the computer link, format 1.
+constexpr unsigned char kENQ = 0x05;
 constexpr unsigned char kSTX = 0x02;
 constexpr unsigned char kETX = 0x03;
 constexpr unsigned char kACK = 0x06;
 constexpr unsigned char kNAK = 0x15;
-constexpr uint16_t kAckLength = 5;
-constexpr uint16_t kNakLength = 7;
+constexpr uint16_t kAckLength = 5;  // ACK, station, PC number
+constexpr uint16_t kNakLength = 7;  // NAK, station, PC number, error code
 
-// Writes `count` bytes to the context's port: 0, or 2 when the write failed
-// or fell short.
-int SendFrame(const unsigned char* bytes, uint16_t count, DriverContext& context);
+enum class Reception {
+    kComplete,  // a whole data reply, ACK or NAK is in the buffer
+    kBroken,    // broken off, too long, or not a reply at all
+    kSilent,    // not a byte within the reply time-out
+};
 
-// Reads one reply into the context's receive buffer, byte by byte, and sets
-// receiveLength to the bytes it holds. Never stores past the buffer.
-int ReceiveReply(DriverContext& context);
+// Writes `count` bytes to the port; true when every one of them went out.
+bool SendFrame(Handle port, const unsigned char* bytes, uint16_t count);
+
+// Reads one reply into `buffer` (`capacity` bytes), byte by byte, and keeps
+// `length` at the number of bytes it holds as they arrive, so that a reply
+// broken off says how far it got. Never stores past `capacity`.
+Reception ReceiveReply(Handle port, unsigned char* buffer, uint16_t capacity, uint16_t& length);
 
 // Reads and drops bytes until the line has been silent for `quietTimeouts`
 // reply time-outs in a row (at most 4 x kFrameBufferSize bytes, so a line
-// that never falls silent cannot hold the host); returns how many it
-// dropped. The receive buffer is left as it is.
-uint32_t DrainLine(DriverContext& context, uint32_t quietTimeouts);
-
-// One byte into `buffer` at `position`: 0 if it came, else 1.
-int ReadByte(unsigned char* buffer, uint16_t position, void* port);
+// that never falls silent cannot hold the host); returns how many it dropped.
+uint32_t DrainLine(Handle port, uint32_t quietTimeouts);
 
 }  // namespace jyn::serial

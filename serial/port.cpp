@@ -8,6 +8,11 @@ namespace jyn::serial {
 
 namespace {
 
+constexpr uint32_t kOpenReadTimeoutMs = 1000;
+constexpr uint32_t kQueueSize = 1200;
+constexpr uint32_t kPurgeTimeoutUnits = 5;  // 50 ms for draining stale input
+constexpr unsigned char kErrorChar = 0xFC;
+
 constexpr uint32_t kMaxTimeoutMs = 0xFFFFFFFEu;
 // A total read time-out of 0 ms, with the other read fields 0 as OpenPort
 // leaves them, tells a Win32 port to wait for the bytes however long they
@@ -23,6 +28,12 @@ uint32_t UnitsToMs(uint32_t units) {
 
 bool IsTerminated(const char (&name)[kPortNameSize]) {
     return std::memchr(name, '\0', kPortNameSize) != nullptr;
+}
+
+device::ControlMode DtrMode(uint16_t lineFlags) {
+    if (lineFlags & 0x0101) return device::kLineEnable;
+    if (lineFlags & 0x8000) return device::kLineHandshake;
+    return device::kLineDisable;
 }
 
 void ApplySettings(device::LineSettings& dcb, uint16_t baudRate, uint16_t dataBits,
@@ -47,12 +58,6 @@ void ApplySettings(device::LineSettings& dcb, uint16_t baudRate, uint16_t dataBi
 }
 
 }  // namespace
-
-device::ControlMode DtrMode(uint16_t lineFlags) {
-    if (lineFlags & 0x0101) return device::kLineEnable;
-    if (lineFlags & 0x8000) return device::kLineHandshake;
-    return device::kLineDisable;
-}
 
 device::ControlMode RtsMode(uint16_t lineFlags) {
     if (lineFlags & 0x0202) return device::kLineEnable;

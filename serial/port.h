@@ -21,13 +21,8 @@ enum PortResult : int {
     kPortCallFailed = 7,  // a read, write or close failed, or a read got nothing
 };
 
-constexpr uint32_t kOpenReadTimeoutMs = 1000;
-constexpr uint32_t kQueueSize = 1200;
-constexpr uint32_t kPurgeTimeoutUnits = 5;  // 50 ms for draining stale input
-constexpr unsigned char kErrorChar = 0xFC;
-
-// DTR and RTS modes chosen by PortSettings.lineFlags.
-device::ControlMode DtrMode(uint16_t lineFlags);
+// The RTS mode PortSettings.lineFlags chooses (RTS toggle is the RS-485
+// direction control a POSIX device has to build itself).
 device::ControlMode RtsMode(uint16_t lineFlags);
 
 // Opens and configures the port the settings describe and logs the outcome;

@@ -10,6 +10,7 @@
 #include "address/gate_kind.h"
 #include "interface/host_abi.h"
 #include "protocol/request.h"
+#include "serial/frame.h"
 
 namespace jyn::testing {
 
@@ -72,7 +73,7 @@ class FrameBench {
     // The frame as text after its ENQ; empty when the ENQ, the length or the
     // terminator are not where a frame has them.
     std::string AfterEnq() const {
-        if (length_ == 0 || length_ >= kFrameBufferSize || buffer_[0] != protocol::kENQ ||
+        if (length_ == 0 || length_ >= kFrameBufferSize || buffer_[0] != serial::kENQ ||
             buffer_[length_] != '\0') {
             return "";
         }

@@ -133,15 +133,12 @@ TEST_F(PosixDeviceReadAhead, AReadTheBytesTakenAheadCannotFillWaitsOutItsTimeout
 // A reply with stray bytes behind it: the reception takes the frame only,
 // and the purge before the next attempt finds and drains the rest.
 TEST_F(PosixDeviceReadAhead, StrayBytesBehindAReplyAreLeftForThePurge) {
-    unsigned char send[kFrameBufferSize] = {};
     unsigned char receive[kFrameBufferSize] = {};
-    DriverContext context{};
-    context.port = handle;
-    context.sendBuffer = send;
-    context.receiveBuffer = receive;
+    uint16_t length = 0;
     SendQueued(kReply + "zz", static_cast<uint32_t>(kReply.size() + 2));
-    EXPECT_EQ(serial::ReceiveReply(context), serial::kReplyComplete);
-    EXPECT_EQ(context.receiveLength, kReply.size());
+    EXPECT_EQ(serial::ReceiveReply(handle, receive, kFrameBufferSize, length),
+              serial::Reception::kComplete);
+    EXPECT_EQ(length, kReply.size());
     EXPECT_EQ(std::string(receive, receive + kReply.size()), kReply);
     EXPECT_EQ(Queued(), 2u);
     EXPECT_EQ(serial::PurgePort(handle), 0);
