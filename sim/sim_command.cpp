@@ -205,8 +205,6 @@ bool Parser::One() {
 
 }  // namespace
 
-const char* SimCommandUsage() { return kUsage; }
-
 bool ParseSimCommand(const std::vector<std::string>& args, SimCommandOptions& options,
                      std::string& error) {
     Parser parser(args, options, error);

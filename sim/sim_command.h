@@ -24,7 +24,6 @@ struct SimCommandOptions {
 // False with `error` for a bad command line; reads the --init file.
 bool ParseSimCommand(const std::vector<std::string>& args, SimCommandOptions& options,
                      std::string& error);
-const char* SimCommandUsage();
 
 // Serves the line until SIGINT or SIGTERM (POSIX); the exit code.
 int ServeSimLine(const SimCommandOptions& options);

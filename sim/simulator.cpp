@@ -82,11 +82,6 @@ void Simulator::SetRandomFaults(const RandomFaults& random) {
     engine_.Faults().SetRandom(random);
 }
 
-void Simulator::ClearFaults() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    engine_.Faults().Clear();
-}
-
 std::size_t Simulator::PendingFaults() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return engine_.Faults().Pending();

@@ -52,7 +52,6 @@ public:
     // Faults.
     void AddFault(const Fault& fault);
     void SetRandomFaults(const RandomFaults& random);
-    void ClearFaults();
     std::size_t PendingFaults() const;
 
     // The truth about the line.

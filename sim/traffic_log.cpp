@@ -29,6 +29,17 @@ const char* DirectionText(Direction direction) {
     return "  note    ";
 }
 
+// One line without the newline: time in seconds, direction, bytes, decoded.
+std::string FormatEntry(const TrafficEntry& entry) {
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%12.6f", static_cast<double>(entry.time.count()) / 1e6);
+    std::string line = std::string(stamp) + "  " + DirectionText(entry.direction) + "  ";
+    if (entry.direction == Direction::kNote) return line + entry.decoded;
+    std::string raw = Printable(entry.bytes);
+    if (raw.size() < kBytesColumn) raw.resize(kBytesColumn, ' ');
+    return line + raw + "  " + entry.decoded;
+}
+
 }  // namespace
 
 std::string DescribeRequest(const Request& request) {
@@ -62,16 +73,6 @@ std::string DescribeReply(std::string_view bytes) {
     return "malformed reply (" + std::to_string(bytes.size()) + " bytes)";
 }
 
-std::string FormatEntry(const TrafficEntry& entry) {
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%12.6f", static_cast<double>(entry.time.count()) / 1e6);
-    std::string line = std::string(stamp) + "  " + DirectionText(entry.direction) + "  ";
-    if (entry.direction == Direction::kNote) return line + entry.decoded;
-    std::string raw = Printable(entry.bytes);
-    if (raw.size() < kBytesColumn) raw.resize(kBytesColumn, ' ');
-    return line + raw + "  " + entry.decoded;
-}
-
 void DumpTrafficIfAsked(const std::vector<TrafficEntry>& entries, std::string label) {
     const char* folder = std::getenv("JYN_TRAFFIC_DUMP");
     if (folder == nullptr || *folder == '\0') return;
@@ -85,11 +86,6 @@ void DumpTrafficIfAsked(const std::vector<TrafficEntry>& entries, std::string la
         std::fprintf(file, "%s\n", line.substr(line.find_first_not_of(" 0123456789.")).c_str());
     }
     std::fclose(file);
-}
-
-void TrafficLog::SetCapacity(std::size_t capacity) {
-    capacity_ = capacity;
-    while (ring_.size() > capacity_) ring_.pop_front();
 }
 
 void TrafficLog::Add(TrafficEntry entry) {

@@ -27,8 +27,6 @@ struct TrafficEntry {
 std::string DescribeRequest(const Request& request);
 // "data st 05 pc FF 01101", "ACK st 01 pc FF", "NAK st 01 pc FF 06h character area error".
 std::string DescribeReply(std::string_view bytes);
-// One line without the newline: time in seconds, direction, bytes, decoded.
-std::string FormatEntry(const TrafficEntry& entry);
 
 // For comparing the bytes two builds put on the wire: when JYN_TRAFFIC_DUMP
 // names a folder, writes the entries without their times to
@@ -40,7 +38,6 @@ public:
     explicit TrafficLog(std::size_t capacity) : capacity_(capacity) {}
     // Each entry is also written there (and flushed) as it is added; null stops it.
     void SetFile(std::FILE* file) { file_ = file; }
-    void SetCapacity(std::size_t capacity);
     void Add(TrafficEntry entry);
     std::vector<TrafficEntry> Entries() const { return {ring_.begin(), ring_.end()}; }
     std::vector<std::string> Lines() const;
