@@ -17,15 +17,18 @@
 #include <string>
 #include <vector>
 
-#include "interface/host_abi.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/transaction_gates.h"
+#include "interface/host_abi.h"
 #include "protocol/transaction.h"
 #include "tests/support/fake_device.h"
+#include "tests/support/frames.h"
 #include "tests/support/instance.h"
 
 namespace {
 
+using jyn::testing::Hex2;
+using jyn::testing::Sum;
 using jynfuzz::Check;
 using jynfuzz::Input;
 
@@ -37,24 +40,13 @@ jyn::testing::Instance* g_host = nullptr;
 
 void NoPause(unsigned) {}
 
-std::string Hex2(unsigned value) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    return {kDigits[(value >> 4) & 0xF], kDigits[value & 0xF]};
-}
-
-unsigned SumOf(const std::string& bytes) {
-    unsigned sum = 0;
-    for (unsigned char c : bytes) sum += c;
-    return sum & 0xFF;
-}
-
 // One reply record shaped around the request it answers.
 std::string Shape(uint8_t control, const std::string& header, const std::vector<uint8_t>& raw) {
     const std::string body(raw.begin(), raw.end());
     switch ((control >> 2) & 3) {
         case 1: {
             const std::string framed = header + body + static_cast<char>(ETX);
-            const unsigned sum = (SumOf(framed) + ((control & 0x10) != 0 ? 1 : 0)) & 0xFF;
+            const unsigned sum = Sum(framed) + ((control & 0x10) != 0 ? 1 : 0);
             return static_cast<char>(STX) + framed + Hex2(sum);
         }
         case 2: return static_cast<char>(ACK) + header + body;

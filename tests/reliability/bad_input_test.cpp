@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <ostream>
@@ -14,6 +13,7 @@
 #include "driver/handlers.h"
 #include "protocol/transaction.h"
 #include "tests/support/fake_device.h"
+#include "tests/support/frames.h"
 #include "tests/support/instance.h"
 #include "tests/support/log_recorder.h"
 
@@ -38,12 +38,7 @@ std::string GoodReply(const std::string& request) {
     if (request[6] == 'W') return "\x06" + header;
     const std::size_t points = std::stoul(request.substr(request.size() - 4, 2), nullptr, 16);
     const bool bits = request[5] == 'B' || request[5] == 'J';
-    const std::string body = header + std::string(bits ? points : 4 * points, '0') + "\x03";
-    unsigned sum = 0;
-    for (unsigned char c : body) sum += c;
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02X", sum & 0xFF);
-    return "\x02" + body + digits;
+    return DataReply(header + std::string(bits ? points : 4 * points, '0'));
 }
 
 // A host with one started instance on a line that answers every request

@@ -5,9 +5,11 @@
 
 #include "sim/hex.h"
 #include "tests/sim/sim_test_util.h"
+#include "tests/support/case_name.h"
 
 namespace {
 
+using jyn::testing::CaseName;
 using jynsim::CpuFamily;
 using jynsim::DeviceMemory;
 using jynsim::DeviceRef;
@@ -55,6 +57,8 @@ struct CommandCase {
     std::string reply;
     bool (*check)(const DeviceMemory&);
 };
+
+void PrintTo(const CommandCase& c, std::ostream* out) { *out << CaseName(c.name); }
 
 void NoPreset(DeviceMemory&) {}
 bool NoCheck(const DeviceMemory&) { return true; }
@@ -140,20 +144,15 @@ TEST_P(SimCommands, AnswerAndMemory) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothFamilies, SimCommands, ::testing::ValuesIn(kCommandCases),
-                         [](const auto& row) {
-                             std::string name = row.param.name;
-                             for (char& ch : name) {
-                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                             }
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(BothFamilies, SimCommands, ::testing::ValuesIn(kCommandCases));
 
 struct NakCase {
     const char* name;
     std::string frame;  // complete, ENQ included
     std::string reply;
 };
+
+void PrintTo(const NakCase& c, std::ostream* out) { *out << CaseName(c.name); }
 
 const NakCase kNakCases[] = {
     {"wrong sum", std::string("\x05") + "01FFWR0D010001" + "00", Nak("01FF", "02")},
@@ -202,13 +201,7 @@ TEST_P(SimNaks, CodeAndNoWrite) {
     EXPECT_FALSE(line.engine.Records().back().carried_out);
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, SimNaks, ::testing::ValuesIn(kNakCases), [](const auto& row) {
-    std::string name = row.param.name;
-    for (char& ch : name) {
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-    }
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Codes, SimNaks, ::testing::ValuesIn(kNakCases));
 
 TEST(SimPolicy, LowerCaseAcceptedWhenConfigured) {
     auto config = OneStation(1, CpuFamily::kAcpu);
@@ -299,6 +292,8 @@ struct SequenceCase {
     std::string reply;
 };
 
+void PrintTo(const SequenceCase& c, std::ostream* out) { *out << CaseName(c.name); }
+
 const SequenceCase kSequenceCases[] = {
     {"EOT drops a partial request",
      "\x05"
@@ -328,7 +323,7 @@ const SequenceCase kSequenceCases[] = {
      "0100"
      "\0"
      "01"s +
-         Sum("01FFWR0D010001"),
+         SumCheck("01FFWR0D010001"),
      DataReply("01FF0000")},
     {"bytes before ENQ are ignored", "\x03junk\x02" + Request("01FFWR0D010001"),
      DataReply("01FF0000")},

@@ -5,9 +5,11 @@
 
 #include "sim/hex.h"
 #include "tests/sim/sim_test_util.h"
+#include "tests/support/case_name.h"
 
 namespace {
 
+using jyn::testing::CaseName;
 using jynsim::CpuFamily;
 using jynsim::Device;
 using jynsim::Fault;
@@ -36,6 +38,8 @@ struct FaultCase {
     std::uint16_t d100_after;
 };
 
+void PrintTo(const FaultCase& c, std::ostream* out) { *out << CaseName(c.name); }
+
 const FaultCase kFaultCases[] = {
     {"no reply, write done", Make(FaultKind::kNoReply), kWrite, "", true, 0x5555},
     {"no reply, request lost", Make(FaultKind::kNoReply, 0, "", false), kWrite, "", false, 0xABCD},
@@ -50,13 +54,13 @@ const FaultCase kFaultCases[] = {
     {"bad sum", Make(FaultKind::kBadSum), kRead,
      "\x02"
      "01FFABCD\x03" +
-         jynsim::FormatHex(static_cast<std::uint8_t>(jynsim::SumCheck("01FFABCD\x03") + 1), 2),
+         Hex2(Sum("01FFABCD\x03") + 1),
      true, 0xABCD},
     {"lower case", Make(FaultKind::kLowerCase), kRead,
      "\x02"
      "01ffabcd\x03" +
          [] {
-             std::string sum = Sum("01ffabcd\x03");
+             std::string sum = SumCheck("01ffabcd\x03");
              for (char& c : sum) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
              return sum;
          }(),
@@ -85,14 +89,7 @@ TEST_P(SimFaultClasses, ReplyTruthAndCount) {
     EXPECT_EQ(line.Exchange(kRead), DataReply("01FF" + jynsim::FormatHex(c.d100_after, 4)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Classes, SimFaultClasses, ::testing::ValuesIn(kFaultCases),
-                         [](const auto& row) {
-                             std::string name = row.param.name;
-                             for (char& ch : name) {
-                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                             }
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Classes, SimFaultClasses, ::testing::ValuesIn(kFaultCases));
 
 TEST(SimSlowReply, ArrivesAfterTheDelay) {
     Line line(OneStation(1, CpuFamily::kAcpu));
@@ -123,10 +120,13 @@ TEST(SimScriptedFaults, WaitForARequestTheyMatch) {
     Fault other_station = Make(FaultKind::kGarbage, 0, "!");
     other_station.station = 2;
     for (const Fault& fault : {other_station, bad_sum, on_ww}) line.engine.Faults().Add(fault);
-    EXPECT_EQ(line.Exchange(kWrite), "");                    // no-reply #1
-    EXPECT_EQ(line.Exchange(kWrite), "");                    // no-reply #2
-    EXPECT_EQ(line.Exchange(kWrite), Ack("01FF"));           // exhausted
-    EXPECT_EQ(line.Exchange(kRead), "\x02" "01FF5555\x03" "C5");  // sum C4, one off
+    EXPECT_EQ(line.Exchange(kWrite), "");           // no-reply #1
+    EXPECT_EQ(line.Exchange(kWrite), "");           // no-reply #2
+    EXPECT_EQ(line.Exchange(kWrite), Ack("01FF"));  // exhausted
+    EXPECT_EQ(line.Exchange(kRead),
+              "\x02"
+              "01FF5555\x03"
+              "C5");  // sum C4, one off
     EXPECT_EQ(line.Exchange(kRead), DataReply("01FF5555"));
     EXPECT_EQ(line.engine.Faults().Pending(), 1u);  // still waiting for station 2
 }

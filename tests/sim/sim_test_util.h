@@ -1,7 +1,6 @@
 #pragma once
-// Frames as the host writes them and as a station should answer, built from
-// the characters between the control codes; the sum check is computed here
-// once more, so the worked examples of the manuals pin it down.
+// An engine with a clock the test moves, one-station lines, and the frames
+// of tests/support/frames.h.
 
 #include <chrono>
 #include <cstdint>
@@ -9,28 +8,17 @@
 #include <string_view>
 
 #include "sim/engine.h"
+#include "tests/support/frames.h"
 
 namespace simtest {
 
-inline std::string Sum(std::string_view text) {
-    unsigned sum = 0;
-    for (char c : text) sum += static_cast<unsigned char>(c);
-    static const char kDigits[] = "0123456789ABCDEF";
-    return {kDigits[(sum >> 4) & 0xF], kDigits[sum & 0xF]};
-}
-
-// ENQ, the characters, their sum.
-inline std::string Request(std::string_view body) { return "\x05" + std::string(body) + Sum(body); }
-// STX, station+PC+data, ETX, sum over all but STX.
-inline std::string DataReply(std::string_view body) {
-    const std::string summed = std::string(body) + "\x03";
-    return "\x02" + summed + Sum(summed);
-}
-inline std::string Ack(std::string_view station_pc) { return "\x06" + std::string(station_pc); }
-inline std::string Nak(std::string_view station_pc, std::string_view code) {
-    return "\x15" + std::string(station_pc) + std::string(code);
-}
-
+using jyn::testing::Ack;
+using jyn::testing::DataReply;
+using jyn::testing::Hex2;
+using jyn::testing::Nak;
+using jyn::testing::Request;
+using jyn::testing::Sum;
+using jyn::testing::SumCheck;
 using jynsim::Micros;
 using std::chrono::milliseconds;
 
