@@ -285,7 +285,7 @@ int Demo(const DemoOptions& given) {
     if (options.trace) plant->Sim().SetTrafficFile(stdout);
     PortOptions port;
     port.port = plant->PortName();
-    port.timeout = kReplyTimeout;
+    port.line.replyTimeout = kReplyTimeout;
     Session session;
     if (!session.Start(options.driver, port, error)) {
         std::fprintf(stderr, "jynmb demo: %s\n", error.c_str());

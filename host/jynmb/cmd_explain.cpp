@@ -76,7 +76,7 @@ bool ReadExtended(Args& args, ExplainPlan& plan, std::string& error) {
 }
 
 bool ReadPlan(Args& args, ExplainPlan& plan, std::string& error) {
-    plan.options.timeout = kDefaultTimeout;
+    plan.options.line.replyTimeout = kDefaultTimeout;
     plan.write = args.Option("--write", plan.writeText);
     args.Option("--driver", plan.driver);
     if (!ReadExtended(args, plan, error) || !ReadInstanceOptions(args, plan.options, error)) {

@@ -2,9 +2,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/client/driver_library.h"
 #include "host/jynmb/commands.h"
 #include "host/jynmb/cp437.h"
-#include "host/jynmb/driver_library.h"
 #include "host/jynmb/messages.h"
 
 namespace jynmb {
@@ -33,17 +33,14 @@ int RunInfo(Args& args) {
     args.Option("--driver", driverPath);
     if (!args.Error().empty()) return UsageError("info", args.Error());
     if (!args.Rest().empty()) return UsageError("info", "unexpected '" + args.Rest().front() + "'");
-    DriverLibrary driver;
+    jynhost::DriverLibrary driver;
     std::string error;
     if (!driver.Load(driverPath, error)) {
         std::fprintf(stderr, "jynmb info: %s\n", error.c_str());
         return kExitUsage;
     }
     jyn::DriverInfo info{};
-    jyn::CallBlock block{};
-    block.function = jyn::kGetJynInfo;
-    block.params = &info;
-    const int32_t result = driver.Call(block);
+    const int32_t result = driver.Call(nullptr, jyn::kGetJynInfo, &info, 0);
     if (result != jyn::kOk) {
         std::fprintf(stderr, "jynmb info: GetJynInfo returned %d\n", result);
         return kExitUsage;

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "host/jynmb/commands.h"
-#include "host/jynmb/driver_library.h"
 #include "host/jynmb/messages.h"
 #include "host/jynmb/session.h"
 

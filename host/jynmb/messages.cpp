@@ -1,43 +1,38 @@
 #include "host/jynmb/messages.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <mutex>
+#include <memory>
 
 #include "host/jynmb/commands.h"
-#include "host/tavorn/tavorn.h"
 
 namespace jynmb {
 
 namespace {
 
-std::mutex g_mutex;
-Verbosity g_verbosity = Verbosity::kNormal;
-bool g_echo = true;
+std::atomic<Verbosity> g_verbosity{Verbosity::kNormal};
+std::atomic<bool> g_echo{true};
 // A command that never takes the messages must not grow without bound.
 constexpr std::size_t kPendingLimit = 1000;
-std::vector<DriverMessage> g_pending;
+std::unique_ptr<jynhost::MessageRoute> g_route;
 
-void TAVORN_CALL OnMessage(int level, const char* text, void*) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_pending.size() < kPendingLimit) g_pending.push_back(DriverMessage{level, text});
+void Echo(const DriverMessage& message) {
+    const Verbosity verbosity = g_verbosity;
     if (!g_echo) return;
-    if (level <= 8 && g_verbosity == Verbosity::kQuiet) return;
+    if (message.level <= 8 && verbosity == Verbosity::kQuiet) return;
     const std::string stamp =
-        g_verbosity == Verbosity::kVerbose ? LocalTimeStamp(false) + " " : std::string();
-    std::fprintf(stderr, "%s[%d] %s\n", stamp.c_str(), level, text);
+        verbosity == Verbosity::kVerbose ? LocalTimeStamp(false) + " " : std::string();
+    std::fprintf(stderr, "%s[%d] %s\n", stamp.c_str(), message.level, message.text.c_str());
     std::fflush(stderr);
 }
 
 }  // namespace
 
 void InstallMessageHandler(Verbosity verbosity) {
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_verbosity = verbosity;
-    }
-    TavornSetHandler(&OnMessage, nullptr);
+    g_verbosity = verbosity;
+    if (g_route == nullptr) g_route = std::make_unique<jynhost::MessageRoute>(kPendingLimit, &Echo);
 }
 
 Verbosity ReadVerbosity(Args& args) {
@@ -55,16 +50,7 @@ Verbosity InstallQuietMessageHandler(Args& args) {
 }
 
 std::vector<DriverMessage> TakeDriverMessages() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    std::vector<DriverMessage> out;
-    out.swap(g_pending);
-    return out;
-}
-
-std::vector<std::string> TakeMessages() {
-    std::vector<std::string> texts;
-    for (DriverMessage& message : TakeDriverMessages()) texts.push_back(std::move(message.text));
-    return texts;
+    return g_route != nullptr ? g_route->Take() : std::vector<DriverMessage>();
 }
 
 std::string LocalTimeStamp(bool withDate) {
@@ -89,9 +75,6 @@ std::string LocalTimeStamp(bool withDate) {
     return text;
 }
 
-void SetEcho(bool echo) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_echo = echo;
-}
+void SetEcho(bool echo) { g_echo = echo; }
 
 }  // namespace jynmb

@@ -5,14 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "host/client/driver_messages.h"
+
 namespace jynmb {
 
 enum class Verbosity { kQuiet, kNormal, kVerbose };
 
-struct DriverMessage {
-    int level;  // 8 information, 32 error
-    std::string text;
-};
+using jynhost::DriverMessage;
 
 // Routes TAVORN's err to jynmb. Call before the driver logs anything.
 void InstallMessageHandler(Verbosity verbosity);
@@ -25,7 +24,6 @@ Verbosity InstallQuietMessageHandler(class Args& args);
 // The messages since the last call, oldest first; they are also kept for
 // a person to read when `echo` is off (the poll table, the demo).
 std::vector<DriverMessage> TakeDriverMessages();
-std::vector<std::string> TakeMessages();
 void SetEcho(bool echo);
 
 // Local time "17:21:55.123", with the date in front when asked

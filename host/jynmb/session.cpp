@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdlib>
-#include <cstring>
 
 #include "host/jynmb/commands.h"
 #include "host/jynmb/messages.h"
@@ -49,13 +48,19 @@ bool NumberOption(Args& args, const char* name, unsigned long low, unsigned long
     return true;
 }
 
-// The message that says why: the handlers' closing summary only repeats the
-// result, so the one before it is the cause.
-std::string Cause(const std::vector<DriverMessage>& messages) {
-    for (auto it = messages.rbegin(); it != messages.rend(); ++it) {
-        if (it->text.find(", ret val is ") == std::string::npos) return it->text;
-    }
-    return messages.empty() ? std::string() : messages.back().text;
+// The message that says why a call failed. A failed read or write ends with
+// the handler's closing summary, which only repeats the result and the gate:
+// the message before it is the cause. Otherwise it is the last one.
+std::string Cause(const std::vector<DriverMessage>& messages, bool endsWithSummary) {
+    if (messages.empty()) return std::string();
+    const std::size_t skipped = endsWithSummary && messages.size() > 1 ? 1 : 0;
+    return messages[messages.size() - 1 - skipped].text;
+}
+
+bool PortNameFits(const std::string& port, std::string& error) {
+    if (jynhost::PortNameFits(port)) return true;
+    error = "the port name '" + port + "' is longer than the driver's 11 characters";
+    return false;
 }
 
 }  // namespace
@@ -74,34 +79,35 @@ const char kPortOptionsHelp[] =
 namespace {
 
 bool ReadInstanceNumbers(Args& args, PortOptions& options, std::string& error) {
-    unsigned long timeout = options.timeout, instance = options.instance;
+    unsigned long timeout = options.line.replyTimeout, instance = options.instance;
     if (!NumberOption(args, "--timeout", 1, 100000, timeout, error) ||
         !NumberOption(args, "--instance", 0, 0xFFFFFFFFul, instance, error)) {
         if (error.empty()) error = args.Error();
         return false;
     }
-    options.timeout = static_cast<uint32_t>(timeout);
+    options.line.replyTimeout = static_cast<uint32_t>(timeout);
     options.instance = static_cast<uint32_t>(instance);
     return true;
 }
 
 bool ReadLineParameters(Args& args, PortOptions& options, std::string& error) {
-    unsigned long baud = options.baudRate, bits = options.dataBits;
+    jynhost::LineSettings& line = options.line;
+    unsigned long baud = line.baudRate, bits = line.dataBits;
     if (!NumberOption(args, "--baud", 1, 65535, baud, error) ||
         !NumberOption(args, "--data-bits", 5, 8, bits, error)) {
         if (error.empty()) error = args.Error();
         return false;
     }
-    options.baudRate = static_cast<uint16_t>(baud);
-    options.dataBits = static_cast<uint16_t>(bits);
+    line.baudRate = static_cast<uint16_t>(baud);
+    line.dataBits = static_cast<uint16_t>(bits);
     std::string word;
     if (args.Option("--parity", word) &&
-        !Choose(kParities, std::size(kParities), word, options.parity)) {
+        !Choose(kParities, std::size(kParities), word, line.parity)) {
         error = "--parity wants none, odd, even, mark or space, not '" + word + "'";
         return false;
     }
     if (args.Option("--stop-bits", word) &&
-        !Choose(kStopBits, std::size(kStopBits), word, options.stopBits)) {
+        !Choose(kStopBits, std::size(kStopBits), word, line.stopBits)) {
         error = "--stop-bits wants 1, 1.5 or 2, not '" + word + "'";
         return false;
     }
@@ -133,52 +139,18 @@ bool ReadPortOptions(Args& args, PortOptions& options, std::string& error) {
         return false;
     }
     options.port = PortNameForDriver(options.port);
-    if (options.port.size() >= jyn::kPortNameSize) {
-        error = "the port name '" + options.port + "' is longer than the driver's 11 characters";
-        return false;
-    }
-    return true;
+    return PortNameFits(options.port, error);
 }
 
 Session::~Session() { End(); }
 
-int32_t Session::Call(uint32_t function, void* params) {
-    jyn::CallBlock block{};
-    block.context = context_;
-    block.function = function;
-    block.instance = instance_;
-    block.params = params;
-    return library_.Call(block);
-}
-
 bool Session::Start(const std::string& driverPath, const PortOptions& options, std::string& error) {
-    if (options.port.size() >= jyn::kPortNameSize) {
-        error = "the port name '" + options.port + "' is longer than the driver's 11 characters";
-        return false;
-    }
-    if (!library_.Load(driverPath, error)) return false;
-    // A host allocates what GetJynInfo asks for, and never less than the record.
-    jyn::DriverInfo info{};
-    if (Call(jyn::kGetJynInfo, &info) != jyn::kOk ||
-        info.contextSize < sizeof(jyn::DriverContext)) {
-        error = "the driver reports a context of " + std::to_string(info.contextSize) +
-                " bytes; this jynmb needs " + std::to_string(sizeof(jyn::DriverContext));
-        return false;
-    }
-    const std::size_t words =
-        (info.contextSize + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
-    storage_ = std::make_unique<std::max_align_t[]>(words);
-    context_ = reinterpret_cast<jyn::DriverContext*>(storage_.get());
-    instance_ = options.instance;
-    jyn::ColdStartParams params{};
-    std::memcpy(params.portName, options.port.c_str(), options.port.size());
-    params.openNow = options.openNow ? 1 : 0;
-    params.replyTimeout = options.timeout;
-    params.baudRate = options.baudRate;
-    params.dataBits = options.dataBits;
-    params.stopBits = options.stopBits;
-    params.parity = options.parity;
-    const int32_t result = Call(jyn::kColdStart, &params);
+    if (!PortNameFits(options.port, error) || !library_.Load(driverPath, error)) return false;
+    instance_ = jynhost::DriverInstance(library_, options.instance);
+    if (!instance_.AllocateContext(error)) return false;
+    jyn::ColdStartParams params =
+        jynhost::MakeColdStart(options.port, options.openNow, options.line);
+    const int32_t result = instance_.Call(jyn::kColdStart, &params);
     started_ = true;
     if (result != jyn::kOk) {
         error = "cannot open port " + options.port + " (ColdStart returned " +
@@ -189,15 +161,9 @@ bool Session::Start(const std::string& driverPath, const PortOptions& options, s
 }
 
 bool Session::ChangePort(const std::string& port, std::string& error) {
-    if (port.size() >= jyn::kPortNameSize) {
-        error = "the port name '" + port + "' is longer than 11 characters";
-        return false;
-    }
-    jyn::PortChangeParams params{};
-    std::memcpy(params.portName, port.c_str(), port.size());
-    params.replyTimeout = -1;  // keep the instance's own
-    params.baudRate = 0;       // keep the line parameters
-    const int32_t result = Call(jyn::kChangeJynParams, &params);
+    if (!PortNameFits(port, error)) return false;
+    jyn::PortChangeParams params = jynhost::MakePortChange(port, jynhost::kKeepReplyTimeout);
+    const int32_t result = instance_.Call(jyn::kChangeJynParams, &params);
     if (result != jyn::kOk) {
         error = "cannot open port " + port + " (ChangeJynParams returned " +
                 std::to_string(result) + ")";
@@ -207,35 +173,31 @@ bool Session::ChangePort(const std::string& port, std::string& error) {
 }
 
 bool Session::Configure(GateOutcome& gate) {
-    jyn::GateDefinition definition{};
-    definition.addressText = gate.arg.text.c_str();
-    definition.gateType = gate.arg.gateType;
-    definition.blockSize = gate.arg.blockSize;
-    TakeMessages();
-    gate.parseResult = Call(
-        gate.arg.IsBlock() ? jyn::kBlockAddressParser : jyn::kSingleAddressParser, &definition);
+    const GateArg& arg = gate.arg;
+    jyn::GateDefinition definition =
+        jynhost::MakeGateDefinition(arg.text.c_str(), arg.gateType, arg.blockSize);
+    TakeDriverMessages();
+    gate.parseResult = instance_.Call(jynhost::ParserFunction(arg.blockSize), &definition);
     gate.address = definition.gateAddress;
     gate.messages = TakeDriverMessages();
-    gate.lastMessage = Cause(gate.messages);
+    gate.lastMessage = Cause(gate.messages, false);
     return gate.parseResult == jyn::kOk;
 }
 
-int32_t Session::Transfer(GateOutcome& gate, uint32_t function, unsigned char* buffer) {
-    jyn::GateRequest request{};
-    request.addressText = gate.arg.text.c_str();
-    request.gateAddress = gate.address;
-    request.count = gate.arg.IsBlock() ? gate.arg.blockSize : 1;
-    request.data = buffer;
-    TakeMessages();
-    gate.result = Call(function, &request);
+int32_t Session::Transfer(GateOutcome& gate, bool write, unsigned char* buffer) {
+    const GateArg& arg = gate.arg;
+    jyn::GateRequest request =
+        jynhost::MakeGateRequest(arg.text.c_str(), gate.address, arg.blockSize, buffer);
+    TakeDriverMessages();
+    gate.result = instance_.Call(jynhost::TransferFunction(arg.blockSize, write), &request);
     gate.messages = TakeDriverMessages();
-    gate.lastMessage = Cause(gate.messages);
+    gate.lastMessage = Cause(gate.messages, gate.result != jyn::kOk);
     return gate.result;
 }
 
 int32_t Session::Read(GateOutcome& gate) {
     unsigned char buffer[kValueBufferSize] = {};
-    Transfer(gate, gate.arg.IsBlock() ? jyn::kBlockRead : jyn::kSingleRead, buffer);
+    Transfer(gate, false, buffer);
     if (gate.result == jyn::kOk)
         gate.value = DecodeValue(KindOf(gate.arg, gate.address), gate.arg, buffer);
     return gate.result;
@@ -244,13 +206,13 @@ int32_t Session::Read(GateOutcome& gate) {
 int32_t Session::Write(GateOutcome& gate) {
     unsigned char buffer[kValueBufferSize] = {};
     EncodeValue(KindOf(gate.arg, gate.address), gate.arg, gate.value, buffer);
-    return Transfer(gate, gate.arg.IsBlock() ? jyn::kBlockWrite : jyn::kSingleWrite, buffer);
+    return Transfer(gate, true, buffer);
 }
 
 int32_t Session::End() {
     if (!started_) return jyn::kOk;
     started_ = false;
-    return Call(jyn::kEndJyn, nullptr);
+    return instance_.Call(jyn::kEndJyn, nullptr);
 }
 
 }  // namespace jynmb

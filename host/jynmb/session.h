@@ -8,20 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "interface/host_abi.h"
-#include "host/jynmb/driver_library.h"
+#include "host/client/driver_instance.h"
+#include "host/client/driver_library.h"
+#include "host/client/records.h"
 #include "host/jynmb/gate_arg.h"
 #include "host/jynmb/messages.h"
+#include "interface/host_abi.h"
 
 namespace jynmb {
 
 struct PortOptions {
     std::string port;
-    uint16_t baudRate = 9600;
-    uint16_t dataBits = 8;
-    uint16_t stopBits = 0;   // 0 one, 1 one and a half, 2 two
-    uint16_t parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    uint32_t timeout = 100;  // units of 10 ms
+    jynhost::LineSettings line;
     uint32_t instance = 1;
     bool openNow = true;  // ColdStart opens the port
 };
@@ -69,18 +67,15 @@ public:
     int32_t Read(GateOutcome& gate);
     int32_t Write(GateOutcome& gate);
 
-    jyn::DriverContext& Context() { return *context_; }
+    jyn::DriverContext& Context() { return *instance_.Context(); }
     // Ends the driver (EndJyn). Done by the destructor if not called.
     int32_t End();
 
 private:
-    int32_t Call(uint32_t function, void* params);
-    int32_t Transfer(GateOutcome& gate, uint32_t function, unsigned char* buffer);
+    int32_t Transfer(GateOutcome& gate, bool write, unsigned char* buffer);
 
-    DriverLibrary library_;
-    std::unique_ptr<std::max_align_t[]> storage_;  // the context memory, as the host allocates it
-    jyn::DriverContext* context_ = nullptr;
-    uint32_t instance_ = 1;
+    jynhost::DriverLibrary library_;
+    jynhost::DriverInstance instance_{library_};
     bool started_ = false;
 };
 
