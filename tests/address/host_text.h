@@ -9,18 +9,19 @@
 #include <vector>
 
 #include "interface/host_abi.h"
+#include "tests/support/case_name.h"
 #include "tests/support/log_recorder.h"
 
 namespace jyn::testing {
 
 class HostText {
-  public:
+public:
     explicit HostText(const std::string& text) : bytes_(new char[text.size() + 1]) {
         std::memcpy(bytes_.get(), text.c_str(), text.size() + 1);
     }
     const char* get() const { return bytes_.get(); }
 
-  private:
+private:
     std::unique_ptr<char[]> bytes_;
 };
 
@@ -50,8 +51,10 @@ struct GateCase {
     std::vector<LogLine> log;
 };
 
+// The text, the gate type and, when not 1, the block size: "00WD100_t1_s65".
 inline void PrintTo(const GateCase& c, std::ostream* out) {
-    *out << "'" << c.text << "' type " << c.gateType << " size " << c.blockSize;
+    *out << TextName(c.text) << "_t" << c.gateType;
+    if (c.blockSize != 1) *out << "_s" << c.blockSize;
 }
 
 }  // namespace jyn::testing

@@ -13,6 +13,7 @@
 #include "driver/frame_buffers.h"
 #include "driver/handlers.h"
 #include "interface/host_abi.h"
+#include "tests/support/case_name.h"
 #include "tests/support/log_recorder.h"
 
 namespace jyn::testing {
@@ -62,7 +63,7 @@ void ExpectTable(const DriverContext& context, const Entries& changed) {
 
 // A fresh directory made current for the test, the old one restored after.
 class InDirectory {
-  public:
+public:
     InDirectory() : previous_(fs::current_path()) {
         std::random_device random;
         dir_ = fs::temp_directory_path() /
@@ -83,7 +84,7 @@ class InDirectory {
         out << content;
     }
 
-  private:
+private:
     fs::path previous_;
     fs::path dir_;
 };
@@ -96,9 +97,7 @@ struct FileCase {
     Entries entries;
 };
 
-void PrintTo(const FileCase& c, std::ostream* out) {
-    *out << c.label;
-}
+void PrintTo(const FileCase& c, std::ostream* out) { *out << c.label; }
 
 void RunReadInitFile(const Files& files, uint32_t instance, const std::vector<LogLine>& log,
                      const Entries& entries) {
@@ -162,8 +161,7 @@ TEST_P(StationFileNames, ReadInitFile) {
     const FileCase& c = GetParam();
     RunReadInitFile(c.files, c.instance, c.log, c.entries);
 }
-INSTANTIATE_TEST_SUITE_P(Files, StationFileNames, ::testing::ValuesIn(NameCases()),
-                         [](const auto& row) { return row.param.label; });
+INSTANTIATE_TEST_SUITE_P(Files, StationFileNames, ::testing::ValuesIn(NameCases()));
 
 // One line in JYNMB01.INT: what it sets and what it says.
 struct LineCase {
@@ -172,9 +170,7 @@ struct LineCase {
     Entries entries;
 };
 
-void PrintTo(const LineCase& c, std::ostream* out) {
-    *out << "'" << c.line << "'";
-}
+void PrintTo(const LineCase& c, std::ostream* out) { *out << TextName(c.line); }
 
 std::vector<LineCase> LineCases() {
     const std::string longWord(200, 'A');
