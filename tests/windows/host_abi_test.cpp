@@ -144,11 +144,11 @@ struct Instance {
     uint32_t Port() const { return Get32(context, ctx::kPort); }
 };
 
+constexpr char kNotLoaded[] = "RAVEVUD.dll or JynMain missing";
+
 class HostAbi : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(Driver::Get().Loaded()) << "RAVEVUD.dll or JynMain missing";
-    }
+    void SetUp() override { ASSERT_TRUE(Driver::Get().Loaded()) << kNotLoaded; }
 };
 
 TEST_F(HostAbi, JynMainIsExportedUndecorated) {
@@ -353,10 +353,11 @@ const ReadCase kReadCases[] = {
     {"02WZ300", 4, 2, {0x78, 0x56, 0x34, 0x12, 0, 0, 0, 0, 0xCC}},
 };
 
-class HostAbiOnCom1 : public HostAbi {
+// An instance started on COM1, stopped after each test.
+class HostAbiOnCom1 : public ::testing::Test {
 protected:
     void SetUp() override {
-        HostAbi::SetUp();
+        ASSERT_TRUE(Driver::Get().Loaded()) << kNotLoaded;
         ASSERT_EQ(host.ColdStart("COM1", 10), 0) << "COM1 must be linked to the simulator";
     }
     void TearDown() override { host.Call(kCloseCom); }
