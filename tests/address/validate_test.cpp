@@ -83,7 +83,9 @@ std::vector<GateCase> BlockCases() {
         Ok("00WD100", 1, 64, d100),
         Ok("00WD100", 1, 1, d100),
         Ok("00WD100", 1, 0, d100),
-        Ok("00WD100", 1, -5, d100),
+        Ok("00WD100", 1, -5, d100),  // a block of no points is refused when transferred
+        Ok("00WD100", 8, 10, d100),  // hosts pass their own gate types for blocks
+        Ok("00WD100", -1, 10, d100),
         Ok("00WD100", kGateString, 64, d100),
         Ok("00WX10", 1, 64, Fields(0, 'X', 0x10, -1, 16)),
         Ok("00WTN123", 0, 33, Fields(0, address::kTN, 123, -1, 16)),
@@ -128,15 +130,11 @@ void RunThroughJynMain(uint32_t function, const GateCase& c) {
 }
 
 class SingleGates : public ::testing::TestWithParam<GateCase> {};
-TEST_P(SingleGates, SingleAddressParser) {
-    RunThroughJynMain(kSingleAddressParser, GetParam());
-}
+TEST_P(SingleGates, SingleAddressParser) { RunThroughJynMain(kSingleAddressParser, GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Gates, SingleGates, ::testing::ValuesIn(SingleCases()));
 
 class BlockGates : public ::testing::TestWithParam<GateCase> {};
-TEST_P(BlockGates, BlockAddressParser) {
-    RunThroughJynMain(kBlockAddressParser, GetParam());
-}
+TEST_P(BlockGates, BlockAddressParser) { RunThroughJynMain(kBlockAddressParser, GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Gates, BlockGates, ::testing::ValuesIn(BlockCases()));
 
 TEST(AddressParsers, NullTextIsRefusedLikeAnEmptyOne) {

@@ -6,7 +6,6 @@
 
 #include "driver/banner.h"
 #include "interface/host_abi.h"
-#include "tests/support/fake_device.h"
 #include "tests/support/instance.h"
 #include "tests/support/log_recorder.h"
 
@@ -23,26 +22,6 @@ TEST(JynMain, CodesWithoutAServiceReturnTwoAndLogNothing) {
     EXPECT_TRUE(log.Lines().empty()) << log.Dump();
     EXPECT_EQ(std::memcmp(&before, &host.Context(), sizeof before), 0);
     EXPECT_EQ(JynMain(nullptr), kDriverFailure);
-}
-
-TEST(JynMain, ServicesRefuseMissingRecordsAndUnstartedInstances) {
-    ResetFake();
-    LogRecorder log;
-    Instance host;
-    GateRequest request{};
-    for (uint32_t code : {kSingleRead, kBlockRead, kSingleWrite, kBlockWrite, kCloseCom,
-                          kReOpenCom}) {
-        log.Clear();
-        EXPECT_EQ(host.Call(code, &request), kDriverFailure) << code;
-        EXPECT_EQ(log.Lines(), (std::vector<LogLine>{
-                                   {kLevelError, "JYNMB> JynMain() function " +
-                                                     std::to_string(code) +
-                                                     " called before ColdStart"}}));
-    }
-    log.Clear();
-    EXPECT_EQ(host.Call(kGetJynInfo, nullptr), kDriverFailure);
-    EXPECT_TRUE(log.Has(kLevelError, "JYNMB> JynMain() function 14 called without its record"));
-    EXPECT_TRUE(Fake().opened.empty());
 }
 
 TEST(JynMain, GetJynInfoWorksBeforeColdStartWithoutAContext) {

@@ -93,10 +93,18 @@ constexpr GateAddress kLongZ100{1, 'Z', 50, -1, 32};
 LogLine Error(const std::string& text) { return {kLevelError, text}; }
 LogLine Info(const std::string& text) { return {kLevelInfo, text}; }
 
-std::vector<LogLine> RefusedTransfer(const char* builder, const char* service, const char* why,
-                                     const char* text, int32_t result = kGateFailure) {
-    return {Error(std::string("JYNMB> ") + builder + "() " + why + " in '" + text + "'"),
-            Info(std::string("JYNMB> ") + service + std::to_string(result) + " ('" + text + "')")};
+// The builder's message, then the service's result quoting the text.
+std::vector<LogLine> RefusedTransfer(uint32_t code, const std::string& message,
+                                     const std::string& text) {
+    const bool write = code == kSingleWrite || code == kBlockWrite;
+    const char* service = code == kSingleRead    ? "Single Read() , ret val is "
+                          : code == kBlockRead   ? "BlockRead(), ret val is "
+                          : code == kSingleWrite ? "SingleWrite() , ret val is "
+                                                 : "BlockWrite() , ret val is ";
+    return {Error(std::string(write ? "JYNMB> BuildWriteRequest() " : "JYNMB> BuildRequest() ") +
+                  message),
+            Info(std::string("JYNMB> ") + service + std::to_string(kGateFailure) + " ('" + text +
+                 "')")};
 }
 
 struct BadInput {
@@ -125,6 +133,7 @@ void RunTable(const std::vector<BadInput>& table) {
         EXPECT_EQ(c.call(host), c.result);
         EXPECT_EQ(c.errorsOnly ? Errors(log.Lines()) : log.Lines(), c.lines) << log.Dump();
         EXPECT_TRUE(Fake().written.empty()) << "a refused call reached the line";
+        EXPECT_EQ(Fake().opened.size(), 1u) << "a refused call opened a port";
     }
 }
 
@@ -144,17 +153,10 @@ int32_t CallWithoutContext(uint32_t code, void* params) {
     return JynMain(&block);
 }
 
-// The entry point: records and codes that are not there at all.
+// The entry point: records that are not there at all, and services asked of
+// an instance never started. (Codes without a service: jynmain_test.)
 std::vector<BadInput> EntryCases() {
-    std::vector<BadInput> cases = {
-        {"no call record", [](Host&) { return JynMain(nullptr); }, kDriverFailure, {}},
-    };
-    for (uint32_t code : {0u, 8u, 9u, 16u, 17u, 0xFFFFFFFFu}) {
-        cases.push_back({"function code " + std::to_string(code),
-                         [code](Host& h) { return h.Call(code, h.values); },
-                         kDriverFailure,
-                         {}});
-    }
+    std::vector<BadInput> cases;
     for (uint32_t code : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 10u, 14u, 15u}) {
         cases.push_back({"no parameter record for " + std::to_string(code),
                          [code](Host& h) { return h.Call(code, nullptr); },
@@ -268,29 +270,83 @@ std::vector<BadInput> TransferCases() {
         {"negative address", "01WD100", With(kWordD100, &GateAddress::address, -1), 1,
          "illegal address"},
         {"string of 99 characters", "01WS0100L99", {1, 'S', 100, -1, 16}, 1, "String Length > 64"},
-    };
-    struct Code {
-        uint32_t code;
-        const char* builder;
-        const char* service;
-    };
-    const Code kCodes[] = {
-        {kSingleRead, "BuildRequest", "Single Read() , ret val is "},
-        {kBlockRead, "BuildRequest", "BlockRead(), ret val is "},
-        {kSingleWrite, "BuildWriteRequest", "SingleWrite() , ret val is "},
-        {kBlockWrite, "BuildWriteRequest", "BlockWrite() , ret val is "},
+        {"string of 65 characters", "01WS0100L65", {1, 'S', 100, -1, 16}, 1, "String Length > 64"},
+        {"link register string of 99",
+         "01WW0100L99",
+         {1, 'W', 0x100, -1, 16},
+         1,
+         "String Length > 64"},
+        {"no text", nullptr, With(kWordD100, &GateAddress::memType, 0), 1, "unknown memory type"},
+        {"memType T", "01WT100", With(kWordD100, &GateAddress::memType, 'T'), 1,
+         "unknown memory type"},
+        {"bit index on a 32-bit register",
+         "01BZ100",
+         {1, 'Z', 6, 4, 8},
+         1,
+         "bit gate on a word device"},
+        {"bit index on a string", "01BS0100L2", {1, 'S', 6, 4, 8}, 1, "bit gate on a word device"},
+        {"bit block of 65", "01BX10", {1, 'X', 1, 0, 8}, 65, "point count out of range"},
+        {"32-bit block of -1", "01W2010", {1, '2', 8, -1, 32}, -1, "point count out of range"},
     };
     std::vector<BadInput> cases;
     for (const Spoilt& s : kSpoilt) {
-        for (const Code& c : kCodes) {
+        for (uint32_t code : {kSingleRead, kBlockRead, kSingleWrite, kBlockWrite}) {
             // Point counts are the blocks' business; singles always carry 1.
-            const bool block = c.code == kBlockRead || c.code == kBlockWrite;
+            const bool block = code == kBlockRead || code == kBlockWrite;
             if (s.count != 1 && !block) continue;
+            const std::string text = s.text != nullptr ? s.text : "";
             cases.push_back(
-                {std::string(s.what) + " via " + std::to_string(c.code),
-                 [s, c](Host& h) { return h.Transfer(c.code, s.text, s.address, s.count); },
-                 kGateFailure, RefusedTransfer(c.builder, c.service, s.why, s.text)});
+                {std::string(s.what) + " via " + std::to_string(code),
+                 [s, code](Host& h) { return h.Transfer(code, s.text, s.address, s.count); },
+                 kGateFailure,
+                 RefusedTransfer(code, std::string(s.why) + " in '" + text + "'", text)});
         }
+    }
+    return cases;
+}
+
+// Requests a service cannot carry: a single gate is one point, a block at
+// least one, the bit width goes with the kind the parser gave the gate, and
+// a transfer needs a value buffer to store into or send from.
+std::vector<BadInput> ServiceCases() {
+    const struct {
+        const char* what;
+        uint32_t code;
+        const char* text;
+        GateAddress address;
+        int32_t count;
+        bool buffer;
+        const char* message;
+    } kServices[] = {
+        {"single read of 2", kSingleRead, "01WD100", kWordD100, 2, true,
+         "point count out of range in '01WD100'"},
+        {"single read of 0", kSingleRead, "01WD100", kWordD100, 0, true,
+         "point count out of range in '01WD100'"},
+        {"single write of 3", kSingleWrite, "01WD100", kWordD100, 3, true,
+         "point count out of range in '01WD100'"},
+        {"block read of 0", kBlockRead, "01WD100", kWordD100, 0, true,
+         "point count out of range in '01WD100'"},
+        {"block write of 0", kBlockWrite, "01WD100", kWordD100, 0, true,
+         "point count out of range in '01WD100'"},
+        {"word of width 12", kSingleRead, "01WD100", With(kWordD100, &GateAddress::bitWidth, 12), 1,
+         true, "illegal address in '01WD100'"},
+        {"32-bit of width 16", kSingleRead, "01WZ100", With(kLongZ100, &GateAddress::bitWidth, 16),
+         1, true, "illegal address in '01WZ100'"},
+        {"bit of width 16", kSingleWrite, "01BM100", With(kBitM100, &GateAddress::bitWidth, 16), 1,
+         true, "illegal address in '01BM100'"},
+        {"read into nothing", kSingleRead, "01WD100", kWordD100, 1, false,
+         "no value buffer for '01WD100'"},
+        {"write from nothing", kBlockWrite, "01WD100", kWordD100, 4, false,
+         "no value buffer for '01WD100'"},
+    };
+    std::vector<BadInput> cases;
+    for (const auto& c : kServices) {
+        cases.push_back({c.what,
+                         [c](Host& h) {
+                             return h.TransferInto(c.code, c.text, c.address, c.count,
+                                                   c.buffer ? h.values : nullptr);
+                         },
+                         kGateFailure, RefusedTransfer(c.code, c.message, c.text)});
     }
     return cases;
 }
@@ -325,6 +381,7 @@ std::vector<BadInput> PortCases() {
 TEST(BadHostInput, EntryPointRefusesMissingRecordsAndCodes) { RunTable(EntryCases()); }
 TEST(BadHostInput, GateDefinitionsOutOfRangeAreRefused) { RunTable(DefinitionCases()); }
 TEST(BadHostInput, SpoiltGateRequestsAreRefusedBeforeTheLine) { RunTable(TransferCases()); }
+TEST(BadHostInput, RequestsTheServiceCannotCarryAreRefused) { RunTable(ServiceCases()); }
 TEST(BadHostInput, UnterminatedPortNamesOpenNothing) { RunTable(PortCases()); }
 
 // Last, since the ended flag is the whole process's: an EndJyn without a
@@ -334,92 +391,6 @@ TEST(BadHostInput, EndJynWithoutContextEndsNothing) {
     EXPECT_EQ(CallWithoutContext(kEndJyn, nullptr), kDriverFailure);
     EXPECT_EQ(log.Lines(), std::vector<LogLine>{Error(Without(kEndJyn))});
     EXPECT_FALSE(DriverEnded());
-}
-
-}  // namespace
-}  // namespace jyn::testing
-
-namespace jyn::testing {
-namespace {
-
-// Requests a service cannot carry: a single gate is one point, a block at
-// least one, and the bit width goes with the kind the parser gave the gate.
-// Each is refused with a result other than 0 and nothing sent.
-struct ServiceCase {
-    const char* what;
-    std::function<int32_t(Host&)> call;
-};
-
-std::vector<ServiceCase> ServiceCases() {
-    return {
-        {"block read of 0 points",
-         [](Host& h) { return h.Transfer(kBlockRead, "01WD100", kWordD100, 0); }},
-        {"block write of 0 points",
-         [](Host& h) { return h.Transfer(kBlockWrite, "01WD100", kWordD100, 0); }},
-        {"single read with count 2",
-         [](Host& h) { return h.Transfer(kSingleRead, "01WD100", kWordD100, 2); }},
-        {"single write with count 3",
-         [](Host& h) { return h.Transfer(kSingleWrite, "01WD100", kWordD100, 3); }},
-        {"word gate with bit width 12",
-         [](Host& h) {
-             return h.Transfer(kSingleRead, "01WD100", With(kWordD100, &GateAddress::bitWidth, 12),
-                               1);
-         }},
-        {"32-bit gate with bit width 16",
-         [](Host& h) {
-             return h.Transfer(kSingleRead, "01WZ100", With(kLongZ100, &GateAddress::bitWidth, 16),
-                               1);
-         }},
-    };
-}
-
-// The block parser leaves the gate type and the block's lower bound to the
-// host: hosts pass their own codes for blocks, and a block of no points is
-// refused when it is read or written, not when it is configured.
-TEST(BadHostInput, BlockParserLeavesTypeAndLowerBoundToTheHost) {
-    LogRecorder log;
-    Host host;
-    ASSERT_TRUE(host.started);
-    EXPECT_EQ(host.Parse(kBlockAddressParser, "00WD100", 8, 10), kOk);
-    EXPECT_EQ(host.Parse(kBlockAddressParser, "00WD100", -1, 10), kOk);
-    EXPECT_EQ(host.Parse(kBlockAddressParser, "00WD100", 1, -1), kOk);
-}
-
-TEST(BadHostInput, RequestsTheServiceCannotCarryAreRefused) {
-    for (const ServiceCase& c : ServiceCases()) {
-        SCOPED_TRACE(c.what);
-        LogRecorder log;
-        Host host;
-        ASSERT_TRUE(host.started);
-        log.Clear();
-        EXPECT_NE(c.call(host), kOk) << log.Dump();
-        EXPECT_TRUE(Fake().written.empty()) << "sent: " << ToText(Fake().written.front());
-    }
-}
-
-}  // namespace
-}  // namespace jyn::testing
-
-namespace jyn::testing {
-namespace {
-
-// A transfer without a value buffer is refused rather than stored through
-// (or sent from) a null pointer.
-TEST(BadHostInput, NoValueBufferIsRefused) {
-    const std::pair<const char*, std::function<int32_t(Host&)>> kCases[] = {
-        {"single read",
-         [](Host& h) { return h.TransferInto(kSingleRead, "01WD100", kWordD100, 1, nullptr); }},
-        {"block write",
-         [](Host& h) { return h.TransferInto(kBlockWrite, "01WD100", kWordD100, 4, nullptr); }},
-    };
-    for (const auto& [what, call] : kCases) {
-        SCOPED_TRACE(what);
-        LogRecorder log;
-        Host host;
-        ASSERT_TRUE(host.started);
-        EXPECT_EQ(call(host), kGateFailure);
-        EXPECT_TRUE(Fake().written.empty());
-    }
 }
 
 }  // namespace
