@@ -103,6 +103,7 @@ StationFile ParseStationFile(std::string_view text) {
             config.family = family.value_or(CpuFamily::kAcpu);
         }
         AddStation(file, config);
+        file.logical.push_back(*logical);
     }
     return file;
 }

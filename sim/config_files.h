@@ -26,6 +26,7 @@ class Simulator;
 
 struct StationFile {
     std::vector<StationConfig> stations;  // one per distinct station/PC pair
+    std::vector<unsigned> logical;        // the logical station of each line taken, in file order
     std::vector<std::string> warnings;    // lines skipped or taken as ACPU
 };
 

@@ -12,6 +12,7 @@
 #include "host/jynmb/platform.h"
 #include "host/jynmb/session.h"
 #include "host/jynmb/traffic_view.h"
+#include "sim/config_files.h"
 #include "sim/hex.h"
 #include "sim/simulator.h"
 
@@ -105,40 +106,33 @@ void PrintMessages(const std::vector<DriverMessage>& messages, Verbosity verbosi
     }
 }
 
-// Which of the names the driver tries (its own instance's first, then the
-// shared one) is there to read.
-std::string StationFileName(uint32_t instance) {
-    char names[3][32];
-    std::snprintf(names[0], sizeof names[0], "JYNMB%02u.INT", instance);
-    std::snprintf(names[1], sizeof names[1], "JYNMB%u.INT", instance);
-    std::snprintf(names[2], sizeof names[2], "JYNMB.INT");
-    for (const char* name : names) {
-        if (std::ifstream(name).is_open()) return name;
-    }
-    return std::string();
+// The station files the driver looks for, its own instance's first, then
+// the one shared by all; it reads the first that opens.
+std::vector<std::string> StationFileNames(uint32_t instance) {
+    char own[2][32];
+    std::snprintf(own[0], sizeof own[0], "JYNMB%02u.INT", instance);
+    std::snprintf(own[1], sizeof own[1], "JYNMB%u.INT", instance);
+    return {own[0], own[1], "JYNMB.INT"};
 }
 
-bool Mentions(const std::vector<DriverMessage>& messages, const std::string& part) {
-    for (const DriverMessage& message : messages) {
-        if (message.text.find(part) != std::string::npos) return true;
+// Where the entry came from: the station file the driver read, and whether
+// it has a line for the station, read as the driver reads it.
+std::string EntrySource(int station, uint32_t instance) {
+    const std::vector<std::string> names = StationFileNames(instance);
+    const auto file = std::find_if(names.begin(), names.end(), [](const std::string& name) {
+        return std::ifstream(name).is_open();
+    });
+    if (file == names.end()) {
+        return "default: no station file " + names[0] + ", " + names[1] + " or " + names[2] +
+               " here";
     }
-    return false;
-}
-
-// Where the entry came from, as the driver's ColdStart messages tell it.
-std::string EntrySource(const std::vector<DriverMessage>& startMessages, int station,
-                        uint32_t instance) {
-    if (Mentions(startMessages, "no initfile found")) {
-        char names[64];
-        std::snprintf(names, sizeof names, "JYNMB%02u.INT, JYNMB%u.INT or JYNMB.INT", instance,
-                      instance);
-        return std::string("default: no station file ") + names + " here";
+    std::string text;
+    if (jynsim::ReadTextFile(*file, text)) {
+        for (const unsigned logical : jynsim::ParseStationFile(text).logical) {
+            if (static_cast<int>(logical) == station) return "from " + *file;
+        }
     }
-    const std::string file = StationFileName(instance);
-    char line[48];
-    std::snprintf(line, sizeof line, "ReadIntFile() %02Xh=", static_cast<unsigned>(station));
-    if (Mentions(startMessages, line)) return "from " + file;
-    return "default: " + file + " has no line for it";
+    return "default: " + *file + " has no line for it";
 }
 
 void PrintStation(const ExplainPlan& plan, const jyn::StationEntry& entry,
@@ -147,7 +141,7 @@ void PrintStation(const ExplainPlan& plan, const jyn::StationEntry& entry,
     std::printf("station      logical %02X -> station number %02X, PC number %02X, %s (%s)\n",
                 static_cast<unsigned>(station), entry.stationNumber, entry.pcNumber,
                 entry.cpuType == jyn::kCpuA ? "ACPU" : "AnACPU",
-                EntrySource(startMessages, station, plan.options.instance).c_str());
+                EntrySource(station, plan.options.instance).c_str());
     // Bad lines of the station file are worth seeing next to the entry.
     for (const DriverMessage& message : startMessages) {
         if (message.level > jyn::kLevelInfo && plan.verbosity != Verbosity::kVerbose) {
