@@ -2,13 +2,13 @@
 // ACPU and an AnACPU, with nothing but the build. Every kind of gate is
 // written, read back and compared, both with what was written and with what
 // the simulated PLCs hold in memory.
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 
 #include "host/jynmb/commands.h"
 #include "host/jynmb/demo_directory.h"
 #include "host/jynmb/messages.h"
+#include "host/jynmb/plant_transfer.h"
 #include "host/jynmb/platform.h"
 #include "host/jynmb/session.h"
 #include "host/jynmb/traffic_view.h"
@@ -69,7 +69,6 @@ const DemoGate kDemoGates[] = {
 const char kShownGate[] = "01WD100";
 
 constexpr uint32_t kReplyTimeout = 50;  // 500 ms: the simulator answers in a few
-constexpr std::chrono::milliseconds kConfirmationWait{2000};
 
 struct DemoRow {
     const DemoGate* demo;
@@ -128,16 +127,11 @@ bool RowOk(const DemoRow& row) {
            row.read.value.text == row.written.value.text && row.plantAgrees;
 }
 
-// One transaction; after a good read the driver's confirmation is the last
-// frame, and the simulator is given the time to take it in.
+// One transaction, and the command the plant received for it.
 void Transfer(Session& session, jynsim::Simulator& sim, GateOutcome& gate, bool write,
               std::string& command) {
-    const uint64_t confirmations = sim.Counters().confirm_acks;
     const uint64_t requests = sim.Counters().requests;
-    if ((write ? session.Write(gate) : session.Read(gate)) == jyn::kOk && !write) {
-        sim.WaitUntil([&](const jynsim::LineCounters& c) { return c.confirm_acks > confirmations; },
-                      kConfirmationWait);
-    }
+    TransferOnPlant(session, sim, gate, write);
     command = sim.Counters().requests > requests ? CommandOf(sim) : "-";
 }
 

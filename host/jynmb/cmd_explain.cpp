@@ -3,12 +3,12 @@
 // exchanges with a simulated station of that entry: what went over the line
 // is taken from the simulator's traffic log, never rebuilt here.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 
 #include "host/jynmb/commands.h"
 #include "host/jynmb/messages.h"
+#include "host/jynmb/plant_transfer.h"
 #include "host/jynmb/platform.h"
 #include "host/jynmb/session.h"
 #include "host/jynmb/traffic_view.h"
@@ -41,7 +41,6 @@ const char kExplainHelp[] =
     "2 when the driver or the simulated line failed.\n";
 
 constexpr uint32_t kDefaultTimeout = 20;
-constexpr std::chrono::milliseconds kConfirmationWait{2000};
 
 const char* const kResultMeaning[] = {"done", "the gate or the PLC refused",
                                       "the driver, the port or the link failed"};
@@ -188,14 +187,7 @@ int32_t Transact(Session& session, PlantLine& plant, ExplainPlan& plan, bool wri
         write ? " of " : "", write ? FormatValue(kind, gate.value).c_str() : "");
     jynsim::Simulator& sim = plant.Sim();
     sim.ClearTraffic();
-    const uint64_t confirmations = sim.Counters().confirm_acks;
-    const int32_t result = write ? session.Write(gate) : session.Read(gate);
-    // The confirmation of a good read leaves the driver last; let the
-    // simulator take it in before its log is read.
-    if (!write && result == jyn::kOk) {
-        sim.WaitUntil([&](const jynsim::LineCounters& c) { return c.confirm_acks > confirmations; },
-                      kConfirmationWait);
-    }
+    const int32_t result = TransferOnPlant(session, sim, gate, write);
     const std::vector<jynsim::TrafficEntry> frames = sim.Traffic();
     PrintFrames(frames);
     PrintMessages(gate.messages, plan.verbosity);
