@@ -12,6 +12,7 @@
 #include "host/jynmb/platform.h"
 #include "host/jynmb/session.h"
 #include "host/jynmb/traffic_view.h"
+#include "host/jynmb/value_text.h"
 #include "sim/config_files.h"
 #include "sim/simulator.h"
 

@@ -3,8 +3,10 @@
 #include <cstdio>
 
 #include "host/jynmb/commands.h"
+#include "host/jynmb/json.h"
 #include "host/jynmb/messages.h"
 #include "host/jynmb/session.h"
+#include "host/jynmb/value_text.h"
 
 namespace jynmb {
 

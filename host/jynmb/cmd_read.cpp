@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "host/jynmb/commands.h"
+#include "host/jynmb/json.h"
 #include "host/jynmb/messages.h"
 #include "host/jynmb/session.h"
+#include "host/jynmb/value_text.h"
 
 namespace jynmb {
 

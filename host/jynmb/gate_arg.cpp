@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 
 namespace jynmb {
@@ -63,31 +62,16 @@ std::vector<std::string> SplitCommas(const std::string& input) {
     return parts;
 }
 
-void PutWord(unsigned char* buffer, std::size_t offset, uint32_t value) {
-    buffer[offset] = static_cast<unsigned char>(value & 0xFF);
-    buffer[offset + 1] = static_cast<unsigned char>((value >> 8) & 0xFF);
-}
-
-uint32_t GetWord(const unsigned char* buffer, std::size_t offset) {
-    return static_cast<uint32_t>(buffer[offset] | (buffer[offset + 1] << 8));
-}
-
-unsigned RoundedLength(const GateArg& arg) {
-    const unsigned length = StringLength(arg.text);
-    return length + (length & 1u);
-}
-
-std::string Hex(int64_t value, int digits) {
-    char text[32];
-    std::snprintf(
-        text, sizeof text, "0x%0*llX", digits,
-        static_cast<unsigned long long>(value) & (digits == 8 ? 0xFFFFFFFFull : 0xFFFFull));
-    return text;
-}
-
-std::string FormatNumber(ValueKind kind, int64_t value) {
-    if (kind == ValueKind::kBit) return std::to_string(value);
-    return std::to_string(value) + " (" + Hex(value, kind == ValueKind::kDword ? 8 : 4) + ")";
+// The gate type a host would give the address: bit gate 6, a 32-bit letter
+// 3, a string address 7, anything else 1.
+int32_t DefaultGateType(const std::string& text) {
+    if (text.size() > 2 && Upper(text[2]) == 'B') return jyn::kGateDigital;
+    if (text.size() > 3 && (text[3] == '1' || text[3] == '2' || Upper(text[3]) == 'Z')) {
+        return jyn::kGateAnalog32First;
+    }
+    if (text.size() > 8 && text[8] == 'L') return jyn::kGateString;
+    if (text.size() > 3 && Upper(text[3]) == 'S') return jyn::kGateString;
+    return 1;
 }
 
 }  // namespace
@@ -157,16 +141,6 @@ bool ParseGateList(const std::string& text, std::vector<GateArg>& args, std::str
     return !args.empty();
 }
 
-int32_t DefaultGateType(const std::string& text) {
-    if (text.size() > 2 && Upper(text[2]) == 'B') return jyn::kGateDigital;
-    if (text.size() > 3 && (text[3] == '1' || text[3] == '2' || Upper(text[3]) == 'Z')) {
-        return jyn::kGateAnalog32First;
-    }
-    if (text.size() > 8 && text[8] == 'L') return jyn::kGateString;
-    if (text.size() > 3 && Upper(text[3]) == 'S') return jyn::kGateString;
-    return 1;
-}
-
 unsigned StringLength(const std::string& text) {
     if (text.size() < 9 || text[8] != 'L') return 0;
     unsigned length = 0;
@@ -231,110 +205,6 @@ bool ParseValue(ValueKind kind, const GateArg& arg, const std::string& input, Va
         value.numbers.push_back(number & mask);
     }
     return true;
-}
-
-void EncodeValue(ValueKind kind, const GateArg& arg, const Value& value, unsigned char* buffer) {
-    if (kind == ValueKind::kString) {
-        for (std::size_t i = 0; i < value.text.size() && i < kValueBufferSize - 1; ++i) {
-            buffer[i] = static_cast<unsigned char>(value.text[i]);
-        }
-        return;
-    }
-    for (std::size_t i = 0; i < value.numbers.size(); ++i) {
-        const auto number = static_cast<uint64_t>(value.numbers[i]);
-        if (kind == ValueKind::kDword) {
-            PutWord(buffer, 4 * i, static_cast<uint32_t>(number & 0xFFFF));
-            PutWord(buffer, 4 * i + 2, static_cast<uint32_t>((number >> 16) & 0xFFFF));
-        } else {
-            PutWord(buffer, arg.IsBlock() ? 2 * i : 2, static_cast<uint32_t>(number & 0xFFFF));
-        }
-    }
-}
-
-Value DecodeValue(ValueKind kind, const GateArg& arg, const unsigned char* buffer) {
-    Value value;
-    if (kind == ValueKind::kString) {
-        const unsigned limit = RoundedLength(arg);
-        for (unsigned i = 0; i < limit && buffer[i] != 0; ++i)
-            value.text += static_cast<char>(buffer[i]);
-        return value;
-    }
-    const std::size_t points = arg.IsBlock() ? static_cast<std::size_t>(arg.blockSize) : 1;
-    for (std::size_t i = 0; i < points; ++i) {
-        if (kind == ValueKind::kDword) {
-            value.numbers.push_back(GetWord(buffer, 4 * i) |
-                                    (int64_t{GetWord(buffer, 4 * i + 2)} << 16));
-        } else {
-            value.numbers.push_back(GetWord(buffer, arg.IsBlock() ? 2 * i : 2));
-        }
-    }
-    return value;
-}
-
-std::string FormatValue(ValueKind kind, const Value& value) {
-    if (kind == ValueKind::kString) return JsonString(value.text);
-    if (value.numbers.size() == 1) return FormatNumber(kind, value.numbers[0]);
-    std::string out = "[";
-    for (std::size_t i = 0; i < value.numbers.size(); ++i) {
-        out += (i ? ", " : "") + FormatNumber(kind, value.numbers[i]);
-    }
-    return out + "]";
-}
-
-std::string CompactValue(ValueKind kind, const Value& value) {
-    if (kind == ValueKind::kString) return JsonString(value.text);
-    std::string out;
-    for (std::size_t i = 0; i < value.numbers.size(); ++i) {
-        if (i > 0) out += ",";
-        out += kind == ValueKind::kBit ? std::to_string(value.numbers[i])
-                                       : Hex(value.numbers[i], kind == ValueKind::kDword ? 8 : 4);
-    }
-    return out;
-}
-
-std::string MemTypeName(int32_t memType) {
-    const char low = static_cast<char>(memType & 0xFF);
-    const char high = static_cast<char>((memType >> 8) & 0xFF);
-    std::string name(1, low);
-    if (high != 0) name += high;
-    return name;
-}
-
-std::string DescribeGateAddress(const GateArg& arg, const jyn::GateAddress& a) {
-    char text[160];
-    std::snprintf(
-        text, sizeof text,
-        "station %d, memType '%s' (0x%X), address %d, bitIndex %d, bitWidth %d -> %s gate",
-        a.station, MemTypeName(a.memType).c_str(), static_cast<unsigned>(a.memType), a.address,
-        a.bitIndex, a.bitWidth, KindName(KindOf(arg, a)));
-    return text;
-}
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-std::string JsonValue(ValueKind kind, const GateArg& arg, const Value& value) {
-    if (kind == ValueKind::kString) return JsonString(value.text);
-    if (!arg.IsBlock()) return value.numbers.empty() ? "null" : std::to_string(value.numbers[0]);
-    std::string out = "[";
-    for (std::size_t i = 0; i < value.numbers.size(); ++i) {
-        out += (i ? "," : "") + std::to_string(value.numbers[i]);
-    }
-    return out + "]";
 }
 
 }  // namespace jynmb

@@ -1,5 +1,4 @@
-// Gates as a person types them on the command line, and their values in the
-// host's value buffers.
+// Gates and values as a person types them on the command line.
 #pragma once
 
 #include <cstdint>
@@ -27,10 +26,6 @@ std::string GateName(const GateArg& arg);
 // comment, blank lines are skipped. False with `error` naming the line.
 bool ParseGateList(const std::string& text, std::vector<GateArg>& args, std::string& error);
 
-// The gate type a host would give the address: bit gate 6, a 32-bit letter
-// 3, a string address 7, anything else 1.
-int32_t DefaultGateType(const std::string& text);
-
 enum class ValueKind { kBit, kWord, kDword, kString };
 
 // How the value buffer of a configured gate is laid out.
@@ -50,22 +45,5 @@ struct Value {
 // string gate (quotes optional).
 bool ParseValue(ValueKind kind, const GateArg& arg, const std::string& input, Value& value,
                 std::string& error);
-
-// The value buffer: big enough for any gate, laid out as the host lays it.
-constexpr std::size_t kValueBufferSize = 1024;
-void EncodeValue(ValueKind kind, const GateArg& arg, const Value& value, unsigned char* buffer);
-Value DecodeValue(ValueKind kind, const GateArg& arg, const unsigned char* buffer);
-
-// "4660 (0x1234)", "305419896 (0x12345678)", "\"HELLO\"", "[1, 2, 3]".
-std::string FormatValue(ValueKind kind, const Value& value);
-// Short, for tables: "1", "0x1234", "0x12345678", "\"HELLO\"", "1,2,3".
-std::string CompactValue(ValueKind kind, const Value& value);
-
-// The device code of GateAddress.memType: "D", "TN".
-std::string MemTypeName(int32_t memType);
-// "station 1, memType 'D' (0x44), address 100, bitIndex -1, bitWidth 16 -> word gate"
-std::string DescribeGateAddress(const GateArg& arg, const jyn::GateAddress& address);
-std::string JsonString(const std::string& text);
-std::string JsonValue(ValueKind kind, const GateArg& arg, const Value& value);
 
 }  // namespace jynmb

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "host/jynmb/messages.h"
+#include "host/jynmb/value_text.h"
 
 namespace jynmb {
 

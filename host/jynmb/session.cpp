@@ -6,6 +6,7 @@
 #include "host/jynmb/commands.h"
 #include "host/jynmb/messages.h"
 #include "host/jynmb/platform.h"
+#include "host/jynmb/value_buffer.h"
 
 namespace jynmb {
 

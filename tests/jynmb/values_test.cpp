@@ -1,9 +1,10 @@
 // Gates and values as an integrator types them, and the value buffers they
 // become: the layout a host gives the driver (a single word at byte 2, block
 // points packed from byte 0, 32-bit values low word first, text from byte 0).
-#include "host/jynmb/gate_arg.h"
-
 #include <gtest/gtest.h>
+
+#include "host/jynmb/gate_arg.h"
+#include "host/jynmb/value_buffer.h"
 
 namespace {
 
