@@ -7,18 +7,19 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "interface/host_abi.h"
+#include "host/client/driver_instance.h"
+#include "host/client/driver_library.h"
+#include "host/client/driver_messages.h"
 
 namespace jynbench {
 
 class DriverHost {
 public:
     DriverHost();
-    ~DriverHost();
+    ~DriverHost() { End(); }
     DriverHost(const DriverHost&) = delete;
     DriverHost& operator=(const DriverHost&) = delete;
 
@@ -27,22 +28,19 @@ public:
     // the first, as a host's second ColdStart does.
     bool Start(const std::string& port, uint16_t baudRate, uint32_t timeoutUnits,
                std::string& error);
-    int32_t Call(uint32_t function, void* params);
+    int32_t Call(uint32_t function, void* params) { return instance_.Call(function, params); }
     // EndJyn ends the library for the whole process: once, at the very end.
     void End();
 
-    const jyn::DriverContext& Context() const { return *context_; }
-    // Messages the driver logged since the last call, "[level] text".
-    std::vector<std::string> TakeMessages();
-    std::size_t PendingMessages() const;
+    // Messages the driver logged since the last call, the first few of them.
+    std::vector<jynhost::DriverMessage> TakeMessages() { return messages_.Take(); }
+    // How many it logged since then, all told.
+    std::size_t PendingMessages() const { return messages_.Count(); }
 
 private:
-    using EntryPoint = int32_t(JYN_CALL*)(jyn::CallBlock*);
-
-    void* library_ = nullptr;
-    EntryPoint entry_ = nullptr;
-    std::unique_ptr<std::max_align_t[]> storage_;
-    jyn::DriverContext* context_ = nullptr;
+    jynhost::MessageRoute messages_;
+    jynhost::DriverLibrary library_;
+    jynhost::DriverInstance instance_;
     bool started_ = false;
 };
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "host/client/records.h"
+
 namespace jynbench {
 
 namespace {
@@ -36,13 +38,9 @@ const GateCase kSilentGate = {"word read, no station", "05WD100", jyn::kGateAnal
 
 bool Gate::Configure(DriverHost& host, const GateCase& gateCase, std::string& error) {
     case_ = &gateCase;
-    jyn::GateDefinition definition{};
-    definition.addressText = gateCase.address;
-    definition.gateType = gateCase.gateType;
-    definition.blockSize = gateCase.blockSize;
-    const uint32_t code =
-        gateCase.blockSize > 0 ? jyn::kBlockAddressParser : jyn::kSingleAddressParser;
-    if (host.Call(code, &definition) != jyn::kOk) {
+    jyn::GateDefinition definition =
+        jynhost::MakeGateDefinition(gateCase.address, gateCase.gateType, gateCase.blockSize);
+    if (host.Call(jynhost::ParserFunction(gateCase.blockSize), &definition) != jyn::kOk) {
         error = std::string("the driver refuses the address ") + gateCase.address;
         return false;
     }
@@ -51,14 +49,9 @@ bool Gate::Configure(DriverHost& host, const GateCase& gateCase, std::string& er
 }
 
 int32_t Gate::Transfer(DriverHost& host) {
-    jyn::GateRequest request{};
-    request.addressText = case_->address;
-    request.gateAddress = address_;
-    request.count = case_->blockSize > 0 ? case_->blockSize : 1;
-    request.data = buffer_;
-    uint32_t code = case_->blockSize > 0 ? jyn::kBlockRead : jyn::kSingleRead;
-    if (case_->write) code = jyn::kSingleWrite;
-    return host.Call(code, &request);
+    jyn::GateRequest request =
+        jynhost::MakeGateRequest(case_->address, address_, case_->blockSize, buffer_);
+    return host.Call(jynhost::TransferFunction(case_->blockSize, case_->write), &request);
 }
 
 bool Gate::Prepare(jynsim::Simulator& sim, std::string& error) {
