@@ -15,12 +15,7 @@
 namespace jyn::testing {
 namespace {
 
-using address::kCC;
-using address::kCN;
-using address::kCS;
-using address::kTC;
-using address::kTN;
-using address::kTS;
+using address::kCC, address::kCN, address::kCS, address::kTC, address::kTN, address::kTS;
 
 constexpr int32_t kWord = 1;  // one of the 16-bit analog types
 constexpr int kE = kLevelError;
@@ -206,35 +201,14 @@ void RunParseCase(const GateCase& c) {
     }
 }
 
-class StationAndKind : public ::testing::TestWithParam<GateCase> {};
-TEST_P(StationAndKind, Parse) {
-    RunParseCase(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Texts, StationAndKind, ::testing::ValuesIn(StationAndKindCases()));
-
-class DecimalAndHex : public ::testing::TestWithParam<GateCase> {};
-TEST_P(DecimalAndHex, Parse) {
-    RunParseCase(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Texts, DecimalAndHex, ::testing::ValuesIn(DecimalAndHexCases()));
-
-class TimerCounter : public ::testing::TestWithParam<GateCase> {};
-TEST_P(TimerCounter, Parse) {
-    RunParseCase(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Texts, TimerCounter, ::testing::ValuesIn(TimerCounterCases()));
-
-class Registers : public ::testing::TestWithParam<GateCase> {};
-TEST_P(Registers, Parse) {
-    RunParseCase(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Texts, Registers, ::testing::ValuesIn(RegisterCases()));
-
-class Strings : public ::testing::TestWithParam<GateCase> {};
-TEST_P(Strings, Parse) {
-    RunParseCase(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Texts, Strings, ::testing::ValuesIn(StringCases()));
+// One suite; each group of address forms is a table of its own.
+class ParseText : public ::testing::TestWithParam<GateCase> {};
+TEST_P(ParseText, Parse) { RunParseCase(GetParam()); }
+INSTANTIATE_TEST_SUITE_P(StationAndKind, ParseText, ::testing::ValuesIn(StationAndKindCases()));
+INSTANTIATE_TEST_SUITE_P(DecimalAndHex, ParseText, ::testing::ValuesIn(DecimalAndHexCases()));
+INSTANTIATE_TEST_SUITE_P(TimerCounter, ParseText, ::testing::ValuesIn(TimerCounterCases()));
+INSTANTIATE_TEST_SUITE_P(Registers, ParseText, ::testing::ValuesIn(RegisterCases()));
+INSTANTIATE_TEST_SUITE_P(Strings, ParseText, ::testing::ValuesIn(StringCases()));
 
 TEST(Parse, NullTextIsRefusedLikeAnEmptyOne) {
     LogRecorder log;

@@ -8,12 +8,7 @@
 namespace jyn::testing {
 namespace {
 
-using address::kCC;
-using address::kCN;
-using address::kCS;
-using address::kTC;
-using address::kTN;
-using address::kTS;
+using address::kCC, address::kCN, address::kCS, address::kTC, address::kTN, address::kTS;
 
 struct ReadCase {
     StationEntry station;
