@@ -1,6 +1,7 @@
 // The POSIX device on real pseudo-terminals and the null device.
-#include <gtest/gtest.h>
+#include "serial/device_posix.h"
 
+#include <gtest/gtest.h>
 #include <termios.h>
 
 #include <chrono>
@@ -8,58 +9,30 @@
 #include <cstring>
 #include <thread>
 
-#include "serial/device_posix.h"
 #include "serial/port.h"
-#include "tests/support/instance.h"
-#include "tests/support/log_recorder.h"
+#include "tests/support/device_test.h"
 #include "tests/support/pty_pair.h"
 
 namespace jyn::testing {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using serial::Handle;
 
-long ElapsedMs(Clock::time_point since) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
-
-class PosixDevice : public ::testing::Test {
+class PosixDevice : public DeviceTest {
 protected:
     void SetUp() override { ASSERT_TRUE(pty.Ok()); }
-    void TearDown() override {
-        if (handle != nullptr) serial::ClosePort(handle);
-    }
 
-    int Open(const std::string& name, uint16_t baud = 9600, uint16_t bits = 8,
-             uint16_t stop = 0, uint16_t parity = 0, uint16_t flags = 0x0303) {
-        char field[kPortNameSize];
-        SetName(field, name);
-        return serial::OpenPort(field, baud, bits, stop, parity, flags, handle);
-    }
     termios Termios() const {
         termios tio{};
         tcgetattr(pty.Slave(), &tio);
         return tio;
     }
 
-    LogRecorder log;
     PtyPair pty;
-    Handle handle = nullptr;
 };
 
 TEST_F(PosixDevice, ReadWithNothingWaitingTakesTheTotalTimeout) {
-    ASSERT_EQ(Open(pty.PortName()), serial::kPortOk);
-    serial::SetReplyTimeout(handle, 15);  // 150 ms
-    uint8_t buffer[5];
-    uint32_t received = 99;
-    const auto start = Clock::now();
-    EXPECT_EQ(serial::ReadPort(handle, buffer, 5, &received), serial::kPortCallFailed);
-    const long ms = ElapsedMs(start);
-    EXPECT_EQ(received, 0u);
-    EXPECT_GE(ms, 150);
-    EXPECT_LT(ms, 150 + 1000) << "the wait must end near the time-out";
+    ExpectReadWaitsOutItsTimeout(pty.PortName(), 0);
 }
 
 TEST_F(PosixDevice, BytesInTwoBurstsAreReadWhole) {
@@ -80,10 +53,13 @@ TEST_F(PosixDevice, BytesInTwoBurstsAreReadWhole) {
 
 TEST_F(PosixDevice, WritesReachTheFarEnd) {
     ASSERT_EQ(Open(pty.PortName()), serial::kPortOk);
-    const std::string frame = "\x05" "00FFWR0D0100012C";
+    const std::string frame =
+        "\x05"
+        "00FFWR0D0100012C";
     uint32_t written = 0;
-    EXPECT_EQ(serial::WritePort(handle, frame.data(), static_cast<uint32_t>(frame.size()), &written),
-              serial::kPortOk);
+    EXPECT_EQ(
+        serial::WritePort(handle, frame.data(), static_cast<uint32_t>(frame.size()), &written),
+        serial::kPortOk);
     EXPECT_EQ(written, frame.size());
     EXPECT_EQ(pty.Receive(frame.size(), 2000), frame);
 }
@@ -102,25 +78,7 @@ TEST_F(PosixDevice, SecondOpenOfTheSameDeviceFails) {
     serial::ClosePort(second);
 }
 
-TEST_F(PosixDevice, NullDeviceOpensAndReadsNothingAtOnce) {
-    ASSERT_EQ(Open("NUL"), serial::kPortOk);
-    ASSERT_NE(handle, nullptr);
-    uint8_t buffer[4];
-    uint32_t received = 99;
-    const auto start = Clock::now();
-    EXPECT_EQ(serial::ReadPort(handle, buffer, 4, &received), serial::kPortCallFailed);
-    EXPECT_EQ(received, 0u);
-    EXPECT_LT(ElapsedMs(start), 500);
-    uint32_t written = 0;
-    EXPECT_EQ(serial::WritePort(handle, "abc", 3, &written), serial::kPortOk);
-    EXPECT_EQ(written, 3u);
-    // Several instances may share the null device.
-    Handle second = nullptr;
-    char field[kPortNameSize];
-    SetName(field, "NUL");
-    EXPECT_EQ(serial::OpenPort(field, 9600, 8, 0, 0, 0, second), serial::kPortOk);
-    serial::ClosePort(second);
-}
+TEST_F(PosixDevice, NullDeviceOpensAndReadsNothingAtOnce) { ExpectNullDevice(); }
 
 TEST_F(PosixDevice, OnlyCharacterDevicesAreOpened) {
     for (const char* name : {"/etc/hosts", "nosuchtty9", "", "/dev"}) {
@@ -217,16 +175,9 @@ TEST_F(PosixDevice, MarkAndSpaceParityLandOnTheDevice) {
 }
 
 TEST_F(PosixDevice, SettingsTheLineCannotTakeAreRefused) {
-    struct Case {
-        uint16_t baud, bits, stop, parity;
-    } cases[] = {{14400, 8, 0, 0}, {9600, 9, 0, 0}, {9600, 8, 1, 0}, {9600, 8, 3, 0}, {9600, 8, 0, 5}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(Open(pty.PortName(), c.baud, c.bits, c.stop, c.parity), serial::kPortSettingsRefused)
-            << c.baud << " " << c.bits << " " << c.stop << " " << c.parity;
-        EXPECT_EQ(handle, nullptr);
-    }
-    // The failed opens gave the device back.
-    EXPECT_EQ(Open(pty.PortName()), serial::kPortOk);
+    ExpectRefused(
+        pty.PortName(),
+        {{14400, 8, 0, 0}, {9600, 9, 0, 0}, {9600, 8, 1, 0}, {9600, 8, 3, 0}, {9600, 8, 0, 5}});
 }
 
 TEST_F(PosixDevice, PurgeThrowsAwayStaleInput) {
@@ -295,7 +246,8 @@ TEST(PosixSendQueue, AWriteReturnsOnceItsBytesHaveGoneOut) {
     } cases[] = {
         {"nothing queued", 0, 1146, false, 1000000, true, 0, 0, 0},
         {"17 characters at 9600 baud", 17, 1146, false, 1000000, true, 19482, 19482 + 20000, 12},
-        {"275 characters at 9600 baud", 275, 1146, false, 2000000, true, 315150, 315150 + 20000, 30},
+        {"275 characters at 9600 baud", 275, 1146, false, 2000000, true, 315150, 315150 + 20000,
+         30},
         {"device that cannot say", -1, 1146, false, 1000000, true, 0, 0, 0},
         {"held off by flow control", 10, 1146, true, 100000, false, 100000, 100000, 20},
     };

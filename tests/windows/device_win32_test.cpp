@@ -11,20 +11,13 @@
 #include <thread>
 
 #include "serial/port.h"
-#include "tests/support/instance.h"
-#include "tests/support/log_recorder.h"
+#include "tests/support/device_test.h"
 #include "tests/windows/under_wine.h"
 
 namespace jyn::testing {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using serial::Handle;
-
-long ElapsedMs(Clock::time_point since) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
 
 // COM2, the other end of the line.
 class FarEnd {
@@ -71,37 +64,17 @@ private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
-class Win32Device : public ::testing::Test {
+class Win32Device : public DeviceTest {
 protected:
     void SetUp() override { ASSERT_TRUE(remote.Ok()) << "COM2 must be the far end of COM1"; }
-    void TearDown() override {
-        if (handle != nullptr) serial::ClosePort(handle);
-    }
-
-    int Open(const std::string& name, uint16_t baud = 9600, uint16_t bits = 8, uint16_t stop = 0,
-             uint16_t parity = 0, uint16_t flags = 0x0303) {
-        char field[kPortNameSize];
-        SetName(field, name);
-        return serial::OpenPort(field, baud, bits, stop, parity, flags, handle);
-    }
     HANDLE Native() const { return static_cast<HANDLE>(handle); }
 
-    LogRecorder log;
     FarEnd remote;
-    Handle handle = nullptr;
 };
 
+// One tick of the system clock (16 ms) may end the wait early.
 TEST_F(Win32Device, ReadWithNothingWaitingTakesTheTotalTimeout) {
-    ASSERT_EQ(Open("COM1"), serial::kPortOk);
-    serial::SetReplyTimeout(handle, 15);  // 150 ms
-    uint8_t buffer[5];
-    uint32_t received = 99;
-    const auto start = Clock::now();
-    EXPECT_EQ(serial::ReadPort(handle, buffer, 5, &received), serial::kPortCallFailed);
-    const long ms = ElapsedMs(start);
-    EXPECT_EQ(received, 0u);
-    EXPECT_GE(ms, 150 - 16) << "one tick of the system clock at most below the time-out";
-    EXPECT_LT(ms, 150 + 1000) << "the wait must end near the time-out";
+    ExpectReadWaitsOutItsTimeout("COM1", 16);
 }
 
 // A host that configures a reply time-out of 0 must not get a read that
@@ -262,37 +235,10 @@ TEST_F(Win32Device, LineSettingsLandOnTheDevice) {
 }
 
 TEST_F(Win32Device, SettingsTheLineCannotTakeAreRefused) {
-    struct Case {
-        uint16_t baud, bits, stop, parity;
-    } cases[] = {{9600, 9, 0, 0}, {9600, 8, 0, 5}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(Open("COM1", c.baud, c.bits, c.stop, c.parity), serial::kPortSettingsRefused)
-            << c.bits << " bits, parity " << c.parity;
-        EXPECT_EQ(handle, nullptr);
-    }
-    // The failed opens gave the device back.
-    EXPECT_EQ(Open("COM1"), serial::kPortOk);
+    ExpectRefused("COM1", {{9600, 9, 0, 0}, {9600, 8, 0, 5}});
 }
 
-TEST_F(Win32Device, NullDeviceOpensAndReadsNothingAtOnce) {
-    ASSERT_EQ(Open("NUL"), serial::kPortOk);
-    ASSERT_NE(handle, nullptr);
-    uint8_t buffer[4];
-    uint32_t received = 99;
-    const auto start = Clock::now();
-    EXPECT_EQ(serial::ReadPort(handle, buffer, 4, &received), serial::kPortCallFailed);
-    EXPECT_EQ(received, 0u);
-    EXPECT_LT(ElapsedMs(start), 500);
-    uint32_t written = 0;
-    EXPECT_EQ(serial::WritePort(handle, "abc", 3, &written), serial::kPortOk);
-    EXPECT_EQ(written, 3u);
-    // Several instances may share the null device.
-    Handle second = nullptr;
-    char field[kPortNameSize];
-    SetName(field, "NUL");
-    EXPECT_EQ(serial::OpenPort(field, 9600, 8, 0, 0, 0, second), serial::kPortOk);
-    serial::ClosePort(second);
-}
+TEST_F(Win32Device, NullDeviceOpensAndReadsNothingAtOnce) { ExpectNullDevice(); }
 
 TEST_F(Win32Device, NamesOfNoDeviceAreNotOpened) {
     for (const char* name : {"COM9", "NOPORT", ""}) {
