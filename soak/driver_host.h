@@ -1,53 +1,44 @@
-// The driver library as a host application holds it: loaded at run time
-// with dlopen, one export called with host records, its messages routed from
-// TAVORN (the host's logging library) to the host.
+// The driver library as the soaks host it: loaded at run time as a host
+// application loads it, one instance with a context the host does not
+// clear, and the driver's messages of the current transaction kept for a
+// report.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
+#include "host/client/driver_instance.h"
+#include "host/client/driver_library.h"
+#include "host/client/driver_messages.h"
 #include "interface/host_abi.h"
 
 namespace jynsoak {
 
-// What the driver said during the current transaction, and in all.
-struct Messages {
-    uint64_t info = 0;
-    uint64_t errors = 0;
-    std::vector<std::string> recent;  // since the last Clear, at most kKeep
-    static constexpr std::size_t kKeep = 40;
-    void Clear() { recent.clear(); }
-};
-
 class DriverHost {
 public:
-    DriverHost() = default;
-    ~DriverHost() { Unload(); }
-    DriverHost(const DriverHost&) = delete;
-    DriverHost& operator=(const DriverHost&) = delete;
+    DriverHost();
 
-    // Loads `path` and routes TAVORN's messages (libTAVORN.so beside it) to
-    // Log(). False with `error` set when either does not load.
+    // Loads `path`, letting go of the library loaded before, and allocates
+    // the context it asks for. False with `error` when either fails.
     bool Load(const std::string& path, std::string& error);
-    void Unload();
-    bool Loaded() const { return handle_ != nullptr; }
-    // Whether the dynamic loader still holds the library at `path`.
-    static bool StillLoaded(const std::string& path);
+    void Unload() { library_.Unload(); }
+    const std::string& Path() const { return library_.Path(); }
 
-    int32_t Call(jyn::CallBlock& block) const { return entry_(&block); }
-    int32_t Call(void* context, uint32_t function, void* params, uint32_t instance = 1) const;
+    int32_t Call(uint32_t function, void* params = nullptr) {
+        return instance_.Call(function, params);
+    }
+    // ColdStart on `port`, opened at once, at 9600 baud.
+    int32_t ColdStart(const std::string& port, uint32_t timeoutUnits);
+    const jyn::DriverContext& Context() const { return *instance_.Context(); }
 
-    static Messages& Log();
+    // What the driver said since the last Take, at most 40 messages.
+    jynhost::MessageRoute& Messages() { return messages_; }
+    const jynhost::MessageRoute& Messages() const { return messages_; }
 
 private:
-    using Entry = int32_t (*)(jyn::CallBlock*);
-    void* handle_ = nullptr;
-    void* tavorn_ = nullptr;
-    Entry entry_ = nullptr;
+    jynhost::MessageRoute messages_;
+    jynhost::DriverLibrary library_;
+    jynhost::DriverInstance instance_;
 };
-
-// The folder this executable lives in, with a trailing slash.
-std::string ExecutableFolder();
 
 }  // namespace jynsoak

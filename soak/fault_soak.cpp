@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "host/client/records.h"
 #include "soak/guarded_values.h"
 
 namespace jynsoak {
@@ -82,27 +83,14 @@ void FaultSoak::SetFaults(uint64_t phase) {
 
 bool FaultSoak::StartDriver(std::string& error) {
     if (!driver_.Load(options_.driver, error)) return false;
-    jyn::DriverInfo info{};
-    if (driver_.Call(nullptr, jyn::kGetJynInfo, &info) != jyn::kOk) {
-        error = "GetJynInfo failed";
-        return false;
-    }
-    context_.assign(info.contextSize, 0xA5);  // a host need not clear it
-    jyn::ColdStartParams params{};
     const std::string port = line_->Port().substr(std::strlen("/dev/"));
-    std::strncpy(params.portName, port.c_str(), sizeof params.portName - 1);
-    params.openNow = 1;
-    params.replyTimeout = options_.timeoutUnits;
-    params.baudRate = 9600;
-    params.dataBits = 8;
-    if (driver_.Call(context_.data(), jyn::kColdStart, &params) != jyn::kOk) {
+    if (driver_.ColdStart(port, options_.timeoutUnits) != jyn::kOk) {
         error = "ColdStart on " + port + " failed";
         return false;
     }
     started_ = true;
-    const auto* context = reinterpret_cast<const jyn::DriverContext*>(context_.data());
     for (const SoakStation& s : Stations()) {
-        const jyn::StationEntry& entry = context->stationTable[s.logical];
+        const jyn::StationEntry& entry = driver_.Context().stationTable[s.logical];
         const uint8_t cpu = s.family == jynsim::CpuFamily::kAnAcpu ? 1 : 0;
         if (entry.stationNumber != s.station || entry.pcNumber != s.pc || entry.cpuType != cpu) {
             error = "the station file was not applied";
@@ -114,12 +102,9 @@ bool FaultSoak::StartDriver(std::string& error) {
 
 bool FaultSoak::ParseGates(std::string& error) {
     for (SoakGate& gate : gates_) {
-        jyn::GateDefinition definition{};
-        definition.addressText = gate.text.c_str();
-        definition.gateType = gate.shape.gateType;
-        definition.blockSize = gate.shape.block;
-        const uint32_t code = IsBlock(gate) ? jyn::kBlockAddressParser : jyn::kSingleAddressParser;
-        if (driver_.Call(context_.data(), code, &definition) != jyn::kOk) {
+        jyn::GateDefinition definition =
+            jynhost::MakeGateDefinition(gate.text.c_str(), gate.shape.gateType, gate.shape.block);
+        if (driver_.Call(jynhost::ParserFunction(gate.shape.block), &definition) != jyn::kOk) {
             error = "the driver refused the gate " + gate.text;
             return false;
         }
@@ -152,17 +137,12 @@ void FaultSoak::RunOne() {
     if (t.write) NewWriteData(line_->Sim(), *t.gate, rng_, values.Data());
     t.sent.assign(values.Data(), values.Data() + values.Owned());
 
-    jyn::GateRequest request{};
-    request.addressText = t.gate->text.c_str();
-    request.gateAddress = t.gate->address;
-    request.count = IsBlock(*t.gate) ? t.gate->shape.block : 1;
-    request.data = values.Data();
-    const bool block = IsBlock(*t.gate);
-    const uint32_t code = t.write ? (block ? jyn::kBlockWrite : jyn::kSingleWrite)
-                                  : (block ? jyn::kBlockRead : jyn::kSingleRead);
-    DriverHost::Log().Clear();
+    jyn::GateRequest request = jynhost::MakeGateRequest(t.gate->text.c_str(), t.gate->address,
+                                                        t.gate->shape.block, values.Data());
+    const uint32_t code = jynhost::TransferFunction(t.gate->shape.block, t.write);
+    driver_.Messages().Take();
     const auto begin = Clock::now();
-    t.result = driver_.Call(context_.data(), code, &request);
+    t.result = driver_.Call(code, &request);
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - begin);
     tally_.maxMicros = std::max<uint64_t>(tally_.maxMicros, static_cast<uint64_t>(micros.count()));
     Sort(t, NewRecords());

@@ -65,7 +65,6 @@ private:
     std::string folder_;
     std::unique_ptr<jynsim::SimulatedLine> line_;
     DriverHost driver_;
-    std::vector<unsigned char> context_;
     bool started_ = false;
     std::vector<SoakGate> gates_;
     std::size_t previousGate_ = 0;

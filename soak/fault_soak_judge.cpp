@@ -128,12 +128,12 @@ void FaultSoak::Report(const char* what, const Transaction& t) const {
                     r.fault ? (std::string(" fault ") + jynsim::FaultName(*r.fault)).c_str() : "",
                     Escaped(r.reply).c_str());
     }
-    for (const std::string& message : DriverHost::Log().recent)
-        std::printf("    %s\n", message.c_str());
+    for (const jynhost::DriverMessage& message : driver_.Messages().Kept())
+        std::printf("    [%d] %s\n", message.level, message.text.c_str());
 }
 
 bool FaultSoak::Finish() {
-    if (started_) driver_.Call(context_.data(), jyn::kEndJyn, nullptr);
+    if (started_) driver_.Call(jyn::kEndJyn);
     started_ = false;
     line_->Stop();
     tally_.Print(stdout, line_->Sim().Counters());

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "host/client/records.h"
 #include "sim/pty_server.h"
 #include "soak/driver_host.h"
 #include "soak/guarded_values.h"
@@ -77,46 +78,31 @@ public:
             std::fprintf(stderr, "load: %s\n", error.c_str());
             return false;
         }
-        jyn::DriverInfo info{};
-        if (driver_.Call(nullptr, jyn::kGetJynInfo, &info) != jyn::kOk) return false;
-        context_.assign(info.contextSize, 0xA5);
         return true;
     }
     void Unload() { driver_.Unload(); }
     const std::string& Path() const { return path_; }
+    void ForgetMessages() { driver_.Messages().Take(); }
 
     int32_t Call(uint32_t function, void* params = nullptr) {
-        return driver_.Call(context_.data(), function, params);
+        return driver_.Call(function, params);
     }
     bool ColdStart(const std::string& port) {
-        jyn::ColdStartParams params{};
-        std::strncpy(params.portName, port.c_str(), sizeof params.portName - 1);
-        params.openNow = 1;
-        params.replyTimeout = kTimeoutUnits;
-        params.baudRate = 9600;
-        params.dataBits = 8;
-        return Call(jyn::kColdStart, &params) == jyn::kOk;
+        return driver_.ColdStart(port, kTimeoutUnits) == jyn::kOk;
     }
     bool ChangePort(const std::string& port) {
-        jyn::PortChangeParams params{};
-        std::strncpy(params.portName, port.c_str(), sizeof params.portName - 1);
-        params.replyTimeout = -1;
+        jyn::PortChangeParams params = jynhost::MakePortChange(port, jynhost::kKeepReplyTimeout);
         return Call(jyn::kChangeJynParams, &params) == jyn::kOk;
     }
     // A read of the word gate must return 0 with the value the line holds.
     bool ReadMatches(jynsim::Simulator& sim) {
-        jyn::GateDefinition gate{};
-        gate.addressText = kGate;
-        gate.gateType = 1;
+        jyn::GateDefinition gate = jynhost::MakeGateDefinition(kGate, 1, 0);
         if (Call(jyn::kSingleAddressParser, &gate) != jyn::kOk) return false;
         const uint16_t value = static_cast<uint16_t>(std::rand());
         sim.SetWord(1, "D100", value);
         jynsoak::GuardedValues values(4, 0);
-        jyn::GateRequest request{};
-        request.addressText = kGate;
-        request.gateAddress = gate.gateAddress;
-        request.count = 1;
-        request.data = values.Data();
+        jyn::GateRequest request =
+            jynhost::MakeGateRequest(kGate, gate.gateAddress, 0, values.Data());
         if (Call(jyn::kSingleRead, &request) != jyn::kOk) return false;
         return (values.Data()[2] | values.Data()[3] << 8) == value && values.GuardsIntact();
     }
@@ -124,7 +110,6 @@ public:
 private:
     std::string path_;
     DriverHost driver_;
-    std::vector<unsigned char> context_;
 };
 
 struct Check {
@@ -132,9 +117,9 @@ struct Check {
     std::function<bool(int cycle)> cycle;  // false: the check failed in this cycle
 };
 
-bool RunCycles(const Check& check, int from, int to) {
+bool RunCycles(Host& host, const Check& check, int from, int to) {
     for (int i = from; i < to; ++i) {
-        DriverHost::Log().Clear();
+        host.ForgetMessages();
         if (!check.cycle(i)) {
             std::printf("%-8s failed in cycle %d\n", check.name, i);
             return false;
@@ -147,13 +132,13 @@ bool RunCycles(const Check& check, int from, int to) {
 // the simulator allocate once (buffers that grow to their working size); the
 // second half must then leave the heap and the descriptors exactly as they
 // were. LeakSanitizer or valgrind judge the whole run at exit.
-bool RunCheck(const Check& check, int cycles) {
+bool RunCheck(Host& host, const Check& check, int cycles) {
     const int half = cycles / 2;
     const std::size_t fdsStart = OpenDescriptors();
-    if (!RunCycles(check, 0, half)) return false;
+    if (!RunCycles(host, check, 0, half)) return false;
     const std::size_t fdsBefore = OpenDescriptors();
     const long long heapBefore = HeapInUse();
-    if (!RunCycles(check, half, cycles)) return false;
+    if (!RunCycles(host, check, half, cycles)) return false;
     const std::size_t fdsAfter = OpenDescriptors();
     const long long heapAfter = HeapInUse();
     // The first cycle of "port" opens the one port the later ones reuse.
@@ -180,7 +165,7 @@ std::vector<Check> MakeChecks(Host& host, jynsim::SimulatedLine& line,
              ok = ok && host.Call(jyn::kGetJynInfo, &info) == jyn::kOk &&
                   info.contextSize == 0xEEEEEEEEu;
              host.Unload();
-             return ok && !DriverHost::StillLoaded(host.Path());
+             return ok && !jynhost::DriverLibrary::StillLoaded(host.Path());
          }},
         {"port",
          [&host, &line, port](int i) {
@@ -206,7 +191,7 @@ std::vector<Check> MakeChecks(Host& host, jynsim::SimulatedLine& line,
 
 int main(int argc, char** argv) {
     int cycles = 200;
-    std::string path = jynsoak::ExecutableFolder() + "libRAVEVUD.so";
+    std::string path = jynhost::DriverBesideExecutable();
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--cycles") == 0) cycles = std::max(2, std::atoi(argv[i + 1]));
         if (std::strcmp(argv[i], "--driver") == 0) path = argv[i + 1];
@@ -221,7 +206,7 @@ int main(int argc, char** argv) {
     Host host(path);
     const std::vector<Check> checks = MakeChecks(host, line, other);
     bool ok = true;
-    for (const Check& check : checks) ok = RunCheck(check, cycles) && ok;
+    for (const Check& check : checks) ok = RunCheck(host, check, cycles) && ok;
     host.Call(jyn::kEndJyn);
     host.Unload();
     std::printf("=== %s\n", ok ? "PASSED" : "FAILED");

@@ -131,8 +131,6 @@ std::string StationFileText() {
            "1A = 1F, 03, anacpu\n";
 }
 
-bool IsBlock(const SoakGate& gate) { return gate.shape.block != 0; }
-
 bool IsSingleWordOrBit(const SoakGate& gate) {
     return gate.shape.kind == Kind::kBit || gate.shape.kind == Kind::kWord;
 }

@@ -50,7 +50,6 @@ std::string StationFileText();
 // Bytes of the value buffer the gate's kind owns (reads: a string's
 // terminator too).
 std::size_t OwnedBytes(const SoakGate& gate, bool write);
-bool IsBlock(const SoakGate& gate);
 bool IsSingleWordOrBit(const SoakGate& gate);
 
 // The simulator's device that holds point (or word, or register) `index`.

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/client/driver_library.h"
 #include "soak/fault_soak.h"
 
 namespace {
@@ -21,7 +22,7 @@ bool Number(const char* text, double& value) {
 }
 
 bool ParseOptions(int argc, char** argv, jynsoak::SoakOptions& options) {
-    options.driver = jynsoak::ExecutableFolder() + "libRAVEVUD.so";
+    options.driver = jynhost::DriverBesideExecutable();
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
         if (name == "--verbose") {
