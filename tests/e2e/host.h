@@ -1,35 +1,34 @@
 // The real driver library as a host uses it: loaded at run time, driven only
-// through JynMain and the host records, its messages caught in TAVORN.
+// through JynMain and the host records, its messages caught in TAVORN. The
+// host's part is the shared host client's; this is its shape for the tests.
 #pragma once
 
 #include <dlfcn.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "host/client/driver_instance.h"
+#include "host/client/driver_library.h"
+#include "host/client/driver_messages.h"
+#include "host/client/records.h"
 #include "interface/host_abi.h"
-#include "host/tavorn/tavorn.h"
 
 namespace jyn::e2e {
 
 // Every message the driver sends to err while a Messages object lives.
 class Messages {
 public:
-    Messages() { TavornSetHandler(&Messages::OnMessage, this); }
-    ~Messages() { TavornSetHandler(nullptr, nullptr); }
-    Messages(const Messages&) = delete;
-    Messages& operator=(const Messages&) = delete;
-
     std::vector<std::string> Take() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::vector<std::string> out;
-        out.swap(lines_);
-        return out;
+        std::vector<std::string> texts;
+        for (jynhost::DriverMessage& message : route_.Take())
+            texts.push_back(std::move(message.text));
+        return texts;
     }
     static bool Contains(const std::vector<std::string>& lines, const std::string& text) {
         for (const std::string& line : lines) {
@@ -44,37 +43,25 @@ public:
     }
 
 private:
-    static void TAVORN_CALL OnMessage(int, const char* text, void* self) {
-        auto* messages = static_cast<Messages*>(self);
-        std::lock_guard<std::mutex> lock(messages->mutex_);
-        messages->lines_.emplace_back(text);
-    }
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
+    jynhost::MessageRoute route_;
 };
 
-using Entry = int32_t(JYN_CALL*)(CallBlock*);
-
-// dlopen/dlclose per test: EndJyn ends the library for the whole process,
-// and only a fresh load starts it again.
+// Loaded and let go per test: EndJyn ends the library for the whole
+// process, and only a fresh load starts it again.
 class Library {
 public:
-    Library() {
-        handle_ = dlopen(JYN_DRIVER_PATH, RTLD_NOW | RTLD_LOCAL);
-        if (handle_ != nullptr) entry_ = reinterpret_cast<Entry>(dlsym(handle_, "JynMain"));
-    }
-    ~Library() {
-        if (handle_ != nullptr) dlclose(handle_);
-    }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
+    Library() { library_.Load(JYN_DRIVER_PATH, error_); }
 
-    bool Ok() const { return entry_ != nullptr; }
-    int32_t Call(CallBlock& block) const { return entry_(&block); }
+    bool Ok() const { return library_.Loaded(); }
+    const std::string& Error() const { return error_; }
+    int32_t Call(CallBlock& block) const {
+        return library_.Call(block.context, block.function, block.params, block.instance);
+    }
+    const jynhost::DriverLibrary& Driver() const { return library_; }
 
 private:
-    void* handle_ = nullptr;
-    Entry entry_ = nullptr;
+    jynhost::DriverLibrary library_;
+    std::string error_;
 };
 
 // A gate as the host keeps it: address text, gate type, block size, and the
@@ -88,62 +75,39 @@ struct HostGate {
 
 class Instance {
 public:
-    Instance(const Library& library, uint32_t instance) : library_(library), instance_(instance) {
-        DriverInfo info{};
-        Call(kGetJynInfo, &info);
-        storage_.assign(info.contextSize, 0xA5);  // a host need not clear it
+    Instance(const Library& library, uint32_t instance) : instance_(library.Driver(), instance) {
+        std::string error;
+        instance_.AllocateContext(error, 0xA5);  // a host need not clear it
     }
 
-    int32_t Call(uint32_t function, void* params) {
-        CallBlock block{};
-        block.context = storage_.empty() ? nullptr : reinterpret_cast<DriverContext*>(storage_.data());
-        block.function = function;
-        block.instance = instance_;
-        block.params = params;
-        return library_.Call(block);
-    }
-    DriverContext& Context() { return *reinterpret_cast<DriverContext*>(storage_.data()); }
+    int32_t Call(uint32_t function, void* params) { return instance_.Call(function, params); }
+    DriverContext& Context() { return *instance_.Context(); }
 
     int32_t ColdStart(const std::string& port, uint32_t timeout, bool openNow = true) {
-        ColdStartParams params{};
-        std::strncpy(params.portName, port.c_str(), kPortNameSize - 1);
-        params.openNow = openNow ? 1 : 0;
-        params.replyTimeout = timeout;
-        params.baudRate = 9600;
-        params.dataBits = 8;
+        jynhost::LineSettings line;
+        line.replyTimeout = timeout;
+        ColdStartParams params = jynhost::MakeColdStart(port, openNow, line);
         return Call(kColdStart, &params);
     }
     int32_t ChangePort(const std::string& port, int32_t timeout) {
-        PortChangeParams params{};
-        std::strncpy(params.portName, port.c_str(), kPortNameSize - 1);
-        params.replyTimeout = timeout;
+        PortChangeParams params = jynhost::MakePortChange(port, timeout);
         return Call(kChangeJynParams, &params);
     }
     int32_t Configure(HostGate& gate) {
-        GateDefinition definition{};
-        definition.addressText = gate.text.c_str();
-        definition.gateType = gate.type;
-        definition.blockSize = gate.block;
-        const int32_t result =
-            Call(gate.block > 0 ? kBlockAddressParser : kSingleAddressParser, &definition);
+        GateDefinition definition =
+            jynhost::MakeGateDefinition(gate.text.c_str(), gate.type, gate.block);
+        const int32_t result = Call(jynhost::ParserFunction(gate.block), &definition);
         gate.address = definition.gateAddress;
         return result;
     }
     int32_t Transfer(const HostGate& gate, bool write, unsigned char* buffer) {
-        GateRequest request{};
-        request.addressText = gate.text.c_str();
-        request.gateAddress = gate.address;
-        request.count = gate.block > 0 ? gate.block : 1;
-        request.data = buffer;
-        const uint32_t function = gate.block > 0 ? (write ? kBlockWrite : kBlockRead)
-                                                 : (write ? kSingleWrite : kSingleRead);
-        return Call(function, &request);
+        GateRequest request =
+            jynhost::MakeGateRequest(gate.text.c_str(), gate.address, gate.block, buffer);
+        return Call(jynhost::TransferFunction(gate.block, write), &request);
     }
 
 private:
-    const Library& library_;
-    uint32_t instance_;
-    std::vector<unsigned char> storage_;
+    jynhost::DriverInstance instance_;
 };
 
 // A private current directory for the station file, removed afterwards.

@@ -7,25 +7,19 @@
 #include <string>
 
 #include "driver/frame_buffers.h"
+#include "host/client/records.h"
 #include "interface/host_abi.h"
 
 namespace jyn::testing {
 
 inline void SetName(char (&field)[kPortNameSize], const std::string& name) {
-    std::memset(field, 0, kPortNameSize);
-    std::memcpy(field, name.data(), name.size() < kPortNameSize ? name.size() : kPortNameSize);
+    jynhost::CopyPortName(field, name);
 }
 
 inline ColdStartParams MakeColdStart(const std::string& port, bool openNow, uint32_t timeout = 10) {
-    ColdStartParams params{};
-    SetName(params.portName, port);
-    params.openNow = openNow ? 1 : 0;
-    params.replyTimeout = timeout;
-    params.baudRate = 9600;
-    params.dataBits = 8;
-    params.stopBits = 0;
-    params.parity = 0;
-    return params;
+    jynhost::LineSettings line;
+    line.replyTimeout = timeout;
+    return jynhost::MakeColdStart(port, openNow, line);
 }
 
 class Instance {
@@ -41,24 +35,15 @@ public:
     Instance& operator=(const Instance&) = delete;
 
     int32_t Call(uint32_t function, void* params = nullptr, uint32_t instance = 1) {
-        CallBlock block{};
-        block.context = &context_;
-        block.function = function;
-        block.instance = instance;
-        block.params = params;
+        CallBlock block = Block(function, params, instance);
         return JynMain(&block);
     }
     int32_t ColdStart(const std::string& port, bool openNow, uint32_t timeout = 10) {
         ColdStartParams params = MakeColdStart(port, openNow, timeout);
         return Call(kColdStart, &params);
     }
-    CallBlock Block(uint32_t function, void* params) {
-        CallBlock block{};
-        block.context = &context_;
-        block.function = function;
-        block.instance = 1;
-        block.params = params;
-        return block;
+    CallBlock Block(uint32_t function, void* params, uint32_t instance = 1) {
+        return jynhost::MakeCallBlock(&context_, function, instance, params);
     }
 
     DriverContext& Context() { return context_; }
