@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 
 namespace jynmb {
 
@@ -74,39 +75,40 @@ int32_t DefaultGateType(const std::string& text) {
     return 1;
 }
 
+// Takes "<mark>N" off the end of `rest`, if it is there. False when N is
+// not a number from low to high.
+bool TakeSuffix(std::string& rest, char mark, int64_t low, int64_t high,
+                std::optional<int64_t>& value) {
+    const auto at = rest.rfind(mark);
+    if (at == std::string::npos) return true;
+    int64_t number = 0;
+    if (!ParseInteger(rest.substr(at + 1), number) || number < low || number > high) return false;
+    value = number;
+    rest.resize(at);
+    return true;
+}
+
 }  // namespace
 
 bool ParseGateArg(const std::string& word, GateArg& arg, std::string& error) {
     arg = GateArg{};
     std::string rest = word;
-    bool typeGiven = false;
-    const auto colon = rest.rfind(':');
-    if (colon != std::string::npos) {
-        int64_t type = 0;
-        if (!ParseInteger(rest.substr(colon + 1), type) || type < 0 || type > 7) {
-            error = "gate type in '" + word + "' must be 0..7";
-            return false;
-        }
-        arg.gateType = static_cast<int32_t>(type);
-        typeGiven = true;
-        rest.resize(colon);
+    std::optional<int64_t> type, size;
+    if (!TakeSuffix(rest, ':', 0, 7, type)) {
+        error = "gate type in '" + word + "' must be 0..7";
+        return false;
     }
-    const auto star = rest.rfind('*');
-    if (star != std::string::npos) {
-        int64_t size = 0;
-        if (!ParseInteger(rest.substr(star + 1), size) || size < 1 || size > 255) {
-            error = "block size in '" + word + "' must be 1..255";
-            return false;
-        }
-        arg.blockSize = static_cast<int32_t>(size);
-        rest.resize(star);
+    if (!TakeSuffix(rest, '*', 1, 255, size)) {
+        error = "block size in '" + word + "' must be 1..255";
+        return false;
     }
     if (rest.empty()) {
         error = "no address text in '" + word + "'";
         return false;
     }
     arg.text = rest;
-    if (!typeGiven) arg.gateType = DefaultGateType(rest);
+    arg.gateType = type ? static_cast<int32_t>(*type) : DefaultGateType(rest);
+    arg.blockSize = size ? static_cast<int32_t>(*size) : 0;
     return true;
 }
 
