@@ -22,7 +22,6 @@ public:
     // the context it asks for. False with `error` when either fails.
     bool Load(const std::string& path, std::string& error);
     void Unload() { library_.Unload(); }
-    const std::string& Path() const { return library_.Path(); }
 
     int32_t Call(uint32_t function, void* params = nullptr) {
         return instance_.Call(function, params);

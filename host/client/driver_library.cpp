@@ -35,8 +35,6 @@ int32_t DriverLibrary::Call(jyn::DriverContext* context, uint32_t function, void
 
 bool DriverLibrary::StillLoaded(const std::string& path) { return loader::IsMapped(path); }
 
-std::string ExecutableDirectory() { return loader::ExecutableDirectory(); }
-
-std::string DriverBesideExecutable() { return ExecutableDirectory() + loader::kDriverFile; }
+std::string DriverBesideExecutable() { return loader::ExecutableDirectory() + loader::kDriverFile; }
 
 }  // namespace jynhost

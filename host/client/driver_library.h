@@ -39,9 +39,7 @@ private:
     std::string path_;
 };
 
-// The directory this executable lives in, with a trailing separator.
-std::string ExecutableDirectory();
-// The driver library's file in that directory.
+// The driver library's file in the directory this executable lives in.
 std::string DriverBesideExecutable();
 
 }  // namespace jynhost

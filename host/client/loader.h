@@ -14,6 +14,7 @@ void* Open(const std::string& path, std::string& error);
 void* Symbol(void* handle, const char* name);
 void Close(void* handle);
 bool IsMapped(const std::string& path);
+// With a trailing separator; empty when the system does not say.
 std::string ExecutableDirectory();
 
 }  // namespace jynhost::loader

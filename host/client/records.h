@@ -32,11 +32,10 @@ inline void CopyPortName(char (&field)[jyn::kPortNameSize], const std::string& n
                 name.size() < jyn::kPortNameSize ? name.size() : jyn::kPortNameSize);
 }
 
-// What a ColdStart sets up besides the port: the reply time-out (units of
-// 10 ms) and the line parameters, by default 9600 baud, 8 data bits, one
-// stop bit, no parity.
+// What a ColdStart sets up besides the port. The line defaults are the ones
+// GetJynInfo reports; the reply time-out is a second.
 struct LineSettings {
-    uint32_t replyTimeout = 100;
+    uint32_t replyTimeout = 100;  // units of 10 ms
     uint16_t baudRate = 9600;
     uint16_t dataBits = 8;
     uint16_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
@@ -63,12 +62,11 @@ inline jyn::PortChangeParams MakePortChange(const std::string& port, int32_t rep
     jyn::PortChangeParams params{};
     CopyPortName(params.portName, port);
     params.replyTimeout = replyTimeout;
-    params.baudRate = 0;
+    params.baudRate = 0;  // keeps all four line parameters
     return params;
 }
 
-// A gate of blockSize 0 is a single gate; any other is a block of that many
-// points.
+// A blockSize of 0 is a single gate; the host passes a block's point count.
 inline uint32_t ParserFunction(int32_t blockSize) {
     return blockSize > 0 ? jyn::kBlockAddressParser : jyn::kSingleAddressParser;
 }
