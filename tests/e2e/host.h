@@ -3,7 +3,7 @@
 // host's part is the shared host client's; this is its shape for the tests.
 #pragma once
 
-#include <dlfcn.h>
+#include <dlfcn.h>  // the tests name dlerror() when the load fails
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -54,9 +54,6 @@ public:
 
     bool Ok() const { return library_.Loaded(); }
     const std::string& Error() const { return error_; }
-    int32_t Call(CallBlock& block) const {
-        return library_.Call(block.context, block.function, block.params, block.instance);
-    }
     const jynhost::DriverLibrary& Driver() const { return library_; }
 
 private:
