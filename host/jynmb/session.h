@@ -2,9 +2,7 @@
 // context memory, the port settings, and the gates it has configured.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
