@@ -530,8 +530,8 @@ std::vector<Answer> NineNaksThenLate() {
 }
 
 const FailedCase kFailedCases[] = {
-    {"nine NAK 02, the tenth answer late", NineNaksThenLate(), kDriverFailure},
-    {"the first answer late, the second a NAK 06",
+    {"tenth late after nine NAK 02", NineNaksThenLate(), kDriverFailure},
+    {"first late then NAK 06",
      {{DataReply("01FF1111"), kTimeoutMs + 50}, {NakCode(0x06), 5}},
      kGateFailure},
 };
