@@ -7,10 +7,13 @@
 #include <cstddef>
 
 #include "interface/host_abi.h"
+#include "protocol/line_state.h"
 
 namespace jyn {
 
-unsigned char* AllocateFrameBuffer();
+// A send buffer carries the instance's line state: what the line remembers
+// between transactions lives and dies with it.
+unsigned char* AllocateFrameBuffer(bool carriesLineState = false);
 void ReleaseFrameBuffer(unsigned char* buffer);  // ignores what is not ours
 bool IsFrameBuffer(const unsigned char* buffer);
 // Buffers allocated and not yet released, in all instances: malloc may hand
@@ -19,6 +22,8 @@ std::size_t FrameBufferCount();
 
 // Both buffers allocated by ColdStart and not yet released.
 bool IsStarted(const DriverContext& context);
+// The line state of a started instance; null for any other context.
+protocol::LineState* LineStateOf(const DriverContext& context);
 
 // Tests replace the allocator to see how ColdStart handles a failure.
 using FrameAllocator = void* (*)(std::size_t size);

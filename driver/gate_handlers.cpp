@@ -2,6 +2,7 @@
 // and 4) and reading or writing it (codes 5, 6, 7 and 10).
 #include "address/parse.h"
 #include "address/validate.h"
+#include "driver/frame_buffers.h"
 #include "driver/handlers.h"
 #include "interface/log.h"
 #include "protocol/transaction.h"
@@ -29,6 +30,14 @@ int32_t ReportFailure(const char* format, const CallBlock& block, int32_t result
     return result;
 }
 
+// A read or write on the instance's line, with what the line remembers.
+int32_t Transfer(CallBlock& block, uint32_t function,
+                 int32_t (*transaction)(CallBlock&, uint32_t, protocol::LineState&)) {
+    protocol::LineState* line = LineStateOf(*block.context);
+    if (line == nullptr) return kDriverFailure;  // JynMain lets only started instances here
+    return transaction(block, function, *line);
+}
+
 }  // namespace
 
 int32_t SingleAddressParser(CallBlock& block) {
@@ -41,22 +50,22 @@ int32_t BlockAddressParser(CallBlock& block) {
 
 int32_t SingleRead(CallBlock& block) {
     return ReportFailure("JYNMB> Single Read() , ret val is %d ('%s')", block,
-                         protocol::DoRead(block, kSingleRead));
+                         Transfer(block, kSingleRead, &protocol::DoRead));
 }
 
 int32_t BlockRead(CallBlock& block) {
     return ReportFailure("JYNMB> BlockRead(), ret val is %d ('%s')", block,
-                         protocol::DoRead(block, kBlockRead));
+                         Transfer(block, kBlockRead, &protocol::DoRead));
 }
 
 int32_t SingleWrite(CallBlock& block) {
     return ReportFailure("JYNMB> SingleWrite() , ret val is %d ('%s')", block,
-                         protocol::DoWrite(block, kSingleWrite));
+                         Transfer(block, kSingleWrite, &protocol::DoWrite));
 }
 
 int32_t BlockWrite(CallBlock& block) {
     return ReportFailure("JYNMB> BlockWrite() , ret val is %d ('%s')", block,
-                         protocol::DoWrite(block, kBlockWrite));
+                         Transfer(block, kBlockWrite, &protocol::DoWrite));
 }
 
 }  // namespace jyn

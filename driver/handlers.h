@@ -22,9 +22,15 @@ int32_t ReOpenCom(CallBlock& block);
 int32_t GetJynInfo(CallBlock& block);
 int32_t ChangeJynParams(CallBlock& block);
 
+// What the station file says beyond the station lines: keyword lines,
+// each off unless the file has it.
+struct StationFileOptions {
+    uint32_t offlineSeconds = 0;  // OFFLINE = n: rest a silent station n seconds
+};
+
 // Fills the station table from the station configuration file of the
-// instance; called by ColdStart.
-void ReadInitFile(CallBlock& block);
+// instance, and `options` from its keyword lines; called by ColdStart.
+void ReadInitFile(CallBlock& block, StationFileOptions& options);
 
 // True once the process-wide ended flag is set (EndJyn).
 bool DriverEnded();

@@ -60,7 +60,7 @@ int32_t ColdStart(CallBlock& block) {
     LogInfo("JYNMB> version compiled on %s at time %s", __DATE__, __TIME__);
     ReleaseEarlierStart(context);
 
-    context.sendBuffer = AllocateFrameBuffer();
+    context.sendBuffer = AllocateFrameBuffer(true);
     context.sendLength = 0;
     if (context.sendBuffer == nullptr) {
         LogError("JYNMB> ColdStart() Unable to allocate memory for send buffer");
@@ -75,7 +75,9 @@ int32_t ColdStart(CallBlock& block) {
     context.replyTimeout = params.replyTimeout;
     context.port = nullptr;
     FillDefaultStations(context);
-    ReadInitFile(block);
+    StationFileOptions options;
+    ReadInitFile(block, options);
+    LineStateOf(context)->restSeconds = options.offlineSeconds;
 
     PortSettings& settings = context.portSettings;
     CopyName(settings.name, params.portName);
@@ -127,6 +129,7 @@ int32_t ReOpenCom(CallBlock& block) {
         return kDriverFailure;
     }
     ReplacePort(context, handle);
+    LineStateOf(context)->WakeAll();
     LogInfo("JYNMB> ReOpenCom() exited 0");
     return kOk;
 }
@@ -156,6 +159,7 @@ int32_t ChangeJynParams(CallBlock& block) {
         return kDriverFailure;
     }
     ReplacePort(context, handle);
+    LineStateOf(context)->WakeAll();
     serial::SetReplyTimeout(handle, context.replyTimeout);
     LogInfo("JYNMB> ChangeJynParams() exited 0");
     return kOk;

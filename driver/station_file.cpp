@@ -3,6 +3,7 @@
 // for on the line.
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "driver/handlers.h"
 #include "interface/chars.h"
@@ -103,6 +104,68 @@ bool IsEmptyLine(const char* piece) {
     return piece[0] == '\n' || (piece[0] == '\r' && piece[1] == '\n');
 }
 
+// Keyword lines extend the file for this driver: "NAME = value", the name in
+// any case, blanks optional around the '='. A driver without them takes such
+// a line for an illegal one and goes on.
+struct Keyword {
+    const char* name;
+    bool (*apply)(std::string_view value, StationFileOptions& options);
+};
+
+bool SameLetters(std::string_view text, const char* upper) {
+    std::size_t i = 0;
+    for (; upper[i] != '\0'; ++i) {
+        if (i >= text.size() || chars::ToUpper(text[i]) != upper[i]) return false;
+    }
+    return i == text.size();
+}
+
+std::string_view Trimmed(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// OFFLINE = seconds a station that said nothing to a whole transaction
+// rests; 0 turns resting off. A day at the most.
+constexpr uint32_t kMaxOfflineSeconds = 86400;
+
+bool ApplyOffline(std::string_view value, StationFileOptions& options) {
+    if (value.empty() || value.size() > 5) return false;
+    uint32_t seconds = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9') return false;
+        seconds = seconds * 10 + static_cast<uint32_t>(c - '0');
+    }
+    if (seconds > kMaxOfflineSeconds) return false;
+    options.offlineSeconds = seconds;
+    LogInfo("JYNMB> ReadInitFile() OFFLINE %u s", unsigned{seconds});
+    return true;
+}
+
+const Keyword kKeywords[] = {
+    {"OFFLINE", &ApplyOffline},
+};
+
+// True when the piece is a keyword line, which is then applied (or, with a
+// value it cannot take, reported).
+bool HandleKeyword(const char* piece, StationFileOptions& options, uint16_t lineNumber,
+                   const char* fileName) {
+    const std::string_view line(piece);
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) return false;
+    const std::string_view name = Trimmed(line.substr(0, equals));
+    for (const Keyword& keyword : kKeywords) {
+        if (!SameLetters(name, keyword.name)) continue;
+        if (!keyword.apply(Trimmed(line.substr(equals + 1)), options)) {
+            LogError("JYNMB> ReadInitFile() illegal %s on line %u in '%s'", keyword.name,
+                     unsigned{lineNumber}, fileName);
+        }
+        return true;
+    }
+    return false;
+}
+
 void HandlePiece(DriverContext& context, char* piece, uint16_t lineNumber, const char* fileName) {
     ToUpper(piece);
     StationLine line;
@@ -138,7 +201,7 @@ std::FILE* OpenStationFile(uint32_t instance, char (&name)[kNameSize]) {
 
 }  // namespace
 
-void ReadInitFile(CallBlock& block) {
+void ReadInitFile(CallBlock& block, StationFileOptions& options) {
     if (block.context == nullptr) return;
     char name[kNameSize];
     std::FILE* file = OpenStationFile(block.instance, name);
@@ -150,6 +213,7 @@ void ReadInitFile(CallBlock& block) {
     uint16_t lineNumber = 0;  // 16 bits: a file of more lines counts round
     while (std::fgets(piece, kLineBufferSize, file) != nullptr) {
         ++lineNumber;
+        if (HandleKeyword(piece, options, lineNumber, name)) continue;
         HandlePiece(*block.context, piece, lineNumber, name);
     }
     std::fclose(file);

@@ -10,6 +10,8 @@
 #include "protocol/hex.h"
 #include "protocol/reply_data.h"
 #include "protocol/request.h"
+#include "protocol/settle.h"
+#include "serial/device.h"
 #include "serial/frame.h"
 #include "serial/port.h"
 
@@ -75,11 +77,12 @@ NakAction NakActionOf(uint32_t code) {
     return entry != nullptr ? entry->action : NakAction{false, kGateFailure};
 }
 
-// What an attempt left on the line.
+// What an attempt left on the line (settle.cpp says why each matters).
 enum class Line {
-    kQuiet,   // nothing was sent, or the station answered it for good
-    kSilent,  // not a byte within the time-out: its answer may still come
-    kBusy,    // bytes came that were not a good answer: more may follow
+    kQuiet,    // nothing sent, a NAK, or a reception ended by a time-out of silence
+    kSilent,   // not a byte within the time-out: its answer is owed
+    kNoise,    // a spoilt reply: its last bytes may still be coming
+    kForeign,  // a good frame that answers something else: this answer may follow
 };
 
 // Where the transaction stands after one attempt.
@@ -88,7 +91,13 @@ struct Attempt {
     bool stop = false;  // no further attempt
     int32_t result = kOk;
     Line line = Line::kQuiet;
-    bool heard = false;  // the station sent something: it is alive
+};
+
+// What the whole transaction heard.
+struct Hearing {
+    bool alive = false;  // the station sent something
+    int silent = 0;      // attempts without a byte
+    Heard last;          // the last bytes heard
 };
 
 // What a read and a write transaction say differently; the attempts are the
@@ -98,6 +107,8 @@ struct Dialect {
     const char* receiveError;
     const char* nakReceived;
     const char* settled;
+    const char* resting;
+    const char* restBegins;
 };
 
 const Dialect kReadDialect = {
@@ -105,6 +116,8 @@ const Dialect kReadDialect = {
     "JYNMB> DoRead() Read reply error (len=%u), retry %d",
     "JYNMB> DoRead() NAK received, %s, retry %d",
     "JYNMB> DoRead() line settled, %u bytes discarded",
+    "JYNMB> DoRead() station %02Xh, PC %02Xh rests, %u s more",
+    "JYNMB> DoRead() station %02Xh, PC %02Xh silent, rests %u s",
 };
 
 const Dialect kWriteDialect = {
@@ -112,6 +125,8 @@ const Dialect kWriteDialect = {
     "JYNMB> DoWrite() Rcv reply(%u) error retry %d",
     "JYNMB> DoWrite() NAK received, %s, retry %d",
     "JYNMB> DoWrite() line settled, %u bytes discarded",
+    "JYNMB> DoWrite() station %02Xh, PC %02Xh rests, %u s more",
+    "JYNMB> DoWrite() station %02Xh, PC %02Xh silent, rests %u s",
 };
 
 // A reply broken off, overlong or not a reply at all is the gate's failure
@@ -138,7 +153,7 @@ void JudgeNak(const DriverContext& context, const char* format, Attempt& attempt
     if (!ParseHexField(context.receiveBuffer + 5, 2, code)) {
         LogInfo(format, kGarbledNakText, attempt.number);
         attempt.result = kGateFailure;
-        attempt.line = Line::kBusy;
+        attempt.line = Line::kNoise;
         return;
     }
     LogInfo(format, NakText(code, storage), attempt.number);
@@ -234,10 +249,34 @@ void JudgeAck(const DriverContext& context, Attempt& attempt) {
     }
 }
 
+// A reply that was not the answer: a frame whose sum check holds is a
+// genuine answer to something else; one without (or with a wrong one) is
+// noise. An ACK carries no sum check to tell the two apart, so it is taken
+// for genuine.
+Line LineAfter(const DriverContext& context) {
+    const unsigned char* frame = context.receiveBuffer;
+    const uint16_t length = context.receiveLength;
+    if (frame[0] == kACK) return Line::kForeign;
+    uint32_t sum = 0;
+    const bool sumHolds = frame[0] == kSTX && FramedByStxEtx(context) &&
+                          ParseHexField(frame + length - 2, 2, sum) &&
+                          sum == SumCheck(frame + 1, length - 3u);
+    return sumHolds ? Line::kForeign : Line::kNoise;
+}
+
+// A reception that did not complete: silence, or bytes that stopped with a
+// time-out of silence (the line is quiet), or a buffer's worth of them (it
+// may not be).
+Line LineAfter(Reception reception, uint16_t length) {
+    if (reception == Reception::kSilent) return Line::kSilent;
+    return length >= kFrameBufferSize - 1 ? Line::kNoise : Line::kQuiet;
+}
+
 // One attempt: send the request, receive one reply, and judge it; a NAK the
 // same way for reads and writes, any other reply by `judge`.
 template <typename Judge>
-void MakeAttempt(DriverContext& context, const Dialect& dialect, Judge judge, Attempt& attempt) {
+void MakeAttempt(DriverContext& context, const Dialect& dialect, Judge judge, Attempt& attempt,
+                 Hearing& hearing) {
     if (!serial::SendFrame(context.port, context.sendBuffer, context.sendLength)) {
         LogInfo(dialect.sendError, attempt.number);
         attempt.result = kDriverFailure;
@@ -245,11 +284,16 @@ void MakeAttempt(DriverContext& context, const Dialect& dialect, Judge judge, At
     }
     const Reception reception = serial::ReceiveReply(context.port, context.receiveBuffer,
                                                      kFrameBufferSize, context.receiveLength);
-    attempt.heard = reception != Reception::kSilent;
+    if (reception == Reception::kSilent) {
+        ++hearing.silent;
+    } else {
+        hearing.alive = true;
+        hearing.last = {device::MonotonicMs(), context.receiveLength};
+    }
     if (reception != Reception::kComplete) {
         LogError(dialect.receiveError, unsigned{context.receiveLength}, attempt.number);
         attempt.result = ResultOf(reception);
-        attempt.line = reception == Reception::kSilent ? Line::kSilent : Line::kBusy;
+        attempt.line = LineAfter(reception, context.receiveLength);
         return;
     }
     if (context.receiveBuffer[0] == kNAK) {
@@ -257,51 +301,76 @@ void MakeAttempt(DriverContext& context, const Dialect& dialect, Judge judge, At
         return;
     }
     judge(attempt);
-    if (attempt.result != kOk) attempt.line = Line::kBusy;
+    if (attempt.result != kOk) attempt.line = LineAfter(context);
 }
 
-// Format 1 has no sequence numbers: nothing in a reply says which request
-// it answers. A reply that came after its time-out is taken by the retry,
-// and the station's answer to that retry is still on its way; a reply that
-// was not a good answer may be followed by the one that was. Taken by a
-// later attempt or the next transaction, either would pass for its reply,
-// so the line is first let fall silent: for one reply time-out, and one
-// more for every attempt whose answer may still come.
-void SettleLine(DriverContext& context, int owed, const char* format) {
-    const uint32_t dropped = serial::DrainLine(context.port, static_cast<uint32_t>(owed) + 1);
+void LogSettled(const char* format, uint32_t dropped) {
     if (dropped != 0) LogInfo(format, dropped);
 }
 
-// Attempts until one succeeds, one says stop, or ten have been made; the
-// result is that of the last attempt. `owed` counts the silent attempts
-// whose answers may still be coming when it returns.
+// What one transaction needs besides the context: how it speaks, how it
+// judges a reply, and what its answers look like.
 template <typename Judge>
-int32_t RunAttempts(DriverContext& context, const Dialect& dialect, Judge judge, int& owed) {
+struct Exchange {
+    const Dialect& dialect;
+    Judge judge;
+    AnswerShape shape;
+};
+
+// Attempts until one succeeds, one says stop, or ten have been made; the
+// result is that of the last attempt. A probe of a station whose rest has
+// just ended stops at a first attempt that hears nothing. `owed` counts the
+// silent attempts whose answers may still be coming when it returns.
+template <typename Judge>
+int32_t RunAttempts(DriverContext& context, const Exchange<Judge>& exchange, bool probe,
+                    Hearing& hearing, int& owed) {
     Attempt attempt;
-    bool alive = false;
     owed = 0;
+    SettleTimes times{};
+    bool timed = false;
+    const auto settleTimes = [&]() -> const SettleTimes& {
+        if (!timed) times = SettleTimesOf(context.port, context.portSettings, context.sendLength);
+        timed = true;
+        return times;
+    };
     for (attempt.number = 1; attempt.number <= kAttempts; ++attempt.number) {
         serial::PurgePort(context.port);
         attempt.result = kOk;
         attempt.line = Line::kQuiet;
-        attempt.heard = false;
-        MakeAttempt(context, dialect, judge, attempt);
-        alive = alive || attempt.heard;
+        MakeAttempt(context, exchange.dialect, exchange.judge, attempt, hearing);
         if (attempt.result == kOk) break;
-        if (attempt.line == Line::kSilent) ++owed;
-        if (attempt.line == Line::kBusy) {
-            SettleLine(context, owed, dialect.settled);
-            owed = 0;
+        switch (attempt.line) {
+            case Line::kQuiet: break;
+            case Line::kSilent: ++owed; break;
+            case Line::kNoise:
+                LogSettled(exchange.dialect.settled, SettleGap(context.port, settleTimes()));
+                break;
+            case Line::kForeign:
+                LogSettled(exchange.dialect.settled, SettleFully(context.port, owed));
+                owed = 0;
+                break;
         }
-        if (attempt.stop) break;
+        if (attempt.stop || (probe && !hearing.alive)) break;
     }
     // A station that never said a word is taken for dead: its silent
     // attempts cost their time-outs and nothing more. One that answered
     // something may answer the silent ones late, after a failure as after
     // a success (a NAK that stops the transaction can be the late answer
     // to an earlier attempt, with the answer to its own still to come).
-    if (attempt.result != kOk && !alive) owed = 0;
+    if (attempt.result != kOk && !hearing.alive) owed = 0;
     return attempt.result;
+}
+
+template <typename Judge>
+void SettleOwedAnswers(DriverContext& context, const Exchange<Judge>& exchange, int32_t result,
+                       int owed, const Hearing& hearing) {
+    if (owed <= 0) return;
+    const SettleTimes times = SettleTimesOf(context.port, context.portSettings, context.sendLength);
+    const uint32_t dropped =
+        result == kOk
+            ? SettleOwedAfterSuccess(context.port, times, owed, hearing.last, exchange.shape)
+            : SettleOwedAfterFailure(context.port, times, owed, exchange.shape);
+    LogSettled(exchange.dialect.settled, dropped);
 }
 
 void Confirm(DriverContext& context) {
@@ -309,6 +378,83 @@ void Confirm(DriverContext& context) {
     if (!serial::SendFrame(context.port, context.sendBuffer, serial::kAckLength)) {
         LogInfo("JYNMB> DoRead() Warning: confirm. send error");
     }
+}
+
+// OFFLINE = n: a station that said nothing to a whole transaction rests for
+// n seconds, and its gates fail at once meanwhile instead of each costing
+// ten time-outs of the host's scan. The first transaction after the rest
+// probes it with one attempt; any answer ends the rest.
+class Rest {
+public:
+    Rest(LineState& line, const DriverContext& context, const Dialect& dialect)
+        : line_(line), dialect_(dialect) {
+        uint32_t station = 0;
+        uint32_t pc = 0;
+        ParseHexField(context.sendBuffer + 1, 2, station);
+        ParseHexField(context.sendBuffer + 3, 2, pc);
+        station_ = station;
+        pc_ = pc;
+        key_ = StationKey(static_cast<uint8_t>(station), static_cast<uint8_t>(pc));
+    }
+
+    // True while the station rests: the gate fails without touching the line.
+    bool Resting() {
+        if (line_.restSeconds == 0) return false;
+        const auto it = line_.restUntilMs.find(key_);
+        if (it == line_.restUntilMs.end()) return false;
+        probing_ = true;
+        const uint64_t now = device::MonotonicMs();
+        if (now >= it->second) return false;
+        const auto left = static_cast<unsigned>((it->second - now + 999) / 1000);
+        LogInfo(dialect_.resting, station_, pc_, left);
+        return true;
+    }
+    // The first transaction after a rest: one silent attempt ends it.
+    bool Probing() const { return probing_; }
+
+    void After(const Hearing& hearing) {
+        if (line_.restSeconds == 0) return;
+        if (hearing.alive) {
+            line_.restUntilMs.erase(key_);
+        } else if (hearing.silent == kAttempts || (probing_ && hearing.silent == 1)) {
+            line_.restUntilMs[key_] = device::MonotonicMs() + uint64_t{line_.restSeconds} * 1000u;
+            LogInfo(dialect_.restBegins, station_, pc_, unsigned{line_.restSeconds});
+        }
+    }
+
+private:
+    LineState& line_;
+    const Dialect& dialect_;
+    unsigned station_ = 0;
+    unsigned pc_ = 0;
+    uint16_t key_ = 0;
+    bool probing_ = false;
+};
+
+// Everything a transaction does after its frame is built: the rest, the
+// attempts, and (after `finish`, which confirms a read) the settle.
+template <typename Judge, typename Finish>
+int32_t Transact(DriverContext& context, LineState& line, const Exchange<Judge>& exchange,
+                 Finish finish) {
+    Rest rest(line, context, exchange.dialect);
+    if (rest.Resting()) return kDriverFailure;
+    Hearing hearing;
+    int owed = 0;
+    const int32_t attempted = RunAttempts(context, exchange, rest.Probing(), hearing, owed);
+    rest.After(hearing);
+    const int32_t result = finish(attempted);
+    SettleOwedAnswers(context, exchange, attempted, owed, hearing);
+    return result;
+}
+
+// The whole reply a good answer to this read has.
+uint16_t ReplyLength(const GateRequest& request) {
+    if (address::HasStringMarker(request.addressText)) {
+        return static_cast<uint16_t>(kFrameOverhead +
+                                     2u * address::RoundedStringLength(request.addressText));
+    }
+    char kind = 'W';
+    return static_cast<uint16_t>(kFrameOverhead + ExpectedDataLength(request, kind));
 }
 
 }  // namespace
@@ -321,33 +467,32 @@ const char* NakText(uint32_t code, char (&storage)[kNakTextSize]) {
 
 void SetPauseFunction(PauseFunction pause) { g_pause = pause != nullptr ? pause : &SleepPause; }
 
-int32_t DoRead(CallBlock& block, uint32_t function) {
+int32_t DoRead(CallBlock& block, uint32_t function, LineState& line) {
     DriverContext& context = *block.context;
     const auto& request = *static_cast<const GateRequest*>(block.params);
     if (!BuildRequest(block, context.sendBuffer, context.sendLength)) return kGateFailure;
 
-    int owed = 0;
     const auto judge = [&](Attempt& attempt) { JudgeDataReply(context, request, attempt); };
-    int32_t result = RunAttempts(context, kReadDialect, judge, owed);
-    if (result == kOk) {
-        result = StoreData(request, context.receiveBuffer + kDataStart,
-                           context.receiveLength - kFrameOverhead, function);
-    }
-    if (result == kOk) Confirm(context);
-    if (owed > 0) SettleLine(context, owed, kReadDialect.settled);
-    return result;
+    const Exchange<decltype(judge)> exchange{
+        kReadDialect, judge, {context.sendBuffer, ReplyLength(request)}};
+    return Transact(context, line, exchange, [&](int32_t result) {
+        if (result == kOk) {
+            result = StoreData(request, context.receiveBuffer + kDataStart,
+                               context.receiveLength - kFrameOverhead, function);
+        }
+        if (result == kOk) Confirm(context);
+        return result;
+    });
 }
 
-int32_t DoWrite(CallBlock& block, uint32_t function) {
+int32_t DoWrite(CallBlock& block, uint32_t function, LineState& line) {
     DriverContext& context = *block.context;
     if (!BuildWriteRequest(block, context.sendBuffer, context.sendLength, function)) {
         return kGateFailure;
     }
-    int owed = 0;
     const auto judge = [&](Attempt& attempt) { JudgeAck(context, attempt); };
-    const int32_t result = RunAttempts(context, kWriteDialect, judge, owed);
-    if (owed > 0) SettleLine(context, owed, kWriteDialect.settled);
-    return result;
+    const Exchange<decltype(judge)> exchange{kWriteDialect, judge, {context.sendBuffer, 0}};
+    return Transact(context, line, exchange, [](int32_t result) { return result; });
 }
 
 }  // namespace jyn::protocol

@@ -5,14 +5,16 @@
 #include <cstdint>
 
 #include "interface/host_abi.h"
+#include "protocol/line_state.h"
 
 namespace jyn::protocol {
 
 constexpr int kAttempts = 10;
 constexpr unsigned kMalformedPauseMs = 20;
 
-int32_t DoRead(CallBlock& block, uint32_t function);
-int32_t DoWrite(CallBlock& block, uint32_t function);
+// `line` is what the instance's line remembers between transactions.
+int32_t DoRead(CallBlock& block, uint32_t function, LineState& line);
+int32_t DoWrite(CallBlock& block, uint32_t function, LineState& line);
 
 // The log text of a NAK code; unknown codes are formatted into `storage`.
 constexpr unsigned kNakTextSize = 32;

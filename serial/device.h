@@ -75,4 +75,8 @@ bool Write(Handle handle, const void* buffer, uint32_t count, uint32_t& written)
 // The number a person sees for the handle in the log.
 unsigned HandleNumber(Handle handle);
 
+// Milliseconds of a clock that never goes back: what the waits between
+// transactions (settling the line, resting a dead station) are measured on.
+uint64_t MonotonicMs();
+
 }  // namespace jyn::device

@@ -11,6 +11,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -446,6 +447,12 @@ bool Write(Handle handle, const void* buffer, uint32_t count, uint32_t& written)
 unsigned HandleNumber(Handle handle) {
     PosixPort* port = Port(handle);
     return port != nullptr ? static_cast<unsigned>(port->fd) : 0u;
+}
+
+uint64_t MonotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
 }  // namespace jyn::device

@@ -136,4 +136,6 @@ unsigned HandleNumber(Handle handle) {
     return static_cast<unsigned>(reinterpret_cast<uintptr_t>(handle));
 }
 
+uint64_t MonotonicMs() { return GetTickCount64(); }
+
 }  // namespace jyn::device

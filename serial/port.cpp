@@ -114,15 +114,35 @@ Handle OpenCom(const PortSettings& settings) {
 int ClosePort(Handle handle) { return device::Close(handle) ? kPortOk : kPortCallFailed; }
 
 uint32_t SetReplyTimeout(Handle handle, uint32_t units) {
+    return SetReadTimeoutMs(handle, UnitsToMs(units)) / 10;
+}
+
+uint32_t SetReadTimeoutMs(Handle handle, uint32_t ms) {
     device::Timeouts timeouts;
     if (!device::GetTimeouts(handle, timeouts)) return 0;
     const uint32_t previous = timeouts.readTotalConstant;
-    const uint32_t wanted = UnitsToMs(units);
+    const uint32_t wanted = ms < kMinTimeoutMs ? kMinTimeoutMs : ms;
     if (wanted != previous) {
         timeouts.readTotalConstant = wanted;
         if (!device::SetTimeouts(handle, timeouts)) return 0;
     }
-    return previous / 10;
+    return previous;
+}
+
+uint32_t ReadTimeoutMs(Handle handle) {
+    device::Timeouts timeouts;
+    return device::GetTimeouts(handle, timeouts) ? timeouts.readTotalConstant : 0;
+}
+
+uint32_t CharacterMicros(const PortSettings& settings) {
+    if (settings.baudRate == 0) return 0;
+    // Half bits: 1.5 stop bits is stop-bit code 1.
+    static const unsigned kStopHalfBits[] = {2, 3, 4};
+    const unsigned stop =
+        (settings.stopBits & 0xFFu) < 3 ? kStopHalfBits[settings.stopBits & 0xFFu] : 2;
+    const unsigned halfBits =
+        2u * (1u + (settings.dataBits & 0xFFu) + ((settings.parity & 0xFFu) != 0 ? 1u : 0u)) + stop;
+    return static_cast<uint32_t>(500000ull * halfBits / settings.baudRate);
 }
 
 int PurgePort(Handle handle) {

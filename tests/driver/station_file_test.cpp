@@ -99,17 +99,19 @@ struct FileCase {
 
 void PrintTo(const FileCase& c, std::ostream* out) { *out << c.label; }
 
-void RunReadInitFile(const Files& files, uint32_t instance, const std::vector<LogLine>& log,
-                     const Entries& entries) {
+StationFileOptions RunReadInitFile(const Files& files, uint32_t instance,
+                                   const std::vector<LogLine>& log, const Entries& entries) {
     InDirectory dir;
     for (const auto& [name, content] : files) dir.Write(name, content);
     DriverContext context{};
     FillDefaults(context);
     CallBlock block{&context, kColdStart, instance, 0, nullptr};
     LogRecorder recorder;
-    ReadInitFile(block);
+    StationFileOptions options;
+    ReadInitFile(block, options);
     EXPECT_EQ(recorder.Lines(), log) << recorder.Dump();
     ExpectTable(context, entries);
+    return options;
 }
 
 // Which of the three names is read.
@@ -219,6 +221,44 @@ TEST_P(StationFileLines, ReadInitFile) {
     RunReadInitFile({{"JYNMB01.INT", c.line}}, 1, c.log, c.entries);
 }
 INSTANTIATE_TEST_SUITE_P(Lines, StationFileLines, ::testing::ValuesIn(LineCases()));
+
+// Keyword lines: the name in any case, blanks optional around '='; a value
+// the driver cannot take is reported and leaves the setting off.
+struct KeywordCase {
+    std::string line;
+    std::vector<LogLine> log;
+    uint32_t offlineSeconds;
+};
+void PrintTo(const KeywordCase& c, std::ostream* out) { *out << "'" << c.line << "'"; }
+
+LogLine Offline(unsigned seconds) {
+    return {kI, "JYNMB> ReadInitFile() OFFLINE " + std::to_string(seconds) + " s"};
+}
+LogLine IllegalOffline(unsigned line) {
+    return {kE, "JYNMB> ReadInitFile() illegal OFFLINE on line " + std::to_string(line) +
+                    " in 'JYNMB01.INT'"};
+}
+
+const KeywordCase kKeywordCases[] = {
+    {"OFFLINE = 30\n", {Offline(30)}, 30},
+    {"offline=5\r\n", {Offline(5)}, 5},
+    {"  Offline\t=  86400  \n", {Offline(86400)}, 86400},
+    {"OFFLINE = 0\n", {Offline(0)}, 0},
+    {"OFFLINE = 86401\n", {IllegalOffline(1)}, 0},
+    {"OFFLINE = -1\n", {IllegalOffline(1)}, 0},
+    {"OFFLINE = 30s\n", {IllegalOffline(1)}, 0},
+    {"OFFLINE =\n", {IllegalOffline(1)}, 0},
+    {"OFFLINE 30\n", {IllegalLine(1)}, 0},
+    {"OFFLINES = 30\n", {IllegalLine(1)}, 0},
+};
+
+class StationFileKeywords : public ::testing::TestWithParam<KeywordCase> {};
+TEST_P(StationFileKeywords, ReadInitFile) {
+    const KeywordCase& c = GetParam();
+    EXPECT_EQ(RunReadInitFile({{"JYNMB01.INT", c.line}}, 1, c.log, {}).offlineSeconds,
+              c.offlineSeconds);
+}
+INSTANTIATE_TEST_SUITE_P(Keywords, StationFileKeywords, ::testing::ValuesIn(kKeywordCases));
 
 TEST(StationFile, LaterLinesOverrideEarlierOnesAndEveryLineIsCounted) {
     const std::string file =

@@ -181,5 +181,6 @@ bool Write(Handle handle, const void* buffer, uint32_t count, uint32_t& written)
     return Fake().Write(handle, buffer, count, written);
 }
 unsigned HandleNumber(Handle handle) { return Fake().HandleNumber(handle); }
+uint64_t MonotonicMs() { return Fake().NowMs(); }
 
 }  // namespace jyn::device

@@ -64,6 +64,11 @@ public:
     void Arrive(const std::string& text, uint32_t afterMs = 0) { Arrive(ToBytes(text), afterMs); }
 
     uint64_t NowMs() const { return nowMs_; }
+    // Time passes with nothing on the line (a host's scan elsewhere).
+    void AdvanceMs(uint64_t ms) {
+        nowMs_ += ms;
+        Deliver();
+    }
     std::size_t OpenCount() const { return openNames_.size(); }
     std::size_t Pending() const;  // bytes not yet read, arrived or not
 

@@ -559,27 +559,63 @@ TEST_P(LateAfterFailure, IsNotTakenByTheNextGate) {
 }
 INSTANTIATE_TEST_SUITE_P(Timing, LateAfterFailure, ::testing::ValuesIn(kFailedCases));
 
-// A reply that was not a good answer may be followed by one: the line is let
-// fall silent before the retry, so that what follows cannot be taken by the
-// retry and its own answer by the next gate.
-TEST_F(Transaction, ABadReplyIsFollowedByAQuietLine) {
-    int answered = 0;
+// What a first reply that was not the answer costs before the good one, on
+// the virtual clock: every reply comes 5 ms after its request, writes take
+// no time, one character takes 1.04 ms (9600 baud, 10 bits).
+struct CostCase {
+    const char* what;
+    std::string first;
+    uint64_t ms;  // from the request to the end of the transaction
+};
+void PrintTo(const CostCase& c, std::ostream* out) { *out << CaseName(c.what); }
+
+const CostCase kCostCases[] = {
+    // Noise on a reply: the short gap of quiet (4 characters, at least 5 ms).
+    {"wrong sum check", WithBadSum(DataReply("01FF1111")), 5 + 5 + 5},
+    {"wrong sum check from another station", WithBadSum(DataReply("02FF1111")), 5 + 5 + 5},
+    {"NAK with an unreadable code", Nak("01FF", "0G"), 5 + 5 + 5},
+    // A NAK the station meant: the retry goes out at once.
+    {"NAK 02", NakCode(0x02), 5 + 5},
+    // A good frame that answers something else: quiet for a whole time-out.
+    {"another station's answer", DataReply("02FF1111"), 5 + kTimeoutMs + 5},
+    {"a well-framed reply too short", DataReply("01FF11"), 5 + kTimeoutMs + 5},
+    {"an ACK", kAck, 5 + kTimeoutMs + 5},
+    // Bytes that are no frame are read until a time-out of silence.
+    {"a stray byte", "?", 5 + kTimeoutMs + 5},
+    // Silence: the time-out, then the good answer, then the watch for the
+    // owed answer: a window (time-out 100 + request 18 + gap 5 ms) from the
+    // start of the good reply (13 ms before its end).
+    {"silence", kSilence, kTimeoutMs + 5 + (kTimeoutMs + 18 + 5 - 13)},
+};
+
+using FirstReply = TransactionCases<CostCase>;
+TEST_P(FirstReply, CostsOnlyWhatItsEvidenceCallsFor) {
+    const CostCase& c = GetParam();
+    Script({c.first, DataReply("01FF1111")});
+    const uint64_t start = Fake().NowMs();
+    EXPECT_EQ(Run(kSingleRead, kWord), kOk) << log.Dump();
+    EXPECT_EQ(ValueAt(2), 0x1111);
+    EXPECT_EQ(requests, 2);
+    EXPECT_EQ(Fake().NowMs() - start, c.ms) << log.Dump();
+}
+INSTANTIATE_TEST_SUITE_P(Settle, FirstReply, ::testing::ValuesIn(kCostCases));
+
+// A station slower than the time-out answers every request, the retries
+// too, each as late as the first: the answer to the retry comes one attempt
+// after the one the retry took, and must not reach the next gate.
+TEST_F(Transaction, AStationAlwaysLateKeepsItsAnswersToItsOwnGate) {
+    constexpr uint32_t kLateMs = kTimeoutMs + 10;
     Fake().onWrite = [&](FakeDevice& line, const Bytes& written) {
         if (written.empty() || written[0] != kENQ) return;
         const std::string device = ToText(Bytes(written.begin() + 8, written.begin() + 13));
-        if (device == "D0100" && answered++ == 0) {
-            line.Arrive(WithBadSum(DataReply("01FF1111")), 5);
-            line.Arrive(DataReply("01FF1111"), 30);  // the same answer sent again
-            return;
-        }
-        line.Arrive(DataReply(device == "D0100" ? "01FF1111" : "01FF2222"), 5);
+        line.Arrive(DataReply(device == "D0100" ? "01FF1111" : "01FF2222"), kLateMs);
     };
-    EXPECT_EQ(Run(kSingleRead, kWord), kOk);
+    EXPECT_EQ(Run(kSingleRead, kWord), kOk) << log.Dump();
     EXPECT_EQ(ValueAt(2), 0x1111);
     EXPECT_TRUE(log.Has(kLevelInfo, "JYNMB> DoRead() line settled, 12 bytes discarded"))
         << log.Dump();
     const Gate d200{"01WD200", {1, 'D', 200, -1, 16}};
-    EXPECT_EQ(Run(kSingleRead, d200), kOk);
+    EXPECT_EQ(Run(kSingleRead, d200), kOk) << log.Dump();
     EXPECT_EQ(ValueAt(2), 0x2222);
 }
 
