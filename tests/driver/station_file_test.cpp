@@ -229,7 +229,7 @@ struct KeywordCase {
     std::vector<LogLine> log;
     uint32_t offlineSeconds;
 };
-void PrintTo(const KeywordCase& c, std::ostream* out) { *out << "'" << c.line << "'"; }
+void PrintTo(const KeywordCase& c, std::ostream* out) { *out << TextName(c.line); }
 
 LogLine Offline(unsigned seconds) {
     return {kI, "JYNMB> ReadInitFile() OFFLINE " + std::to_string(seconds) + " s"};

@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <string>
 #include <vector>
 
 #include "serial/port.h"
+#include "tests/support/case_name.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/instance.h"
 
@@ -83,6 +83,8 @@ const ReceiveCase kReceiveCases[] = {
     {"endless garbage", Repeat('\x7F', 700), Reception::kBroken, 512, 188},
 };
 
+void PrintTo(const ReceiveCase& c, std::ostream* out) { *out << CaseName(c.what); }
+
 class EveryWayAReceptionEnds : public Frame, public ::testing::WithParamInterface<ReceiveCase> {};
 
 TEST_P(EveryWayAReceptionEnds, BytesLengthAndWhatIsLeft) {
@@ -97,14 +99,7 @@ TEST_P(EveryWayAReceptionEnds, BytesLengthAndWhatIsLeft) {
     EXPECT_TRUE(GuardIntact());
 }
 
-INSTANTIATE_TEST_SUITE_P(Frame, EveryWayAReceptionEnds, ::testing::ValuesIn(kReceiveCases),
-                         [](const ::testing::TestParamInfo<ReceiveCase>& param) {
-                             std::string name;
-                             for (const char c : std::string(param.param.what)) {
-                                 if (std::isalnum(static_cast<unsigned char>(c))) name += c;
-                             }
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Frame, EveryWayAReceptionEnds, ::testing::ValuesIn(kReceiveCases));
 
 TEST_F(Frame, WaitsAreBoundedByTheReplyTimeoutPerByte) {
     // No answer: one time-out.
