@@ -62,6 +62,18 @@ private:
     std::size_t pos_ = 0;
 };
 
+// "OFFLINE = 30", "TRACE = path, size": the driver's own settings (any
+// case, blanks around the '='), nothing to the line.
+bool IsDriverKeyword(const std::string& line) {
+    const std::size_t equals = line.find('=');
+    if (equals == std::string::npos) return false;
+    std::istringstream in(line.substr(0, equals));
+    std::string name, rest;
+    in >> name >> rest;
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return rest.empty() && (name == "OFFLINE" || name == "TRACE");
+}
+
 void AddStation(StationFile& file, const StationConfig& station) {
     for (StationConfig& known : file.stations) {
         if (known.station == station.station && known.pc == station.pc) {
@@ -79,7 +91,7 @@ StationFile ParseStationFile(std::string_view text) {
     int number = 0;
     for (const std::string& raw : Lines(text)) {
         ++number;
-        if (raw.empty() || raw[0] == '*') continue;
+        if (raw.empty() || raw[0] == '*' || IsDriverKeyword(raw)) continue;
         StationLineScan scan(raw);
         const auto logical = scan.Number();
         const bool equals = logical && scan.Literal('=', true);

@@ -39,6 +39,12 @@ const StationLineCase kStationLines[] = {
     {"01 =02,03,AnACPU", 1, 0x02, 0x03, CpuFamily::kAnAcpu, 0},
     {"02 = 06 , FF", -1, 0, 0, CpuFamily::kAcpu, 1},
     {"012 = 02, 03", -1, 0, 0, CpuFamily::kAcpu, 1},
+    // The driver's own settings say nothing to the line and draw no warning.
+    {"OFFLINE = 30", -1, 0, 0, CpuFamily::kAcpu, 0},
+    {"offline=0", -1, 0, 0, CpuFamily::kAcpu, 0},
+    {"TRACE = /tmp/jyn.trace, 100000", -1, 0, 0, CpuFamily::kAcpu, 0},
+    {"OFFLINE TIME = 30", -1, 0, 0, CpuFamily::kAcpu, 1},
+    {"OFFLINES = 3", -1, 0, 0, CpuFamily::kAcpu, 1},
 };
 
 TEST(SimStationFile, Lines) {
