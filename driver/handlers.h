@@ -3,6 +3,7 @@
 #pragma once
 
 #include "interface/host_abi.h"
+#include "interface/trace.h"
 
 namespace jyn {
 
@@ -26,6 +27,8 @@ int32_t ChangeJynParams(CallBlock& block);
 // each off unless the file has it.
 struct StationFileOptions {
     uint32_t offlineSeconds = 0;  // OFFLINE = n: rest a silent station n seconds
+    bool traced = false;          // TRACE = path[, size]: the line's trace
+    TraceSettings trace;
 };
 
 // Fills the station table from the station configuration file of the

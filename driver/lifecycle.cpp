@@ -1,5 +1,8 @@
 // Start-up of an instance and the host's port commands.
+#include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string>
 
 #include "driver/frame_buffers.h"
 #include "driver/handlers.h"
@@ -45,6 +48,62 @@ void ReleaseEarlierStart(DriverContext& context) {
     ReleaseFrameBuffer(context.receiveBuffer);
 }
 
+const char* ParityName(uint16_t parity) {
+    static const char* const kNames[] = {"no parity", "odd parity", "even parity", "mark parity",
+                                         "space parity"};
+    return (parity & 0xFFu) < 5 ? kNames[parity & 0xFFu] : "parity code ?";
+}
+
+const char* StopBitsName(uint16_t stopBits) {
+    static const char* const kNames[] = {"1 stop bit", "1.5 stop bits", "2 stop bits"};
+    return (stopBits & 0xFFu) < 3 ? kNames[stopBits & 0xFFu] : "stop-bit code ?";
+}
+
+// What every file of a trace begins with: who wrote it and the line it is of.
+std::string TraceHeader(const DriverContext& context, uint32_t instance) {
+    const PortSettings& settings = context.portSettings;
+    const PortName name(settings.name);
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "JYNMB %s trace, instance %u, port %s: %u baud, %u data bits, %s, %s; reply "
+                  "time-out %u ms",
+                  JYN_VERSION, instance, name.text, unsigned{settings.baudRate},
+                  unsigned{settings.dataBits & 0xFFu}, ParityName(settings.parity),
+                  StopBitsName(settings.stopBits), context.replyTimeout * 10u);
+    return text;
+}
+
+// A port command in the trace, between transactions.
+void TracePort(const DriverContext& context, const std::string& what) {
+    protocol::LineState* line = LineStateOf(context);  // none once EndJyn gave it back
+    Trace* trace = line != nullptr ? line->trace.get() : nullptr;
+    if (trace == nullptr) return;
+    trace->Record("PORT", what);
+    trace->Flush();
+}
+
+// TRACE = path in the station file. A file that cannot be written, or that
+// another instance writes already, costs the instance its trace and
+// nothing else.
+void OpenTrace(DriverContext& context, uint32_t instance, const StationFileOptions& options) {
+    if (!options.traced) return;
+    Trace::OpenResult result = Trace::OpenResult::kOpened;
+    std::unique_ptr<Trace> trace = Trace::Open(options.trace, result);
+    const char* path = options.trace.path.c_str();
+    if (result == Trace::OpenResult::kInUse) {
+        LogError("JYNMB> ColdStart() trace '%s' is written by another instance, no trace", path);
+        return;
+    }
+    if (trace == nullptr) {
+        LogError("JYNMB> ColdStart() trace '%s' cannot be opened, no trace", path);
+        return;
+    }
+    LogInfo("JYNMB> ColdStart() trace to '%s'", path);
+    trace->SetHeader(TraceHeader(context, instance));
+    trace->Flush();
+    LineStateOf(context)->trace = std::move(trace);
+}
+
 void FillDefaultStations(DriverContext& context) {
     for (std::size_t i = 0; i < kStationCount; ++i) {
         context.stationTable[i] = {static_cast<uint8_t>(i), 0xFF, kCpuA};
@@ -86,18 +145,21 @@ int32_t ColdStart(CallBlock& block) {
     settings.stopBits = params.stopBits;
     settings.parity = params.parity;
     settings.lineFlags = kColdStartLineFlags;
+    OpenTrace(context, block.instance, options);
 
     if (params.openNow != 0) {
         const PortName name(settings.name);
         const serial::Handle handle = serial::OpenCom(settings);
         if (handle == nullptr) {
             LogError("JYNMB> ColdStart() unable to open %s port", name.text);
+            TracePort(context, std::string(name.text) + " cannot be opened");
             return kGateFailure;
         }
         LogError("JYNMB> ColdStart() port %s opened, file handle %u", name.text,
                  device::HandleNumber(handle));
         context.port = handle;
         serial::SetReplyTimeout(handle, params.replyTimeout);
+        TracePort(context, std::string(name.text) + " opened");
     }
     LogInfo("JYNMB> ColdStart() exited, 0");
     return kOk;
@@ -116,6 +178,7 @@ int32_t CloseCom(CallBlock& block) {
             return kDriverFailure;
         }
         context.port = nullptr;
+        TracePort(context, "closed");
     }
     LogInfo("JYNMB> CloseCom() exited 0");
     return kOk;
@@ -126,10 +189,12 @@ int32_t ReOpenCom(CallBlock& block) {
     const serial::Handle handle = serial::OpenCom(context.portSettings);
     if (handle == nullptr) {
         LogError("JYNMB> ReOpenCom() exited 2");
+        TracePort(context, "cannot be reopened");
         return kDriverFailure;
     }
     ReplacePort(context, handle);
     LineStateOf(context)->WakeAll();
+    TracePort(context, "reopened");
     LogInfo("JYNMB> ReOpenCom() exited 0");
     return kOk;
 }
@@ -153,13 +218,18 @@ int32_t ChangeJynParams(CallBlock& block) {
         settings.stopBits = params.stopBits;
         settings.parity = params.parity;
     }
+    if (Trace* trace = LineStateOf(context)->trace.get()) {
+        trace->SetHeader(TraceHeader(context, block.instance));
+    }
     const serial::Handle handle = serial::OpenCom(settings);
     if (handle == nullptr) {
         LogError("JYNMB> ChangeJynParams() exited 2");
+        TracePort(context, "cannot be opened with these settings");
         return kDriverFailure;
     }
     ReplacePort(context, handle);
     LineStateOf(context)->WakeAll();
+    TracePort(context, "opened");
     serial::SetReplyTimeout(handle, context.replyTimeout);
     LogInfo("JYNMB> ChangeJynParams() exited 0");
     return kOk;

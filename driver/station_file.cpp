@@ -3,6 +3,7 @@
 // for on the line.
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "driver/handlers.h"
@@ -143,8 +144,46 @@ bool ApplyOffline(std::string_view value, StationFileOptions& options) {
     return true;
 }
 
+// TRACE = path[, size]: the path as written (the file's upper-casing is for
+// station lines), relative to the host's current directory like the station
+// file; the size before the trace turns over to <path>.1, in MiB, or in KiB
+// with a K; 10 MiB when not given. A path cannot hold a comma.
+constexpr uint64_t kDefaultTraceMiB = 10;
+constexpr uint64_t kMaxTraceBytes = 2047ull << 20;
+
+bool ParseTraceSize(std::string_view text, uint64_t& bytes) {
+    uint64_t unit = 1ull << 20;
+    if (!text.empty() && (text.back() == 'K' || text.back() == 'k')) {
+        unit = 1ull << 10;
+        text.remove_suffix(1);
+    }
+    if (text.empty() || text.size() > 10) return false;
+    uint64_t count = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        count = count * 10 + static_cast<uint64_t>(c - '0');
+    }
+    bytes = count * unit;
+    return count != 0 && bytes <= kMaxTraceBytes;
+}
+
+bool ApplyTrace(std::string_view value, StationFileOptions& options) {
+    uint64_t bytes = kDefaultTraceMiB << 20;
+    const std::size_t comma = value.find(',');
+    if (comma != std::string_view::npos) {
+        if (!ParseTraceSize(Trimmed(value.substr(comma + 1)), bytes)) return false;
+        value = Trimmed(value.substr(0, comma));
+    }
+    if (value.empty()) return false;
+    options.traced = true;
+    options.trace.path = std::string(value);
+    options.trace.limitBytes = bytes;
+    return true;
+}
+
 const Keyword kKeywords[] = {
     {"OFFLINE", &ApplyOffline},
+    {"TRACE", &ApplyTrace},
 };
 
 // True when the piece is a keyword line, which is then applied (or, with a

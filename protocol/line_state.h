@@ -7,6 +7,9 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
+
+#include "interface/trace.h"
 
 namespace jyn::protocol {
 
@@ -22,6 +25,9 @@ struct LineState {
     // Resting stations, and those whose rest is over but who have not
     // answered since: until when (monotonic ms) each one rests.
     std::map<uint16_t, uint64_t> restUntilMs;
+
+    // TRACE = path in the station file: the line as the driver sees it.
+    std::unique_ptr<Trace> trace;
 
     // ColdStart, ReOpenCom and ChangeJynParams: every station gets its
     // chance again.

@@ -111,13 +111,13 @@ bool IsAnswer(const AnswerShape& shape, const unsigned char* frame, uint16_t len
            sum == SumCheck(frame + 1, length - 3u);
 }
 
-uint32_t SettleGap(serial::Handle port, const SettleTimes& times) {
+uint32_t SettleGap(serial::Handle port, const SettleTimes& times, Trace* trace) {
     const ReadTimeout quiet(port, times.gapMs);
-    return serial::DrainLine(port, 1);
+    return serial::DrainLine(port, 1, trace);
 }
 
-uint32_t SettleFully(serial::Handle port, int owed) {
-    return serial::DrainLine(port, static_cast<uint32_t>(owed) + 1);
+uint32_t SettleFully(serial::Handle port, int owed, Trace* trace) {
+    return serial::DrainLine(port, static_cast<uint32_t>(owed) + 1, trace);
 }
 
 namespace {
@@ -134,7 +134,7 @@ struct Watch {
 };
 
 uint32_t WatchForOwed(serial::Handle port, const SettleTimes& times, int owed, Watch watch,
-                      const AnswerShape& shape) {
+                      const AnswerShape& shape, Trace* trace) {
     ReadTimeout timeout(port, times.gapMs);
     unsigned char frame[kFrameBufferSize];
     uint32_t dropped = 0;
@@ -146,7 +146,7 @@ uint32_t WatchForOwed(serial::Handle port, const SettleTimes& times, int owed, W
         timeout.Set(static_cast<uint32_t>(std::max<uint64_t>(end - now, times.gapMs)));
         uint16_t length = 0;
         const serial::Reception reception =
-            serial::ReceiveReply(port, frame, kFrameBufferSize, length);
+            serial::ReceiveReply(port, frame, kFrameBufferSize, length, trace);
         dropped += length;
         if (reception == serial::Reception::kSilent) break;
         // Cut off by quiet before the buffer was full: quiet till the end.
@@ -157,7 +157,7 @@ uint32_t WatchForOwed(serial::Handle port, const SettleTimes& times, int owed, W
     }
     if (owed == 0) {
         timeout.Set(times.gapMs);
-        dropped += serial::DrainLine(port, 1);
+        dropped += serial::DrainLine(port, 1, trace);
     }
     return dropped;
 }
@@ -165,14 +165,15 @@ uint32_t WatchForOwed(serial::Handle port, const SettleTimes& times, int owed, W
 }  // namespace
 
 uint32_t SettleOwedAfterSuccess(serial::Handle port, const SettleTimes& times, int owed, Heard last,
-                                const AnswerShape& shape) {
+                                const AnswerShape& shape, Trace* trace) {
     const uint64_t start = last.endMs - std::min<uint64_t>(last.endMs, LineMs(last.length, times));
-    return WatchForOwed(port, times, owed, {start, times.windowMs, 0}, shape);
+    return WatchForOwed(port, times, owed, {start, times.windowMs, 0}, shape, trace);
 }
 
 uint32_t SettleOwedAfterFailure(serial::Handle port, const SettleTimes& times, int owed,
-                                const AnswerShape& shape) {
-    return WatchForOwed(port, times, owed, {device::MonotonicMs(), times.timeoutMs, 1}, shape);
+                                const AnswerShape& shape, Trace* trace) {
+    return WatchForOwed(port, times, owed, {device::MonotonicMs(), times.timeoutMs, 1}, shape,
+                        trace);
 }
 
 }  // namespace jyn::protocol

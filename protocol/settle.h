@@ -35,20 +35,21 @@ struct AnswerShape {
 };
 bool IsAnswer(const AnswerShape& shape, const unsigned char* frame, uint16_t length);
 
-// Each returns the bytes it dropped; the port keeps its reply time-out.
+// Each returns the bytes it dropped (and writes them to `trace`, if any);
+// the port keeps its reply time-out.
 //
 // Noise: the line is read until it has been quiet for the short gap.
-uint32_t SettleGap(serial::Handle port, const SettleTimes& times);
+uint32_t SettleGap(serial::Handle port, const SettleTimes& times, Trace* trace);
 // A frame that answers something else: the line is read until it has been
 // quiet for one reply time-out, and one more for each silent attempt.
-uint32_t SettleFully(serial::Handle port, int owed);
+uint32_t SettleFully(serial::Handle port, int owed, Trace* trace);
 // Silent attempts whose answers may still come: each is waited for in turn
 // and counted off when it comes; once none is owed, only the gap remains.
 // After a transaction that succeeded, `last` is its answer; after one that
 // failed, the line is watched from now, as long as the failure demands.
 uint32_t SettleOwedAfterSuccess(serial::Handle port, const SettleTimes& times, int owed, Heard last,
-                                const AnswerShape& shape);
+                                const AnswerShape& shape, Trace* trace);
 uint32_t SettleOwedAfterFailure(serial::Handle port, const SettleTimes& times, int owed,
-                                const AnswerShape& shape);
+                                const AnswerShape& shape, Trace* trace);
 
 }  // namespace jyn::protocol

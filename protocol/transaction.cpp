@@ -3,9 +3,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "address/gate_kind.h"
+#include "address/parse.h"
 #include "interface/log.h"
 #include "protocol/hex.h"
 #include "protocol/reply_data.h"
@@ -65,6 +67,12 @@ const NakEntry kNakTable[] = {
     {0x11, "Mode error", {false, kDriverFailure}},
 };
 
+std::string HexByte(int value) {
+    char text[4];
+    std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(value) & 0xFFu);
+    return text;
+}
+
 const NakEntry* FindNak(uint32_t code) {
     for (const NakEntry& entry : kNakTable) {
         if (entry.code == code) return &entry;
@@ -91,13 +99,21 @@ struct Attempt {
     bool stop = false;  // no further attempt
     int32_t result = kOk;
     Line line = Line::kQuiet;
+    int nak = -1;  // the NAK code it got; kGarbledNak for an unreadable one
 };
+constexpr int kGarbledNak = 0x100;
 
-// What the whole transaction heard.
+// What the whole transaction heard, and what the trace's line for it says.
 struct Hearing {
     bool alive = false;  // the station sent something
     int silent = 0;      // attempts without a byte
     Heard last;          // the last bytes heard
+    Trace* trace = nullptr;
+    int attempts = 0;
+    int settles = 0;
+    uint32_t bytesOut = 0;
+    uint32_t bytesIn = 0;
+    std::string naks;  // the codes, "02,02", "??" for an unreadable one
 };
 
 // What a read and a write transaction say differently; the attempts are the
@@ -154,8 +170,10 @@ void JudgeNak(const DriverContext& context, const char* format, Attempt& attempt
         LogInfo(format, kGarbledNakText, attempt.number);
         attempt.result = kGateFailure;
         attempt.line = Line::kNoise;
+        attempt.nak = kGarbledNak;
         return;
     }
+    attempt.nak = static_cast<int>(code);
     LogInfo(format, NakText(code, storage), attempt.number);
     const NakAction action = NakActionOf(code);
     attempt.result = action.result;
@@ -277,13 +295,17 @@ Line LineAfter(Reception reception, uint16_t length) {
 template <typename Judge>
 void MakeAttempt(DriverContext& context, const Dialect& dialect, Judge judge, Attempt& attempt,
                  Hearing& hearing) {
-    if (!serial::SendFrame(context.port, context.sendBuffer, context.sendLength)) {
+    ++hearing.attempts;
+    if (!serial::SendFrame(context.port, context.sendBuffer, context.sendLength, hearing.trace)) {
         LogInfo(dialect.sendError, attempt.number);
         attempt.result = kDriverFailure;
         return;
     }
-    const Reception reception = serial::ReceiveReply(context.port, context.receiveBuffer,
-                                                     kFrameBufferSize, context.receiveLength);
+    hearing.bytesOut += context.sendLength;
+    const Reception reception =
+        serial::ReceiveReply(context.port, context.receiveBuffer, kFrameBufferSize,
+                             context.receiveLength, hearing.trace);
+    hearing.bytesIn += context.receiveLength;
     if (reception == Reception::kSilent) {
         ++hearing.silent;
     } else {
@@ -298,14 +320,27 @@ void MakeAttempt(DriverContext& context, const Dialect& dialect, Judge judge, At
     }
     if (context.receiveBuffer[0] == kNAK) {
         JudgeNak(context, dialect.nakReceived, attempt);
+        if (!hearing.naks.empty()) hearing.naks += ',';
+        hearing.naks += attempt.nak == kGarbledNak ? std::string("??") : HexByte(attempt.nak);
         return;
     }
     judge(attempt);
     if (attempt.result != kOk) attempt.line = LineAfter(context);
 }
 
-void LogSettled(const char* format, uint32_t dropped) {
+// One settle: its message when it dropped bytes, and its record in the trace.
+template <typename Settle>
+void Settled(const char* format, const char* kind, Hearing& hearing, Settle settle) {
+    const uint64_t start = device::MonotonicMs();
+    const uint32_t dropped = settle();
     if (dropped != 0) LogInfo(format, dropped);
+    ++hearing.settles;
+    hearing.bytesIn += dropped;
+    if (hearing.trace != nullptr) {
+        hearing.trace->Record("SETTLE", std::string(kind) + " " +
+                                            std::to_string(device::MonotonicMs() - start) + " ms " +
+                                            std::to_string(dropped) + " bytes");
+    }
 }
 
 // What one transaction needs besides the context: how it speaks, how it
@@ -333,20 +368,24 @@ int32_t RunAttempts(DriverContext& context, const Exchange<Judge>& exchange, boo
         timed = true;
         return times;
     };
+    const char* settled = exchange.dialect.settled;
     for (attempt.number = 1; attempt.number <= kAttempts; ++attempt.number) {
-        serial::PurgePort(context.port);
+        serial::PurgePort(context.port, hearing.trace);
         attempt.result = kOk;
         attempt.line = Line::kQuiet;
+        attempt.nak = -1;
         MakeAttempt(context, exchange.dialect, exchange.judge, attempt, hearing);
         if (attempt.result == kOk) break;
         switch (attempt.line) {
             case Line::kQuiet: break;
             case Line::kSilent: ++owed; break;
             case Line::kNoise:
-                LogSettled(exchange.dialect.settled, SettleGap(context.port, settleTimes()));
+                Settled(settled, "gap", hearing,
+                        [&] { return SettleGap(context.port, settleTimes(), hearing.trace); });
                 break;
             case Line::kForeign:
-                LogSettled(exchange.dialect.settled, SettleFully(context.port, owed));
+                Settled(settled, "full", hearing,
+                        [&] { return SettleFully(context.port, owed, hearing.trace); });
                 owed = 0;
                 break;
         }
@@ -363,21 +402,24 @@ int32_t RunAttempts(DriverContext& context, const Exchange<Judge>& exchange, boo
 
 template <typename Judge>
 void SettleOwedAnswers(DriverContext& context, const Exchange<Judge>& exchange, int32_t result,
-                       int owed, const Hearing& hearing) {
+                       int owed, Hearing& hearing) {
     if (owed <= 0) return;
     const SettleTimes times = SettleTimesOf(context.port, context.portSettings, context.sendLength);
-    const uint32_t dropped =
-        result == kOk
-            ? SettleOwedAfterSuccess(context.port, times, owed, hearing.last, exchange.shape)
-            : SettleOwedAfterFailure(context.port, times, owed, exchange.shape);
-    LogSettled(exchange.dialect.settled, dropped);
+    Settled(exchange.dialect.settled, "owed", hearing, [&] {
+        return result == kOk ? SettleOwedAfterSuccess(context.port, times, owed, hearing.last,
+                                                      exchange.shape, hearing.trace)
+                             : SettleOwedAfterFailure(context.port, times, owed, exchange.shape,
+                                                      hearing.trace);
+    });
 }
 
-void Confirm(DriverContext& context) {
+void Confirm(DriverContext& context, Hearing& hearing) {
     context.sendBuffer[0] = kACK;
-    if (!serial::SendFrame(context.port, context.sendBuffer, serial::kAckLength)) {
+    if (!serial::SendFrame(context.port, context.sendBuffer, serial::kAckLength, hearing.trace)) {
         LogInfo("JYNMB> DoRead() Warning: confirm. send error");
+        return;
     }
+    hearing.bytesOut += serial::kAckLength;
 }
 
 // OFFLINE = n: a station that said nothing to a whole transaction rests for
@@ -431,19 +473,60 @@ private:
     bool probing_ = false;
 };
 
+const char* ServiceName(uint32_t function) {
+    switch (function & 0xFFu) {
+        case kSingleRead: return "SingleRead";
+        case kBlockRead: return "BlockRead";
+        case kSingleWrite: return "SingleWrite";
+        case kBlockWrite: return "BlockWrite";
+        default: return "Transfer";
+    }
+}
+
+// The trace's line for a whole transaction: what a statistic of the line
+// is made of.
+void TraceTransaction(const DriverContext& context, const CallBlock& block, uint32_t function,
+                      const Hearing& hearing, int32_t result, TraceStamp start, const char* note) {
+    const auto& request = *static_cast<const GateRequest*>(block.params);
+    const address::AddressCopy gate = address::CopyAddressText(request.addressText);
+    const TraceStamp micros = Trace::Now() - start;
+    char elapsed[32];
+    std::snprintf(elapsed, sizeof elapsed, "%lld.%lld", static_cast<long long>(micros / 1000),
+                  static_cast<long long>(micros % 1000 / 100));
+    std::string text =
+        "st " + std::string(reinterpret_cast<const char*>(context.sendBuffer) + 1, 2) + " pc " +
+        std::string(reinterpret_cast<const char*>(context.sendBuffer) + 3, 2) + " " +
+        ServiceName(function) + " '" + gate.text + "' attempts " +
+        std::to_string(hearing.attempts) + " result " + std::to_string(result) + " ms " + elapsed +
+        " timeouts " + std::to_string(hearing.silent) + " naks " +
+        (hearing.naks.empty() ? std::string("-") : hearing.naks) + " settles " +
+        std::to_string(hearing.settles) + " out " + std::to_string(hearing.bytesOut) + " in " +
+        std::to_string(hearing.bytesIn);
+    if (note != nullptr) text += std::string(" ") + note;
+    hearing.trace->Record("TXN", text);
+    hearing.trace->Flush();
+}
+
 // Everything a transaction does after its frame is built: the rest, the
 // attempts, and (after `finish`, which confirms a read) the settle.
 template <typename Judge, typename Finish>
-int32_t Transact(DriverContext& context, LineState& line, const Exchange<Judge>& exchange,
-                 Finish finish) {
-    Rest rest(line, context, exchange.dialect);
-    if (rest.Resting()) return kDriverFailure;
+int32_t Transact(DriverContext& context, LineState& line, const CallBlock& block, uint32_t function,
+                 const Exchange<Judge>& exchange, Finish finish) {
+    const TraceStamp start = line.trace ? Trace::Now() : 0;
     Hearing hearing;
+    hearing.trace = line.trace.get();
+    Rest rest(line, context, exchange.dialect);
+    if (rest.Resting()) {
+        if (hearing.trace)
+            TraceTransaction(context, block, function, hearing, kDriverFailure, start, "resting");
+        return kDriverFailure;
+    }
     int owed = 0;
     const int32_t attempted = RunAttempts(context, exchange, rest.Probing(), hearing, owed);
     rest.After(hearing);
-    const int32_t result = finish(attempted);
+    const int32_t result = finish(attempted, hearing);
     SettleOwedAnswers(context, exchange, attempted, owed, hearing);
+    if (hearing.trace) TraceTransaction(context, block, function, hearing, result, start, nullptr);
     return result;
 }
 
@@ -475,14 +558,15 @@ int32_t DoRead(CallBlock& block, uint32_t function, LineState& line) {
     const auto judge = [&](Attempt& attempt) { JudgeDataReply(context, request, attempt); };
     const Exchange<decltype(judge)> exchange{
         kReadDialect, judge, {context.sendBuffer, ReplyLength(request)}};
-    return Transact(context, line, exchange, [&](int32_t result) {
-        if (result == kOk) {
-            result = StoreData(request, context.receiveBuffer + kDataStart,
-                               context.receiveLength - kFrameOverhead, function);
-        }
-        if (result == kOk) Confirm(context);
-        return result;
-    });
+    return Transact(context, line, block, function, exchange,
+                    [&](int32_t result, Hearing& hearing) {
+                        if (result == kOk) {
+                            result = StoreData(request, context.receiveBuffer + kDataStart,
+                                               context.receiveLength - kFrameOverhead, function);
+                        }
+                        if (result == kOk) Confirm(context, hearing);
+                        return result;
+                    });
 }
 
 int32_t DoWrite(CallBlock& block, uint32_t function, LineState& line) {
@@ -492,7 +576,8 @@ int32_t DoWrite(CallBlock& block, uint32_t function, LineState& line) {
     }
     const auto judge = [&](Attempt& attempt) { JudgeAck(context, attempt); };
     const Exchange<decltype(judge)> exchange{kWriteDialect, judge, {context.sendBuffer, 0}};
-    return Transact(context, line, exchange, [](int32_t result) { return result; });
+    return Transact(context, line, block, function, exchange,
+                    [](int32_t result, Hearing&) { return result; });
 }
 
 }  // namespace jyn::protocol

@@ -70,32 +70,8 @@ Reception Discard(Target& to) {
     }
 }
 
-}  // namespace
-
-bool SendFrame(Handle port, const unsigned char* bytes, uint16_t count) {
-    uint32_t written = 0;
-    return WritePort(port, bytes, count, &written) == kPortOk && written == count;
-}
-
-uint32_t DrainLine(Handle port, uint32_t quietTimeouts) {
-    unsigned char scratch[1];
-    uint32_t dropped = 0;
-    uint32_t quiet = 0;
-    while (quiet < quietTimeouts && dropped < 4 * kFrameBufferSize) {
-        if (ReadByte(port, scratch, 0)) {
-            ++dropped;
-            quiet = 0;
-        } else {
-            ++quiet;
-        }
-    }
-    return dropped;
-}
-
-Reception ReceiveReply(Handle port, unsigned char* buffer, uint16_t capacity, uint16_t& length) {
-    length = 0;
-    if (capacity < 2) return Reception::kBroken;  // no room for a frame at all
-    if (!ReadByte(port, buffer, 0)) return Reception::kSilent;
+// The rest of a reply whose first byte is at position 0.
+Reception ReceiveRest(Handle port, unsigned char* buffer, uint16_t capacity, uint16_t& length) {
     length = 1;
     Target to{port, buffer, static_cast<uint16_t>(capacity - 1), length};
     switch (buffer[0]) {
@@ -104,6 +80,58 @@ Reception ReceiveReply(Handle port, unsigned char* buffer, uint16_t capacity, ui
         case kNAK: return ReceiveFixed(to, kNakLength);
         default: return Discard(to);
     }
+}
+
+// How a reception that is no whole frame ended, for the trace.
+const char* NoteOf(Reception reception, const unsigned char* buffer, uint16_t length,
+                   uint16_t capacity) {
+    if (reception == Reception::kComplete) return nullptr;
+    const unsigned char first = buffer[0];
+    if (first != kSTX && first != kACK && first != kNAK) return "not a reply";
+    return length + 1u >= capacity ? "too long" : "broken off";
+}
+
+}  // namespace
+
+bool SendFrame(Handle port, const unsigned char* bytes, uint16_t count, Trace* trace) {
+    uint32_t written = 0;
+    const bool sent = WritePort(port, bytes, count, &written) == kPortOk && written == count;
+    if (trace != nullptr && written != 0) trace->Sent(bytes, written);
+    return sent;
+}
+
+uint32_t DrainLine(Handle port, uint32_t quietTimeouts, Trace* trace) {
+    unsigned char dropped[4 * kFrameBufferSize];
+    uint32_t count = 0;
+    uint32_t quiet = 0;
+    while (quiet < quietTimeouts && count < sizeof dropped) {
+        if (ReadByte(port, dropped, static_cast<uint16_t>(count))) {
+            ++count;
+            quiet = 0;
+        } else {
+            ++quiet;
+        }
+    }
+    if (trace != nullptr && count != 0) trace->Drained("settle", dropped, count);
+    return count;
+}
+
+Reception ReceiveReply(Handle port, unsigned char* buffer, uint16_t capacity, uint16_t& length,
+                       Trace* trace) {
+    length = 0;
+    if (capacity < 2) return Reception::kBroken;  // no room for a frame at all
+    if (!ReadByte(port, buffer, 0)) {
+        if (trace != nullptr) trace->Silence(ReadTimeoutMs(port));
+        return Reception::kSilent;
+    }
+    // The first byte's time is when the station answered: it is taken as
+    // the byte comes, before the rest of the frame is read.
+    const TraceStamp first = trace != nullptr ? Trace::Now() : 0;
+    const Reception reception = ReceiveRest(port, buffer, capacity, length);
+    if (trace != nullptr) {
+        trace->Received(first, buffer, length, NoteOf(reception, buffer, length, capacity));
+    }
+    return reception;
 }
 
 }  // namespace jyn::serial

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "interface/trace.h"
 #include "serial/port.h"
 
 namespace jyn::serial {
@@ -24,17 +25,20 @@ enum class Reception {
     kSilent,    // not a byte within the reply time-out
 };
 
+// Each of these writes what crossed the line to `trace` when one is given.
+
 // Writes `count` bytes to the port; true when every one of them went out.
-bool SendFrame(Handle port, const unsigned char* bytes, uint16_t count);
+bool SendFrame(Handle port, const unsigned char* bytes, uint16_t count, Trace* trace = nullptr);
 
 // Reads one reply into `buffer` (`capacity` bytes), byte by byte, and keeps
 // `length` at the number of bytes it holds as they arrive, so that a reply
 // broken off says how far it got. Never stores past `capacity`.
-Reception ReceiveReply(Handle port, unsigned char* buffer, uint16_t capacity, uint16_t& length);
+Reception ReceiveReply(Handle port, unsigned char* buffer, uint16_t capacity, uint16_t& length,
+                       Trace* trace = nullptr);
 
 // Reads and drops bytes until the line has been silent for `quietTimeouts`
 // reply time-outs in a row (at most 4 x kFrameBufferSize bytes, so a line
 // that never falls silent cannot hold the host); returns how many it dropped.
-uint32_t DrainLine(Handle port, uint32_t quietTimeouts);
+uint32_t DrainLine(Handle port, uint32_t quietTimeouts, Trace* trace = nullptr);
 
 }  // namespace jyn::serial

@@ -145,7 +145,7 @@ uint32_t CharacterMicros(const PortSettings& settings) {
     return static_cast<uint32_t>(500000ull * halfBits / settings.baudRate);
 }
 
-int PurgePort(Handle handle) {
+int PurgePort(Handle handle, Trace* trace) {
     uint32_t queued = 0;
     if (device::ClearErrors(handle, queued) && queued == 0) return 0;
 
@@ -155,6 +155,7 @@ int PurgePort(Handle handle) {
     for (;;) {
         uint32_t got = 0;
         ok = device::Read(handle, scratch, sizeof scratch, got);
+        if (trace != nullptr && got != 0) trace->Drained("purge", scratch, got);
         if (!ok || got != sizeof scratch) break;
     }
     if (previous != 0) SetReplyTimeout(handle, previous);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "interface/host_abi.h"
+#include "interface/trace.h"
 #include "serial/device.h"
 
 namespace jyn::serial {
@@ -46,8 +47,9 @@ uint32_t ReadTimeoutMs(Handle handle);
 // data bits, parity bit and stop bits, in microseconds (0 without a rate).
 uint32_t CharacterMicros(const PortSettings& settings);
 
-// Clears line errors and throws away unread input; 0 or 1.
-int PurgePort(Handle handle);
+// Clears line errors and throws away unread input; 0 or 1. What it throws
+// away goes to `trace` when one is given.
+int PurgePort(Handle handle, Trace* trace = nullptr);
 
 int WritePort(Handle handle, const void* bytes, uint32_t count, uint32_t* written);
 int ReadPort(Handle handle, void* buffer, uint16_t count, uint32_t* received);

@@ -228,6 +228,8 @@ struct KeywordCase {
     std::string line;
     std::vector<LogLine> log;
     uint32_t offlineSeconds;
+    std::string tracePath = {};  // empty: no trace
+    uint64_t traceBytes = 0;
 };
 void PrintTo(const KeywordCase& c, std::ostream* out) { *out << TextName(c.line); }
 
@@ -238,6 +240,11 @@ LogLine IllegalOffline(unsigned line) {
     return {kE, "JYNMB> ReadInitFile() illegal OFFLINE on line " + std::to_string(line) +
                     " in 'JYNMB01.INT'"};
 }
+LogLine IllegalTrace(unsigned line) {
+    return {kE, "JYNMB> ReadInitFile() illegal TRACE on line " + std::to_string(line) +
+                    " in 'JYNMB01.INT'"};
+}
+constexpr uint64_t kMiB = 1 << 20;
 
 const KeywordCase kKeywordCases[] = {
     {"OFFLINE = 30\n", {Offline(30)}, 30},
@@ -250,13 +257,27 @@ const KeywordCase kKeywordCases[] = {
     {"OFFLINE =\n", {IllegalOffline(1)}, 0},
     {"OFFLINE 30\n", {IllegalLine(1)}, 0},
     {"OFFLINES = 30\n", {IllegalLine(1)}, 0},
+    // The path as written, not upper-cased; the size in MiB, or KiB with K.
+    {"TRACE = JYNMB01.TRC\n", {}, 0, "JYNMB01.TRC", 10 * kMiB},
+    {"trace=C:\\logs\\Line1.trc, 20\r\n", {}, 0, "C:\\logs\\Line1.trc", 20 * kMiB},
+    {"Trace = /var/log/plc line.trc ,512K\n", {}, 0, "/var/log/plc line.trc", 512 * 1024},
+    {"TRACE = a.trc, 0\n", {IllegalTrace(1)}, 0},
+    {"TRACE = a.trc, 20M\n", {IllegalTrace(1)}, 0},
+    {"TRACE = a.trc, 2048\n", {IllegalTrace(1)}, 0},
+    {"TRACE = , 20\n", {IllegalTrace(1)}, 0},
+    {"TRACE =\n", {IllegalTrace(1)}, 0},
 };
 
 class StationFileKeywords : public ::testing::TestWithParam<KeywordCase> {};
 TEST_P(StationFileKeywords, ReadInitFile) {
     const KeywordCase& c = GetParam();
-    EXPECT_EQ(RunReadInitFile({{"JYNMB01.INT", c.line}}, 1, c.log, {}).offlineSeconds,
-              c.offlineSeconds);
+    const StationFileOptions options = RunReadInitFile({{"JYNMB01.INT", c.line}}, 1, c.log, {});
+    EXPECT_EQ(options.offlineSeconds, c.offlineSeconds);
+    EXPECT_EQ(options.traced, !c.tracePath.empty());
+    EXPECT_EQ(options.trace.path, c.tracePath);
+    if (options.traced) {
+        EXPECT_EQ(options.trace.limitBytes, c.traceBytes);
+    }
 }
 INSTANTIATE_TEST_SUITE_P(Keywords, StationFileKeywords, ::testing::ValuesIn(kKeywordCases));
 

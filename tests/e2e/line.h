@@ -53,7 +53,7 @@ class Plant : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(library.Ok()) << "cannot load " << JYN_DRIVER_PATH << ": " << dlerror();
-        ASSERT_TRUE(work.Write("JYNMB07.INT", kStationFile));
+        ASSERT_TRUE(work.Write("JYNMB07.INT", StationFile()));
         std::string error;
         line = std::make_unique<jynsim::SimulatedLine>(PlantConfig());
         ASSERT_TRUE(line->Start(error)) << error;
@@ -74,6 +74,9 @@ protected:
                                        std::string(test->test_suite_name()) + "." + test->name());
         }
     }
+
+    // What JYNMB07.INT holds.
+    virtual std::string StationFile() const { return kStationFile; }
 
     jynsim::Simulator& Sim() { return line->Sim(); }
 

@@ -2,7 +2,11 @@
 // and an AnACPU station, with the simulator's memory as the judge.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "tests/e2e/line.h"
 
@@ -114,9 +118,7 @@ void ExpectTruth(jynsim::Simulator& sim, const Gate& gate, std::size_t index, in
                  const std::string& text) {
     const std::size_t last = gate.block > 0 ? static_cast<std::size_t>(gate.block) - 1 : 0;
     switch (gate.kind) {
-        case Kind::kBit:
-            EXPECT_EQ(sim.Bit(station, gate.first), std::optional<bool>(true));
-            break;
+        case Kind::kBit: EXPECT_EQ(sim.Bit(station, gate.first), std::optional<bool>(true)); break;
         case Kind::kWord:
             EXPECT_EQ(sim.Word(station, gate.first), ValueOf(index, 0, station, gate.kind));
             if (gate.last != nullptr) {
@@ -144,7 +146,8 @@ void ExpectReadBack(const Gate& gate, const unsigned char* written, const unsign
         return;
     }
     const std::size_t points = gate.block > 0 ? static_cast<std::size_t>(gate.block) : 1;
-    const std::size_t bytes = gate.kind == Kind::kDword ? 4 * points : (gate.block > 0 ? 2 * points : 4);
+    const std::size_t bytes =
+        gate.kind == Kind::kDword ? 4 * points : (gate.block > 0 ? 2 * points : 4);
     const std::size_t from = gate.kind != Kind::kDword && gate.block == 0 ? 2 : 0;
     EXPECT_EQ(std::memcmp(written + from, read + from, bytes - from), 0);
 }
@@ -161,13 +164,15 @@ protected:
             unsigned char written[300] = {};
             unsigned char read[300] = {};
             Fill(gate, index, station, written, text);
-            ASSERT_EQ(host->Transfer(host_gate, true, written), kOk) << Messages::Join(messages.Take());
+            ASSERT_EQ(host->Transfer(host_gate, true, written), kOk)
+                << Messages::Join(messages.Take());
             const char letter = gate.kind == Kind::kBit ? bitCommand : wordCommand;
             EXPECT_EQ(LastCommand(), std::string(1, letter) + 'W');
             ExpectTruth(Sim(), gate, index, station, text);
 
             std::memset(read, 0x5A, sizeof read);
-            ASSERT_EQ(host->Transfer(host_gate, false, read), kOk) << Messages::Join(messages.Take());
+            ASSERT_EQ(host->Transfer(host_gate, false, read), kOk)
+                << Messages::Join(messages.Take());
             EXPECT_EQ(LastCommand(), std::string(1, letter) + 'R');
             ExpectReadBack(gate, written, read, text);
             EXPECT_TRUE(messages.Take().empty());
@@ -192,14 +197,72 @@ TEST_F(RoundTrip, EmptyStringIsRefusedByTheStation) {
     EXPECT_EQ(host->Transfer(gate, true, value), kGateFailure);
     EXPECT_EQ(host->Transfer(gate, false, value), kGateFailure);
     const auto lines = messages.Take();
-    EXPECT_TRUE(Messages::Contains(lines, "JYNMB> DoWrite() NAK received, Character area error, retry 1"))
+    EXPECT_TRUE(
+        Messages::Contains(lines, "JYNMB> DoWrite() NAK received, Character area error, retry 1"))
         << Messages::Join(lines);
-    EXPECT_TRUE(Messages::Contains(lines, "JYNMB> DoRead() NAK received, Character area error, retry 1"));
+    EXPECT_TRUE(
+        Messages::Contains(lines, "JYNMB> DoRead() NAK received, Character area error, retry 1"));
     EXPECT_EQ(Sim().Word(1, "D420"), 0x4142);
     EXPECT_EQ(value[0], 'x');
 }
 
 TEST_F(RoundTrip, EveryGateKindOnAnAnAcpuStation) { RunStation(2, "02", 'J', 'Q'); }
+
+// The frames of a trace, back to their bytes, in the order they crossed the
+// line: "> " before what the host sent, "< " before what it received.
+std::vector<std::string> TracedFrames(const std::string& path) {
+    static const std::string kNames[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                           "BS",  "HT",  "LF",  "VT",  "CL",  "CR",  "SO",  "SI",
+                                           "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                           "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+    std::vector<std::string> frames;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        if (line.size() < 31 || line[0] == '#') continue;
+        const std::string kind = line.substr(28, 3);
+        if (kind != "TX " && kind != "RX ") continue;
+        std::string bytes = kind == "TX " ? "> " : "< ";
+        for (std::size_t i = 31; i < line.size(); ++i) {
+            if (line[i] != '<') {
+                bytes += line[i];
+                continue;
+            }
+            const std::size_t end = line.find('>', i);
+            const std::string name = line.substr(i + 1, end - i - 1);
+            const auto named = std::find(std::begin(kNames), std::end(kNames), name);
+            bytes += named != std::end(kNames) ? static_cast<char>(named - std::begin(kNames))
+                                               : static_cast<char>(std::stoi(name, nullptr, 16));
+            i = end;
+        }
+        frames.push_back(bytes);
+    }
+    return frames;
+}
+
+class TracedRoundTrip : public RoundTrip {
+protected:
+    std::string StationFile() const override {
+        return std::string(kStationFile) + "TRACE = line.trc\n";
+    }
+};
+
+// On a clean line the trace holds exactly the frames the line carried, as
+// the simulator saw them, in their order.
+TEST_F(TracedRoundTrip, HoldsExactlyTheFramesTheLineCarried) {
+    ASSERT_TRUE(work.Write("line.trc", ""));  // the folder's clean-up takes it too
+    RunStation(2, "02", 'J', 'Q');
+    ASSERT_EQ(host->Call(kEndJyn, nullptr), kOk);  // the trace is written and closed
+    std::vector<std::string> carried;
+    for (const jynsim::TrafficEntry& entry : Sim().Traffic()) {
+        if (entry.direction == jynsim::Direction::kNote) continue;
+        carried.push_back((entry.direction == jynsim::Direction::kToPlc ? "> " : "< ") +
+                          entry.bytes);
+    }
+    const std::vector<std::string> traced = TracedFrames("line.trc");
+    // Each gate: the write and its ACK, the read, its reply and the confirmation.
+    EXPECT_EQ(traced.size(), 5 * std::size(kGates));
+    EXPECT_EQ(traced, carried);
+}
 
 struct Crossing {
     const char* gate;
@@ -212,19 +275,20 @@ struct Crossing {
 // ACPU limit; logical station 10 is station 5 through the station file.
 TEST_F(RoundTrip, AcpuStationAcrossTheExtendedFormLimits) {
     const Crossing cases[] = {
-        {"10WD1023", 0, 1, "WW"}, {"10WD1024", 0, 1, "QW"},   {"10WD1000", 24, 1, "WW"},
-        {"10WD1000", 30, 1, "QW"}, {"10BX7FF", 0, 6, "BW"},   {"10BX800", 0, 6, "JW"},
-        {"10WTN255", 0, 1, "WW"}, {"10WTN256", 0, 1, "QW"},   {"10BM2047", 0, 6, "BW"},
-        {"10BM2048", 0, 6, "JW"}, {"10WZ1020", 2, 3, "WW"},   {"10WZ1022", 2, 3, "QW"},
-        {"10WR2047", 0, 1, "WW"}, {"10WR2048", 0, 1, "QW"},   {"10WW3FF", 0, 1, "WW"},
-        {"10WW400", 0, 1, "QW"},  {"10WS1022L4", 0, 7, "WW"}, {"10WS1022L6", 0, 7, "QW"},
+        {"10WD1023", 0, 1, "WW"},  {"10WD1024", 0, 1, "QW"},   {"10WD1000", 24, 1, "WW"},
+        {"10WD1000", 30, 1, "QW"}, {"10BX7FF", 0, 6, "BW"},    {"10BX800", 0, 6, "JW"},
+        {"10WTN255", 0, 1, "WW"},  {"10WTN256", 0, 1, "QW"},   {"10BM2047", 0, 6, "BW"},
+        {"10BM2048", 0, 6, "JW"},  {"10WZ1020", 2, 3, "WW"},   {"10WZ1022", 2, 3, "QW"},
+        {"10WR2047", 0, 1, "WW"},  {"10WR2048", 0, 1, "QW"},   {"10WW3FF", 0, 1, "WW"},
+        {"10WW400", 0, 1, "QW"},   {"10WS1022L4", 0, 7, "WW"}, {"10WS1022L6", 0, 7, "QW"},
     };
     for (const Crossing& c : cases) {
         HostGate gate{c.gate, c.type, c.block, {}};
         SCOPED_TRACE(std::string(c.gate) + "*" + std::to_string(c.block));
         ASSERT_EQ(host->Configure(gate), kOk);
         unsigned char value[300];
-        for (std::size_t i = 0; i < sizeof value; ++i) value[i] = static_cast<unsigned char>(i * 13 + 1);
+        for (std::size_t i = 0; i < sizeof value; ++i)
+            value[i] = static_cast<unsigned char>(i * 13 + 1);
         if (c.type == kGateString) std::memcpy(value, "WXYZabcd", 9);
         ASSERT_EQ(host->Transfer(gate, true, value), kOk) << Messages::Join(messages.Take());
         EXPECT_EQ(LastCommand(), c.command);
@@ -233,7 +297,8 @@ TEST_F(RoundTrip, AcpuStationAcrossTheExtendedFormLimits) {
         EXPECT_EQ(LastCommand(), std::string(1, c.command[0]) + 'R');
         if (c.type == kGateString) {
             const std::size_t length = static_cast<std::size_t>(c.gate[9] - '0');
-            EXPECT_EQ(std::string(reinterpret_cast<const char*>(read)), std::string("WXYZabcd", length));
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(read)),
+                      std::string("WXYZabcd", length));
         } else {
             const std::size_t points = c.block > 0 ? static_cast<std::size_t>(c.block) : 1;
             const std::size_t bytes = c.type == 3 ? 4 * points : (c.block > 0 ? 2 * points : 4);

@@ -1,0 +1,197 @@
+#include "interface/trace.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <system_error>
+
+namespace jyn {
+
+namespace {
+
+// The files open for tracing in this process: one writer a file.
+std::mutex g_mutex;
+std::set<std::string>& OpenFiles() {
+    static std::set<std::string> files;
+    return files;
+}
+
+std::string RegistryKey(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
+// Days since 1970-01-01 to a civil date (proleptic Gregorian), without the
+// C library's time functions, which differ between the platforms.
+void CivilDate(int64_t days, int64_t& year, unsigned& month, unsigned& day) {
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned shifted = (5 * dayOfYear + 2) / 153;
+    day = dayOfYear - (153 * shifted + 2) / 5 + 1;
+    month = shifted < 10 ? shifted + 3 : shifted - 9;
+    year = static_cast<int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+const char* const kControlNames[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                       "BS",  "HT",  "LF",  "VT",  "CL",  "CR",  "SO",  "SI",
+                                       "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                       "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+
+}  // namespace
+
+std::string TraceText(const unsigned char* bytes, std::size_t count) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(count + 16);
+    for (std::size_t i = 0; i < count; ++i) {
+        const unsigned char c = bytes[i];
+        if (c < 32) {
+            text += '<';
+            text += kControlNames[c];
+            text += '>';
+        } else if (c >= 127 || c == '<') {
+            text += '<';
+            text += kDigits[c >> 4];
+            text += kDigits[c & 15];
+            text += '>';
+        } else {
+            text += static_cast<char>(c);
+        }
+    }
+    return text;
+}
+
+std::string TraceTime(TraceStamp stamp) {
+    const int64_t micros = ((stamp % 1000000) + 1000000) % 1000000;
+    const int64_t seconds = (stamp - micros) / 1000000;
+    const int64_t secondOfDay = ((seconds % 86400) + 86400) % 86400;
+    int64_t year = 0;
+    unsigned month = 0;
+    unsigned day = 0;
+    CivilDate((seconds - secondOfDay) / 86400, year, month, day);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02u.%06uZ",
+                  static_cast<long long>(year), month, day,
+                  static_cast<unsigned>(secondOfDay / 3600),
+                  static_cast<unsigned>(secondOfDay / 60 % 60),
+                  static_cast<unsigned>(secondOfDay % 60), static_cast<unsigned>(micros));
+    return text;
+}
+
+TraceStamp Trace::Now() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::unique_ptr<Trace> Trace::Open(const TraceSettings& settings, OpenResult& result) {
+    const std::string key = RegistryKey(settings.path);
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (OpenFiles().count(key) != 0) {
+        result = OpenResult::kInUse;
+        return nullptr;
+    }
+    std::FILE* file = std::fopen(settings.path.c_str(), "ab");
+    if (file == nullptr) {
+        result = OpenResult::kCannotOpen;
+        return nullptr;
+    }
+    OpenFiles().insert(key);
+    result = OpenResult::kOpened;
+    return std::unique_ptr<Trace>(new Trace(settings.path, key, settings.limitBytes, file));
+}
+
+Trace::Trace(std::string path, std::string key, uint64_t limit, std::FILE* file)
+    : path_(std::move(path)), key_(std::move(key)), limit_(limit), file_(file) {
+    std::fseek(file_, 0, SEEK_END);
+    const long size = std::ftell(file_);
+    written_ = size > 0 ? static_cast<uint64_t>(size) : 0;
+}
+
+Trace::~Trace() {
+    Flush();
+    if (file_ != nullptr) std::fclose(file_);
+    std::lock_guard<std::mutex> lock(g_mutex);
+    OpenFiles().erase(key_);
+}
+
+void Trace::SetHeader(const std::string& header) {
+    header_ = "# " + header + "\n";
+    pending_ += header_;
+}
+
+void Trace::Line(TraceStamp stamp, const char* kind, const std::string& text) {
+    pending_ += TraceTime(stamp);
+    pending_ += ' ';
+    pending_ += kind;
+    pending_ += ' ';
+    pending_ += text;
+    pending_ += '\n';
+}
+
+void Trace::Sent(const unsigned char* bytes, std::size_t count) {
+    Line(Now(), "TX", TraceText(bytes, count));
+}
+
+void Trace::Received(TraceStamp firstByte, const unsigned char* bytes, std::size_t count,
+                     const char* note) {
+    std::string text = TraceText(bytes, count);
+    if (note != nullptr) {
+        text += " (";
+        text += note;
+        text += ')';
+    }
+    Line(firstByte, "RX", text);
+}
+
+void Trace::Silence(uint32_t waitedMs) { Line(Now(), "TIMEOUT", std::to_string(waitedMs) + " ms"); }
+
+void Trace::Drained(const char* by, const unsigned char* bytes, std::size_t count) {
+    Line(Now(), "DRAIN",
+         std::string(by) + " " + std::to_string(count) + " " + TraceText(bytes, count));
+}
+
+void Trace::Record(const char* kind, const std::string& text) { Line(Now(), kind, text); }
+
+void Trace::Rotate() {
+    std::fclose(file_);
+    const std::string old = path_ + ".1";
+    std::remove(old.c_str());
+    std::rename(path_.c_str(), old.c_str());
+    file_ = std::fopen(path_.c_str(), "wb");
+    written_ = 0;
+    if (file_ != nullptr && !header_.empty()) {
+        std::fwrite(header_.data(), 1, header_.size(), file_);
+        written_ = header_.size();
+    }
+}
+
+// Line by line, so that a file is full at a line's end: the header and at
+// least one line go into every file, however small its size.
+void Trace::Flush() {
+    if (pending_.empty() || file_ == nullptr) {
+        pending_.clear();
+        return;
+    }
+    std::size_t at = 0;
+    while (at < pending_.size() && file_ != nullptr) {
+        const std::size_t end = pending_.find('\n', at);
+        const std::size_t length = (end == std::string::npos ? pending_.size() : end + 1) - at;
+        if (written_ + length > limit_ && written_ > header_.size()) Rotate();
+        if (file_ == nullptr) break;
+        std::fwrite(pending_.data() + at, 1, length, file_);
+        written_ += length;
+        at += length;
+    }
+    if (file_ != nullptr) std::fflush(file_);
+    pending_.clear();
+}
+
+}  // namespace jyn

@@ -1,0 +1,86 @@
+// The line as the driver sees it: every frame both ways, the bytes thrown
+// away, and one line per transaction, written to a file of the instance's
+// own when its station file asks for one (TRACE = path[, size]). One record
+// per line, each stamped with UTC wall-clock time to the microsecond, so
+// that an integrator can grep it and line it up with other logs.
+//
+// Lines are gathered in memory and written at the end of each transaction:
+// a crash loses at most the transaction under way. When the file reaches
+// its size it becomes <path>.1 (replacing an older one) and a new file
+// begins, so a trace never takes more than twice its size.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace jyn {
+
+// Microseconds since 1970-01-01 UTC.
+using TraceStamp = int64_t;
+
+struct TraceSettings {
+    std::string path;  // as the station file wrote it
+    uint64_t limitBytes = 10ull << 20;
+};
+
+class Trace {
+public:
+    enum class OpenResult { kOpened, kCannotOpen, kInUse };
+
+    // Opens the file for this instance. Two instances never write one file:
+    // the second gets kInUse.
+    static std::unique_ptr<Trace> Open(const TraceSettings& settings, OpenResult& result);
+    ~Trace();
+    Trace(const Trace&) = delete;
+    Trace& operator=(const Trace&) = delete;
+
+    static TraceStamp Now();
+
+    // The header opens every file of the trace (and is written again when
+    // the line's settings change): the driver's version, the port, its
+    // settings and the reply time-out.
+    void SetHeader(const std::string& header);
+
+    // A frame written; stamped when the write returned (its last byte has
+    // left).
+    void Sent(const unsigned char* bytes, std::size_t count);
+    // A reception: stamped with its first byte; `note` says how it ended
+    // when it is not a whole frame.
+    void Received(TraceStamp firstByte, const unsigned char* bytes, std::size_t count,
+                  const char* note);
+    void Silence(uint32_t waitedMs);
+    // Bytes thrown away: by the purge before an attempt, or by a settle.
+    void Drained(const char* by, const unsigned char* bytes, std::size_t count);
+    // Any other record: the kind word and its text.
+    void Record(const char* kind, const std::string& text);
+
+    // Writes what was gathered; rotates the file when it is full.
+    void Flush();
+
+    const std::string& Path() const { return path_; }
+
+private:
+    Trace(std::string path, std::string key, uint64_t limit, std::FILE* file);
+    void Line(TraceStamp stamp, const char* kind, const std::string& text);
+    void Rotate();
+
+    std::string path_;
+    std::string key_;  // the file as the registry of open traces knows it
+    uint64_t limit_;
+    std::FILE* file_;
+    uint64_t written_ = 0;
+    std::string header_;
+    std::string pending_;
+};
+
+// The bytes of a frame as a person reads them: control characters by name
+// (<ENQ>, <STX>, <ETX>, <ACK>, <NAK>, ...), other bytes outside printable
+// ASCII and '<' itself by their code (<3C>).
+std::string TraceText(const unsigned char* bytes, std::size_t count);
+
+// "2026-12-09T11:22:00.123456Z"
+std::string TraceTime(TraceStamp stamp);
+
+}  // namespace jyn

@@ -1,0 +1,179 @@
+// TRACE = path in the station file: the frames, the bytes thrown away and one
+// line per transaction, in a file that turns over at its size.
+#include "interface/trace.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/case_name.h"
+#include "tests/support/fake_device.h"
+#include "tests/support/frames.h"
+#include "tests/support/instance.h"
+#include "tests/support/log_recorder.h"
+
+namespace jyn::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Instance numbers and files of these tests alone: the tests share their
+// working directory.
+constexpr uint32_t kInstance = 1717;
+const char kStationFile[] = "JYNMB1717.INT";
+const char kTraceFile[] = "trace1717.trc";
+
+std::vector<std::string> Lines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// A record without its time stamp, after checking the stamp's form.
+std::string Unstamped(const std::string& line) {
+    static const std::regex stamp(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z )");
+    if (!std::regex_search(line, stamp)) return "no time stamp: " + line;
+    return line.substr(28);
+}
+
+class Traced : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetFake();
+        Clean();
+        Fake().onWrite = [this](FakeDevice& line, const Bytes& written) {
+            if (written.empty() || written[0] != '\x05' || replies.empty()) return;
+            if (!replies.front().empty()) line.Arrive(replies.front(), 5);
+            replies.pop_front();
+        };
+    }
+    void TearDown() override { Clean(); }
+    static void Clean() {
+        for (const char* name : {kStationFile, kTraceFile, "trace1717.trc.1", "trace1717.trc.2"}) {
+            std::remove(name);
+        }
+    }
+    int32_t Start(Instance& host, const std::string& stationFile, const char* port = "COM1") {
+        std::ofstream(kStationFile) << stationFile;
+        ColdStartParams params = MakeColdStart(port, true, 10);
+        return host.Call(kColdStart, &params, kInstance);
+    }
+    int32_t Read(Instance& host) {
+        request = GateRequest{};
+        request.addressText = "01WD100";
+        request.gateAddress = {1, 'D', 100, -1, 16};
+        request.count = 1;
+        request.data = value;
+        return host.Call(kSingleRead, &request);
+    }
+
+    LogRecorder log;
+    GateRequest request{};
+    unsigned char value[8] = {};
+    std::deque<std::string> replies;
+};
+
+TEST_F(Traced, FramesDrainsAndTransactionsOneLineEach) {
+    Instance host;
+    ASSERT_EQ(Start(host, "TRACE = trace1717.trc\n"), kOk) << log.Dump();
+    Fake().Arrive("zz");  // stale input, thrown away by the first purge
+    replies = {Nak("01FF", "02"), DataReply("01FF1234")};
+    ASSERT_EQ(Read(host), kOk);
+    host.Call(kCloseCom);
+
+    const std::vector<std::string> lines = Lines(kTraceFile);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "# JYNMB " JYN_VERSION
+                        " trace, instance 1717, port COM1: 9600 baud, 8 data bits, "
+                        "no parity, 1 stop bit; reply time-out 100 ms");
+    std::vector<std::string> records;
+    for (std::size_t i = 1; i < lines.size(); ++i) records.push_back(Unstamped(lines[i]));
+    const std::string sent = "<ENQ>01FFWR0D0100012C";
+    const std::vector<std::string> expected = {
+        "PORT COM1 opened", "DRAIN purge 2 zz", "TX " + sent,
+        "RX <NAK>01FF02",   "TX " + sent,       "RX <STX>01FF1234<ETX>" + SumCheck("01FF1234\x03"),
+        "TX <ACK>01FF",
+    };
+    ASSERT_GE(records.size(), expected.size() + 2) << ::testing::PrintToString(records);
+    EXPECT_EQ(std::vector<std::string>(records.begin(), records.begin() + 7), expected);
+    EXPECT_TRUE(std::regex_match(
+        records[7], std::regex(R"(TXN st 01 pc FF SingleRead '01WD100' attempts 2 result 0 ms )"
+                               R"(\d+\.\d timeouts 0 naks 02 settles 0 out 39 in 19)")))
+        << records[7];
+    EXPECT_EQ(records[8], "PORT closed");
+}
+
+TEST_F(Traced, TurnsOverAtItsSizeIntoOneOlderFile) {
+    Instance host;
+    ASSERT_EQ(Start(host, "TRACE = trace1717.trc, 1K\n"), kOk);
+    for (int i = 0; i < 40; ++i) {
+        replies = {DataReply("01FF1234")};
+        ASSERT_EQ(Read(host), kOk);
+    }
+    ASSERT_TRUE(fs::exists("trace1717.trc.1"));
+    EXPECT_FALSE(fs::exists("trace1717.trc.2"));
+    for (const char* name : {kTraceFile, "trace1717.trc.1"}) {
+        EXPECT_LE(fs::file_size(name), 1024u) << name;
+        EXPECT_EQ(Lines(name).front().rfind("# JYNMB ", 0), 0u) << name;
+    }
+}
+
+// A trace the driver cannot write costs the instance its trace and nothing
+// else: one message, and the values as without it.
+TEST_F(Traced, OneMessageWhenTheFileCannotBeWritten) {
+    struct Case {
+        const char* what;
+        const char* file;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"no such folder", "TRACE = no-such-folder/x.trc\n",
+         "JYNMB> ColdStart() trace 'no-such-folder/x.trc' cannot be opened, no trace"},
+        {"written by another instance", "TRACE = trace1717.trc\n",
+         "JYNMB> ColdStart() trace 'trace1717.trc' is written by another instance, no trace"},
+    };
+    Instance first;
+    ASSERT_EQ(Start(first, "TRACE = trace1717.trc\n"), kOk);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Instance host;
+        log.Clear();
+        ASSERT_EQ(Start(host, c.file, "COM2"), kOk);
+        std::size_t errors = 0;
+        for (const LogLine& line : log.Lines()) errors += line.level == kLevelError ? 1 : 0;
+        EXPECT_TRUE(log.Has(kLevelError, c.message)) << log.Dump();
+        EXPECT_EQ(errors, 2u) << log.Dump();  // and "port COM1 opened", at that level
+        replies = {DataReply("01FF4321")};
+        EXPECT_EQ(Read(host), kOk);
+        EXPECT_EQ(value[2] | value[3] << 8, 0x4321);
+        host.Call(kCloseCom);
+    }
+}
+
+struct TimeCase {
+    TraceStamp stamp;
+    const char* text;
+};
+
+TEST(TraceText, TimesAndBytesAsAPersonReadsThem) {
+    const TimeCase times[] = {
+        {0, "1970-01-01T00:00:00.000000Z"},
+        {951782400123456, "2000-02-29T00:00:00.123456Z"},
+        {1796815320000001, "2026-12-09T11:22:00.000001Z"},
+        {-1, "1969-12-31T23:59:59.999999Z"},
+    };
+    for (const TimeCase& t : times) EXPECT_EQ(TraceTime(t.stamp), t.text) << t.stamp;
+    const unsigned char bytes[] = {0x05, '0', 0x02, '<', 0x7F, 0x80, 0x0C, 0x15, 0x03, 0x06, 0x00};
+    EXPECT_EQ(TraceText(bytes, sizeof bytes), "<ENQ>0<STX><3C><7F><80><CL><NAK><ETX><ACK><NUL>");
+}
+
+}  // namespace
+}  // namespace jyn::testing
