@@ -1,5 +1,6 @@
 #include "protocol/transaction.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -36,7 +37,11 @@ void SleepPause(unsigned milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-PauseFunction g_pause = &SleepPause;
+// Shared by every instance, and set by tests while other threads may run
+// transactions: atomic, like every other piece of state the lines share.
+std::atomic<PauseFunction> g_pause{&SleepPause};
+
+void Pause(unsigned milliseconds) { g_pause.load()(milliseconds); }
 
 // What a NAK code says, and what the transaction does about it.
 struct NakAction {
@@ -210,7 +215,7 @@ bool JudgeStringLength(const DriverContext& context, const GateRequest& request,
     } else {
         LogError("JYNMB> 'STX' or 'ETX' not found in reply");
     }
-    g_pause(kMalformedPauseMs);
+    Pause(kMalformedPauseMs);
     attempt.result = kGateFailure;
     return false;
 }
@@ -230,7 +235,7 @@ bool JudgeLength(const DriverContext& context, const GateRequest& request, Attem
         const unsigned last = length >= 3 ? context.receiveBuffer[length - 3] : 0u;
         LogInfo("JYNMB> DoRead() ... %c, 8+%u<>%u, %02Xh, %02Xh", kind, data, unsigned{length},
                 unsigned{context.receiveBuffer[0]}, last);
-        g_pause(kMalformedPauseMs);
+        Pause(kMalformedPauseMs);
     }
     attempt.result = kGateFailure;
     return false;
@@ -548,7 +553,9 @@ const char* NakText(uint32_t code, char (&storage)[kNakTextSize]) {
     return storage;
 }
 
-void SetPauseFunction(PauseFunction pause) { g_pause = pause != nullptr ? pause : &SleepPause; }
+void SetPauseFunction(PauseFunction pause) {
+    g_pause.store(pause != nullptr ? pause : &SleepPause);
+}
 
 int32_t DoRead(CallBlock& block, uint32_t function, LineState& line) {
     DriverContext& context = *block.context;
