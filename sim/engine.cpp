@@ -16,6 +16,16 @@ LineEngine::LineEngine(LineConfig config) : config_(std::move(config)), log_(con
     for (const StationConfig& station : config_.stations) {
         stations_.push_back(std::make_unique<Station>(station));
     }
+    SetNoise(config_.noise);
+}
+
+void LineEngine::SetNoise(const NoiseConfig& noise) {
+    config_.noise = noise;
+    const int bits = config_.timing.bits_per_char;
+    noise_in_.Set(noise, noise.flips_in, bits);
+    NoiseConfig outbound = noise;
+    outbound.seed = noise.seed ^ 0x6A09E667F3BCC909ull;  // the other direction draws its own
+    noise_out_.Set(outbound, noise.flips_out, bits);
 }
 
 const Station* LineEngine::FindStation(int station, int pc) const {
@@ -53,7 +63,9 @@ Micros LineEngine::ArrivalOf(Micros now) {
 void LineEngine::Receive(std::string_view bytes, Micros now) {
     for (char c : bytes) {
         ++counters_.bytes_in;
-        OnByte(c, ArrivalOf(now));
+        const Micros t = ArrivalOf(now);
+        std::optional<std::uint8_t> line_error;
+        if (NoiseIn(c, line_error, t)) OnByte(c, t, line_error);
     }
     FlushIgnored();
 }
@@ -65,7 +77,7 @@ void LineEngine::Advance(Micros now) {
     }
 }
 
-void LineEngine::OnByte(char c, Micros t) {
+void LineEngine::OnByte(char c, Micros t, std::optional<std::uint8_t> line_error) {
     Advance(t);
     switch (c) {
         case kNulChar:  // ignored inside a message, as outside
@@ -79,7 +91,10 @@ void LineEngine::OnByte(char c, Micros t) {
             if (config_.new_sequence_cancels_reply) CancelUnsent(t);
             log_.Add({t, Direction::kToPlc, std::string(1, c), "sequence reset"});
             return;
-        case kEnqChar: StartSequence(Phase::kRequest, c, t); return;
+        case kEnqChar:
+            StartSequence(Phase::kRequest, c, t);
+            line_error_ = line_error;
+            return;
         case kAckChar:
         case kNakChar: StartSequence(Phase::kConfirm, c, t); return;
         default: break;
@@ -93,6 +108,7 @@ void LineEngine::OnByte(char c, Micros t) {
     last_char_ = t;
     raw_ += c;
     body_ += c;
+    if (line_error && (!line_error_ || *line_error < *line_error_)) line_error_ = line_error;
     if (phase_ == Phase::kRequest) {
         OnRequestChar(t);
     } else if (body_.size() == 4) {
@@ -108,6 +124,7 @@ void LineEngine::StartSequence(Phase phase, char c, Micros t) {
         pending_confirm_.reset();
     }
     phase_ = phase;
+    line_error_.reset();
     body_.clear();
     raw_ = std::string(1, c);
     sequence_start_ = t;
@@ -119,6 +136,7 @@ void LineEngine::DropPartial(const char* why) {
     phase_ = Phase::kIdle;
     log_.Add({sequence_start_, Direction::kToPlc, raw_,
               std::string("incomplete (") + std::to_string(body_.size()) + " chars): " + why});
+    SettleInbound(NoiseOutcome::kSilence, sequence_start_);
 }
 
 void LineEngine::OnRequestChar(Micros t) {
@@ -140,6 +158,7 @@ void LineEngine::OnConfirmation(Micros t) {
     const int pc = pc_value ? static_cast<int>(*pc_value) : -1;
     std::string decoded = std::string(ack ? "confirm ACK" : "confirm NAK") + " st " +
                           body_.substr(0, 2) + " pc " + body_.substr(2, 2);
+    SettleInbound(NoiseOutcome::kConfirmation, sequence_start_);
     if (!pending_confirm_ || pending_confirm_->station != station || pending_confirm_->pc != pc) {
         ++counters_.stray_confirmations;
         log_.Add({sequence_start_, Direction::kToPlc, raw_, decoded + "  -- nothing to confirm"});
@@ -162,6 +181,36 @@ void LineEngine::FlushIgnored() {
     if (ignored_.empty()) return;
     log_.Add({ignored_start_, Direction::kToPlc, ignored_, "ignored, outside any sequence"});
     ignored_.clear();
+    // Characters between a data reply and the next request: its confirmation.
+    SettleInbound(pending_confirm_ ? NoiseOutcome::kConfirmation : NoiseOutcome::kSilence,
+                  ignored_start_);
+}
+
+bool LineEngine::NoiseIn(char& c, std::optional<std::uint8_t>& line_error, Micros t) {
+    if (!noise_in_.On()) return true;
+    const CharHit hit = noise_in_.Hit(c);
+    if (hit.bits == 0) return true;
+    NoiseCounters& noise = counters_.noise;
+    noise.bits += static_cast<std::uint64_t>(hit.bits);
+    ++noise.hits_in;
+    ++inbound_hits_;
+    noise.lost += hit.lost ? 1 : 0;
+    noise.framing += hit.framing && !hit.lost ? 1 : 0;
+    noise.parity += hit.parity && !hit.lost ? 1 : 0;
+    Note(t, "noise on the host's " + Printable(std::string(1, c)) + ": " + HitText(hit));
+    if (hit.lost) return false;
+    if (hit.framing) line_error = kNakFraming;
+    if (hit.parity) line_error = kNakParity;  // the lower code
+    c = hit.received;
+    return true;
+}
+
+void LineEngine::SettleInbound(NoiseOutcome outcome, Micros t) {
+    if (inbound_hits_ == 0) return;
+    counters_.noise.outcomes[static_cast<std::size_t>(outcome)] += inbound_hits_;
+    Note(t, "noise: " + std::to_string(inbound_hits_) + " of the host's characters hit -> " +
+                NoiseOutcomeName(outcome));
+    inbound_hits_ = 0;
 }
 
 void LineEngine::Note(Micros t, const std::string& text) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sim/faults.h"
+#include "sim/noise.h"
 #include "sim/request.h"
 #include "sim/station.h"
 #include "sim/traffic_log.h"
@@ -51,6 +52,12 @@ struct LineConfig {
     bool resend_on_nak = false;
     // A new sequence (ENQ, EOT, CL) drops a reply that has not begun to leave.
     bool new_sequence_cancels_reply = true;
+    // The worst a link module with a receive buffer can do: while it holds
+    // back a late answer (a slow-reply fault) it still takes the requests
+    // that come, and answers them in order right after the late one. A
+    // slow-reply fault drawn for such a request adds no delay of its own.
+    bool queue_behind_late_answer = false;
+    NoiseConfig noise;
     std::size_t log_capacity = 4096;
     std::size_t record_capacity = 100000;
 };
@@ -73,7 +80,9 @@ struct RequestRecord {
     std::optional<std::uint8_t> nak_code;  // the station's own refusal
     std::optional<FaultKind> fault;
     std::size_t request_chars = 0;  // as received, ENQ included
-    std::string reply;              // bytes put on the line (after any fault)
+    std::string reply;              // bytes the host receives (after any fault and noise)
+    std::uint32_t noise_in = 0;     // characters of the request the noise hit
+    std::uint32_t noise_out = 0;    // characters of the reply the noise hit
     Micros reply_start{0};
     Confirmation confirmation = Confirmation::kNone;
 };
@@ -97,6 +106,7 @@ struct LineCounters {
     std::uint64_t ignored_bytes = 0;        // outside any sequence
     std::uint64_t cancelled_replies = 0;
     std::array<std::uint64_t, kFaultKindCount> faults{};
+    NoiseCounters noise;
 };
 
 class LineEngine {
@@ -126,13 +136,19 @@ public:
     const std::deque<RequestRecord>& Records() const { return records_; }
     void ClearRecords() { records_.clear(); }
     const LineConfig& Config() const { return config_; }
+    // Bit errors from now on (rate 0: a clean line), with fresh draws.
+    void SetNoise(const NoiseConfig& noise);
 
 private:
     enum class Phase { kIdle, kRequest, kConfirm, kSkip };
     struct OutFrame {
-        std::string bytes;
+        std::string bytes;       // on the line, after the noise
+        std::vector<bool> lost;  // characters the host never receives (empty: none)
         Micros start{0};
         std::size_t sent = 0;
+        // Queued behind a late answer (`queue_behind_late_answer`), or the
+        // late answer itself: a new sequence never drops it.
+        bool keep = false;
     };
     struct PendingConfirm {
         int station;
@@ -142,7 +158,11 @@ private:
     };
 
     Micros ArrivalOf(Micros now);
-    void OnByte(char c, Micros t);
+    void OnByte(char c, Micros t, std::optional<std::uint8_t> line_error = std::nullopt);
+    // The noise on a character from the host; false when it is lost.
+    bool NoiseIn(char& c, std::optional<std::uint8_t>& line_error, Micros t);
+    // Gives the hits since the last call to what became of them.
+    void SettleInbound(NoiseOutcome outcome, Micros t);
     void StartSequence(Phase phase, char c, Micros t);
     void DropPartial(const char* why);
     void OnRequestChar(Micros t);
@@ -155,8 +175,22 @@ private:
     RequestRecord NewRecord(const Request& request, Micros t);
     void Carry(Station& station, const Request& request, const Verdict& verdict,
                RequestRecord& record, Micros t);
-    void Answer(RequestRecord& record, const std::string& reply, Micros ready);
-    Micros Schedule(const std::string& bytes, Micros ready);
+    void Answer(RequestRecord& record, const std::string& reply, Micros ready, bool keep = false);
+    struct Scheduled {
+        Micros start{0};
+        std::string received;  // what reaches the host
+        std::uint32_t hits = 0;
+        std::vector<std::string> noise;  // the hits, for the log
+    };
+    Scheduled Schedule(const std::string& bytes, Micros ready, bool keep = false);
+    // Noise on a frame the station sends: the line's characters and the
+    // host's, with the hits counted.
+    void NoiseOut(const std::string& bytes, OutFrame& frame, Scheduled& scheduled);
+    // The frame as sent, then its hits.
+    void LogOut(const Scheduled& scheduled, const std::string& remark = "");
+    // A late answer, or one queued behind it, has not begun to leave.
+    bool HoldingAnswers(Micros t) const;
+    void SendForeign(const Fault& fault, const std::string& reply, Micros t);
     void CancelUnsent(Micros t);
     void FlushIgnored();
     void Note(Micros t, const std::string& text);
@@ -170,10 +204,14 @@ private:
     LineCounters counters_;
     std::deque<RequestRecord> records_;
     std::uint64_t next_seq_ = 1;
+    LineNoise noise_in_;
+    LineNoise noise_out_;
+    std::uint32_t inbound_hits_ = 0;  // host's characters hit since the last outcome
 
     Phase phase_ = Phase::kIdle;
     std::string body_;  // characters after the sequence's first byte, NULs left out
     std::string raw_;   // the sequence as it came, for the log
+    std::optional<std::uint8_t> line_error_;  // a framing or parity error in the sequence
     Micros sequence_start_{0};
     Micros last_char_{0};
     std::string ignored_;

@@ -29,6 +29,20 @@ int PcOfText(std::string_view text) {
     return pc ? static_cast<int>(*pc) : -1;
 }
 
+// What a frame the noise hit looks like to the host.
+NoiseOutcome OutboundOutcome(const std::string& sent, const std::string& received, bool ends_hit) {
+    if (ends_hit) return NoiseOutcome::kLostFrame;
+    if (sent[0] != kStxChar) {
+        return sent[0] == kAckChar || sent[0] == kNakChar ? NoiseOutcome::kChangedAckNak
+                                                          : NoiseOutcome::kBadSum;
+    }
+    const std::size_t etx = received.find(kEtxChar);
+    if (etx == std::string::npos || etx + 3 != received.size()) return NoiseOutcome::kBadSum;
+    const auto sum = ParseHex(std::string_view(received).substr(etx + 1, 2));
+    const bool holds = sum && *sum == SumCheck(std::string_view(received).substr(1, etx));
+    return holds ? NoiseOutcome::kUnseen : NoiseOutcome::kBadSum;
+}
+
 Micros SlowDelay(const Fault& fault) {
     if (fault.delay.count() > 0) return fault.delay;
     if (fault.param > 0) return std::chrono::milliseconds(fault.param);
@@ -42,6 +56,7 @@ RequestRecord LineEngine::NewRecord(const Request& request, Micros t) {
     record.seq = next_seq_++;
     record.time = t;
     record.request_chars = raw_.size();
+    record.noise_in = inbound_hits_;
     record.station = request.station;
     record.pc = request.pc;
     if (request.command) {
@@ -69,18 +84,25 @@ Station* LineEngine::Addressee(int station_number, int pc, const std::string& de
 }
 
 void LineEngine::HandleRequest(Micros t) {
-    const Request request = DecodeRequest(body_, config_.decode);
+    Request request = DecodeRequest(body_, config_.decode);
+    // A character the UART took with a framing or parity error.
+    if (line_error_) request.Flag(*line_error_);
     Station* station = Addressee(request.station, request.pc, DescribeRequest(request));
-    if (station == nullptr) return;
+    if (station == nullptr) {
+        SettleInbound(NoiseOutcome::kSilence, t);
+        return;
+    }
     RequestRecord record = NewRecord(request, t);
     const Verdict verdict = station->Check(request);
     if (verdict.kind == Verdict::kNoAnswer) {
         Note(t, "station " + FormatHex(request.station & 0xFF, 2) + " does not answer " +
                     record.command);
+        SettleInbound(NoiseOutcome::kSilence, t);
         Keep(std::move(record));
         return;
     }
     Carry(*station, request, verdict, record, t);
+    SettleInbound(verdict.kind == Verdict::kNak ? NoiseOutcome::kNak : NoiseOutcome::kUnseen, t);
     Keep(std::move(record));
 }
 
@@ -113,17 +135,30 @@ void LineEngine::Carry(Station& station, const Request& request, const Verdict& 
                             : Micros(0);
     Micros ready = t + std::max(config_.timing.turnaround, wait);
     std::string sent = reply;
+    // Behind a late answer: answered right after it, and never dropped.
+    bool keep = config_.queue_behind_late_answer && HoldingAnswers(t);
     if (fault) {
         record.fault = fault->kind;
         Note(t, std::string("fault ") + FaultName(fault->kind) +
                     (act || verdict.kind != Verdict::kExecute ? "" : ", request not carried out"));
         sent = faults_.Apply(*fault, reply);
-        if (fault->kind == FaultKind::kSlowReply) ready += SlowDelay(*fault);
+        if (fault->kind == FaultKind::kSlowReply && !keep) {
+            ready += SlowDelay(*fault);
+            keep = config_.queue_behind_late_answer;
+        }
+        if (fault->kind == FaultKind::kForeignAnswer) SendForeign(*fault, reply, t);
     }
+    if (keep) Note(t, "queued behind a late answer");
     if (kind == ReplyKind::kData && !sent.empty()) {
         pending_confirm_ = PendingConfirm{request.station, request.pc, record.seq, reply};
     }
-    Answer(record, sent, ready);
+    Answer(record, sent, ready, keep);
+}
+
+// Another station's answer, on the line before this station's own.
+void LineEngine::SendForeign(const Fault& fault, const std::string& reply, Micros t) {
+    const Micros ready = t + std::max(config_.timing.turnaround, fault.delay);
+    LogOut(Schedule(ForeignAnswer(fault, reply), ready), "  -- another station's answer");
 }
 
 void LineEngine::HandleBroken(std::uint8_t code, Micros t) {
@@ -131,7 +166,11 @@ void LineEngine::HandleBroken(std::uint8_t code, Micros t) {
     const int pc = PcOfText(body_);
     Station* station =
         Addressee(station_number, pc, "unreadable request: " + std::string(NakName(code)));
-    if (station == nullptr) return;
+    if (station == nullptr) {
+        SettleInbound(NoiseOutcome::kSilence, t);
+        return;
+    }
+    if (line_error_) code = std::min(code, *line_error_);
     for (char c : body_) {
         if (static_cast<unsigned char>(c) < 0x20) code = std::min<std::uint8_t>(code, kNakProtocol);
     }
@@ -143,17 +182,20 @@ void LineEngine::HandleBroken(std::uint8_t code, Micros t) {
     record.nak_code = code;
     Answer(record, NakFrame(ReplyHeader(station_number, pc, body_), code),
            t + config_.timing.turnaround);
+    SettleInbound(NoiseOutcome::kNak, t);
     Keep(std::move(record));
 }
 
-void LineEngine::Answer(RequestRecord& record, const std::string& reply, Micros ready) {
+void LineEngine::Answer(RequestRecord& record, const std::string& reply, Micros ready, bool keep) {
     record.reply = reply;
     if (reply.empty()) {
         Note(ready, "no reply");
         return;
     }
-    record.reply_start = Schedule(reply, ready);
-    const std::string decoded = DescribeReply(reply);
+    const Scheduled scheduled = Schedule(reply, ready, keep);
+    record.reply_start = scheduled.start;
+    record.reply = scheduled.received;
+    record.noise_out = scheduled.hits;
     if (reply[0] == kStxChar) ++counters_.data_replies;
     if (reply[0] == kAckChar) ++counters_.acks;
     if (reply[0] == kNakChar && reply.size() >= 7) {
@@ -161,22 +203,78 @@ void LineEngine::Answer(RequestRecord& record, const std::string& reply, Micros 
         const auto code = ParseHex(std::string_view(reply).substr(5, 2));
         if (code) ++counters_.naks_by_code[static_cast<std::uint8_t>(*code)];
     }
-    log_.Add({record.reply_start, Direction::kFromPlc, reply, decoded});
+    LogOut(scheduled);
 }
 
-Micros LineEngine::Schedule(const std::string& bytes, Micros ready) {
-    const Micros start = std::max(ready, out_free_);
-    out_.push_back({bytes, start, 0});
-    out_free_ = start + config_.timing.CharsTime(bytes.size());
-    return start;
+void LineEngine::LogOut(const Scheduled& scheduled, const std::string& remark) {
+    log_.Add({scheduled.start, Direction::kFromPlc, scheduled.received,
+              DescribeReply(scheduled.received) + remark});
+    for (const std::string& note : scheduled.noise) Note(scheduled.start, note);
+}
+
+LineEngine::Scheduled LineEngine::Schedule(const std::string& bytes, Micros ready, bool keep) {
+    Scheduled scheduled;
+    scheduled.start = std::max(ready, out_free_);
+    scheduled.received = bytes;
+    OutFrame frame{bytes, {}, scheduled.start, 0, keep};
+    NoiseOut(bytes, frame, scheduled);
+    out_.push_back(std::move(frame));
+    out_free_ = scheduled.start + config_.timing.CharsTime(bytes.size());
+    return scheduled;
+}
+
+void LineEngine::NoiseOut(const std::string& bytes, OutFrame& frame, Scheduled& scheduled) {
+    if (!noise_out_.On() || bytes.empty()) return;
+    const std::size_t etx = bytes[0] == kStxChar ? bytes.find(kEtxChar) : std::string::npos;
+    std::string received;
+    bool ends_hit = false;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const CharHit hit = noise_out_.Hit(bytes[i]);
+        if (hit.bits == 0) {
+            received += bytes[i];
+            continue;
+        }
+        NoiseCounters& noise = counters_.noise;
+        noise.bits += static_cast<std::uint64_t>(hit.bits);
+        ++noise.hits_out;
+        noise.lost += hit.lost ? 1 : 0;
+        noise.framing += hit.framing && !hit.lost ? 1 : 0;
+        noise.parity += hit.parity && !hit.lost ? 1 : 0;
+        ++scheduled.hits;
+        ends_hit = ends_hit || i == 0 || i == etx;
+        scheduled.noise.push_back("noise on the station's " + Printable(bytes.substr(i, 1)) +
+                                  " (character " + std::to_string(i) + "): " + HitText(hit));
+        if (hit.lost) {
+            frame.lost.resize(bytes.size());
+            frame.lost[i] = true;
+            continue;
+        }
+        // A serial port set up as the driver sets it (no IGNPAR, no PARMRK)
+        // hands a character with a framing error over as NUL.
+        frame.bytes[i] = hit.framing ? kNulChar : hit.received;
+        received += frame.bytes[i];
+    }
+    if (scheduled.hits == 0) return;
+    const NoiseOutcome outcome = OutboundOutcome(bytes, received, ends_hit);
+    counters_.noise.outcomes[static_cast<std::size_t>(outcome)] += scheduled.hits;
+    scheduled.received = received;
+    scheduled.noise.push_back("noise: " + std::to_string(scheduled.hits) +
+                              " of the station's characters hit -> " + NoiseOutcomeName(outcome));
+}
+
+bool LineEngine::HoldingAnswers(Micros t) const {
+    return std::any_of(out_.begin(), out_.end(), [t](const OutFrame& frame) {
+        return frame.keep && frame.sent == 0 && frame.start > t;
+    });
 }
 
 void LineEngine::CancelUnsent(Micros t) {
     const std::size_t before = out_.size();
-    out_.erase(
-        std::remove_if(out_.begin(), out_.end(),
-                       [t](const OutFrame& frame) { return frame.sent == 0 && frame.start > t; }),
-        out_.end());
+    out_.erase(std::remove_if(out_.begin(), out_.end(),
+                              [t](const OutFrame& frame) {
+                                  return frame.sent == 0 && frame.start > t && !frame.keep;
+                              }),
+               out_.end());
     const std::size_t cancelled = before - out_.size();
     if (cancelled == 0) return;
     counters_.cancelled_replies += cancelled;
@@ -192,7 +290,9 @@ std::string LineEngine::TakeOutput(Micros now) {
         OutFrame& frame = out_.front();
         while (frame.sent < frame.bytes.size() &&
                frame.start + timing.CharsTime(frame.sent + 1) <= now) {
-            out += frame.bytes[frame.sent++];
+            // A character the noise lost still took its time on the line.
+            if (frame.lost.empty() || !frame.lost[frame.sent]) out += frame.bytes[frame.sent];
+            ++frame.sent;
         }
         if (frame.sent < frame.bytes.size()) break;
         out_.pop_front();

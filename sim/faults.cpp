@@ -6,14 +6,17 @@ namespace jynsim {
 namespace {
 
 const std::array<const char*, kFaultKindCount> kFaultNames = {
-    "no-reply",   "cut-reply", "stray-byte", "wrong-station", "wrong-pc",       "bad-sum",
-    "lower-case", "nak",       "slow-reply", "garbage",       "extra-after-ack"};
+    "no-reply",   "cut-reply", "stray-byte", "wrong-station", "wrong-pc",        "bad-sum",
+    "lower-case", "nak",       "slow-reply", "garbage",       "extra-after-ack", "foreign-answer"};
 
 bool Applies(FaultKind kind, ReplyKind reply) {
     switch (kind) {
         case FaultKind::kBadSum:
         case FaultKind::kLowerCase: return reply == ReplyKind::kData;
         case FaultKind::kExtraAfterAck: return reply == ReplyKind::kAck;
+        // A NAK is not compared with the request: another station's NAK
+        // would be this one's refusal, which no host can tell apart.
+        case FaultKind::kForeignAnswer: return reply != ReplyKind::kNak;
         default: return true;
     }
 }
@@ -108,7 +111,10 @@ std::optional<Fault> FaultPlan::NextRandom(const FaultQuery& query) {
         if (!Applies(fault.kind, query.reply)) return std::nullopt;
         if (fault.kind == FaultKind::kNak) fault.param = random_->nak_code;
         if (fault.kind == FaultKind::kCutReply) fault.param = random_->cut_after;
-        fault.delay = random_->slow_delay;
+        if (fault.kind == FaultKind::kSlowReply)
+            fault.delay = RandomDelay(random_->slow_delay, random_->slow_delay_max);
+        if (fault.kind == FaultKind::kForeignAnswer)
+            fault.delay = RandomDelay(std::chrono::microseconds(0), random_->foreign_delay_max);
         if (fault.kind == FaultKind::kNoReply || fault.kind == FaultKind::kGarbage) {
             fault.carry_out = rng_.Uniform() >= random_->lost_request_share;
         }
@@ -125,18 +131,27 @@ std::string FaultPlan::RandomBytes(std::size_t count) {
     return bytes;
 }
 
+std::chrono::microseconds FaultPlan::RandomDelay(std::chrono::microseconds low,
+                                                 std::chrono::microseconds high) {
+    if (high <= low) return low;
+    const auto span = static_cast<double>((high - low).count());
+    return low + std::chrono::microseconds(static_cast<std::int64_t>(span * rng_.Uniform()));
+}
+
+std::string ForeignAnswer(const Fault& fault, const std::string& reply) {
+    std::string out = reply;
+    ShiftField(out, 1, ParamOr(fault, 1));
+    Resum(out);
+    return out;
+}
+
 std::string FaultPlan::Apply(const Fault& fault, const std::string& reply) {
     switch (fault.kind) {
         case FaultKind::kNoReply: return {};
         case FaultKind::kCutReply:
             return reply.substr(0, static_cast<std::size_t>(ParamOr(fault, 3)));
         case FaultKind::kStrayByte: return static_cast<char>(fault.param) + reply;
-        case FaultKind::kWrongStation: {
-            std::string out = reply;
-            ShiftField(out, 1, ParamOr(fault, 1));
-            Resum(out);
-            return out;
-        }
+        case FaultKind::kWrongStation: return ForeignAnswer(fault, reply);
         case FaultKind::kWrongPc: {
             std::string out = reply;
             ShiftField(out, 3, ParamOr(fault, 1));
@@ -151,7 +166,8 @@ std::string FaultPlan::Apply(const Fault& fault, const std::string& reply) {
         case FaultKind::kLowerCase: return LowerCase(reply);
         case FaultKind::kNak:
             return std::string(1, kNakChar) + reply.substr(1, 4) + FormatHex(fault.param & 0xFF, 2);
-        case FaultKind::kSlowReply: return reply;
+        case FaultKind::kSlowReply:
+        case FaultKind::kForeignAnswer: return reply;
         case FaultKind::kGarbage:
             return fault.bytes.empty() ? RandomBytes(static_cast<std::size_t>(ParamOr(fault, 8)))
                                        : fault.bytes;

@@ -26,8 +26,11 @@ enum class FaultKind : std::uint8_t {
     kSlowReply,      // reply held back by `delay`
     kGarbage,        // `bytes` (or `param` random bytes, default 8) instead of the reply
     kExtraAfterAck,  // ACK followed by `bytes` (or `param` random bytes, default 3)
+    // Another station's answer (station number + `param`, default 1, sum kept
+    // right) comes `delay` after the request, and the true answer right after it.
+    kForeignAnswer,
 };
-inline constexpr std::size_t kFaultKindCount = 11;
+inline constexpr std::size_t kFaultKindCount = 12;
 const char* FaultName(FaultKind kind);  // "no-reply", "cut-reply", ...
 std::optional<FaultKind> FaultFromName(const std::string& name);
 
@@ -54,6 +57,11 @@ struct RandomFaults {
     std::uint8_t nak_code = 0x02;
     int cut_after = 3;
     std::chrono::microseconds slow_delay = std::chrono::milliseconds(1500);
+    // Above `slow_delay`: each slow reply is late by a delay drawn evenly
+    // from `slow_delay` to this.
+    std::chrono::microseconds slow_delay_max{0};
+    // A foreign answer comes after a delay drawn evenly from 0 to this.
+    std::chrono::microseconds foreign_delay_max{0};
     // Share of no-reply and garbage faults where the request itself was lost.
     double lost_request_share = 0.5;
 };
@@ -76,6 +84,9 @@ private:
     std::uint64_t state_;
 };
 
+// The frame of a foreign-answer fault: the reply with another station number.
+std::string ForeignAnswer(const Fault& fault, const std::string& reply);
+
 class FaultPlan {
 public:
     FaultPlan() : rng_(1) {}
@@ -96,6 +107,8 @@ private:
     std::optional<Fault> NextScripted(const FaultQuery& query);
     std::optional<Fault> NextRandom(const FaultQuery& query);
     std::string RandomBytes(std::size_t count);
+    std::chrono::microseconds RandomDelay(std::chrono::microseconds low,
+                                          std::chrono::microseconds high);
 
     std::deque<Fault> queue_;
     std::optional<RandomFaults> random_;

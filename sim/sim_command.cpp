@@ -27,8 +27,12 @@ const char kUsage[] =
     "  --turnaround MS          station's delay before each reply (default 3)\n"
     "  --interchar MS           drop a request stalled this long (default 500)\n"
     "  --fault-rate P           random faults on a share P of the requests (0..1)\n"
-    "  --seed N                 seed of the random faults (default 1)\n"
+    "  --seed N                 seed of the random faults and the noise (default 1)\n"
     "  --slow-ms N              delay of a slow reply fault (default 1500)\n"
+    "  --noise BER              flip each bit on the line (10 or 11 a character, both\n"
+    "                           directions) with this probability, e.g. 1e-4\n"
+    "  --late-queue             a station late with an answer still takes the requests\n"
+    "                           that come meanwhile and answers them right after it\n"
     "  --lower-hex reject|accept       lower-case hex in requests (default reject: 07h)\n"
     "  --extended-on-acpu nak|silent|accept  ACPU answer to JR/JW/QR/QW (default nak)\n"
     "  --trace                  print every frame on standard output\n"
@@ -66,6 +70,7 @@ struct Parser {
     std::string& error;
     std::size_t at = 0;
     double fault_rate = 0;
+    double noise = 0;
     std::uint64_t seed = 1;
     long long slow_ms = 1500;
     std::optional<ExtendedOnAcpu> extended;
@@ -90,6 +95,7 @@ struct Parser {
     bool Init(const std::string& path);
     bool Choice(const std::string& name);
     bool FaultRate();
+    bool Noise();
     bool Station();
 };
 
@@ -169,6 +175,18 @@ bool Parser::FaultRate() {
     return true;
 }
 
+bool Parser::Noise() {
+    std::string value;
+    if (!Value("--noise", value)) return false;
+    char* end = nullptr;
+    noise = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0' || !(noise >= 0 && noise <= 1)) {
+        error = "--noise: '" + value + "' is not a bit error rate from 0 to 1";
+        return false;
+    }
+    return true;
+}
+
 bool Parser::Station() {
     std::string value;
     StationConfig station;
@@ -192,6 +210,8 @@ bool Parser::One() {
     if (word == "--link") return Value(word, options.link_path);
     if (word == "--lower-hex" || word == "--extended-on-acpu") return Choice(word);
     if (word == "--fault-rate") return FaultRate();
+    if (word == "--noise") return Noise();
+    if (word == "--late-queue") return options.line.queue_behind_late_answer = true;
     for (const NumberOption& option : kNumberOptions) {
         if (word != option.name) continue;
         long long number = 0;
@@ -219,6 +239,8 @@ bool ParseSimCommand(const std::vector<std::string>& args, SimCommandOptions& op
     for (StationConfig& station : options.line.stations) {
         if (parser.extended) station.extended_on_acpu = *parser.extended;
     }
+    options.line.noise.bit_error_rate = parser.noise;
+    options.line.noise.seed = parser.seed;
     if (parser.fault_rate > 0) {
         RandomFaults random;
         random.seed = parser.seed;

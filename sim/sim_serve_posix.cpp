@@ -35,11 +35,16 @@ void PrintLine(const SimCommandOptions& options, const PtyServer& server) {
     const LineTiming& timing = options.line.timing;
     if (timing.baud > 0)
         std::printf("paced at %u baud, %d bits a character\n", timing.baud, timing.bits_per_char);
+    if (options.line.noise.bit_error_rate > 0) {
+        std::printf("noise: %g per bit, seed %llu\n", options.line.noise.bit_error_rate,
+                    static_cast<unsigned long long>(options.line.noise.seed));
+    }
+    if (options.line.queue_behind_late_answer) std::printf("late answers: requests queue behind\n");
     std::printf("serving; Ctrl-C to stop\n");
     std::fflush(stdout);
 }
 
-void PrintSummary(const Simulator& simulator) {
+void PrintSummary(const Simulator& simulator, bool noisy) {
     const LineCounters counters = simulator.Counters();
     std::uint64_t faults = 0;
     for (const auto count : counters.faults) faults += count;
@@ -49,6 +54,7 @@ void PrintSummary(const Simulator& simulator) {
         static_cast<unsigned long long>(counters.writes_carried_out),
         static_cast<unsigned long long>(counters.naks), static_cast<unsigned long long>(faults),
         static_cast<unsigned long long>(counters.unaddressed));
+    if (noisy) std::printf("noise: %s\n", NoiseSummary(counters.noise).c_str());
 }
 
 }  // namespace
@@ -84,7 +90,7 @@ int ServeSimLine(const SimCommandOptions& options) {
     server.Stop();
     simulator.SetTrafficFile(nullptr);
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    PrintSummary(simulator);
+    PrintSummary(simulator, options.line.noise.bit_error_rate > 0);
     return 0;
 }
 

@@ -72,6 +72,11 @@ std::optional<std::string> Simulator::Text(Target target, std::string_view devic
                     [words](auto& m, DeviceRef r) { return m.Text(r, words); });
 }
 
+void Simulator::SetNoise(const NoiseConfig& noise) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    engine_.SetNoise(noise);
+}
+
 void Simulator::AddFault(const Fault& fault) {
     std::lock_guard<std::mutex> lock(mutex_);
     engine_.Faults().Add(fault);

@@ -53,6 +53,8 @@ public:
     void AddFault(const Fault& fault);
     void SetRandomFaults(const RandomFaults& random);
     std::size_t PendingFaults() const;
+    // Bit errors on the line from now on (rate 0: a clean line again).
+    void SetNoise(const NoiseConfig& noise);
 
     // The truth about the line.
     LineCounters Counters() const;

@@ -43,14 +43,22 @@ const OptionCase kOptionCases[] = {
                 o.line.timing.turnaround.count() == 0 &&
                 o.line.timing.interchar_timeout == std::chrono::milliseconds(80);
      }},
-    {{"--fault-rate", "0.22", "--seed", "9", "--slow-ms", "900"},
+    {{"--fault-rate", "0.24", "--seed", "9", "--slow-ms", "900", "--noise", "1e-4"},
      "",
      [](const SimCommandOptions& o) {
          return o.random_faults && o.random_faults->seed == 9 &&
                 o.random_faults->probability[0] > 0.0199 &&
                 o.random_faults->probability[0] < 0.0201 &&
-                o.random_faults->slow_delay == std::chrono::milliseconds(900);
+                o.random_faults->slow_delay == std::chrono::milliseconds(900) &&
+                o.line.noise.bit_error_rate == 1e-4 && o.line.noise.seed == 9 &&
+                !o.line.queue_behind_late_answer;
      }},
+    {{"--late-queue"},
+     "",
+     [](const SimCommandOptions& o) {
+         return o.line.queue_behind_late_answer && o.line.noise.bit_error_rate == 0;
+     }},
+    {{"--noise", "2"}, "--noise: '2' is not a bit error rate", nullptr},
     {{"--extended-on-acpu", "silent", "--station", "2", "--lower-hex", "accept", "--trace"},
      "",
      [](const SimCommandOptions& o) {

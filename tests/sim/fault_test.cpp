@@ -69,6 +69,10 @@ const FaultCase kFaultCases[] = {
     {"garbage", Make(FaultKind::kGarbage, 0, "?x?"), kWrite, "?x?", true, 0x5555},
     {"extra after ACK", Make(FaultKind::kExtraAfterAck, 0, "ZZ"), kWrite, Ack("01FF") + "ZZ", true,
      0x5555},
+    {"foreign answer before the data", Make(FaultKind::kForeignAnswer), kRead,
+     DataReply("02FFABCD") + DataReply("01FFABCD"), true, 0xABCD},
+    {"foreign answer before the ACK", Make(FaultKind::kForeignAnswer, 3), kWrite,
+     Ack("04FF") + Ack("01FF"), true, 0x5555},
 };
 
 class SimFaultClasses : public ::testing::TestWithParam<FaultCase> {};
@@ -137,7 +141,7 @@ TEST(SimRandomFaults, MemoryMatchesTheCarriedOutWrites) {
     Line line(OneStation(1, CpuFamily::kAcpu));
     jynsim::RandomFaults random;
     random.seed = 42;
-    random.probability.fill(0.06);  // 66 % of the requests hit
+    random.probability.fill(0.06);  // 72 % of the requests hit
     line.engine.Faults().SetRandom(random);
     std::uint16_t expected = 0;
     for (int i = 1; i <= 400; ++i) {
