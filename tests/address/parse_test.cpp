@@ -24,6 +24,14 @@ constexpr int kI = kLevelInfo;
 GateCase Ok(const std::string& text, int32_t type, const GateAddress& fields) {
     return {text, type, 1, kOk, fields, {}};
 }
+// Accepted, with the note that names the characters the address does not use.
+GateCase Noted(const std::string& text, int32_t type, const GateAddress& fields,
+               const std::string& unread, const std::string& quoted) {
+    return {
+        text,   type,
+        1,      kOk,
+        fields, {{kI, "JYNMB> Parse() characters '" + unread + "' not read, '" + quoted + "'"}}};
+}
 GateCase No(const std::string& text, int32_t type, int level, const std::string& message) {
     return {text, type, 1, kGateFailure, {}, {{level, message}}};
 }
@@ -71,7 +79,7 @@ std::vector<GateCase> DecimalAndHexCases() {
         Ok("00bf16", kGateDigital, Bit(0, 'F', 1, 0)),
         Ok("00WF9999", kWord, Word(0, 'F', 9999)),
         Ok("00WD 12", kWord, Word(0, 'D', 12)),
-        Ok("00WD12AB", kWord, Word(0, 'D', 12)),
+        Noted("00WD12AB", kWord, Word(0, 'D', 12), "AB", "00WD12AB"),
         Ok("00W1100", 3, Word(0, '1', 100)),
         Ok("00WZ101", 3, Word(0, 'Z', 101)),
         No("00BD100", kGateDigital, kI,
@@ -87,7 +95,7 @@ std::vector<GateCase> DecimalAndHexCases() {
         Ok("00WX1F", kWord, Word(0, 'X', 0x1F)),
         Ok("00BY0", kGateDigital, Bit(0, 'Y', 0, 0)),
         Ok("00BBFFFF", kGateDigital, Bit(0, 'B', 0xFFF, 15)),
-        Ok("00by1g", kGateDigital, Bit(0, 'Y', 0, 1)),
+        Noted("00by1g", kGateDigital, Bit(0, 'Y', 0, 1), "G", "00BY1G"),
         Ok("00W2010", 3, Word(0, '2', 0x10)),
         No("00WX12345", kWord, kE, "JYNMB> Parse() tag adress length (00WX12345)"),
         No("00WX", kWord, kE, "JYNMB> Parse() illegal hex address, '00WX'"),
@@ -97,7 +105,8 @@ std::vector<GateCase> DecimalAndHexCases() {
         No("00BY 0X1", kGateDigital, kE, "JYNMB> Parse() illegal hex address, '00BY 0X1'"),
         No("00WW0x10", kWord, kE, "JYNMB> Parse() illegal hex address, '00WW0X10'"),
         No("00W20X10", 3, kE, "JYNMB> Parse() illegal hex address, '00W20X10'"),
-        Ok("00WD0X10", kWord, Word(0, 'D', 0)),  // decimal: the number ends at the 'X'
+        // Decimal: the number ends at the 'X'.
+        Noted("00WD0X10", kWord, Word(0, 'D', 0), "X10", "00WD0X10"),
         No("00B1100", kGateDigital, kI,
            "JYNMB> Parse(), only word gate allowed for mem type, '00B1100'"),
         No("00b2010", kGateDigital, kI,
@@ -116,7 +125,7 @@ std::vector<GateCase> TimerCounterCases() {
         Ok("00WCN7", kWord, Word(0, kCN, 7)),
         Ok("00BCS31", kGateDigital, Bit(0, kCS, 1, 15)),
         Ok("00wcc1234", kWord, Word(0, kCC, 1234)),
-        Ok("00WTN123l", kWord, Word(0, kTN, 123)),
+        Noted("00WTN123l", kWord, Word(0, kTN, 123), "L", "00WTN123L"),
         No("00BTN10", kGateDigital, kI,
            "JYNMB> Parse(), only word gate allowed for mem type, '00BTN10'"),
         No("00BCN7", kGateDigital, kI,
@@ -254,6 +263,60 @@ TEST(Parse, EveryMemoryLetterInLowerCaseReadsLikeUpperCase) {
         ASSERT_EQ(address::Parse(lowerGate), kOk) << lower << log.Dump();
         ASSERT_EQ(address::Parse(upperGate), kOk) << upper << log.Dump();
         EXPECT_TRUE(SameFields(lowerGate.gateAddress, upperGate.gateAddress)) << lower;
+    }
+}
+
+// What the address does not use, as a tool shows it to the person who typed
+// the text: a caret under each such character. Parse notes the same
+// characters when it accepts the text; ReadingOf never logs.
+struct ReadingCase {
+    std::string text;
+    int32_t gateType;
+    bool accepted;
+    std::string carets;
+};
+
+const ReadingCase kReadingCases[] = {
+    {"01WD100", kWord, true, ""},           {"01WD1O0", kWord, true, "     ^^"},
+    {"01WD100x", kWord, true, "       ^"},  {"01WD1,00", kWord, true, "     ^^^"},
+    {"01WD100 ", kWord, true, "       ^"},  {"01BY1G", kGateDigital, true, "     ^"},
+    {"00WD 12", kWord, true, ""},           {" 1WD100", kWord, true, ""},
+    {"1 WD100", kWord, true, " ^"},         {"00WTN1 x", kWord, true, "      ^^"},
+    {"00WR01O0", kWord, true, "      ^^"},  {"00WW1O0", kWord, true, "     ^^"},
+    {"00WS0100L20", kGateString, true, ""}, {"00WS0100L2X", kGateString, true, "          ^"},
+    {"00WQ100", kWord, false, ""},          {"00WS0100L20", kWord, false, ""},
+};
+
+std::string Carets(const address::TextReading& reading) {
+    std::string carets;
+    for (std::size_t i = 0; i < reading.length; ++i) carets += reading.unread[i] ? '^' : ' ';
+    return carets.substr(0, carets.find_last_not_of(' ') + 1);
+}
+
+TEST(ReadingOf, MarksWhatTheAddressDoesNotUseAndParseNotesIt) {
+    for (const ReadingCase& c : kReadingCases) {
+        SCOPED_TRACE("'" + c.text + "'");
+        LogRecorder log;
+        const HostText text(c.text);
+        const address::TextReading reading = address::ReadingOf(text.get(), c.gateType);
+        EXPECT_EQ(reading.accepted, c.accepted);
+        EXPECT_EQ(Carets(reading), c.carets);
+        EXPECT_EQ(reading.AnyUnread(), !c.carets.empty());
+        EXPECT_TRUE(log.Lines().empty()) << log.Dump();
+
+        GateDefinition gate{};
+        gate.addressText = text.get();
+        gate.gateType = c.gateType;
+        EXPECT_EQ(address::Parse(gate) == kOk, c.accepted);
+        if (!c.accepted) continue;
+        std::string unread, upper;
+        for (std::size_t i = 0; i < c.text.size(); ++i) {
+            upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c.text[i])));
+            if (i < c.carets.size() && c.carets[i] == '^') unread += upper.back();
+        }
+        const std::vector<LogLine> note = {
+            {kI, "JYNMB> Parse() characters '" + unread + "' not read, '" + upper + "'"}};
+        EXPECT_EQ(log.Lines(), c.carets.empty() ? std::vector<LogLine>{} : note) << log.Dump();
     }
 }
 
