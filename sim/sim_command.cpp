@@ -92,6 +92,7 @@ struct Parser {
         return false;
     }
     bool One();
+    bool Add(const StationConfig& station);
     bool Init(const std::string& path);
     bool Choice(const std::string& name);
     bool FaultRate();
@@ -109,9 +110,25 @@ bool Parser::Init(const std::string& path) {
     for (const std::string& warning : file.warnings) {
         std::fprintf(stderr, "jynmb sim: %s: %s\n", path.c_str(), warning.c_str());
     }
-    for (const StationConfig& station : file.stations) options.line.stations.push_back(station);
+    for (const StationConfig& station : file.stations) {
+        if (!Add(station)) return false;
+    }
     if (file.stations.empty()) error = "--init: no station lines in '" + path + "'";
     return !file.stations.empty();
+}
+
+// Two stations with one station number and PC number would both answer every
+// request to it. The same number with another PC number is a multidrop line.
+bool Parser::Add(const StationConfig& station) {
+    for (const StationConfig& known : options.line.stations) {
+        if (known.station == station.station && known.pc == station.pc) {
+            error = "station " + FormatHex(station.station, 2) + " with PC " +
+                    FormatHex(station.pc, 2) + " is given twice";
+            return false;
+        }
+    }
+    options.line.stations.push_back(station);
+    return true;
 }
 
 bool Parser::Choice(const std::string& name) {
@@ -191,10 +208,7 @@ bool Parser::Station() {
     std::string value;
     StationConfig station;
     if (!Value("--station", value)) return false;
-    if (ParseStation(value, station)) {
-        options.line.stations.push_back(station);
-        return true;
-    }
+    if (ParseStation(value, station)) return Add(station);
     error = "--station: '" + value + "' is not SS[:PP[:ACPU|AnACPU]] (hexadecimal numbers)";
     return false;
 }
