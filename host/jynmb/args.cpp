@@ -43,6 +43,14 @@ std::string Args::UnknownOption() const {
     return std::string();
 }
 
+std::string Args::Leftover(bool wordsAllowed) const {
+    if (!error_.empty()) return error_;
+    const std::string unknown = UnknownOption();
+    if (!unknown.empty()) return "unknown option '" + unknown + "'";
+    if (!wordsAllowed && !words_.empty()) return "unexpected '" + words_.front() + "'";
+    return std::string();
+}
+
 int UsageError(const char* command, const std::string& error) {
     std::fflush(stdout);
     std::fprintf(stderr, "jynmb %s: %s (see 'jynmb %s --help')\n", command, error.c_str(), command);

@@ -20,11 +20,12 @@ namespace jynmb {
 
 namespace {
 
+// %zu: the number of gates.
 const char kDemoHelp[] =
     "usage: jynmb demo [--driver PATH] [--trace] [-q|-v]\n\n"
     "Starts the PLC simulator on a pseudo-terminal with two stations (an ACPU and an\n"
     "AnACPU, configured by a station file JYNMB01.INT in a private temporary\n"
-    "directory), starts the driver on it, writes a dozen gates of every kind, reads\n"
+    "directory), starts the driver on it, writes %zu gates of every kind, reads\n"
     "them back, shows the frames of one transaction and a table of the results.\n"
     "Exit code 0 when every value read back equals the value written and the\n"
     "simulated PLCs hold it, 1 when one differs, 2 when the plant or the driver\n"
@@ -299,16 +300,14 @@ int Demo(const DemoOptions& given) {
 
 int RunDemo(Args& args) {
     if (args.Flag("--help")) {
-        std::printf("%s", kDemoHelp);
+        std::printf(kDemoHelp, std::size(kDemoGates));
         return kExitOk;
     }
     InstallQuietMessageHandler(args);
     DemoOptions options;
     options.trace = args.Flag("--trace");
     args.Option("--driver", options.driver);
-    std::string error = args.Error();
-    if (error.empty() && !args.Rest().empty()) error = "unexpected '" + args.Rest().front() + "'";
-    if (!error.empty()) return UsageError("demo", error);
+    if (!args.Leftover(false).empty()) return UsageError("demo", args.Leftover(false));
     return Demo(options);
 }
 

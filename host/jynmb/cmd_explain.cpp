@@ -7,6 +7,9 @@
 #include <fstream>
 
 #include "host/jynmb/commands.h"
+#include "host/jynmb/gate_output.h"
+#include "host/jynmb/gate_reading.h"
+#include "host/jynmb/json.h"
 #include "host/jynmb/messages.h"
 #include "host/jynmb/plant_transfer.h"
 #include "host/jynmb/platform.h"
@@ -35,6 +38,7 @@ const char kExplainHelp[] =
     "  --extended-on-acpu nak|silent|accept\n"
     "                     what the simulated ACPU answers to JR/JW/QR/QW (default nak,\n"
     "                     NAK 06h, as a real ACPU does)\n"
+    "  --json             print the explanation as one JSON object, for scripts\n"
     "  --driver PATH      the driver library (default: beside jynmb)\n"
     "  -q, -v             without level-8 driver messages / driver messages on standard\n"
     "                     error with time stamps\n\n"
@@ -54,7 +58,28 @@ struct ExplainPlan {
     std::string writeText;
     jynsim::ExtendedOnAcpu extended = jynsim::ExtendedOnAcpu::kNak;
     Verbosity verbosity = Verbosity::kNormal;
+    bool json = false;
     bool acpu = false;  // the gate's station entry says ACPU
+};
+
+// One read or write as it went: the frames on the line, what the driver said.
+struct Shown {
+    bool write = false;
+    int32_t result = -1;
+    std::string value;  // written, or read back
+    std::vector<jynsim::TrafficEntry> frames;
+    std::vector<DriverMessage> messages;
+    bool extendedToAcpu = false;
+};
+
+// Everything explain found out, for the text or the JSON.
+struct Explained {
+    std::vector<DriverMessage> startMessages;
+    jyn::StationEntry entry{};
+    std::string source;  // of the station entry
+    std::string plantDevice;
+    std::string plantPort;
+    std::vector<Shown> transfers;
 };
 
 bool ReadExtended(Args& args, ExplainPlan& plan, std::string& error) {
@@ -79,14 +104,13 @@ bool ReadExtended(Args& args, ExplainPlan& plan, std::string& error) {
 bool ReadPlan(Args& args, ExplainPlan& plan, std::string& error) {
     plan.options.line.replyTimeout = kDefaultTimeout;
     plan.write = args.Option("--write", plan.writeText);
+    plan.json = args.Flag("--json");
     args.Option("--driver", plan.driver);
     if (!ReadExtended(args, plan, error) || !ReadInstanceOptions(args, plan.options, error)) {
         return false;
     }
-    if (!args.UnknownOption().empty()) {
-        error = "unknown option " + args.UnknownOption();
-        return false;
-    }
+    error = args.Leftover(true);
+    if (!error.empty()) return false;
     if (args.Rest().size() != 1) {
         error = args.Rest().empty() ? "no GATE given" : "one GATE at a time";
         return false;
@@ -98,12 +122,18 @@ bool ReadPlan(Args& args, ExplainPlan& plan, std::string& error) {
     return ParseGateArg(args.Rest().front(), plan.gate.arg, error);
 }
 
-void PrintMessages(const std::vector<DriverMessage>& messages, Verbosity verbosity) {
-    if (verbosity == Verbosity::kVerbose) return;  // already on standard error
-    for (const DriverMessage& message : messages) {
-        if (verbosity == Verbosity::kQuiet && message.level <= jyn::kLevelInfo) continue;
-        std::printf("  driver      [%d] %s\n", message.level, message.text.c_str());
-    }
+const char* CpuName(const jyn::StationEntry& entry) {
+    return entry.cpuType == jyn::kCpuA ? "ACPU" : "AnACPU";
+}
+
+const char* FunctionName(bool write, bool block) {
+    if (write) return block ? "BlockWrite" : "SingleWrite";
+    return block ? "BlockRead" : "SingleRead";
+}
+
+uint32_t FunctionCode(bool write, bool block) {
+    if (write) return block ? jyn::kBlockWrite : jyn::kSingleWrite;
+    return block ? jyn::kBlockRead : jyn::kSingleRead;
 }
 
 // The station files the driver looks for, its own instance's first, then
@@ -135,21 +165,6 @@ std::string EntrySource(int station, uint32_t instance) {
     return "default: " + *file + " has no line for it";
 }
 
-void PrintStation(const ExplainPlan& plan, const jyn::StationEntry& entry,
-                  const std::vector<DriverMessage>& startMessages) {
-    const int station = plan.gate.address.station;
-    std::printf("station      logical %02X -> station number %02X, PC number %02X, %s (%s)\n",
-                static_cast<unsigned>(station), entry.stationNumber, entry.pcNumber,
-                entry.cpuType == jyn::kCpuA ? "ACPU" : "AnACPU",
-                EntrySource(station, plan.options.instance).c_str());
-    // Bad lines of the station file are worth seeing next to the entry.
-    for (const DriverMessage& message : startMessages) {
-        if (message.level > jyn::kLevelInfo && plan.verbosity != Verbosity::kVerbose) {
-            std::printf("  driver      [%d] %s\n", message.level, message.text.c_str());
-        }
-    }
-}
-
 jynsim::LineConfig PlantFor(const jyn::StationEntry& entry, jynsim::ExtendedOnAcpu extended) {
     jynsim::StationConfig station;
     station.station = entry.stationNumber;
@@ -175,34 +190,20 @@ bool ExtendedToAcpu(const std::vector<jynsim::TrafficEntry>& entries) {
     return false;
 }
 
-// One read or write, the frames it put on the line, what the driver said.
-int32_t Transact(Session& session, PlantLine& plant, ExplainPlan& plan, bool write) {
+// One read or write and the frames it put on the line.
+Shown Transact(Session& session, PlantLine& plant, ExplainPlan& plan, bool write) {
     GateOutcome& gate = plan.gate;
-    const bool block = gate.arg.IsBlock();
     const ValueKind kind = KindOf(gate.arg, gate.address);
-    std::printf(
-        "\n%s, %s (code %u)%s%s:\n", write ? "write" : "read",
-        write ? (block ? "BlockWrite" : "SingleWrite") : (block ? "BlockRead" : "SingleRead"),
-        write ? (block ? jyn::kBlockWrite : jyn::kSingleWrite)
-              : (block ? jyn::kBlockRead : jyn::kSingleRead),
-        write ? " of " : "", write ? FormatValue(kind, gate.value).c_str() : "");
+    Shown shown;
+    shown.write = write;
     jynsim::Simulator& sim = plant.Sim();
     sim.ClearTraffic();
-    const int32_t result = TransferOnPlant(session, sim, gate, write);
-    const std::vector<jynsim::TrafficEntry> frames = sim.Traffic();
-    PrintFrames(frames);
-    PrintMessages(gate.messages, plan.verbosity);
-    if (plan.acpu && ExtendedToAcpu(frames)) {
-        std::printf(
-            "  note        the range passes the ACPU limit, so the driver sends this ACPU\n"
-            "              station an AnACPU command; a real ACPU answers it with NAK 06h\n"
-            "              (--extended-on-acpu accept shows a CPU that takes it)\n");
-    }
-    const char* meaning = result >= 0 && result <= 2 ? kResultMeaning[result] : "unknown";
-    std::printf("  result      %d (%s)", result, meaning);
-    if (!write && result == jyn::kOk) std::printf(": %s", FormatValue(kind, gate.value).c_str());
-    std::printf("\n");
-    return result;
+    shown.result = TransferOnPlant(session, sim, gate, write);
+    shown.frames = sim.Traffic();
+    shown.messages = gate.messages;
+    shown.extendedToAcpu = plan.acpu && ExtendedToAcpu(shown.frames);
+    if (write || shown.result == jyn::kOk) shown.value = FormatValue(kind, gate.value);
+    return shown;
 }
 
 int ExitCodeOf(int32_t result) {
@@ -211,31 +212,152 @@ int ExitCodeOf(int32_t result) {
 }
 
 // The part that needs the simulated line.
-int ExplainOnLine(Session& session, ExplainPlan& plan, const jyn::StationEntry& entry) {
+int ExplainOnLine(Session& session, ExplainPlan& plan, Explained& explained) {
     std::string error;
+    const jyn::StationEntry& entry = explained.entry;
     std::unique_ptr<PlantLine> plant = StartPlantLine(PlantFor(entry, plan.extended), error);
-    if (plant == nullptr) {
+    if (plant == nullptr || !session.ChangePort(plant->PortName(), error)) {
         std::fprintf(stderr, "jynmb explain: %s\n", error.c_str());
         return kExitUsage;
     }
-    std::printf("plant        simulated %s, station %02X, PC %02X, on %s\n",
-                entry.cpuType == jyn::kCpuA ? "ACPU" : "AnACPU", entry.stationNumber,
-                entry.pcNumber, plant->DevicePath().c_str());
-    if (plant->PortName() != plant->DevicePath()) {
-        std::printf("             (the driver's port name for it: %s)\n",
-                    plant->PortName().c_str());
-    }
-    if (!session.ChangePort(plant->PortName(), error)) {
-        std::fprintf(stderr, "jynmb explain: %s\n", error.c_str());
-        return kExitUsage;
-    }
+    explained.plantDevice = plant->DevicePath();
+    explained.plantPort = plant->PortName();
     TakeDriverMessages();
     int exitCode = kExitOk;
-    if (plan.write)
-        exitCode = std::max(exitCode, ExitCodeOf(Transact(session, *plant, plan, true)));
-    exitCode = std::max(exitCode, ExitCodeOf(Transact(session, *plant, plan, false)));
+    for (const bool write : {true, false}) {
+        if (write && !plan.write) continue;
+        explained.transfers.push_back(Transact(session, *plant, plan, write));
+        exitCode = std::max(exitCode, ExitCodeOf(explained.transfers.back().result));
+    }
     session.End();
     return exitCode;
+}
+
+// --- text ---
+
+void PrintMessages(const std::vector<DriverMessage>& messages, Verbosity verbosity,
+                   bool errorsOnly) {
+    if (verbosity == Verbosity::kVerbose) return;  // already on standard error
+    for (const DriverMessage& message : messages) {
+        const bool info = message.level <= jyn::kLevelInfo;
+        if (info && (errorsOnly || verbosity == Verbosity::kQuiet)) continue;
+        std::printf("  driver      [%d] %s\n", message.level, message.text.c_str());
+    }
+}
+
+void PrintGate(const GateOutcome& gate) {
+    std::printf("gate         %s, gate type %d, %s (code %u)\n", gate.arg.text.c_str(),
+                gate.arg.gateType,
+                gate.arg.IsBlock()
+                    ? ("BlockAddressParser, block of " + std::to_string(gate.arg.blockSize)).c_str()
+                    : "SingleAddressParser",
+                gate.arg.IsBlock() ? jyn::kBlockAddressParser : jyn::kSingleAddressParser);
+    if (gate.parseResult != jyn::kOk) {
+        std::printf("result       %s\n", FailureText(gate).c_str());
+        return;
+    }
+    PrintUnread(gate, 13);
+    std::printf("GateAddress  %s\n", DescribeGateAddress(gate.arg, gate.address).c_str());
+    std::printf("device       %s\n", DeviceName(gate.arg, gate.address).c_str());
+}
+
+void PrintTransfer(const ExplainPlan& plan, const Shown& shown) {
+    const bool block = plan.gate.arg.IsBlock();
+    std::printf("\n%s, %s (code %u)%s%s:\n", shown.write ? "write" : "read",
+                FunctionName(shown.write, block), FunctionCode(shown.write, block),
+                shown.write ? " of " : "", shown.write ? shown.value.c_str() : "");
+    PrintFrames(shown.frames);
+    PrintMessages(shown.messages, plan.verbosity, false);
+    if (shown.extendedToAcpu) {
+        std::printf(
+            "  note        the range passes the ACPU limit, so the driver sends this ACPU\n"
+            "              station an AnACPU command; a real ACPU answers it with NAK 06h\n"
+            "              (--extended-on-acpu accept shows a CPU that takes it)\n");
+    }
+    const char* meaning =
+        shown.result >= 0 && shown.result <= 2 ? kResultMeaning[shown.result] : "unknown";
+    std::printf("  result      %d (%s)", shown.result, meaning);
+    if (!shown.write && shown.result == jyn::kOk) std::printf(": %s", shown.value.c_str());
+    std::printf("\n");
+}
+
+void PrintText(const ExplainPlan& plan, const Explained& explained) {
+    const jyn::StationEntry& entry = explained.entry;
+    std::printf("station      logical %02X -> station number %02X, PC number %02X, %s (%s)\n",
+                static_cast<unsigned>(plan.gate.address.station), entry.stationNumber,
+                entry.pcNumber, CpuName(entry), explained.source.c_str());
+    // Bad lines of the station file are worth seeing next to the entry.
+    PrintMessages(explained.startMessages, plan.verbosity, true);
+    if (explained.plantDevice.empty()) return;
+    std::printf("plant        simulated %s, station %02X, PC %02X, on %s\n", CpuName(entry),
+                entry.stationNumber, entry.pcNumber, explained.plantDevice.c_str());
+    if (explained.plantPort != explained.plantDevice) {
+        std::printf("             (the driver's port name for it: %s)\n",
+                    explained.plantPort.c_str());
+    }
+    for (const Shown& shown : explained.transfers) PrintTransfer(plan, shown);
+}
+
+// --- JSON ---
+
+std::string MessagesJson(const std::vector<DriverMessage>& messages) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        out += std::string(i ? ", " : "") + "{\"level\": " + std::to_string(messages[i].level) +
+               ", \"text\": " + JsonString(messages[i].text) + "}";
+    }
+    return out + "]";
+}
+
+std::string FramesJson(const std::vector<jynsim::TrafficEntry>& frames) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const jynsim::TrafficEntry& frame = frames[i];
+        const char* direction = frame.direction == jynsim::Direction::kToPlc     ? "host > PLC"
+                                : frame.direction == jynsim::Direction::kFromPlc ? "PLC > host"
+                                                                                 : "note";
+        out += std::string(i ? ", " : "") + "{\"direction\": " + JsonString(direction) +
+               ", \"bytes\": " + JsonString(jynsim::Printable(frame.bytes)) +
+               ", \"decoded\": " + JsonString(frame.decoded) + "}";
+    }
+    return out + "]";
+}
+
+std::string TransferJson(const ExplainPlan& plan, const Shown& shown) {
+    const bool block = plan.gate.arg.IsBlock();
+    std::string out = std::string("{\"operation\": \"") + (shown.write ? "write" : "read") +
+                      "\", \"function\": \"" + FunctionName(shown.write, block) +
+                      "\", \"code\": " + std::to_string(FunctionCode(shown.write, block)) +
+                      ", \"result\": " + std::to_string(shown.result);
+    if (!shown.value.empty()) out += ", \"value\": " + JsonString(shown.value);
+    return out + ", \"frames\": " + FramesJson(shown.frames) +
+           ", \"messages\": " + MessagesJson(shown.messages) +
+           ", \"extendedToAcpu\": " + (shown.extendedToAcpu ? "true" : "false") + "}";
+}
+
+void PrintJson(const ExplainPlan& plan, const Explained& explained) {
+    const GateOutcome& gate = plan.gate;
+    std::printf("{%s, \"parser\": \"%s\", \"startMessages\": %s", GateJsonFields(gate).c_str(),
+                gate.arg.IsBlock() ? "BlockAddressParser" : "SingleAddressParser",
+                MessagesJson(explained.startMessages).c_str());
+    if (gate.parseResult == jyn::kOk) {
+        const jyn::GateAddress& a = gate.address;
+        const jyn::StationEntry& entry = explained.entry;
+        std::printf(
+            ", \"gateAddress\": {\"station\": %d, \"memType\": %d, \"address\": %d, "
+            "\"bitIndex\": %d, \"bitWidth\": %d}, \"device\": %s, \"stationEntry\": "
+            "{\"stationNumber\": %u, \"pcNumber\": %u, \"cpu\": \"%s\", \"source\": %s}, "
+            "\"plant\": %s, \"transfers\": [",
+            a.station, a.memType, a.address, a.bitIndex, a.bitWidth,
+            JsonString(DeviceName(gate.arg, a)).c_str(), entry.stationNumber, entry.pcNumber,
+            CpuName(entry), JsonString(explained.source).c_str(),
+            JsonString(explained.plantDevice).c_str());
+        for (std::size_t i = 0; i < explained.transfers.size(); ++i) {
+            std::printf("%s%s", i ? ", " : "", TransferJson(plan, explained.transfers[i]).c_str());
+        }
+        std::printf("]");
+    }
+    std::printf("}\n");
 }
 
 }  // namespace
@@ -250,33 +372,28 @@ int RunExplain(Args& args) {
     std::string error;
     if (!ReadPlan(args, plan, error)) return UsageError("explain", error);
     Session session;
-    if (!session.Start(plan.driver, plan.options, error)) {
-        std::fprintf(stderr, "jynmb explain: %s\n", error.c_str());
-        return kExitUsage;
-    }
-    const std::vector<DriverMessage> startMessages = TakeDriverMessages();
+    if (!StartSession(session, "explain", plan.driver, plan.options, plan.json)) return kExitUsage;
+    Explained explained;
+    explained.startMessages = session.StartMessages();
     GateOutcome& gate = plan.gate;
-    const bool accepted = session.Configure(gate);
-    std::printf("gate         %s, gate type %d, %s (code %u)\n", gate.arg.text.c_str(),
-                gate.arg.gateType,
-                gate.arg.IsBlock()
-                    ? ("BlockAddressParser, block of " + std::to_string(gate.arg.blockSize)).c_str()
-                    : "SingleAddressParser",
-                gate.arg.IsBlock() ? jyn::kBlockAddressParser : jyn::kSingleAddressParser);
-    if (!accepted) {
-        std::printf("refused      %s\n",
-                    gate.lastMessage.empty() ? "(no message)" : gate.lastMessage.c_str());
-        return kExitGate;
+    int exitCode = kExitGate;
+    if (session.Configure(gate)) {
+        explained.entry = session.Context().stationTable[gate.address.station & 0xFF];
+        explained.source = EntrySource(gate.address.station, plan.options.instance);
+        plan.acpu = explained.entry.cpuType == jyn::kCpuA;
+        if (plan.write && !ParseValue(KindOf(gate.arg, gate.address), gate.arg, plan.writeText,
+                                      gate.value, error)) {
+            return UsageError("explain", "--write: " + error);
+        }
+        exitCode = ExplainOnLine(session, plan, explained);
     }
-    std::printf("GateAddress  %s\n", DescribeGateAddress(gate.arg, gate.address).c_str());
-    const jyn::StationEntry entry = session.Context().stationTable[gate.address.station & 0xFF];
-    PrintStation(plan, entry, startMessages);
-    plan.acpu = entry.cpuType == jyn::kCpuA;
-    if (plan.write &&
-        !ParseValue(KindOf(gate.arg, gate.address), gate.arg, plan.writeText, gate.value, error)) {
-        return UsageError("explain", "--write: " + error);
+    if (plan.json) {
+        PrintJson(plan, explained);
+        return exitCode;
     }
-    return ExplainOnLine(session, plan, entry);
+    PrintGate(gate);
+    if (gate.parseResult == jyn::kOk) PrintText(plan, explained);
+    return exitCode;
 }
 
 }  // namespace jynmb

@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "host/jynmb/commands.h"
+#include "host/jynmb/gate_output.h"
+#include "host/jynmb/gate_reading.h"
 #include "host/jynmb/json.h"
 #include "host/jynmb/messages.h"
 #include "host/jynmb/session.h"
@@ -17,34 +19,38 @@ const char kParseHelp[] =
     "Hands each gate to the driver's address parser (SingleAddressParser, or\n"
     "BlockAddressParser for GATE*N) and prints the GateAddress it returns, or\n"
     "the driver's message when it refuses the gate. GATE as for 'jynmb read'.\n"
-    "Exit code 0 when every gate is accepted, 1 when one is refused.\n";
+    "The driver reads a number only up to its first character that is not a digit;\n"
+    "characters it does not read are marked ^ and the devices it takes are named.\n"
+    "Exit code 0 when every gate is accepted, 1 when one is refused.\n\n"
+    "Options:\n"
+    "  --json             print the results as JSON, for scripts\n"
+    "  --driver PATH      the driver library (default: beside jynmb)\n"
+    "  -q, -v             driver messages on standard error: never / with time stamps\n";
 
 void PrintJson(const GateOutcome& gate, bool first) {
     const jyn::GateAddress& a = gate.address;
-    std::printf("%s\n  {\"gate\": %s, \"type\": %d, \"block\": %d, \"result\": %d",
-                first ? "" : ",", JsonString(gate.arg.text).c_str(), gate.arg.gateType,
-                gate.arg.blockSize, gate.parseResult);
+    std::printf("%s\n  {%s", first ? "" : ",", GateJsonFields(gate).c_str());
     if (gate.parseResult == jyn::kOk) {
         std::printf(
             ", \"station\": %d, \"memType\": %d, \"memTypeName\": %s, \"address\": %d, "
-            "\"bitIndex\": %d, \"bitWidth\": %d, \"kind\": \"%s\"}",
+            "\"bitIndex\": %d, \"bitWidth\": %d, \"device\": %s",
             a.station, a.memType, JsonString(MemTypeName(a.memType)).c_str(), a.address, a.bitIndex,
-            a.bitWidth, KindName(KindOf(gate.arg, a)));
-    } else {
-        std::printf(", \"error\": %s}", JsonString(gate.lastMessage).c_str());
+            a.bitWidth, JsonString(DeviceName(gate.arg, a)).c_str());
     }
+    std::printf("}");
 }
 
 void PrintText(const GateOutcome& gate) {
     const std::string block =
         gate.arg.IsBlock() ? ", block of " + std::to_string(gate.arg.blockSize) : "";
     if (gate.parseResult == jyn::kOk) {
-        std::printf("%s (type %d%s): %s\n", gate.arg.text.c_str(), gate.arg.gateType, block.c_str(),
-                    DescribeGateAddress(gate.arg, gate.address).c_str());
+        std::printf("%s (type %d%s): %s on %s\n", gate.arg.text.c_str(), gate.arg.gateType,
+                    block.c_str(), DescribeGateAddress(gate.arg, gate.address).c_str(),
+                    DeviceName(gate.arg, gate.address).c_str());
+        PrintUnread(gate, 0);
     } else {
-        std::printf("%s (type %d%s): refused: %s\n", gate.arg.text.c_str(), gate.arg.gateType,
-                    block.c_str(),
-                    gate.lastMessage.empty() ? "(no message)" : gate.lastMessage.c_str());
+        std::printf("%s (type %d%s): %s\n", gate.arg.text.c_str(), gate.arg.gateType, block.c_str(),
+                    FailureText(gate).c_str());
     }
 }
 
@@ -60,9 +66,7 @@ int RunParse(Args& args) {
     const bool json = args.Flag("--json");
     std::string driverPath;
     args.Option("--driver", driverPath);
-    if (!args.Error().empty()) return UsageError("parse", args.Error());
-    if (!args.UnknownOption().empty())
-        return UsageError("parse", "unknown option " + args.UnknownOption());
+    if (!args.Leftover(true).empty()) return UsageError("parse", args.Leftover(true));
     if (args.Rest().empty()) return UsageError("parse", "no GATE given");
     std::vector<GateOutcome> gates(args.Rest().size());
     std::string error;

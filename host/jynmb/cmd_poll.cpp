@@ -24,20 +24,30 @@ const char kPollHelp[] =
     "'#' starts a comment) round after round. On a terminal one table is kept up\n"
     "to date: value, status, last error, good and failed reads. Otherwise each\n"
     "read gives one line: date and time, round, gate, status, value or error.\n"
+    "Ctrl-C stops after the read under way (a station that does not answer holds\n"
+    "it up to ten reply time-outs); a second Ctrl-C stops at once.\n"
     "Exit code 0 when every read of every round succeeded, 1 when a gate failed\n"
     "or was refused, 2 when the driver, the port or the link failed.\n\n"
     "Options:\n"
     "  --interval MS      from the start of one round to the next (default 1000)\n"
-    "  --count N          rounds to run (default 0: until Ctrl-C)\n";
+    "  --count N          rounds to run (default 0: until Ctrl-C)\n"
+    "  --json             one JSON object per gate per round (JSON Lines), for scripts\n";
 
 constexpr unsigned long kDefaultInterval = 1000;
 constexpr std::chrono::milliseconds kStopCheck{20};
 constexpr std::size_t kTableExtraLines = 3;  // heading, column names, status line
 
 volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_reading = 0;  // a read is under way
+// Said at once when Ctrl-C comes during a read; made before the handler is
+// set, since the handler may only write it out.
+char g_notice[512];
+std::size_t g_noticeLength = 0;
+bool g_noticeOnStdout = false;
 
 extern "C" void OnStopSignal(int) {
     g_stop = 1;
+    if (g_reading) WriteNow(g_noticeOnStdout, g_notice, g_noticeLength);
     // A second Ctrl-C stops at once, even inside a long transaction.
     std::signal(SIGINT, SIG_DFL);
 }
@@ -48,6 +58,7 @@ struct PollPlan {
     std::string file;
     unsigned long interval = kDefaultInterval;
     unsigned long count = 0;
+    bool json = false;
 };
 
 // Counts and intervals up to a day's worth of milliseconds: the wait
@@ -71,16 +82,15 @@ bool ReadCount(Args& args, const char* name, unsigned long& value, std::string& 
 
 bool ReadPlan(Args& args, PollPlan& plan, std::string& error) {
     args.Option("--driver", plan.driver);
+    plan.json = args.Flag("--json");
     if (!ReadCount(args, "--interval", plan.interval, error) ||
         !ReadCount(args, "--count", plan.count, error) ||
         !ReadPortOptions(args, plan.port, error)) {
         if (error.empty()) error = args.Error();
         return false;
     }
-    if (!args.UnknownOption().empty()) {
-        error = "unknown option " + args.UnknownOption();
-        return false;
-    }
+    error = args.Leftover(true);
+    if (!error.empty()) return false;
     if (args.Rest().size() != 1) {
         error = args.Rest().empty() ? "no GATEFILE given" : "one GATEFILE, not several";
         return false;
@@ -144,12 +154,16 @@ int Poll(Session& session, std::vector<PolledGate>& gates, const PollPlan& plan,
     status.interval = plan.interval;
     status.count = plan.count;
     int exitCode = kExitOk;
+    view.Start(gates, status);
     auto next = Clock::now();
     while (!g_stop && (plan.count == 0 || status.round < plan.count)) {
         ++status.round;
         next += std::chrono::milliseconds(plan.interval);
         for (std::size_t i = 0; i < gates.size() && !g_stop; ++i) {
+            view.GateStarting(gates, i, status);
+            g_reading = 1;
             ReadGate(session, gates[i]);
+            g_reading = 0;
             exitCode = std::max(exitCode, ExitCodeOf(gates[i].outcome));
             view.GateDone(gates, i, status);
         }
@@ -162,6 +176,41 @@ int Poll(Session& session, std::vector<PolledGate>& gates, const PollPlan& plan,
     status.interrupted = g_stop != 0;
     view.Finish(gates, status);
     return exitCode;
+}
+
+// Ten attempts of a reply time-out each, and one more for the line to fall
+// quiet after them.
+constexpr unsigned long kTimeoutsPerRead = 11;
+
+void PrepareNotice(const PollView& view, const PollPlan& plan, int columns) {
+    const unsigned long ms = kTimeoutsPerRead * plan.port.line.replyTimeout * 10;
+    std::string text = "stopping after the current read (up to " +
+                       std::to_string((ms + 999) / 1000) + " s); Ctrl-C again stops at once";
+    // On the table the notice replaces one line, and must not wrap.
+    if (view.NoticeOnStdout() && text.size() >= static_cast<std::size_t>(columns)) {
+        text.resize(static_cast<std::size_t>(std::max(columns, 2) - 1));
+    }
+    const std::string notice = view.NoticePrefix() + text + view.NoticeSuffix();
+    g_noticeLength = std::min(notice.size(), sizeof g_notice);
+    std::copy(notice.begin(), notice.begin() + static_cast<std::ptrdiff_t>(g_noticeLength),
+              g_notice);
+    g_noticeOnStdout = view.NoticeOnStdout();
+}
+
+std::unique_ptr<PollView> MakeView(const PollPlan& plan, std::size_t gates, Verbosity verbosity,
+                                   int& columns) {
+    // On a terminal the table shows each gate's last error; messages on
+    // standard error would scroll it away, unless -v asks for them.
+    // The cursor cannot go back above the top of the screen: a table taller
+    // than the terminal is printed as plain lines instead.
+    const TerminalSize size = StdoutTerminalSize();
+    columns = size.columns;
+    if (plan.json) return MakeJsonView();
+    if (!StdoutIsTerminal() || gates + kTableExtraLines >= static_cast<std::size_t>(size.rows)) {
+        return MakePlainView();
+    }
+    SetEcho(verbosity == Verbosity::kVerbose);
+    return MakeTableView(size.columns);
 }
 
 }  // namespace
@@ -178,25 +227,16 @@ int RunPoll(Args& args) {
     if (!ReadPlan(args, plan, error)) return UsageError("poll", error);
     std::vector<PolledGate> gates;
     if (!ReadGates(plan.file, gates, error)) return UsageError("poll", error);
-    // On a terminal the table shows each gate's last error; messages on
-    // standard error would scroll it away, unless -v asks for them.
-    // The cursor cannot go back above the top of the screen: a table taller
-    // than the terminal is printed as plain lines instead.
-    const TerminalSize size = StdoutTerminalSize();
-    const bool table =
-        StdoutIsTerminal() && gates.size() + kTableExtraLines < static_cast<std::size_t>(size.rows);
-    if (table) SetEcho(verbosity == Verbosity::kVerbose);
+    int columns = 0;
+    std::unique_ptr<PollView> view = MakeView(plan, gates.size(), verbosity, columns);
     Session session;
-    if (!session.Start(plan.driver, plan.port, error)) {
-        std::fprintf(stderr, "jynmb poll: %s\n", error.c_str());
-        return kExitUsage;
-    }
+    if (!StartSession(session, "poll", plan.driver, plan.port, plan.json)) return kExitUsage;
     for (PolledGate& gate : gates) {
         if (!session.Configure(gate.outcome)) gate.lastError = gate.outcome.lastMessage;
     }
     g_stop = 0;
+    PrepareNotice(*view, plan, columns);
     std::signal(SIGINT, &OnStopSignal);
-    std::unique_ptr<PollView> view = table ? MakeTableView(size.columns) : MakePlainView();
     const int exitCode = Poll(session, gates, plan, *view);
     std::signal(SIGINT, SIG_DFL);
     session.End();

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "host/jynmb/commands.h"
-#include "host/jynmb/json.h"
+#include "host/jynmb/gate_output.h"
+#include "host/jynmb/gate_reading.h"
 #include "host/jynmb/messages.h"
 #include "host/jynmb/session.h"
 #include "host/jynmb/value_text.h"
@@ -25,8 +26,13 @@ const char kWriteHelp[] =
     "usage: jynmb write --port NAME [OPTIONS] GATE=VALUE...\n\n"
     "Writes each value through the driver. VALUE is a number (decimal or 0x...),\n"
     "comma-separated numbers for a block, or text for a string gate:\n"
-    "  01WD100=4660   00BY10=1   01WZ100=0x12345678   01WD200*3=1,2,3   00WS0100L20=HELLO\n\n"
-    "Options:\n";
+    "  01WD100=4660   00BY10=1   01WZ100=0x12345678   01WD200*3=1,2,3   00WS0100L20=HELLO\n"
+    "Nothing is written unless every gate and value is right. The driver reads a\n"
+    "number only up to its first character that is not a digit: a gate with\n"
+    "characters it does not read (01WD1O0 is D1 to it) is refused.\n\n"
+    "Options:\n"
+    "  --as-driver-reads  write such gates all the same, to the devices the driver\n"
+    "                     makes of them\n";
 const char kJsonHelp[] = "  --json             print the results as JSON, for scripts\n";
 
 enum class Mode { kRead, kWrite };
@@ -35,19 +41,18 @@ struct Plan {
     PortOptions port;
     std::string driver;
     bool json = false;
+    bool asDriverReads = false;
     std::vector<GateOutcome> gates;
     std::vector<std::string> values;  // writes: the text after '='
 };
 
 bool ReadPlan(Args& args, Mode mode, Plan& plan, std::string& error) {
     plan.json = args.Flag("--json");
+    if (mode == Mode::kWrite) plan.asDriverReads = args.Flag("--as-driver-reads");
     args.Option("--driver", plan.driver);
     if (!ReadPortOptions(args, plan.port, error)) return false;
-    const std::string unknown = args.UnknownOption();
-    if (!unknown.empty()) {
-        error = "unknown option " + unknown;
-        return false;
-    }
+    error = args.Leftover(true);
+    if (!error.empty()) return false;
     if (args.Rest().empty()) {
         error = mode == Mode::kRead ? "no GATE given" : "no GATE=VALUE given";
         return false;
@@ -83,47 +88,47 @@ int ExitCodeOf(const std::vector<GateOutcome>& gates) {
 
 void PrintText(const std::vector<GateOutcome>& gates, Mode mode) {
     std::size_t width = 8;
-    for (const GateOutcome& gate : gates) width = std::max(width, gate.arg.text.size() + 4);
+    for (const GateOutcome& gate : gates) width = std::max(width, GateName(gate.arg).size() + 4);
+    const int w = static_cast<int>(width);
     for (const GateOutcome& gate : gates) {
-        std::string name = gate.arg.text;
-        if (gate.arg.IsBlock()) name += "*" + std::to_string(gate.arg.blockSize);
-        const ValueKind kind = KindOf(gate.arg, gate.address);
+        const std::string name = GateName(gate.arg);
+        const char* kind = KindName(KindOf(gate.arg, gate.address));
         if (gate.parseResult != jyn::kOk) {
-            std::printf("%-*s refused (%d): %s\n", static_cast<int>(width), name.c_str(),
-                        gate.parseResult, gate.lastMessage.c_str());
+            std::printf("%-*s %s\n", w, name.c_str(), FailureText(gate).c_str());
         } else if (gate.result != jyn::kOk) {
-            std::printf("%-*s %-7s failed (%d): %s\n", static_cast<int>(width), name.c_str(),
-                        KindName(kind), gate.result, gate.lastMessage.c_str());
+            std::printf("%-*s %-7s %s\n", w, name.c_str(), kind, FailureText(gate).c_str());
         } else {
-            std::printf("%-*s %-7s %s%s\n", static_cast<int>(width), name.c_str(), KindName(kind),
-                        FormatValue(kind, gate.value).c_str(),
+            std::printf("%-*s %-7s %s%s\n", w, name.c_str(), kind,
+                        FormatValue(KindOf(gate.arg, gate.address), gate.value).c_str(),
                         mode == Mode::kWrite ? "  written" : "");
         }
+        PrintUnread(gate, 0);
     }
 }
 
 void PrintJson(const std::vector<GateOutcome>& gates) {
     std::printf("[");
     for (std::size_t i = 0; i < gates.size(); ++i) {
-        const GateOutcome& gate = gates[i];
-        const ValueKind kind = KindOf(gate.arg, gate.address);
-        const bool ok = gate.parseResult == jyn::kOk && gate.result == jyn::kOk;
-        // A gate the driver refused has no kind: its GateAddress says nothing.
-        const std::string kindJson =
-            gate.parseResult == jyn::kOk ? JsonString(KindName(kind)) : "null";
-        std::printf(
-            "%s\n  {\"gate\": %s, \"block\": %d, \"type\": %d, \"kind\": %s, "
-            "\"result\": %d",
-            i ? "," : "", JsonString(gate.arg.text).c_str(), gate.arg.blockSize, gate.arg.gateType,
-            kindJson.c_str(), gate.parseResult != jyn::kOk ? gate.parseResult : gate.result);
-        if (ok) {
-            std::printf(", \"value\": %s", JsonValue(kind, gate.arg, gate.value).c_str());
-        } else {
-            std::printf(", \"error\": %s", JsonString(gate.lastMessage).c_str());
-        }
-        std::printf("}");
+        std::printf("%s\n  {%s}", i ? "," : "", GateJsonFields(gates[i]).c_str());
     }
     std::printf("\n]\n");
+}
+
+// A gate written by hand must name its devices plainly: the driver passes
+// over what follows a number, so a typing error there writes elsewhere.
+bool CheckTexts(const Plan& plan, std::string& error) {
+    if (plan.asDriverReads) return true;
+    for (const GateOutcome& gate : plan.gates) {
+        if (gate.unread.empty()) continue;
+        const std::string carets = CaretLine(gate.unread);
+        error = GateName(gate.arg) + ": the driver does not read the characters marked ^ and " +
+                "would write " + DeviceName(gate.arg, gate.address) + "\n    " +
+                GateName(gate.arg) + "\n    " + carets +
+                "\nCorrect the gate, or give --as-driver-reads to write " +
+                DeviceName(gate.arg, gate.address) + " as the driver reads it";
+        return false;
+    }
+    return true;
 }
 
 // Every value is checked against its gate before the first one is written:
@@ -143,7 +148,9 @@ bool CheckValues(Plan& plan, std::string& error) {
 // False, before any transfer, when a value does not fit its gate.
 bool Transfer(Session& session, Mode mode, Plan& plan, std::string& error) {
     for (GateOutcome& gate : plan.gates) session.Configure(gate);
-    if (mode == Mode::kWrite && !CheckValues(plan, error)) return false;
+    if (mode == Mode::kWrite && (!CheckTexts(plan, error) || !CheckValues(plan, error))) {
+        return false;
+    }
     for (GateOutcome& gate : plan.gates) {
         if (gate.parseResult != jyn::kOk) continue;
         if (mode == Mode::kRead) {
@@ -168,10 +175,7 @@ int Run(Args& args, Mode mode) {
     if (!ReadPlan(args, mode, plan, error)) return UsageError(command, error);
 
     Session session;
-    if (!session.Start(plan.driver, plan.port, error)) {
-        std::fprintf(stderr, "jynmb %s: %s\n", command, error.c_str());
-        return kExitUsage;
-    }
+    if (!StartSession(session, command, plan.driver, plan.port, plan.json)) return kExitUsage;
     if (!Transfer(session, mode, plan, error)) return UsageError(command, error);
     session.End();
     if (plan.json) {

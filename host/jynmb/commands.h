@@ -25,6 +25,10 @@ public:
     const std::vector<std::string>& Rest() const { return words_; }
     // The first unknown option, or empty.
     std::string UnknownOption() const;
+    // What is wrong with the words left once every known option has been
+    // taken: a missing value, an unknown option or, unless words may be
+    // left, an unexpected word. Empty when nothing is.
+    std::string Leftover(bool wordsAllowed) const;
     const std::string& Error() const { return error_; }
 
 private:

@@ -36,9 +36,42 @@ void PrintUsage(std::FILE* out) {
         std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
     }
     std::fprintf(out,
-                 "\nRun 'jynmb COMMAND --help' for the options of a command.\n"
+                 "\nRun 'jynmb COMMAND --help' (or 'jynmb help COMMAND') for the options of a\n"
+                 "command, 'jynmb --version' for the version.\n"
                  "Exit codes: 0 all good, 1 a gate or the PLC failed, 2 the driver, the port\n"
                  "or the command line failed.\n");
+}
+
+const Command* Find(const std::string& name) {
+    for (const Command& command : kCommands) {
+        if (name == command.name) return &command;
+    }
+    return nullptr;
+}
+
+int UnknownCommand(const std::string& name) {
+    std::fprintf(stderr, "jynmb: unknown command '%s' (see 'jynmb --help')\n", name.c_str());
+    return jynmb::kExitUsage;
+}
+
+int PrintVersion() {
+    std::printf("jynmb %s\n", JYN_VERSION);
+    return jynmb::kExitOk;
+}
+
+// Help and the version come before anything else a command checks, in
+// whatever place on its line they are asked for.
+int Run(const Command& command, std::vector<std::string> words) {
+    for (const std::string& word : words) {
+        if (word == "-h" || word == "--help") words = {"--help"};
+    }
+    if (words.size() != 1 || words[0] != "--help") {
+        for (const std::string& word : words) {
+            if (word == "--version") return PrintVersion();
+        }
+    }
+    jynmb::Args args(std::move(words));
+    return command.run(args);
 }
 
 }  // namespace
@@ -49,17 +82,16 @@ int main(int argc, char** argv) {
         return jynmb::kExitUsage;
     }
     const std::string name = argv[1];
-    if (name == "--help" || name == "-h" || name == "help") {
+    if (name == "--version") return PrintVersion();
+    if (name == "--help" || name == "-h" || (name == "help" && argc == 2)) {
         PrintUsage(stdout);
         return jynmb::kExitOk;
     }
-    for (const Command& command : kCommands) {
-        if (name == command.name) {
-            jynmb::Args args(std::vector<std::string>(argv + 2, argv + argc));
-            return command.run(args);
-        }
+    if (name == "help") {
+        const Command* command = Find(argv[2]);
+        return command != nullptr ? Run(*command, {"--help"}) : UnknownCommand(argv[2]);
     }
-    std::fprintf(stderr, "jynmb: unknown command '%s'\n\n", name.c_str());
-    PrintUsage(stderr);
-    return jynmb::kExitUsage;
+    const Command* command = Find(name);
+    if (command == nullptr) return UnknownCommand(name);
+    return Run(*command, std::vector<std::string>(argv + 2, argv + argc));
 }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "host/jynmb/commands.h"
+#include "interface/host_abi.h"
 
 namespace jynmb {
 
@@ -18,14 +19,17 @@ std::atomic<bool> g_echo{true};
 constexpr std::size_t kPendingLimit = 1000;
 std::unique_ptr<jynhost::MessageRoute> g_route;
 
-void Echo(const DriverMessage& message) {
-    const Verbosity verbosity = g_verbosity;
-    if (!g_echo) return;
-    if (message.level <= 8 && verbosity == Verbosity::kQuiet) return;
+void Print(const DriverMessage& message) {
     const std::string stamp =
-        verbosity == Verbosity::kVerbose ? LocalTimeStamp(false) + " " : std::string();
+        g_verbosity == Verbosity::kVerbose ? LocalTimeStamp(false) + " " : std::string();
     std::fprintf(stderr, "%s[%d] %s\n", stamp.c_str(), message.level, message.text.c_str());
     std::fflush(stderr);
+}
+
+// Quiet holds every message back, errors too: a start that opens the port
+// logs one at level 32, and a run that succeeds should print its results only.
+void Echo(const DriverMessage& message) {
+    if (g_echo && g_verbosity != Verbosity::kQuiet) Print(message);
 }
 
 }  // namespace
@@ -76,5 +80,12 @@ std::string LocalTimeStamp(bool withDate) {
 }
 
 void SetEcho(bool echo) { g_echo = echo; }
+
+void ShowHeld(const std::vector<DriverMessage>& messages, const std::string& shown) {
+    if (!g_echo || g_verbosity != Verbosity::kQuiet) return;
+    for (const DriverMessage& message : messages) {
+        if (message.level > jyn::kLevelInfo && message.text != shown) Print(message);
+    }
+}
 
 }  // namespace jynmb

@@ -1,5 +1,5 @@
-// The driver's messages, as jynmb shows them: on standard error, level-8
-// messages hidden with -q, time stamps with -v.
+// The driver's messages, as jynmb shows them: on standard error as they
+// come, time stamps with -v; with -q only beside a failure they explain.
 #pragma once
 
 #include <string>
@@ -25,6 +25,9 @@ Verbosity InstallQuietMessageHandler(class Args& args);
 // a person to read when `echo` is off (the poll table, the demo).
 std::vector<DriverMessage> TakeDriverMessages();
 void SetEcho(bool echo);
+// After a failed call: with -q, the errors among the messages it held back,
+// on standard error, except `shown` (the cause, printed with the result).
+void ShowHeld(const std::vector<DriverMessage>& messages, const std::string& shown = "");
 
 // Local time "17:21:55.123", with the date in front when asked
 // ("2026-12-08 17:21:55.123").

@@ -3,6 +3,7 @@
 // on, and port names. One file per platform implements it.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -42,5 +43,9 @@ struct TerminalSize {
     int rows = 24;
 };
 TerminalSize StdoutTerminalSize();
+
+// Writes the bytes to standard output or standard error straight away,
+// past the C library's buffers: safe inside a signal handler.
+void WriteNow(bool toStdout, const char* bytes, std::size_t length);
 
 }  // namespace jynmb

@@ -55,4 +55,14 @@ TerminalSize StdoutTerminalSize() {
     return size;
 }
 
+void WriteNow(bool toStdout, const char* bytes, std::size_t length) {
+    const int fd = toStdout ? STDOUT_FILENO : STDERR_FILENO;
+    while (length > 0) {
+        const ssize_t n = write(fd, bytes, length);
+        if (n <= 0) return;
+        bytes += n;
+        length -= static_cast<std::size_t>(n);
+    }
+}
+
 }  // namespace jynmb

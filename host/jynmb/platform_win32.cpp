@@ -40,4 +40,8 @@ TerminalSize StdoutTerminalSize() {
     return size;
 }
 
+void WriteNow(bool toStdout, const char* bytes, std::size_t length) {
+    _write(toStdout ? 1 : 2, bytes, static_cast<unsigned>(length));
+}
+
 }  // namespace jynmb

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "host/jynmb/gate_output.h"
 #include "host/jynmb/messages.h"
 #include "host/jynmb/value_text.h"
 
@@ -42,6 +43,15 @@ class TableView : public PollView {
 public:
     explicit TableView(int columns) : columns_(static_cast<std::size_t>(std::max(columns, 20))) {}
 
+    void Start(const std::vector<PolledGate>& gates, const PollStatus& status) override {
+        Draw(gates, status, "starting");
+    }
+    void GateStarting(const std::vector<PolledGate>& gates, std::size_t index,
+                      const PollStatus& status) override {
+        Draw(gates, status,
+             "round " + std::to_string(status.round) + ": reading " +
+                 GateName(gates[index].outcome.arg));
+    }
     void GateDone(const std::vector<PolledGate>& gates, std::size_t index,
                   const PollStatus& status) override {
         Draw(gates, status,
@@ -51,6 +61,11 @@ public:
     void Finish(const std::vector<PolledGate>& gates, const PollStatus& status) override {
         Draw(gates, status, status.interrupted ? "stopped by Ctrl-C" : "done");
     }
+    // The notice takes the place of the status line, the last one drawn, so
+    // the next drawing still finds the top of the table where it left it.
+    bool NoticeOnStdout() const override { return true; }
+    std::string NoticePrefix() const override { return "\x1b[1A\r\x1b[K"; }
+    std::string NoticeSuffix() const override { return "\n"; }
 
 private:
     void Line(std::string text) {
@@ -104,7 +119,20 @@ public:
         std::printf("%s  %lu  %-*s  %-11s  %s\n", LocalTimeStamp(true).c_str(), status.round,
                     static_cast<int>(NameWidth(gates)), GateName(gate.arg).c_str(),
                     ok ? "ok" : StatusText(gate).c_str(),
-                    ok ? ValueText(gate).c_str() : gate.lastMessage.c_str());
+                    ok                         ? ValueText(gate).c_str()
+                    : gate.lastMessage.empty() ? "(no message from the driver)"
+                                               : gate.lastMessage.c_str());
+        std::fflush(stdout);
+    }
+    void Finish(const std::vector<PolledGate>&, const PollStatus&) override {}
+};
+
+class JsonView : public PollView {
+public:
+    void GateDone(const std::vector<PolledGate>& gates, std::size_t index,
+                  const PollStatus& status) override {
+        std::printf("{\"time\": \"%s\", \"round\": %lu, %s}\n", LocalTimeStamp(true).c_str(),
+                    status.round, GateJsonFields(gates[index].outcome).c_str());
         std::fflush(stdout);
     }
     void Finish(const std::vector<PolledGate>&, const PollStatus&) override {}
@@ -114,7 +142,7 @@ public:
 
 std::string StatusText(const GateOutcome& gate) {
     if (gate.parseResult != jyn::kOk) return "refused (" + std::to_string(gate.parseResult) + ")";
-    if (gate.result < 0) return "-";
+    if (gate.result < 0) return "waiting";
     if (gate.result != jyn::kOk) return "failed (" + std::to_string(gate.result) + ")";
     return ValueText(gate);
 }
@@ -124,5 +152,7 @@ std::unique_ptr<PollView> MakeTableView(int columns) {
 }
 
 std::unique_ptr<PollView> MakePlainView() { return std::make_unique<PlainView>(); }
+
+std::unique_ptr<PollView> MakeJsonView() { return std::make_unique<JsonView>(); }
 
 }  // namespace jynmb

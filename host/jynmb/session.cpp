@@ -1,11 +1,16 @@
 #include "host/jynmb/session.h"
 
+#include <climits>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 
 #include "host/jynmb/commands.h"
+#include "host/jynmb/gate_reading.h"
+#include "host/jynmb/json.h"
 #include "host/jynmb/messages.h"
 #include "host/jynmb/platform.h"
+#include "host/jynmb/port_check.h"
 #include "host/jynmb/value_buffer.h"
 
 namespace jynmb {
@@ -58,17 +63,12 @@ std::string Cause(const std::vector<DriverMessage>& messages, bool endsWithSumma
     return messages[messages.size() - 1 - skipped].text;
 }
 
-bool PortNameFits(const std::string& port, std::string& error) {
-    if (jynhost::PortNameFits(port)) return true;
-    error = "the port name '" + port + "' is longer than the driver's 11 characters";
-    return false;
-}
-
 }  // namespace
 
 const char kPortOptionsHelp[] =
     "  --port NAME        the serial port: COM1, NUL, ttyUSB0, pts/3, /dev/ttyS0 ...\n"
-    "  --baud N           line speed (default 9600)\n"
+    "  --baud N           line speed (default 9600); the host's record carries it in\n"
+    "                     16 bits, and the driver sets standard rates up to 57600\n"
     "  --data-bits N      5..8 (default 8)\n"
     "  --parity P         none, odd, even, mark, space (default none)\n"
     "  --stop-bits S      1, 1.5, 2 (default 1)\n"
@@ -91,11 +91,31 @@ bool ReadInstanceNumbers(Args& args, PortOptions& options, std::string& error) {
     return true;
 }
 
+// The host's record carries the rate in 16 bits: a faster line cannot even
+// be asked for, whatever the port could do.
+bool ReadBaud(Args& args, unsigned long& baud, std::string& error) {
+    std::string text;
+    if (!args.Option("--baud", text)) return args.Error().empty();
+    constexpr unsigned long kLargest = 0xFFFF;
+    if (Number(text, 1, ULONG_MAX, baud) && baud > kLargest) {
+        error = "--baud " + text +
+                " does not fit: the host's record carries the baud rate in 16 bits "
+                "(65535 at most); the rates the driver can set are " +
+                DriverBaudRates();
+        return false;
+    }
+    if (!Number(text, 1, kLargest, baud)) {
+        error = "--baud wants a number from 1 to 65535, not '" + text +
+                "'; the rates the driver can set are " + DriverBaudRates();
+        return false;
+    }
+    return true;
+}
+
 bool ReadLineParameters(Args& args, PortOptions& options, std::string& error) {
     jynhost::LineSettings& line = options.line;
     unsigned long baud = line.baudRate, bits = line.dataBits;
-    if (!NumberOption(args, "--baud", 1, 65535, baud, error) ||
-        !NumberOption(args, "--data-bits", 5, 8, bits, error)) {
+    if (!ReadBaud(args, baud, error) || !NumberOption(args, "--data-bits", 5, 8, bits, error)) {
         if (error.empty()) error = args.Error();
         return false;
     }
@@ -131,29 +151,38 @@ bool ReadPortOptions(Args& args, PortOptions& options, std::string& error) {
     if (!ReadInstanceNumbers(args, options, error) || !ReadLineParameters(args, options, error)) {
         return false;
     }
-    if (!args.Error().empty()) {
-        error = args.Error();
-        return false;
-    }
+    // The command's own options are taken before these: an unknown one is
+    // the first thing to say.
+    error = args.Leftover(true);
+    if (!error.empty()) return false;
     if (options.port.empty()) {
         error = "--port is needed";
         return false;
     }
     options.port = PortNameForDriver(options.port);
-    return PortNameFits(options.port, error);
+    return true;
 }
 
 Session::~Session() { End(); }
 
 bool Session::Start(const std::string& driverPath, const PortOptions& options, std::string& error) {
-    if (!PortNameFits(options.port, error) || !library_.Load(driverPath, error)) return false;
+    portFailed_ = false;
+    if (!jynhost::PortNameFits(options.port)) {
+        portFailed_ = true;
+        error = "cannot give the driver the port " + options.port;
+        return false;
+    }
+    if (!library_.Load(driverPath, error)) return false;
     instance_ = jynhost::DriverInstance(library_, options.instance);
     if (!instance_.AllocateContext(error)) return false;
     jyn::ColdStartParams params =
         jynhost::MakeColdStart(options.port, options.openNow, options.line);
+    TakeDriverMessages();
     const int32_t result = instance_.Call(jyn::kColdStart, &params);
+    startMessages_ = TakeDriverMessages();
     started_ = true;
     if (result != jyn::kOk) {
+        portFailed_ = true;
         error = "cannot open port " + options.port + " (ColdStart returned " +
                 std::to_string(result) + ")";
         return false;
@@ -162,7 +191,10 @@ bool Session::Start(const std::string& driverPath, const PortOptions& options, s
 }
 
 bool Session::ChangePort(const std::string& port, std::string& error) {
-    if (!PortNameFits(port, error)) return false;
+    if (!jynhost::PortNameFits(port)) {
+        error = "the port name " + port + " is longer than the driver's 11 characters";
+        return false;
+    }
     jyn::PortChangeParams params = jynhost::MakePortChange(port, jynhost::kKeepReplyTimeout);
     const int32_t result = instance_.Call(jyn::kChangeJynParams, &params);
     if (result != jyn::kOk) {
@@ -182,6 +214,8 @@ bool Session::Configure(GateOutcome& gate) {
     gate.address = definition.gateAddress;
     gate.messages = TakeDriverMessages();
     gate.lastMessage = Cause(gate.messages, false);
+    if (gate.parseResult != jyn::kOk) ShowHeld(gate.messages, gate.lastMessage);
+    gate.unread = gate.parseResult == jyn::kOk ? UnreadPositions(arg) : std::vector<std::size_t>();
     return gate.parseResult == jyn::kOk;
 }
 
@@ -193,6 +227,7 @@ int32_t Session::Transfer(GateOutcome& gate, bool write, unsigned char* buffer) 
     gate.result = instance_.Call(jynhost::TransferFunction(arg.blockSize, write), &request);
     gate.messages = TakeDriverMessages();
     gate.lastMessage = Cause(gate.messages, gate.result != jyn::kOk);
+    if (gate.result != jyn::kOk) ShowHeld(gate.messages, gate.lastMessage);
     return gate.result;
 }
 
@@ -208,6 +243,49 @@ int32_t Session::Write(GateOutcome& gate) {
     unsigned char buffer[kValueBufferSize] = {};
     EncodeValue(KindOf(gate.arg, gate.address), gate.arg, gate.value, buffer);
     return Transfer(gate, true, buffer);
+}
+
+namespace {
+
+void PrintJsonError(const std::string& error, const std::string& port,
+                    const std::vector<PortCause>& causes,
+                    const std::vector<DriverMessage>& messages) {
+    std::printf("{\"result\": %d, \"error\": %s, \"port\": %s, \"causes\": [", jyn::kDriverFailure,
+                JsonString(error).c_str(), JsonString(port).c_str());
+    for (std::size_t i = 0; i < causes.size(); ++i) {
+        std::printf("%s{\"cause\": %s, \"action\": %s}", i ? ", " : "",
+                    JsonString(causes[i].cause).c_str(), JsonString(causes[i].action).c_str());
+    }
+    std::printf("], \"messages\": [");
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        std::printf("%s{\"level\": %d, \"text\": %s}", i ? ", " : "", messages[i].level,
+                    JsonString(messages[i].text).c_str());
+    }
+    std::printf("]}\n");
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+bool StartSession(Session& session, const char* command, const std::string& driverPath,
+                  const PortOptions& options, bool json) {
+    std::string error;
+    if (session.Start(driverPath, options, error)) return true;
+    ShowHeld(session.StartMessages());
+    std::vector<PortCause> causes;
+    if (session.PortFailed()) {
+        causes = DiagnosePort(options.port, options.line);
+        if (causes.empty()) {
+            causes.push_back({"jynmb finds nothing wrong with the port itself",
+                              "the driver's messages say which step failed; try again"});
+        }
+    }
+    std::fprintf(stderr, "jynmb %s: %s\n", command, error.c_str());
+    for (const PortCause& cause : causes) {
+        std::fprintf(stderr, "  %s: %s\n", cause.cause.c_str(), cause.action.c_str());
+    }
+    if (json) PrintJsonError(error, options.port, causes, session.StartMessages());
+    return false;
 }
 
 int32_t Session::End() {

@@ -23,7 +23,8 @@ struct PortOptions {
 };
 
 // Reads --port, --baud, --data-bits, --parity, --stop-bits, --timeout,
-// --instance. False with `error` set on a bad value.
+// --instance, after the command's own options. False with `error` set on a
+// bad value or an unknown option.
 bool ReadPortOptions(class Args& args, PortOptions& options, std::string& error);
 // Only --timeout and --instance: for commands that bring their own line.
 bool ReadInstanceOptions(class Args& args, PortOptions& options, std::string& error);
@@ -38,6 +39,7 @@ struct GateOutcome {
     Value value;
     std::vector<DriverMessage> messages;  // what the driver said during the last call
     std::string lastMessage;              // of those, the one that says why
+    std::vector<std::size_t> unread;      // characters the driver passes over (accepted gates)
 };
 
 class Session {
@@ -66,6 +68,9 @@ public:
     int32_t Write(GateOutcome& gate);
 
     jyn::DriverContext& Context() { return *instance_.Context(); }
+    // What the driver said while it started; whether Start failed on the port.
+    const std::vector<DriverMessage>& StartMessages() const { return startMessages_; }
+    bool PortFailed() const { return portFailed_; }
     // Ends the driver (EndJyn). Done by the destructor if not called.
     int32_t End();
 
@@ -75,6 +80,15 @@ private:
     jynhost::DriverLibrary library_;
     jynhost::DriverInstance instance_{library_};
     bool started_ = false;
+    bool portFailed_ = false;
+    std::vector<DriverMessage> startMessages_;
 };
+
+// Starts the session as Start does. On failure it says why on standard
+// error: the driver's messages that jynmb held back, then, for a port that
+// did not open, each cause jynmb finds with what to do; with `json` also
+// one error object on standard output. False after such a report.
+bool StartSession(Session& session, const char* command, const std::string& driverPath,
+                  const PortOptions& options, bool json);
 
 }  // namespace jynmb

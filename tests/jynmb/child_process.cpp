@@ -55,12 +55,45 @@ void BuildPlan(const std::string& program, const std::vector<std::string>& args,
     _exit(127);
 }
 
-// Reads both pipes until the child closes them or the time is up.
-bool Drain(int out, int err, Clock::time_point deadline, ChildRun& run) {
-    pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
-    std::string* sinks[2] = {&run.out, &run.err};
-    int open = 2;
-    while (open > 0) {
+}  // namespace
+
+Child::Child(const std::string& program, const std::vector<std::string>& args,
+             const ChildOptions& options) {
+    ExecPlan plan;
+    BuildPlan(program, args, options, plan);
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return;
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return;
+    }
+    pid_ = fork();
+    if (pid_ == 0) Exec(plan, options.directory, out[1], err[1]);
+    close(out[1]);
+    close(err[1]);
+    fds_[0] = out[0];
+    fds_[1] = err[0];
+}
+
+Child::~Child() {
+    for (const int fd : fds_) {
+        if (fd >= 0) close(fd);
+    }
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+// One read from whichever pipe has output; false when both are closed or
+// the deadline passes.
+bool Child::ReadSome(Clock::time_point deadline) {
+    pollfd fds[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+    std::string* sinks[2] = {&run_.out, &run_.err};
+    for (;;) {
+        if (fds_[0] < 0 && fds_[1] < 0) return false;
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return false;
@@ -74,42 +107,60 @@ bool Drain(int out, int err, Clock::time_point deadline, ChildRun& run) {
             if (n > 0) {
                 sinks[i]->append(buffer, static_cast<std::size_t>(n));
             } else if (n == 0 || errno != EINTR) {
-                fds[i].fd = -1;
-                --open;
+                close(fds_[i]);
+                fds_[i] = fds[i].fd = -1;
             }
         }
+        return true;
+    }
+}
+
+bool Child::WaitFor(const std::string& text, std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (run_.out.find(text) == std::string::npos && run_.err.find(text) == std::string::npos) {
+        if (!ReadSome(deadline)) return false;
     }
     return true;
 }
 
-}  // namespace
+void Child::Signal(int number) const {
+    if (pid_ > 0) kill(pid_, number);
+}
+
+ChildRun Child::Finish(std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (ReadSome(deadline)) {
+    }
+    const bool finished = fds_[0] < 0 && fds_[1] < 0;
+    if (pid_ > 0) {
+        if (!finished) kill(pid_, SIGKILL);
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (finished && WIFEXITED(status)) run_.exitCode = WEXITSTATUS(status);
+        if (finished && WIFSIGNALED(status)) run_.signal = WTERMSIG(status);
+        pid_ = -1;
+    }
+    return run_;
+}
 
 ChildRun RunChild(const std::string& program, const std::vector<std::string>& args,
                   const ChildOptions& options) {
-    ChildRun run;
-    ExecPlan plan;
-    BuildPlan(program, args, options, plan);
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return run;
-    if (pipe2(err, O_CLOEXEC) != 0) {
-        close(out[0]);
-        close(out[1]);
-        return run;
+    Child child(program, args, options);
+    return child.Finish(options.limit);
+}
+
+std::string FindOnPath(const std::string& program) {
+    const char* path = getenv("PATH");
+    std::string dirs = path != nullptr ? path : "";
+    for (std::size_t start = 0; start <= dirs.size();) {
+        std::size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        const std::string candidate = dirs.substr(start, end - start) + "/" + program;
+        if (end > start && access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
     }
-    const pid_t pid = fork();
-    if (pid == 0) Exec(plan, options.directory, out[1], err[1]);
-    close(out[1]);
-    close(err[1]);
-    const bool finished = pid > 0 && Drain(out[0], err[0], Clock::now() + options.limit, run);
-    close(out[0]);
-    close(err[0]);
-    if (pid <= 0) return run;
-    if (!finished) kill(pid, SIGKILL);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (finished && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
-    return run;
+    return std::string();
 }
 
 TempDir::TempDir() {

@@ -2,6 +2,8 @@
 // working directory and environment, its output captured, its time bounded.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <string>
 #include <utility>
@@ -11,6 +13,7 @@ namespace jynmbtest {
 
 struct ChildRun {
     int exitCode = -1;  // -1 when it did not exit by itself in time
+    int signal = 0;     // the signal that ended it, when one did
     std::string out;
     std::string err;
 };
@@ -21,10 +24,40 @@ struct ChildOptions {
     std::chrono::milliseconds limit{30000};
 };
 
-// Runs `program` with `args`; a child still running at the limit is killed
-// by its process id and reported with exit code -1.
+// A child that runs while the test talks to it: waits for its output,
+// sends it signals, and is killed by its process id if it is still running
+// when the object goes.
+class Child {
+public:
+    Child(const std::string& program, const std::vector<std::string>& args,
+          const ChildOptions& options = {});
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool Started() const { return pid_ > 0; }
+    // Reads its output until standard output or standard error holds `text`;
+    // false if the child ends or the limit passes first.
+    bool WaitFor(const std::string& text, std::chrono::milliseconds limit);
+    void Signal(int number) const;
+    // Reads the rest of its output and waits for it to end; a child still
+    // running at the limit is killed and reported with exit code -1.
+    ChildRun Finish(std::chrono::milliseconds limit);
+
+private:
+    bool ReadSome(std::chrono::steady_clock::time_point deadline);
+
+    pid_t pid_ = -1;
+    int fds_[2] = {-1, -1};  // its standard output and standard error
+    ChildRun run_;
+};
+
+// Runs `program` with `args` to its end, within options.limit.
 ChildRun RunChild(const std::string& program, const std::vector<std::string>& args,
                   const ChildOptions& options = {});
+
+// The full path of `program` found on PATH, or empty.
+std::string FindOnPath(const std::string& program);
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes.

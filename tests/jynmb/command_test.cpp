@@ -1,12 +1,23 @@
 // The jynmb command as an integrator runs it: the built executable in a
 // child process, against simulated stations served on a pseudo-terminal by
-// this test. Exit codes, messages, the JSON of read/write/parse, poll's
-// plain lines, explain's frames and the demo.
+// this test. Exit codes, messages, help and options alike on every command,
+// gates with characters the driver does not read, why a port does not open,
+// the JSON of every command, poll's plain lines and Ctrl-C, explain's
+// frames and the demo.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "sim/pty_server.h"
 #include "tests/jynmb/child_process.h"
@@ -15,6 +26,7 @@ namespace {
 
 using jynmbtest::ChildOptions;
 using jynmbtest::ChildRun;
+using jynmbtest::FindOnPath;
 using jynmbtest::RunChild;
 using jynmbtest::TempDir;
 
@@ -98,18 +110,21 @@ const UsageCase kUsageCases[] = {
     {{"explain", "--help"}, 0, true, "usage: jynmb explain"},
     {{"sim", "--help"}, 0, true, "usage: jynmb sim"},
     {{"demo", "--help"}, 0, true, "usage: jynmb demo"},
-    {{"info", "--frob"}, 2, false, "unexpected '--frob'"},
+    {{"info", "extra"}, 2, false, "unexpected 'extra'"},
     {{"read", "01WD100"}, 2, false, "--port is needed"},
     {{"read", "--port", "NUL"}, 2, false, "no GATE given"},
-    {{"read", "--port", "NUL", "--frob", "01WD100"}, 2, false, "unknown option --frob"},
     {{"read", "--port", "NUL", "--baud", "fast", "01WD100"}, 2, false, "--baud wants a number"},
+    {{"read", "--port", "NUL", "--baud", "115200", "01WD100"},
+     2,
+     false,
+     "--baud 115200 does not fit: the host's record carries the baud rate in 16 bits (65535 at "
+     "most); the rates the driver can set are 50, 75, 110, 134, 150, 200, 300, 600, 1200, 1800, "
+     "2400, 4800, 9600, 19200, 38400, 57600"},
     {{"read", "--port", "NUL", "--parity", "maybe", "01WD100"}, 2, false, "--parity wants"},
     {{"read", "--port", "NUL", "--stop-bits", "3", "01WD100"}, 2, false, "--stop-bits wants"},
     {{"read", "--port", "NUL", "--timeout"}, 2, false, "--timeout needs a value"},
-    {{"read", "--port", "ttyLONGERTHAN11", "01WD100"}, 2, false, "longer than"},
     {{"read", "--port", "NUL", "01WD100*0"}, 2, false, "block size"},
     {{"read", "--port", "NUL", "01WD100:9"}, 2, false, "gate type"},
-    {{"read", "--port", "ttyJYNMBX", "01WD100"}, 2, false, "cannot open port ttyJYNMBX"},
     {{"read", "--driver", "/nonexistent/libRAVEVUD.so", "--port", "NUL", "01WD100"},
      2,
      false,
@@ -128,7 +143,7 @@ const UsageCase kUsageCases[] = {
      "--interval wants a number from 0 to 86400000"},
     {{"parse"}, 2, false, "no GATE given"},
     {{"parse", "--driver"}, 2, false, "--driver needs a value"},
-    {{"parse", "00WQ100"}, 1, true, "refused: JYNMB> Parse() unknown memtype 'Q', '00WQ100'"},
+    {{"parse", "00WQ100"}, 1, true, "refused (1): JYNMB> Parse() unknown memtype 'Q', '00WQ100'"},
     {{"parse", "01WD100*65"}, 1, true, "JYNMB> BlockParse() Gate 01WD100 block size out of range"},
     {{"explain"}, 2, false, "no GATE given"},
     {{"explain", "01WD1", "01WD2"}, 2, false, "one GATE at a time"},
@@ -137,6 +152,16 @@ const UsageCase kUsageCases[] = {
     {{"explain", "01BD100"}, 1, true, "only word gate allowed for mem type, '01BD100'"},
     {{"demo", "extra"}, 2, false, "unexpected 'extra'"},
     {{"sim", "--station", "100"}, 2, false, "--station: '100'"},
+    {{"sim", "--link", "/tmp/boilerhouse"},
+     2,
+     false,
+     "--link /tmp/boilerhouse has 16 characters, more than the driver's 11 for a port name; a "
+     "shorter one would do, such as /tmp/boiler"},
+    {{"sim", "--link", "plc1"}, 2, false, "give a full path, such as /tmp/plc1"},
+    {{"sim", "--station", "01", "--station", "05", "--station", "01:FF"},
+     2,
+     false,
+     "station 01 with PC FF is given twice"},
 };
 
 TEST(JynmbUsage, ExitCodeAndMessage) {
@@ -148,6 +173,37 @@ TEST(JynmbUsage, ExitCodeAndMessage) {
         EXPECT_EQ(run.exitCode, c.exitCode) << Describe(run);
         EXPECT_TRUE(Contains(c.onStdout ? run.out : run.err, c.text)) << Describe(run);
     }
+}
+
+const char* const kCommands[] = {"info",  "read",    "write", "poll",
+                                 "parse", "explain", "sim",   "demo"};
+
+// Every command answers -h, --help and --version before it checks anything
+// else, and refuses an unknown option with the same one-line hint.
+TEST(JynmbUsage, EveryCommandAnswersHelpVersionAndUnknownOptionsAlike) {
+    const std::string version = std::string("jynmb ") + JYN_VERSION + "\n";
+    EXPECT_EQ(Jynmb({"--version"}).out, version);
+    for (const std::string command : kCommands) {
+        SCOPED_TRACE(command);
+        const ChildRun help = Jynmb({command, "--help"});
+        EXPECT_EQ(help.exitCode, 0) << Describe(help);
+        EXPECT_EQ(help.out.rfind("usage: jynmb " + command, 0), 0u) << Describe(help);
+        for (const std::vector<std::string>& asked :
+             {std::vector<std::string>{command, "--port", "NUL", "-h"},
+              std::vector<std::string>{"help", command}}) {
+            const ChildRun again = Jynmb(asked);
+            EXPECT_EQ(again.exitCode, 0) << Describe(again);
+            EXPECT_EQ(again.out, help.out);
+        }
+        const ChildRun shown = Jynmb({command, "01WD100", "--version"});
+        EXPECT_EQ(shown.exitCode, 0) << Describe(shown);
+        EXPECT_EQ(shown.out, version);
+        const ChildRun unknown = Jynmb({command, "--bogus"});
+        EXPECT_EQ(unknown.exitCode, 2);
+        EXPECT_EQ(unknown.err, "jynmb " + command + ": unknown option '--bogus' (see 'jynmb " +
+                                   command + " --help')\n");
+    }
+    EXPECT_TRUE(Contains(Jynmb({"demo", "--help"}).out, "writes 15 gates"));
 }
 
 // The null device swallows every request and never answers: each attempt
@@ -182,7 +238,7 @@ const JsonCase kJsonCases[] = {
      R"({"gate": "01WS0300L5", "block": 0, "type": 7, "kind": "string", "result": 0, "value": "HELLO"})",
      [](const jynsim::Simulator& sim) { return sim.Text(1, "D300", 3) == std::string("HELLO"); }},
     {"01WD10*3=1,2,-1",
-     R"({"gate": "01WD10", "block": 3, "type": 1, "kind": "word", "result": 0, "value": [1,2,65535]})",
+     R"({"gate": "01WD10*3", "block": 3, "type": 1, "kind": "word", "result": 0, "value": [1,2,65535]})",
      [](const jynsim::Simulator& sim) {
          return sim.Word(1, "D10") == 1 && sim.Word(1, "D11") == 2 && sim.Word(1, "D12") == 0xFFFF;
      }},
@@ -249,13 +305,13 @@ TEST_F(JynmbLine, ParsePrintsTheGateAddressAsJson) {
     const std::vector<std::string> lines = Lines(run.out);
     ASSERT_EQ(lines.size(), 4u) << Describe(run);
     EXPECT_EQ(lines[1],
-              R"(  {"gate": "01BM100", "type": 6, "block": 0, "result": 0, "station": 1, )"
-              R"("memType": 77, "memTypeName": "M", "address": 6, "bitIndex": 4, )"
-              R"("bitWidth": 8, "kind": "bit"},)");
+              R"(  {"gate": "01BM100", "block": 0, "type": 6, "kind": "bit", "result": 0, )"
+              R"("station": 1, "memType": 77, "memTypeName": "M", "address": 6, "bitIndex": 4, )"
+              R"("bitWidth": 8, "device": "M100"},)");
     EXPECT_EQ(lines[2],
-              R"(  {"gate": "00WZ100", "type": 3, "block": 4, "result": 0, "station": 0, )"
-              R"("memType": 90, "memTypeName": "Z", "address": 50, "bitIndex": -1, )"
-              R"("bitWidth": 32, "kind": "32-bit"})");
+              R"(  {"gate": "00WZ100*4", "block": 4, "type": 3, "kind": "32-bit", "result": 0, )"
+              R"("station": 0, "memType": 90, "memTypeName": "Z", "address": 50, )"
+              R"("bitIndex": -1, "bitWidth": 32, "device": "D100..D107"})");
 }
 
 // A typing error in the last value must not leave the first one written.
@@ -279,6 +335,8 @@ const ExitCase kExitCases[] = {
     {"01WD2000", 1, "failed (1): JYNMB> DoRead() NAK received, Character area error, retry ",
      kTimeout},
     {"00WQ100", 1, "refused (1): JYNMB> Parse() unknown memtype 'Q', '00WQ100'", kTimeout},
+    // An odd register for a 32-bit value: the driver refuses it without a word.
+    {"01WZ201", 1, "refused (1), with no message from the driver", kTimeout},
     {"03WD100", 2, "failed (2): JYNMB> DoRead() Read reply error (len=0), retry 10",
      kSilentTimeout},
 };
@@ -300,26 +358,33 @@ namespace {
 
 struct VerbosityCase {
     const char* flag;  // empty: none
-    const char* shown;
+    const char* gate;
+    const char* shown;   // empty: standard error stays empty
     const char* hidden;  // empty: nothing to miss
 };
 
-// Level 8 is hidden by -q; level 32 (the port opened) is always shown;
-// -v puts a time stamp in front.
+// -q holds every message back, the port's level-32 "opened" too, and shows
+// the errors only beside a failure; -v puts a time stamp in front.
 const VerbosityCase kVerbosityCases[] = {
-    {"", "[8] JYNMB> GetJynInfo() exited", ""},
-    {"-q", "[32] JYNMB> ColdStart() port ", "[8] "},
-    {"-v", ":", ""},
+    {"", "01WD100", "[32] JYNMB> ColdStart() port ", ""},
+    {"-q", "01WD100", "", ""},
+    {"-q", "03WD100", "[32] JYNMB> DoRead() Read reply error (len=0), retry 1\n", "[8] "},
+    {"-v", "01WD100", ":", ""},
 };
 
 TEST_F(JynmbLine, DriverMessagesFollowQuietAndVerbose) {
     const std::regex stamped(R"(^\d\d:\d\d:\d\d\.\d{3} \[8\] JYNMB> GetJynInfo\(\) exited$)");
     for (const VerbosityCase& c : kVerbosityCases) {
-        std::vector<std::string> args = {"read", "01WD100"};
+        SCOPED_TRACE(std::string(c.flag) + " " + c.gate);
+        std::vector<std::string> args = {"read", c.gate};
         if (*c.flag != '\0') args.push_back(c.flag);
-        const ChildRun run = Jynmb(On(args));
-        ASSERT_EQ(run.exitCode, 0) << Describe(run);
-        EXPECT_TRUE(Contains(run.err, c.shown)) << c.flag << "\n" << Describe(run);
+        const bool answers = c.gate[1] == '1';  // station 01 answers, 03 does not
+        const ChildRun run = Jynmb(On(args, answers ? kTimeout : kSilentTimeout));
+        if (*c.shown == '\0') {
+            EXPECT_EQ(run.err, "");
+        } else {
+            EXPECT_TRUE(Contains(run.err, c.shown)) << Describe(run);
+        }
         if (*c.hidden != '\0') {
             EXPECT_FALSE(Contains(run.err, c.hidden)) << Describe(run);
         }
@@ -489,6 +554,297 @@ TEST(JynmbDemo, ShowsTheDriversMessagesWithVerbose) {
     ASSERT_EQ(run.exitCode, 0) << Describe(run);
     EXPECT_TRUE(Contains(run.err, "[8] JYNMB> ReadIntFile() 02h= station 05h, PC FFh"))
         << Describe(run);
+}
+
+}  // namespace
+
+namespace {
+
+struct TypoCase {
+    const char* write;   // GATE=VALUE, as typed
+    const char* device;  // what the driver would have written
+    bool (*untouched)(const jynsim::Simulator& sim);
+};
+
+// The driver reads a number up to its first other character; jynmb must not
+// let a typing error behind it write another register.
+const TypoCase kTypoCases[] = {
+    {"01WD1O0=99", "D1", [](const jynsim::Simulator& sim) { return sim.Word(1, "D1") == 0x1111; }},
+    {"01WD100x=5", "D100",
+     [](const jynsim::Simulator& sim) { return sim.Word(1, "D100") == 0x1111; }},
+    {"01WD1,00=7", "D1", [](const jynsim::Simulator& sim) { return sim.Word(1, "D1") == 0x1111; }},
+    {"01WD100 =5", "D100",
+     [](const jynsim::Simulator& sim) { return sim.Word(1, "D100") == 0x1111; }},
+    {"01BY1G=1", "Y1", [](const jynsim::Simulator& sim) { return sim.Bit(1, "Y1") == false; }},
+};
+
+TEST_F(JynmbLine, WriteRefusesAGateWithCharactersTheDriverDoesNotRead) {
+    Sim().SetWord(1, "D1", 0x1111);
+    Sim().SetWord(1, "D100", 0x1111);
+    for (const TypoCase& c : kTypoCases) {
+        SCOPED_TRACE(c.write);
+        const ChildRun run = Jynmb(On({"write", "-q", "01WD200=1", c.write}));
+        EXPECT_EQ(run.exitCode, 2) << Describe(run);
+        EXPECT_TRUE(Contains(run.err, "would write " + std::string(c.device) + "\n"))
+            << Describe(run);
+        EXPECT_TRUE(Contains(run.err, "--as-driver-reads")) << Describe(run);
+        EXPECT_EQ(Sim().Counters().requests, 0u) << "nothing is written, not even 01WD200";
+        EXPECT_TRUE(c.untouched(Sim()));
+    }
+    const ChildRun forced = Jynmb(On({"write", "-q", "--as-driver-reads", "01WD1O0=99"}));
+    EXPECT_EQ(forced.exitCode, 0) << Describe(forced);
+    EXPECT_EQ(Sim().Word(1, "D1"), 99);
+    // read shows the characters and the register the driver takes instead.
+    const ChildRun read = Jynmb(On({"read", "-q", "01WD1O0"}));
+    EXPECT_EQ(read.out,
+              "01WD1O0     word    99 (0x0063)\n"
+              "     ^^  not read by the driver: the gate is D1\n")
+        << Describe(read);
+}
+
+}  // namespace
+
+namespace {
+
+// How the test spoils the port before jynmb is started on it.
+enum class Spoil { kNone, kHold, kDeny };
+
+struct PortCase {
+    const char* port;  // empty: the simulated line's own
+    std::vector<std::string> options;
+    Spoil spoil;
+    const char* cause;  // the start of its line, "%s" for the port
+};
+
+const PortCase kPortCases[] = {
+    {"/dev/ttyJYNMB9", {}, Spoil::kNone, "  no such device /dev/ttyJYNMB9: check the port name"},
+    {"pts", {}, Spoil::kNone, "  /dev/pts is a directory, not a character device: "},
+    {"/tmp/boilerhouse",
+     {},
+     Spoil::kNone,
+     "  the port name '/tmp/boilerhouse' has 16 characters, more than the driver's 11: "},
+    {"",
+     {"--baud", "12345"},
+     Spoil::kNone,
+     "  the system has no setting for 12345 baud: use the link module's rate, one of 50, "},
+    {"", {}, Spoil::kHold, "  %s is held by process %d ("},
+    {"", {}, Spoil::kDeny, "  permission denied on %s (owner "},
+};
+
+// Holds the port as the driver does: an exclusive lock and TIOCEXCL.
+class PortHold {
+public:
+    explicit PortHold(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY)) {
+        if (fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) == 0) ioctl(fd_, TIOCEXCL);
+    }
+    ~PortHold() {
+        if (fd_ < 0) return;
+        ioctl(fd_, TIOCNXCL);
+        close(fd_);
+    }
+    PortHold(const PortHold&) = delete;
+    PortHold& operator=(const PortHold&) = delete;
+    bool Held() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+// Permission is denied to a user who may not open the device. Root may open
+// anything, so root runs jynmb as nobody; anybody else takes the device's
+// permissions away from themselves for the run.
+ChildRun RunDenied(const std::string& device, const std::vector<std::string>& args) {
+    if (geteuid() != 0) {
+        struct stat info {};
+        stat(device.c_str(), &info);
+        chmod(device.c_str(), 0);
+        const ChildRun run = Jynmb(args);
+        chmod(device.c_str(), info.st_mode & 07777);
+        return run;
+    }
+    std::vector<std::string> asNobody = {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                         JYNMB_PATH};
+    asNobody.insert(asNobody.end(), args.begin(), args.end());
+    return RunChild(FindOnPath("setpriv"), asNobody);
+}
+
+std::string Fill(const char* pattern, const std::string& port) {
+    char text[256];
+    std::snprintf(text, sizeof text, pattern, port.c_str(), static_cast<int>(getpid()));
+    return text;
+}
+
+TEST_F(JynmbLine, APortThatDoesNotOpenGetsOneLinePerCause) {
+    for (const PortCase& c : kPortCases) {
+        const std::string port = *c.port != '\0' ? c.port : line_.Port();
+        SCOPED_TRACE(port + " " + Fill(c.cause, port));
+        std::vector<std::string> args = {"read", "-q", "--port", port};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back("01WD100");
+        ChildRun run;
+        if (c.spoil == Spoil::kHold) {
+            PortHold hold(port);
+            ASSERT_TRUE(hold.Held());
+            run = Jynmb(args);
+        } else if (c.spoil == Spoil::kDeny) {
+            if (geteuid() == 0 && FindOnPath("setpriv").empty()) {
+                GTEST_SKIP() << "root may open any device, and setpriv, to run jynmb as nobody, "
+                                "is not on PATH";
+            }
+            run = RunDenied(port, args);
+        } else {
+            run = Jynmb(args);
+        }
+        EXPECT_EQ(run.exitCode, 2) << Describe(run);
+        const std::vector<std::string> lines = Lines(run.err);
+        const auto causes = std::count_if(
+            lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("  ", 0) == 0; });
+        EXPECT_EQ(causes, 1) << Describe(run);
+        EXPECT_TRUE(Contains(run.err, "\n" + Fill(c.cause, port))) << Describe(run);
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Poll waits between rounds in short steps: Ctrl-C then ends it at once,
+// here well before the minute-long interval is over.
+TEST_F(JynmbLine, PollStopsOnCtrlCBetweenReads) {
+    TempDir dir;
+    dir.Write("gates", "01WD100\n");
+    jynmbtest::Child poll(JYNMB_PATH,
+                          On({"poll", "-q", "--interval", "60000", dir.Path() + "/gates"}));
+    ASSERT_TRUE(poll.WaitFor("01WD100  ok", std::chrono::seconds(20)));
+    poll.Signal(SIGINT);
+    const ChildRun run = poll.Finish(std::chrono::seconds(20));
+    EXPECT_EQ(run.exitCode, 0) << Describe(run);
+    EXPECT_EQ(Lines(run.out).size(), 1u) << Describe(run);
+}
+
+// During a read Ctrl-C is answered at once with a notice, and the read is
+// finished; a second Ctrl-C ends poll at once. Station 03 never answers:
+// each of its reads lasts ten time-outs (0.5 s each, or 10 s each when the
+// second Ctrl-C must cut the read short).
+TEST_F(JynmbLine, PollFinishesTheReadUnderWayOrStopsAtASecondCtrlC) {
+    TempDir dir;
+    dir.Write("gates", "01WD100\n03WD100\n");
+    const std::string gates = dir.Path() + "/gates";
+    for (const bool twice : {false, true}) {
+        SCOPED_TRACE(twice ? "twice" : "once");
+        const std::string timeout = twice ? "--timeout=1000" : "--timeout=50";
+        jynmbtest::Child poll(JYNMB_PATH,
+                              On({"poll", "-q", "--interval", "60000", gates}, timeout));
+        ASSERT_TRUE(poll.WaitFor("01WD100  ok", std::chrono::seconds(20)));
+        // The read of 03WD100 follows at once; this leaves it time to begin.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        poll.Signal(SIGINT);
+        const bool noticed =
+            poll.WaitFor("stopping after the current read (up to ", std::chrono::seconds(5));
+        if (twice && noticed) poll.Signal(SIGINT);
+        const ChildRun run = poll.Finish(std::chrono::seconds(40));
+        const bool readAll = Contains(run.out, "03WD100  failed (2)");
+        if (!noticed) {
+            // Poll was not reading yet after all: it must have stopped before.
+            EXPECT_FALSE(readAll) << Describe(run);
+            continue;
+        }
+        EXPECT_EQ(run.signal, twice ? SIGINT : 0) << Describe(run);
+        EXPECT_EQ(readAll, !twice) << Describe(run);
+        if (!twice) {
+            EXPECT_TRUE(Contains(run.err, "(up to 6 s)")) << Describe(run);
+        }
+    }
+}
+
+// jynmb sim serves a multidrop line: one station number with two PC numbers
+// is two stations, as the driver addresses them.
+TEST(JynmbSim, ServesOneStationNumberWithTwoPcNumbers) {
+    jynmbtest::Child sim(JYNMB_PATH, {"sim", "--station", "01:FF", "--station", "01:03"});
+    ASSERT_TRUE(sim.WaitFor("serving", std::chrono::seconds(20)));
+    sim.Signal(SIGINT);
+    const ChildRun run = sim.Finish(std::chrono::seconds(20));
+    EXPECT_EQ(run.exitCode, 0) << Describe(run);
+    EXPECT_TRUE(Contains(run.out, "station 01, PC FF, ACPU\nstation 01, PC 03, ACPU\n"))
+        << Describe(run);
+}
+
+}  // namespace
+
+namespace {
+
+// Whether `text` is one JSON document, or (lines) one on every line, as a
+// real JSON parser reads it.
+::testing::AssertionResult ParsesAsJson(const std::string& text, bool lines) {
+    const std::string python = FindOnPath("python3");
+    TempDir dir;
+    dir.Write("out.json", text);
+    const ChildRun run = RunChild(
+        python, {"-c",
+                 "import json, sys\n"
+                 "text = open(sys.argv[1]).read()\n"
+                 "docs = [json.loads(l) for l in text.splitlines()] if sys.argv[2] == 'lines' "
+                 "else [json.loads(text)]\n"
+                 "print(len(docs))\n",
+                 dir.Path() + "/out.json", lines ? "lines" : "document"});
+    if (run.exitCode == 0 && run.out != "0\n") return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << run.err << "\n--- the text\n" << text;
+}
+
+struct JsonCommand {
+    std::vector<std::string> args;  // "PORT": the simulated line
+    int exitCode;
+    bool lines;
+    const char* part;  // a piece the output must hold
+};
+
+const JsonCommand kJsonCommands[] = {
+    {{"info", "--json"}, 0, false, R"("contextSize": )"},
+    {{"parse", "--json", "01WD1O0", "00WQ1", "01WZ201"}, 1, false, R"("unread": [5, 6])"},
+    {{"read", "--json", "--port", "PORT", kTimeout, "01WD10*3", "01WD2000", "00WQ1", "01WS0300L5"},
+     1,
+     false,
+     R"("gate": "01WD10*3")"},
+    {{"write", "--json", "--port", "PORT", kTimeout, "01WD10*2=1,2", "01WS0300L10=a\"b\\c"},
+     0,
+     false,
+     R"("value": "a\"b\\c")"},
+    {{"poll", "--json", "--count", "2", "--interval", "0", "--port", "PORT", kTimeout, "GATES"},
+     1,
+     true,
+     R"("round": 2, "gate": "01WD2000")"},
+    {{"explain", "--json", kTimeout, "--write", "5,6", "01WD100*2"},
+     0,
+     false,
+     R"("function": "BlockWrite")"},
+    {{"explain", "--json", "00WQ1"}, 1, false, R"("result": 1)"},
+    {{"read", "--json", "--port", "/dev/ttyJYNMB9", "01WD100"},
+     2,
+     false,
+     R"("cause": "no such device /dev/ttyJYNMB9")"},
+    {{"poll", "--json", "--port", "pts", "GATES"}, 2, false, R"("causes": [{"cause": )"},
+};
+
+TEST_F(JynmbLine, EveryCommandsJsonParses) {
+    if (FindOnPath("python3").empty()) GTEST_SKIP() << "no python3 on PATH to parse the JSON";
+    TempDir dir;
+    dir.Write("gates", "01WD100*2\n01WD2000\n00WQ1\n");
+    for (const JsonCommand& c : kJsonCommands) {
+        std::vector<std::string> args = {c.args.front(), "-q"};
+        for (auto word = c.args.begin() + 1; word != c.args.end(); ++word) {
+            if (*word == "PORT") {
+                args.push_back(line_.Port());
+            } else {
+                args.push_back(*word == "GATES" ? dir.Path() + "/gates" : *word);
+            }
+        }
+        SCOPED_TRACE(args.front() + " " + args[2]);
+        const ChildRun run = Jynmb(args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << Describe(run);
+        EXPECT_TRUE(ParsesAsJson(run.out, c.lines));
+        EXPECT_TRUE(Contains(run.out, c.part)) << Describe(run);
+    }
 }
 
 }  // namespace

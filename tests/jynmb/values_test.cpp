@@ -3,7 +3,10 @@
 // points packed from byte 0, 32-bit values low word first, text from byte 0).
 #include <gtest/gtest.h>
 
+#include "address/parse.h"
+#include "address/validate.h"
 #include "host/jynmb/gate_arg.h"
+#include "host/jynmb/gate_reading.h"
 #include "host/jynmb/value_buffer.h"
 
 namespace {
@@ -145,6 +148,52 @@ TEST(JynmbGateArg, GateFilesSkipCommentsAndNameTheBadLine) {
     for (const auto& c : kBad) {
         EXPECT_FALSE(jynmb::ParseGateList(c.text, args, error)) << c.text;
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+struct DeviceCase {
+    const char* gate;
+    const char* device;
+};
+
+// The devices a gate stands on, as jynmb names them when it refuses a gate
+// whose text says something else: from the GateAddress the driver's own
+// parser and validation make.
+const DeviceCase kDeviceCases[] = {
+    {"01WD100", "D100"},
+    {"01WD10*3", "D10..D12"},
+    {"01BY1F", "Y1F"},
+    {"01BM100", "M100"},
+    {"01WM32", "M512..M527"},
+    {"01WX1F", "X1F0..X1FF"},
+    {"01WTN5", "TN5"},
+    {"01BCS7", "CS7"},
+    {"01WR0100", "R100"},
+    {"01WZ200", "D200..D201"},
+    {"01W2010*2", "W10..W13"},
+    {"01W1100", "R100..R101"},
+    {"00WS0100L20", "D100..D109"},
+    {"00WW01AFL3", "W1AF..W1B0"},
+};
+
+TEST(JynmbGateArg, DevicesAreNamedAsTheDriverAddressesThem) {
+    for (const DeviceCase& c : kDeviceCases) {
+        GateArg arg;
+        std::string error;
+        ASSERT_TRUE(jynmb::ParseGateArg(c.gate, arg, error)) << error;
+        jyn::GateDefinition gate{};
+        gate.addressText = arg.text.c_str();
+        gate.gateType = arg.gateType;
+        gate.blockSize = arg.blockSize;
+        ASSERT_EQ(jyn::address::Parse(gate), jyn::kOk) << c.gate;
+        const int32_t valid =
+            arg.IsBlock() ? jyn::address::ValidateBlock(gate) : jyn::address::ValidateSingle(gate);
+        ASSERT_EQ(valid, jyn::kOk) << c.gate;
+        EXPECT_EQ(jynmb::DeviceName(arg, gate.gateAddress), c.device) << c.gate;
     }
 }
 
