@@ -1,0 +1,97 @@
+// The host's port commands on one line while the other lines keep working:
+// close, fail a read on the closed port, reopen; switch to the line's other
+// pseudo-terminal; start the instance again on its open port.
+#include <cstdio>
+
+#include "host/client/records.h"
+#include "multiline/soak_line.h"
+#include "soak/guarded_values.h"
+
+namespace jynmulti {
+
+namespace {
+
+constexpr std::size_t kSingleValueBytes = 4;  // a single word's value buffer
+
+}  // namespace
+
+void SoakLine::PortCommand(RunControl& control, ThreadMessages& messages) {
+    bool done = false;
+    const char* what = "";
+    // The reopened port reads with the driver's own time-out of a second,
+    // not the host's, until the next switch or start sets the host's again:
+    // the close and reopen come last, so that a short run sees all three.
+    switch (commands_++ % 3) {
+        case 0:
+            what = "ColdStart again on the open port";
+            done = Restart(messages);
+            break;
+        case 1:
+            what = "ChangeJynParams to the line's other port";
+            done = SwitchPlant(messages);
+            break;
+        default:
+            what = "CloseCom, a read on the closed port, ReOpenCom";
+            done = CloseReadReopen(control, messages);
+            break;
+    }
+    ++tally_.portCommands;
+    if (done) return;
+    ++tally_.badPortCommands;
+    std::printf("--- line %d: %s went wrong\n", index_, what);
+    for (const jynhost::DriverMessage& message : messages.Kept())
+        std::printf("    [%d] %s\n", message.level, message.text.c_str());
+}
+
+bool SoakLine::CloseReadReopen(RunControl& control, ThreadMessages& messages) {
+    messages.Take();
+    if (Call(jyn::kCloseCom) != jyn::kOk || !messages.Has("JYNMB> CloseCom() exited 0"))
+        return false;
+    const jynsoak::SoakGate* gate = &gates_.front();
+    for (const jynsoak::SoakGate& g : gates_) {
+        if (g.shape.kind == jynsoak::Kind::kWord) gate = &g;
+    }
+    Transaction t;
+    t.gate = gate;
+    jynsoak::GuardedValues values(kSingleValueBytes, 0x3C);
+    t.values = &values;
+    t.sent.assign(values.Data(), values.Data() + values.Owned());
+    const uint64_t before = Sim().Counters().bytes_in;
+    messages.Take();
+    Transfer(t, control);
+    const bool failed = FailedAsTheDriver(t, messages) &&
+                        messages.Has("JYNMB> DoRead() Send req error retry 10") &&
+                        !BufferDamaged(t) && Sim().Counters().bytes_in == before;
+    messages.Take();
+    return failed && Call(jyn::kReOpenCom) == jyn::kOk &&
+           messages.Has("JYNMB> ReOpenCom() exited 0");
+}
+
+bool SoakLine::SwitchPlant(ThreadMessages& messages) {
+    const std::size_t next = 1 - current_;
+    jyn::PortChangeParams params =
+        jynhost::MakePortChange(PortOf(plants_[next]), jynhost::kKeepReplyTimeout);
+    messages.Take();
+    if (Call(jyn::kChangeJynParams, &params) != jyn::kOk ||
+        !messages.Has("JYNMB> ChangeJynParams() exited 0")) {
+        return false;
+    }
+    current_ = next;
+    return true;
+}
+
+// The start releases the instance's buffers and its trace and takes new
+// ones; the station file is read again.
+bool SoakLine::Restart(ThreadMessages& messages) {
+    jynhost::LineSettings line;
+    line.replyTimeout = TimeoutUnits();
+    jyn::ColdStartParams params = jynhost::MakeColdStart(PortOf(plants_[current_]), true, line);
+    messages.Take();
+    const bool started = Call(jyn::kColdStart, &params) == jyn::kOk &&
+                         messages.Has("JYNMB> ColdStart() exited, 0") && TableHolds();
+    const bool traced = !Traced() || messages.Has("JYNMB> ColdStart() trace to 'line" +
+                                                  std::to_string(index_) + ".trace'");
+    return started && traced;
+}
+
+}  // namespace jynmulti

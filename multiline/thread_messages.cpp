@@ -1,0 +1,41 @@
+#include "multiline/thread_messages.h"
+
+namespace jynmulti {
+
+namespace {
+
+thread_local ThreadMessages* t_messages = nullptr;
+// A transaction that meets every fault says a lot; more than this many
+// messages in one call would only be the same lines again.
+constexpr std::size_t kKeptPerCall = 200;
+
+}  // namespace
+
+MessageSorter::MessageSorter()
+    : route_(0, [this](const jynhost::DriverMessage& message) {
+          ThreadMessages* own = t_messages;
+          if (own == nullptr) {
+              ++unclaimed_;
+          } else if (own->kept_.size() < kKeptPerCall) {
+              own->kept_.push_back(message);
+          }
+      }) {}
+
+ThreadMessages::ThreadMessages() : outer_(t_messages) { t_messages = this; }
+
+ThreadMessages::~ThreadMessages() { t_messages = outer_; }
+
+std::vector<jynhost::DriverMessage> ThreadMessages::Take() {
+    std::vector<jynhost::DriverMessage> out;
+    out.swap(kept_);
+    return out;
+}
+
+bool ThreadMessages::Has(const std::string& text) const {
+    for (const jynhost::DriverMessage& message : kept_) {
+        if (message.text == text) return true;
+    }
+    return false;
+}
+
+}  // namespace jynmulti

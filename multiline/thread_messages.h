@@ -1,0 +1,48 @@
+// The driver's messages, sorted by the host thread whose call made them.
+// TAVORN has one handler for the whole process, and the driver logs on the
+// thread that called it: each line's host thread keeps its own.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "host/client/driver_messages.h"
+
+namespace jynmulti {
+
+// Takes over TAVORN's handler while it lives; one per process.
+class MessageSorter {
+public:
+    MessageSorter();
+    // Messages of calls made on threads that keep none (the main thread's
+    // start-up and EndJyn).
+    std::size_t Unclaimed() const { return unclaimed_.load(); }
+
+private:
+    std::atomic<std::size_t> unclaimed_{0};
+    jynhost::MessageRoute route_;
+};
+
+// What the driver said on this thread while this object lives here. The
+// object belongs to the thread that made it.
+class ThreadMessages {
+public:
+    ThreadMessages();
+    ~ThreadMessages();
+    ThreadMessages(const ThreadMessages&) = delete;
+    ThreadMessages& operator=(const ThreadMessages&) = delete;
+
+    std::vector<jynhost::DriverMessage> Take();
+    const std::vector<jynhost::DriverMessage>& Kept() const { return kept_; }
+    // Whether any kept message has exactly this text.
+    bool Has(const std::string& text) const;
+
+private:
+    friend class MessageSorter;
+    std::vector<jynhost::DriverMessage> kept_;
+    ThreadMessages* outer_;
+};
+
+}  // namespace jynmulti
