@@ -7,6 +7,8 @@
 #              programs, or built only (its layout checks are compile-time)
 #              where neither can run them
 #   asan       AddressSanitizer + UndefinedBehaviorSanitizer
+#   tsan       ThreadSanitizer: the multi-line run (four lines at once) and
+#              the tests of the state the instances share; any report fails
 #   fuzz       smoke runs of the fuzzers
 #   mingw-i686 the Windows DLLs and jynmb.exe; the tests that need wine skip
 #              themselves, with the reason, where wine cannot start
@@ -120,6 +122,7 @@ run_fuzz() {
 run_preset linux
 stage_note=$m32_note run_preset linux-m32 "${m32_options[@]}"
 run_preset asan
+run_preset tsan
 run_fuzz
 # The Windows tests serve the simulator from the Linux build above.
 run_preset mingw-i686 -DJYN_LINUX_TOOLS_DIR="$root/build/linux/bin"
