@@ -18,6 +18,7 @@ base=(
     clang libclang-rt-14-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686
     socat valgrind python3
+    dpkg-dev lintian help2man cmark-gfm unzip icoutils
 )
 wine=(wine wine32:i386)
 

@@ -12,6 +12,10 @@
 #   fuzz       smoke runs of the fuzzers
 #   mingw-i686 the Windows DLLs and jynmb.exe; the tests that need wine skip
 #              themselves, with the reason, where wine cannot start
+#   package    the .deb from the linux build and the Windows zip from the
+#              mingw-i686 build, made with cpack and checked by
+#              tools/check-packages.sh (files, lintian, version records, and
+#              jynmb run from the unpacked .deb)
 #
 # Every stage runs even when an earlier one failed. The end is a table of the
 # stages, the skipped tests with their reasons, and as the very last line
@@ -106,6 +110,22 @@ run_preset() {
     run_ctest "$preset" "$begin" --preset "$preset" -j"$jobs"
 }
 
+# run_package: the release packages from the linux and mingw-i686 builds
+# above; each check of tools/check-packages.sh counts as one test.
+run_package() {
+    local begin counts passed=0 failed=1 note=""
+    begin=$(date +%s)
+    step "package: build and check the .deb and the zip"
+    tools/check-packages.sh build/linux build/mingw-i686 2>&1 | tee "$out/package.log"
+    counts=$(sed -n 's/^check-packages: \([0-9]*\) checks passed, \([0-9]*\) failed$/\1 \2/p' "$out/package.log")
+    if [ -n "$counts" ]; then
+        read -r passed failed <<<"$counts"
+    else
+        note="tools/check-packages.sh ended without its count"
+    fi
+    record package $(($(date +%s) - begin)) "$passed" "$failed" 0 "$note"
+}
+
 run_fuzz() {
     local begin
     begin=$(date +%s)
@@ -126,6 +146,7 @@ run_preset tsan
 run_fuzz
 # The Windows tests serve the simulator from the Linux build above.
 run_preset mingw-i686 -DJYN_LINUX_TOOLS_DIR="$root/build/linux/bin"
+run_package
 
 total_passed=0
 total_failed=0
