@@ -12,6 +12,7 @@
 #include "host/jynmb/platform.h"
 #include "host/jynmb/poll_view.h"
 #include "host/jynmb/session.h"
+#include "host/jynmb/traced_start.h"
 #include "sim/config_files.h"
 
 namespace jynmb {
@@ -55,6 +56,7 @@ extern "C" void OnStopSignal(int) {
 struct PollPlan {
     PortOptions port;
     std::string driver;
+    std::string trace;
     std::string file;
     unsigned long interval = kDefaultInterval;
     unsigned long count = 0;
@@ -82,8 +84,10 @@ bool ReadCount(Args& args, const char* name, unsigned long& value, std::string& 
 
 bool ReadPlan(Args& args, PollPlan& plan, std::string& error) {
     args.Option("--driver", plan.driver);
+    plan.driver = AbsolutePath(plan.driver);
     plan.json = args.Flag("--json");
-    if (!ReadCount(args, "--interval", plan.interval, error) ||
+    if (!ReadTraceOption(args, plan.trace, error) ||
+        !ReadCount(args, "--interval", plan.interval, error) ||
         !ReadCount(args, "--count", plan.count, error) ||
         !ReadPortOptions(args, plan.port, error)) {
         if (error.empty()) error = args.Error();
@@ -217,7 +221,7 @@ std::unique_ptr<PollView> MakeView(const PollPlan& plan, std::size_t gates, Verb
 
 int RunPoll(Args& args) {
     if (args.Flag("--help")) {
-        std::printf("%s%s", kPollHelp, kPortOptionsHelp);
+        std::printf("%s%s%s", kPollHelp, kPortOptionsHelp, kTraceOptionHelp);
         return kExitOk;
     }
     const Verbosity verbosity = ReadVerbosity(args);
@@ -230,7 +234,9 @@ int RunPoll(Args& args) {
     int columns = 0;
     std::unique_ptr<PollView> view = MakeView(plan, gates.size(), verbosity, columns);
     Session session;
-    if (!StartSession(session, "poll", plan.driver, plan.port, plan.json)) return kExitUsage;
+    if (!StartTracedSession(session, "poll", plan.driver, plan.port, plan.json, plan.trace)) {
+        return kExitUsage;
+    }
     for (PolledGate& gate : gates) {
         if (!session.Configure(gate.outcome)) gate.lastError = gate.outcome.lastMessage;
     }

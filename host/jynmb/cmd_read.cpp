@@ -9,6 +9,7 @@
 #include "host/jynmb/gate_reading.h"
 #include "host/jynmb/messages.h"
 #include "host/jynmb/session.h"
+#include "host/jynmb/traced_start.h"
 #include "host/jynmb/value_text.h"
 
 namespace jynmb {
@@ -40,6 +41,7 @@ enum class Mode { kRead, kWrite };
 struct Plan {
     PortOptions port;
     std::string driver;
+    std::string trace;
     bool json = false;
     bool asDriverReads = false;
     std::vector<GateOutcome> gates;
@@ -50,7 +52,11 @@ bool ReadPlan(Args& args, Mode mode, Plan& plan, std::string& error) {
     plan.json = args.Flag("--json");
     if (mode == Mode::kWrite) plan.asDriverReads = args.Flag("--as-driver-reads");
     args.Option("--driver", plan.driver);
-    if (!ReadPortOptions(args, plan.port, error)) return false;
+    plan.driver = AbsolutePath(plan.driver);
+    if (!ReadTraceOption(args, plan.trace, error) || !ReadPortOptions(args, plan.port, error)) {
+        if (error.empty()) error = args.Error();
+        return false;
+    }
     error = args.Leftover(true);
     if (!error.empty()) return false;
     if (args.Rest().empty()) {
@@ -165,8 +171,8 @@ bool Transfer(Session& session, Mode mode, Plan& plan, std::string& error) {
 int Run(Args& args, Mode mode) {
     const char* command = mode == Mode::kRead ? "read" : "write";
     if (args.Flag("--help")) {
-        std::printf("%s%s%s", mode == Mode::kRead ? kReadHelp : kWriteHelp, kPortOptionsHelp,
-                    kJsonHelp);
+        std::printf("%s%s%s%s", mode == Mode::kRead ? kReadHelp : kWriteHelp, kPortOptionsHelp,
+                    kTraceOptionHelp, kJsonHelp);
         return kExitOk;
     }
     InstallMessageHandler(ReadVerbosity(args));
@@ -175,7 +181,9 @@ int Run(Args& args, Mode mode) {
     if (!ReadPlan(args, mode, plan, error)) return UsageError(command, error);
 
     Session session;
-    if (!StartSession(session, command, plan.driver, plan.port, plan.json)) return kExitUsage;
+    if (!StartTracedSession(session, command, plan.driver, plan.port, plan.json, plan.trace)) {
+        return kExitUsage;
+    }
     if (!Transfer(session, mode, plan, error)) return UsageError(command, error);
     session.End();
     if (plan.json) {

@@ -48,5 +48,6 @@ int RunSim(Args& args);
 int RunPoll(Args& args);
 int RunExplain(Args& args);
 int RunDemo(Args& args);
+int RunTrace(Args& args);
 
 }  // namespace jynmb

@@ -144,6 +144,11 @@ ChildRun Child::Finish(std::chrono::milliseconds limit) {
     return run_;
 }
 
+std::string Describe(const ChildRun& run) {
+    return "exit " + std::to_string(run.exitCode) + "\n--- stdout\n" + run.out + "--- stderr\n" +
+           run.err;
+}
+
 ChildRun RunChild(const std::string& program, const std::vector<std::string>& args,
                   const ChildOptions& options) {
     Child child(program, args, options);

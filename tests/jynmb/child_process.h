@@ -52,6 +52,9 @@ private:
     ChildRun run_;
 };
 
+// Its exit code and both outputs, for a failed expectation.
+std::string Describe(const ChildRun& run);
+
 // Runs `program` with `args` to its end, within options.limit.
 ChildRun RunChild(const std::string& program, const std::vector<std::string>& args,
                   const ChildOptions& options = {});

@@ -26,6 +26,7 @@ namespace {
 
 using jynmbtest::ChildOptions;
 using jynmbtest::ChildRun;
+using jynmbtest::Describe;
 using jynmbtest::FindOnPath;
 using jynmbtest::RunChild;
 using jynmbtest::TempDir;
@@ -39,11 +40,6 @@ const std::string kSilentTimeout = "--timeout=5";
 
 ChildRun Jynmb(const std::vector<std::string>& args, const ChildOptions& options = {}) {
     return RunChild(JYNMB_PATH, args, options);
-}
-
-std::string Describe(const ChildRun& run) {
-    return "exit " + std::to_string(run.exitCode) + "\n--- stdout\n" + run.out + "--- stderr\n" +
-           run.err;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -162,6 +158,16 @@ const UsageCase kUsageCases[] = {
      2,
      false,
      "station 01 with PC FF is given twice"},
+    {{"read", "--port", "NUL", "--trace", "a,b.trc", "01WD100"}, 2, false, "b.trc holds a comma"},
+    {{"read", "--port", "NUL", "--trace", "/nonexistent/x.trc", "01WD100"},
+     2,
+     false,
+     "cannot write the trace /nonexistent/x.trc"},
+    {{"poll", "--port", "NUL", "--trace"}, 2, false, "--trace needs a value"},
+    {{"trace"}, 2, false, "no trace FILE given"},
+    {{"trace", "/nonexistent.trc"}, 2, false, "cannot read the trace '/nonexistent.trc'"},
+    {{"trace", "--since", "noon", "x.trc"}, 2, false, "--since wants a time"},
+    {{"trace", "--station", "100", "x.trc"}, 2, false, "--station wants SS or SS:PP"},
 };
 
 TEST(JynmbUsage, ExitCodeAndMessage) {
@@ -175,8 +181,8 @@ TEST(JynmbUsage, ExitCodeAndMessage) {
     }
 }
 
-const char* const kCommands[] = {"info",  "read",    "write", "poll",
-                                 "parse", "explain", "sim",   "demo"};
+const char* const kCommands[] = {"info",    "read", "write", "poll", "parse",
+                                 "explain", "sim",  "demo",  "trace"};
 
 // Every command answers -h, --help and --version before it checks anything
 // else, and refuses an unknown option with the same one-line hint.
@@ -824,19 +830,24 @@ const JsonCommand kJsonCommands[] = {
      false,
      R"("cause": "no such device /dev/ttyJYNMB9")"},
     {{"poll", "--json", "--port", "pts", "GATES"}, 2, false, R"("causes": [{"cause": )"},
+    {{"trace", "--json", "TRACE"}, 1, false, R"("naks": {"06": 1})"},
 };
 
 TEST_F(JynmbLine, EveryCommandsJsonParses) {
     if (FindOnPath("python3").empty()) GTEST_SKIP() << "no python3 on PATH to parse the JSON";
     TempDir dir;
     dir.Write("gates", "01WD100*2\n01WD2000\n00WQ1\n");
+    const std::string trace = dir.Path() + "/line.trc";
+    ASSERT_EQ(Jynmb(On({"read", "-q", "--trace", trace, "01WD100", "01WD2000"})).exitCode, 1);
     for (const JsonCommand& c : kJsonCommands) {
         std::vector<std::string> args = {c.args.front(), "-q"};
         for (auto word = c.args.begin() + 1; word != c.args.end(); ++word) {
             if (*word == "PORT") {
                 args.push_back(line_.Port());
             } else {
-                args.push_back(*word == "GATES" ? dir.Path() + "/gates" : *word);
+                args.push_back(*word == "GATES"   ? dir.Path() + "/gates"
+                               : *word == "TRACE" ? trace
+                                                  : *word);
             }
         }
         SCOPED_TRACE(args.front() + " " + args[2]);

@@ -1,0 +1,116 @@
+// The driver's trace files (TRACE = path in the station file) read back: one
+// record a line, gathered into transactions by the TXN line that ends each.
+// A trace is text from anywhere, copied, cut or mangled on its way: any
+// bytes and any length of line give records, or lines counted as not
+// understood, and never a crash or a wait.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace jynmb::trace {
+
+using Micros = int64_t;  // since 1970-01-01 UTC
+
+// "2026-12-09T12:49:34.057805Z" as the driver stamps its records; false for
+// anything else, a day that no month has included.
+bool ParseStamp(std::string_view text, Micros& stamp);
+// The same form back.
+std::string FormatStamp(Micros stamp);
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
+
+struct Record {
+    Micros time = 0;
+    std::string kind;  // TX, RX, TIMEOUT, DRAIN, SETTLE, PORT, or one a later driver adds
+    std::string text;
+};
+
+// The station's answer to one request: its first byte's time less the time
+// the request's last byte left.
+struct Response {
+    Micros at = 0;  // the answer's first byte
+    double ms = 0;
+};
+
+struct Transaction {
+    Micros start = 0;     // its first record (the TXN line's own time when it has none)
+    Micros end = 0;       // its TXN line
+    std::string station;  // two characters each, as the request carried them
+    std::string pc;
+    std::string service;  // SingleRead, BlockWrite, ...
+    std::string gate;     // the host's address text
+    std::string note;     // "resting", or whatever follows the counts
+    long attempts = 0;
+    long result = 0;
+    long timeouts = 0;
+    long settles = 0;
+    double ms = 0;
+    uint64_t bytesOut = 0;
+    uint64_t bytesIn = 0;
+    std::vector<std::string> naks;  // "02", "??" for an unreadable code
+    std::vector<Response> responses;
+    std::vector<Record> records;  // kept for failed transactions only
+    std::string where;            // "file:line" of the TXN line
+};
+
+struct Unread {
+    std::string where;
+    std::string why;
+};
+
+struct TraceData {
+    std::vector<std::string> files;
+    std::vector<std::string> headers;  // without their "# "
+    std::vector<Transaction> transactions;
+    uint64_t lines = 0;
+    uint64_t unreadLines = 0;
+    std::vector<Unread> unread;  // the first few of them
+    uint64_t unfinished = 0;     // records that no TXN line closed
+};
+
+// Lines longer than any the driver writes (its longest, a settle's 2048
+// dropped bytes with every one a name, stay under 11 000 characters).
+constexpr std::size_t kLongestLine = 65536;
+constexpr std::size_t kUnreadKept = 10;
+
+class Reader {
+public:
+    // One line without its line end. `first` is set for a file's first
+    // line: a header there may continue the file before it (a trace that
+    // turned over between a transaction's records), one later in a file
+    // begins another run.
+    void Line(std::string_view line, const std::string& where, bool first);
+    // A line too long to be the driver's, not kept.
+    void TooLong(const std::string& where);
+    // Everything read so far; records still waiting for their TXN line are
+    // counted as unfinished.
+    TraceData Finish();
+
+private:
+    void NotUnderstood(const std::string& where, const std::string& why);
+    void Header(std::string_view text, bool first);
+    void CloseTransaction(Micros end, std::string_view text, const std::string& where);
+
+    TraceData data_;
+    std::vector<Record> pending_;
+};
+
+// The order to read them in: a file's older part (x.trc.1) right before it
+// (x.trc), whatever order they were given in; a file given twice once.
+std::vector<std::string> ReadingOrder(const std::vector<std::string>& files);
+
+// Reads the files in that order into `data`; false with `error` for a file
+// that cannot be opened.
+bool ReadFiles(const std::vector<std::string>& files, TraceData& data, std::string& error);
+// Feeds the bytes to the reader line by line, as a file is read.
+void ReadBytes(std::string_view bytes, const std::string& name, Reader& reader);
+
+// Text from a trace as a terminal or a picture may show it: a byte that is
+// not printable ASCII as its code, <1B>, the way the driver writes frames.
+std::string Printable(std::string_view text);
+
+}  // namespace jynmb::trace

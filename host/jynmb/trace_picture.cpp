@@ -1,0 +1,301 @@
+#include "host/jynmb/trace_picture.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <utility>
+
+#include "host/jynmb/trace_stats.h"
+
+namespace jynmb::trace {
+
+namespace {
+
+constexpr double kWidth = 960;
+constexpr double kLeft = 170;
+constexpr double kRight = 24;
+constexpr double kTop = 70;
+constexpr double kRowHeight = 118;
+constexpr double kRowGap = 18;
+constexpr double kMarkBand = 20;  // above each row's plot: the crosses and triangles
+constexpr double kBottom = 44;
+constexpr double kPlotWidth = kWidth - kLeft - kRight;
+constexpr int kMostTicks = 8;
+constexpr Micros kSecond = 1000000;
+const char kAnswerColour[] = "#1f6fb4";
+const char kFailColour[] = "#d62728";
+const char kRetryColour[] = "#ff8c00";
+
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+// "5 ms", "2.5 ms", "0.1 ms"
+std::string Milliseconds(double ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g ms", ms);
+    return text;
+}
+
+std::string Xml(const std::string& text) {
+    std::string out;
+    for (const char c : Printable(text)) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&apos;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+// 1, 2 or 5 times a power of ten, at least `value`.
+double NiceCeiling(double value) {
+    if (value <= 1) return 1;
+    const double power = std::pow(10.0, std::floor(std::log10(value)));
+    for (const double step : {1.0, 2.0, 5.0, 10.0}) {
+        if (value <= step * power) return step * power;
+    }
+    return 10 * power;
+}
+
+// Tick steps that divide a day, then whole days.
+const Micros kTickSteps[] = {
+    kSecond / 10,    kSecond / 5,    kSecond / 2,     kSecond,         2 * kSecond,
+    5 * kSecond,     10 * kSecond,   15 * kSecond,    30 * kSecond,    60 * kSecond,
+    120 * kSecond,   300 * kSecond,  600 * kSecond,   900 * kSecond,   1800 * kSecond,
+    3600 * kSecond,  7200 * kSecond, 10800 * kSecond, 21600 * kSecond, 43200 * kSecond,
+    86400 * kSecond,
+};
+
+Micros TickStep(Micros span) {
+    for (const Micros step : kTickSteps) {
+        if (span / step <= kMostTicks) return step;
+    }
+    const Micros day = 86400 * kSecond;
+    return (span / (kMostTicks * day) + 1) * day;
+}
+
+// The part of a time stamp a tick needs.
+std::string TickLabel(Micros at, Micros step, Micros span) {
+    const std::string stamp = FormatStamp(at);  // 2026-12-09T12:49:34.057805Z
+    if (span >= 86400 * kSecond) return stamp.substr(5, 5) + " " + stamp.substr(11, 5);
+    if (step < kSecond) return stamp.substr(11, 10);
+    return stamp.substr(11, step >= 60 * kSecond ? 5 : 8);
+}
+
+struct Scale {
+    Micros from = 0;
+    Micros to = 0;
+    double X(Micros at) const {
+        return kLeft + kPlotWidth * static_cast<double>(at - from) / static_cast<double>(to - from);
+    }
+};
+
+Scale TimeScale(const std::vector<const Transaction*>& transactions) {
+    Scale scale{transactions.front()->start, transactions.front()->end};
+    for (const Transaction* txn : transactions) {
+        scale.from = std::min(scale.from, txn->start);
+        scale.to = std::max(scale.to, txn->end);
+        for (const Response& response : txn->responses) {
+            scale.to = std::max(scale.to, response.at);
+        }
+    }
+    if (scale.to - scale.from < kSecond) scale.to = scale.from + kSecond;
+    return scale;
+}
+
+// Marks of one kind in one row; those on the same spot drawn once.
+struct Spot {
+    std::size_t count = 0;
+    std::string title;
+};
+using Spots = std::map<std::pair<long, long>, Spot>;
+
+void AddSpot(Spots& spots, double x, double y, const std::string& title) {
+    Spot& spot = spots[{std::lround(x), std::lround(y)}];
+    if (spot.count++ == 0) spot.title = title;
+}
+
+struct Row {
+    StationStats stats;
+    double top = 0;
+    double yMax = 1;  // ms at the top of the plot
+    Spots answers;
+    Spots failures;
+    Spots retries;
+
+    double PlotTop() const { return top + kMarkBand; }
+    double Y(double ms) const {
+        return top + kRowHeight - (kRowHeight - kMarkBand) * std::min(ms, yMax) / yMax;
+    }
+};
+
+std::string Attributes(const Row& row, std::size_t count) {
+    return " data-st=\"" + Xml(row.stats.station) + "\" data-pc=\"" + Xml(row.stats.pc) +
+           "\" data-n=\"" + std::to_string(count) + "\"";
+}
+
+void Fill(Row& row, const std::vector<const Transaction*>& transactions, const Scale& scale) {
+    const double markY = row.top + kMarkBand / 2;
+    for (const Transaction* txn : transactions) {
+        if (txn->station != row.stats.station || txn->pc != row.stats.pc) continue;
+        const std::string what = FormatStamp(txn->start) + " " + txn->service + " '" + txn->gate +
+                                 "' result " + std::to_string(txn->result) + ", " +
+                                 std::to_string(txn->attempts) + " attempts";
+        if (txn->result != 0) {
+            AddSpot(row.failures, scale.X(txn->start), markY, what);
+        } else if (txn->attempts > 1) {
+            AddSpot(row.retries, scale.X(txn->start), markY, what);
+        }
+        for (const Response& response : txn->responses) {
+            AddSpot(row.answers, scale.X(response.at), row.Y(response.ms),
+                    FormatStamp(response.at).substr(11, 12) + "  " + Number(response.ms) +
+                        " ms  '" + txn->gate + "'");
+        }
+    }
+}
+
+void DrawRowFrame(std::string& svg, const Row& row) {
+    const double bottom = row.top + kRowHeight;
+    svg += "<rect x=\"" + Number(kLeft) + "\" y=\"" + Number(row.PlotTop()) + "\" width=\"" +
+           Number(kPlotWidth) + "\" height=\"" + Number(kRowHeight - kMarkBand) +
+           "\" fill=\"#f7f7f7\" stroke=\"#bbb\"/>\n";
+    for (const double share : {0.5, 1.0}) {
+        const double y = row.Y(row.yMax * share);
+        svg += "<line x1=\"" + Number(kLeft) + "\" y1=\"" + Number(y) + "\" x2=\"" +
+               Number(kWidth - kRight) + "\" y2=\"" + Number(y) +
+               "\" stroke=\"#ddd\" stroke-dasharray=\"3,3\"/>\n";
+        svg += "<text x=\"" + Number(kLeft - 6) + "\" y=\"" + Number(y + 4) +
+               "\" text-anchor=\"end\" font-size=\"11\">" + Milliseconds(row.yMax * share) +
+               "</text>\n";
+    }
+    svg += "<text x=\"" + Number(kLeft - 6) + "\" y=\"" + Number(bottom) +
+           "\" text-anchor=\"end\" font-size=\"11\">0</text>\n";
+    const StationStats& s = row.stats;
+    const std::string lines[] = {
+        "station " + s.station + ", PC " + s.pc,
+        std::to_string(s.transactions) + " txns, " + std::to_string(s.failed) + " failed",
+        s.responseMs.empty() ? std::string("no answers")
+                             : "p95 " + Number(s.Percentile(0.95)) + " ms",
+    };
+    for (std::size_t i = 0; i < std::size(lines); ++i) {
+        svg += "<text x=\"8\" y=\"" + Number(row.PlotTop() + 34 + 16 * i) + "\" font-size=\"" +
+               (i == 0 ? "13\" font-weight=\"bold" : "11") + "\">" + Xml(lines[i]) + "</text>\n";
+    }
+}
+
+void DrawMarks(std::string& svg, const Row& row) {
+    for (const auto& [at, spot] : row.answers) {
+        svg += "<circle class=\"rt\"" + Attributes(row, spot.count) + " cx=\"" +
+               std::to_string(at.first) + "\" cy=\"" + std::to_string(at.second) +
+               "\" r=\"2.5\" fill=\"" + kAnswerColour + "\"><title>" + Xml(spot.title) +
+               "</title></circle>\n";
+    }
+    for (const auto& [at, spot] : row.retries) {
+        const long x = at.first, y = at.second;
+        svg += "<path class=\"retry\"" + Attributes(row, spot.count) + " d=\"M" +
+               std::to_string(x) + " " + std::to_string(y - 5) + " L" + std::to_string(x + 5) +
+               " " + std::to_string(y + 4) + " L" + std::to_string(x - 5) + " " +
+               std::to_string(y + 4) + " Z\" fill=\"" + kRetryColour + "\"><title>" +
+               Xml(spot.title) + "</title></path>\n";
+    }
+    for (const auto& [at, spot] : row.failures) {
+        const long x = at.first, y = at.second;
+        svg += "<path class=\"fail\"" + Attributes(row, spot.count) + " d=\"M" +
+               std::to_string(x - 5) + " " + std::to_string(y - 5) + " L" + std::to_string(x + 5) +
+               " " + std::to_string(y + 5) + " M" + std::to_string(x - 5) + " " +
+               std::to_string(y + 5) + " L" + std::to_string(x + 5) + " " + std::to_string(y - 5) +
+               "\" stroke=\"" + kFailColour + "\" stroke-width=\"2.5\"><title>" + Xml(spot.title) +
+               "</title></path>\n";
+    }
+}
+
+void DrawTimeAxis(std::string& svg, const Scale& scale, double top, double bottom) {
+    const Micros span = scale.to - scale.from;
+    const Micros step = TickStep(span);
+    const Micros first = (scale.from / step + (scale.from % step > 0 ? 1 : 0)) * step;
+    for (Micros at = first; at <= scale.to; at += step) {
+        const double x = scale.X(at);
+        svg += "<line x1=\"" + Number(x) + "\" y1=\"" + Number(top) + "\" x2=\"" + Number(x) +
+               "\" y2=\"" + Number(bottom + 4) + "\" stroke=\"#e3e3e3\"/>\n";
+        svg += "<text x=\"" + Number(x) + "\" y=\"" + Number(bottom + 18) +
+               "\" text-anchor=\"middle\" font-size=\"11\">" + TickLabel(at, step, span) +
+               "</text>\n";
+    }
+    svg += "<text x=\"" + Number(kLeft + kPlotWidth / 2) + "\" y=\"" + Number(bottom + 36) +
+           "\" text-anchor=\"middle\" font-size=\"12\">time (UTC)</text>\n";
+}
+
+void DrawHeading(std::string& svg, const Scale& scale, std::size_t transactions,
+                 std::size_t failed) {
+    svg += "<text x=\"8\" y=\"22\" font-size=\"15\" font-weight=\"bold\">JYNMB trace: " +
+           std::to_string(transactions) + " transactions, " + std::to_string(failed) + " failed, " +
+           FormatStamp(scale.from).substr(0, 19) + " to " + FormatStamp(scale.to).substr(0, 19) +
+           " UTC</text>\n";
+    svg +=
+        "<text x=\"8\" y=\"44\" font-size=\"12\">answer time of each request (first byte of "
+        "the reply less the request's last byte), per station</text>\n";
+    const double y = 44;
+    double x = kWidth - 330;
+    svg += "<circle cx=\"" + Number(x) + "\" cy=\"" + Number(y - 4) + "\" r=\"3\" fill=\"" +
+           kAnswerColour + "\"/><text x=\"" + Number(x + 8) + "\" y=\"" + Number(y) +
+           "\" font-size=\"12\">answer</text>\n";
+    x += 80;
+    svg += "<path d=\"M" + Number(x - 4) + " " + Number(y - 8) + " L" + Number(x + 4) + " " +
+           Number(y) + " M" + Number(x - 4) + " " + Number(y) + " L" + Number(x + 4) + " " +
+           Number(y - 8) + "\" stroke=\"" + kFailColour + "\" stroke-width=\"2.5\"/><text x=\"" +
+           Number(x + 10) + "\" y=\"" + Number(y) + "\" font-size=\"12\">failed</text>\n";
+    x += 80;
+    svg += "<path d=\"M" + Number(x) + " " + Number(y - 9) + " L" + Number(x + 5) + " " +
+           Number(y) + " L" + Number(x - 5) + " " + Number(y) + " Z\" fill=\"" + kRetryColour +
+           "\"/><text x=\"" + Number(x + 10) + "\" y=\"" + Number(y) +
+           "\" font-size=\"12\">good after a retry</text>\n";
+}
+
+std::string Document(double height, const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+           Number(kWidth) + "\" height=\"" + Number(height) + "\" viewBox=\"0 0 " + Number(kWidth) +
+           " " + Number(height) +
+           "\" font-family=\"sans-serif\">\n<rect width=\"100%\" height=\"100%\" "
+           "fill=\"white\"/>\n" +
+           body + "</svg>\n";
+}
+
+}  // namespace
+
+std::string Picture(const std::vector<const Transaction*>& transactions) {
+    if (transactions.empty()) {
+        return Document(60,
+                        "<text x=\"8\" y=\"34\" font-size=\"15\">JYNMB trace: no "
+                        "transactions</text>\n");
+    }
+    const Scale scale = TimeScale(transactions);
+    std::vector<Row> rows;
+    std::size_t failed = 0;
+    for (StationStats& stats : Statistics(transactions)) {
+        Row row;
+        row.top = kTop + static_cast<double>(rows.size()) * (kRowHeight + kRowGap);
+        row.yMax = NiceCeiling(stats.responseMs.empty() ? 1 : stats.responseMs.back());
+        failed += stats.failed;
+        row.stats = std::move(stats);
+        Fill(row, transactions, scale);
+        rows.push_back(std::move(row));
+    }
+    const double bottom = rows.back().top + kRowHeight;
+    std::string body;
+    DrawHeading(body, scale, transactions.size(), failed);
+    for (const Row& row : rows) DrawRowFrame(body, row);
+    DrawTimeAxis(body, scale, kTop, bottom);
+    for (const Row& row : rows) DrawMarks(body, row);
+    return Document(bottom + kBottom, body);
+}
+
+}  // namespace jynmb::trace

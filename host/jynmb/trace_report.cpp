@@ -1,0 +1,200 @@
+#include "host/jynmb/trace_report.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "host/jynmb/json.h"
+#include "host/jynmb/trace_stats.h"
+
+namespace jynmb::trace {
+
+namespace {
+
+std::string Fixed(double value, int decimals) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+std::string Joined(const std::vector<std::string>& parts, const char* between) {
+    std::string out;
+    for (std::size_t i = 0; i < parts.size(); ++i) out += (i ? between : "") + parts[i];
+    return out;
+}
+
+std::string Span(const std::vector<const Transaction*>& selected) {
+    Micros from = selected.front()->start;
+    Micros to = selected.front()->end;
+    for (const Transaction* txn : selected) {
+        from = std::min(from, txn->start);
+        to = std::max(to, txn->end);
+    }
+    return FormatStamp(from) + " to " + FormatStamp(to);
+}
+
+// "02h x3, ??h x1"
+std::string NakText(const StationStats& stats) {
+    std::vector<std::string> parts;
+    for (const auto& [code, count] : stats.naks) {
+        parts.push_back(Printable(code) + "h x" + std::to_string(count));
+    }
+    return parts.empty() ? std::string("-") : Joined(parts, ", ");
+}
+
+std::string StationTable(const std::vector<StationStats>& stations) {
+    std::string out;
+    char line[400];
+    std::snprintf(line, sizeof line, "%-3s %-3s %6s %6s %6s %8s %9s %7s %9s %9s %8s %8s %8s  %s\n",
+                  "st", "pc", "txns", "good", "failed", "attempts", "time-outs", "settles",
+                  "bytes out", "bytes in", "p50 ms", "p95 ms", "max ms", "NAKs");
+    out += line;
+    for (const StationStats& s : stations) {
+        const bool answered = !s.responseMs.empty();
+        std::snprintf(
+            line, sizeof line,
+            "%-3s %-3s %6llu %6llu %6llu %8llu %9llu %7llu %9llu %9llu %8s %8s %8s  %s\n",
+            Printable(s.station).c_str(), Printable(s.pc).c_str(),
+            static_cast<unsigned long long>(s.transactions),
+            static_cast<unsigned long long>(s.good), static_cast<unsigned long long>(s.failed),
+            static_cast<unsigned long long>(s.attempts),
+            static_cast<unsigned long long>(s.timeouts), static_cast<unsigned long long>(s.settles),
+            static_cast<unsigned long long>(s.bytesOut), static_cast<unsigned long long>(s.bytesIn),
+            answered ? Fixed(s.Percentile(0.5), 1).c_str() : "-",
+            answered ? Fixed(s.Percentile(0.95), 1).c_str() : "-",
+            answered ? Fixed(s.responseMs.back(), 1).c_str() : "-", NakText(s).c_str());
+        out += line;
+    }
+    return out;
+}
+
+std::string Summary(const Transaction& txn) {
+    std::string text = FormatStamp(txn.start) + "  st " + Printable(txn.station) + " pc " +
+                       Printable(txn.pc) + "  " + Printable(txn.service) + " '" +
+                       Printable(txn.gate) + "'  result " + std::to_string(txn.result) +
+                       ", attempts " + std::to_string(txn.attempts) + ", time-outs " +
+                       std::to_string(txn.timeouts);
+    if (!txn.naks.empty()) text += ", NAKs " + Printable(Joined(txn.naks, ","));
+    if (!txn.note.empty()) text += ", " + Printable(txn.note);
+    return text + "  (" + Printable(txn.where) + ")\n";
+}
+
+std::string FailedList(const std::vector<const Transaction*>& selected) {
+    std::string out;
+    std::size_t failed = 0;
+    for (const Transaction* txn : selected) failed += txn->result != 0 ? 1 : 0;
+    if (failed == 0) return "\nno failed transactions\n";
+    out += "\nfailed transactions: " + std::to_string(failed) + "\n";
+    for (const Transaction* txn : selected) {
+        if (txn->result == 0) continue;
+        out += "\n" + Summary(*txn);
+        char line[64];
+        for (const Record& record : txn->records) {
+            std::snprintf(line, sizeof line, "    %s  %-8s ",
+                          FormatStamp(record.time).substr(11, 15).c_str(),
+                          Printable(record.kind).c_str());
+            out += line + Printable(record.text) + "\n";
+        }
+    }
+    return out;
+}
+
+std::string Counters(const StationStats& s) {
+    const auto field = [](const char* name, uint64_t value) {
+        return std::string("\"") + name + "\": " + std::to_string(value) + ", ";
+    };
+    return field("transactions", s.transactions) + field("good", s.good) +
+           field("failed", s.failed) + field("attempts", s.attempts) +
+           field("timeouts", s.timeouts) + field("settles", s.settles) +
+           field("bytesOut", s.bytesOut) + field("bytesIn", s.bytesIn);
+}
+
+std::string StationJson(const StationStats& s) {
+    std::vector<std::string> naks;
+    for (const auto& [code, count] : s.naks) {
+        naks.push_back(JsonString(code) + ": " + std::to_string(count));
+    }
+    std::string response = "null";
+    if (!s.responseMs.empty()) {
+        response = "{\"count\": " + std::to_string(s.responseMs.size()) +
+                   ", \"p50\": " + Fixed(s.Percentile(0.5), 3) +
+                   ", \"p95\": " + Fixed(s.Percentile(0.95), 3) +
+                   ", \"max\": " + Fixed(s.responseMs.back(), 3) + "}";
+    }
+    return "{\"station\": " + JsonString(s.station) + ", \"pc\": " + JsonString(s.pc) + ", " +
+           Counters(s) + "\"naks\": {" + Joined(naks, ", ") + "}, \"responseMs\": " + response +
+           "}";
+}
+
+std::string FailedJson(const Transaction& txn) {
+    std::vector<std::string> naks;
+    for (const std::string& code : txn.naks) naks.push_back(JsonString(code));
+    std::vector<std::string> records;
+    for (const Record& record : txn.records) {
+        records.push_back("{\"time\": " + JsonString(FormatStamp(record.time)) + ", \"kind\": " +
+                          JsonString(record.kind) + ", \"text\": " + JsonString(record.text) + "}");
+    }
+    return "{\"start\": " + JsonString(FormatStamp(txn.start)) +
+           ", \"end\": " + JsonString(FormatStamp(txn.end)) +
+           ", \"station\": " + JsonString(txn.station) + ", \"pc\": " + JsonString(txn.pc) +
+           ", \"service\": " + JsonString(txn.service) + ", \"gate\": " + JsonString(txn.gate) +
+           ", \"result\": " + std::to_string(txn.result) +
+           ", \"attempts\": " + std::to_string(txn.attempts) +
+           ", \"timeouts\": " + std::to_string(txn.timeouts) + ", \"naks\": [" +
+           Joined(naks, ", ") + "], \"note\": " + JsonString(txn.note) +
+           ", \"where\": " + JsonString(txn.where) + ",\n     \"records\": [" +
+           Joined(records, ",\n       ") + "]}";
+}
+
+}  // namespace
+
+std::string TextReport(const TraceData& data, const std::vector<const Transaction*>& selected) {
+    std::string out = "trace       " + Printable(Joined(data.files, ", ")) + ": " +
+                      std::to_string(data.lines) + " lines, " +
+                      std::to_string(data.transactions.size()) + " transactions\n";
+    if (data.unreadLines != 0) {
+        std::vector<std::string> first;
+        for (const Unread& unread : data.unread) {
+            first.push_back(Printable(unread.where) + " " + unread.why);
+        }
+        out += "not read    " + std::to_string(data.unreadLines) + " lines (" +
+               Joined(first, "; ") + (data.unreadLines > first.size() ? "; ...)\n" : ")\n");
+    }
+    if (data.unfinished != 0) {
+        out +=
+            "unfinished  " + std::to_string(data.unfinished) + " records that no TXN line closes\n";
+    }
+    if (selected.empty()) return out + "selected    no transactions\n";
+    out += "selected    " + std::to_string(selected.size()) + " transactions, " + Span(selected) +
+           " (UTC)\n\n";
+    return out + StationTable(Statistics(selected)) + FailedList(selected);
+}
+
+std::string JsonReport(const TraceData& data, const std::vector<const Transaction*>& selected) {
+    std::vector<std::string> files;
+    for (const std::string& file : data.files) files.push_back(JsonString(file));
+    std::vector<std::string> unread;
+    for (const Unread& u : data.unread) {
+        unread.push_back("{\"where\": " + JsonString(u.where) + ", \"why\": " + JsonString(u.why) +
+                         "}");
+    }
+    std::vector<std::string> stations;
+    for (const StationStats& s : Statistics(selected)) stations.push_back(StationJson(s));
+    std::vector<std::string> failed;
+    for (const Transaction* txn : selected) {
+        if (txn->result != 0) failed.push_back(FailedJson(*txn));
+    }
+    std::string from = "null", to = "null";
+    if (!selected.empty()) {
+        const std::string span = Span(selected);
+        from = JsonString(span.substr(0, span.find(' ')));
+        to = JsonString(span.substr(span.rfind(' ') + 1));
+    }
+    return "{\"files\": [" + Joined(files, ", ") + "], \"lines\": " + std::to_string(data.lines) +
+           ", \"unreadLines\": " + std::to_string(data.unreadLines) + ", \"unread\": [" +
+           Joined(unread, ", ") + "], \"unfinished\": " + std::to_string(data.unfinished) +
+           ",\n \"transactions\": " + std::to_string(selected.size()) + ", \"from\": " + from +
+           ", \"to\": " + to + ",\n \"stations\": [\n  " + Joined(stations, ",\n  ") +
+           "],\n \"failed\": [\n  " + Joined(failed, ",\n  ") + "]}\n";
+}
+
+}  // namespace jynmb::trace
