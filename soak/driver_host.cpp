@@ -18,9 +18,10 @@ bool DriverHost::Load(const std::string& path, std::string& error) {
     return library_.Load(path, error) && instance_.AllocateContext(error, kUncleared);
 }
 
-int32_t DriverHost::ColdStart(const std::string& port, uint32_t timeoutUnits) {
+int32_t DriverHost::ColdStart(const std::string& port, uint32_t timeoutUnits, uint16_t baud) {
     jynhost::LineSettings line;
     line.replyTimeout = timeoutUnits;
+    line.baudRate = baud;
     jyn::ColdStartParams params = jynhost::MakeColdStart(port, true, line);
     return Call(jyn::kColdStart, &params);
 }

@@ -26,8 +26,8 @@ public:
     int32_t Call(uint32_t function, void* params = nullptr) {
         return instance_.Call(function, params);
     }
-    // ColdStart on `port`, opened at once, at 9600 baud.
-    int32_t ColdStart(const std::string& port, uint32_t timeoutUnits);
+    // ColdStart on `port`, opened at once.
+    int32_t ColdStart(const std::string& port, uint32_t timeoutUnits, uint16_t baud = 9600);
     const jyn::DriverContext& Context() const { return *instance_.Context(); }
 
     // What the driver said since the last Take, at most 40 messages.

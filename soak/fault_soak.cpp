@@ -62,6 +62,9 @@ bool FaultSoak::StartLine(std::string& error) {
     config.timing.turnaround = std::chrono::milliseconds(1);
     config.timing.baud = options_.baud;
     config.record_capacity = 4096;
+    config.queue_behind_late_answer = options_.lateQueue;
+    config.noise.bit_error_rate = options_.noise;
+    config.noise.seed = options_.seed;
     line_ = std::make_unique<jynsim::SimulatedLine>(config);
     if (!line_->Start(error)) return false;
     gates_ = Catalogue();
@@ -73,18 +76,38 @@ bool FaultSoak::StartLine(std::string& error) {
 void FaultSoak::SetFaults(uint64_t phase) {
     jynsim::RandomFaults faults;
     faults.seed = options_.seed + phase;
-    faults.probability.fill(options_.faultShare / jynsim::kFaultKindCount);
+    if (options_.classes.empty()) {
+        faults.probability.fill(options_.faultShare / jynsim::kFaultKindCount);
+    } else {
+        for (const jynsim::FaultKind kind : options_.classes)
+            faults.probability[static_cast<std::size_t>(kind)] =
+                options_.faultShare / static_cast<double>(options_.classes.size());
+    }
     faults.nak_code = kNakCodes[phase % sizeof kNakCodes];
     // Slower than the driver's reply time-out, so that it gives up waiting.
-    const uint32_t slowMs = options_.slowMs != 0 ? options_.slowMs : 40 * options_.timeoutUnits;
-    faults.slow_delay = std::chrono::milliseconds(slowMs);
+    const auto timeout = std::chrono::milliseconds(10 * options_.timeoutUnits);
+    if (options_.slowMs != 0) {
+        faults.slow_delay = std::chrono::milliseconds(options_.slowMs);
+    } else {
+        faults.slow_delay = timeout * 6 / 5;
+        faults.slow_delay_max = timeout * 4;
+    }
+    // In the middle of the attempt's wait.
+    faults.foreign_delay_max = timeout;
     line_->Sim().SetRandomFaults(faults);
+}
+
+uint16_t DriverBaud(const SoakOptions& options) {
+    constexpr uint32_t kFastest = 57600;
+    if (options.driverBaud != 0) return static_cast<uint16_t>(options.driverBaud);
+    return static_cast<uint16_t>(options.baud != 0 && options.baud <= kFastest ? options.baud
+                                                                               : kFastest);
 }
 
 bool FaultSoak::StartDriver(std::string& error) {
     if (!driver_.Load(options_.driver, error)) return false;
     const std::string port = line_->Port().substr(std::strlen("/dev/"));
-    if (driver_.ColdStart(port, options_.timeoutUnits) != jyn::kOk) {
+    if (driver_.ColdStart(port, options_.timeoutUnits, DriverBaud(options_)) != jyn::kOk) {
         error = "ColdStart on " + port + " failed";
         return false;
     }
@@ -126,12 +149,31 @@ void FaultSoak::Run() {
     tally_.seconds = std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Half of the time the next gate is like the last one, as a host scans a
+// station's table of like gates: the same station, and an answer of the
+// same shape (ACKs; data replies of the same length). An answer left over
+// from the last transaction is then one the next could take for its own.
+// Never the same gate twice in a row, so that requests tell their gate.
+std::size_t FaultSoak::NextGate(bool write) {
+    const SoakGate& last = gates_[previousGate_];
+    std::vector<std::size_t> like;
+    for (std::size_t i = 0; i < gates_.size() && tally_.transactions > 0; ++i) {
+        const SoakGate& gate = gates_[i];
+        if (i != previousGate_ && gate.station.logical == last.station.logical &&
+            write == previousWrite_ && (write || ReplyDataChars(gate) == ReplyDataChars(last))) {
+            like.push_back(i);
+        }
+    }
+    if (!like.empty() && (rng_.Next() & 1) != 0) return like[rng_.Next() % like.size()];
+    const std::size_t index = rng_.Next() % gates_.size();
+    return index == previousGate_ ? (index + 1) % gates_.size() : index;
+}
+
 void FaultSoak::RunOne() {
-    std::size_t index = rng_.Next() % gates_.size();
-    if (index == previousGate_) index = (index + 1) % gates_.size();  // never the same twice
     Transaction t;
-    t.gate = &gates_[index];
     t.write = (rng_.Next() & 1) != 0;
+    const std::size_t index = NextGate(t.write);
+    t.gate = &gates_[index];
     GuardedValues values(OwnedBytes(*t.gate, t.write), static_cast<uint8_t>(rng_.Next()));
     t.values = &values;
     if (t.write) NewWriteData(line_->Sim(), *t.gate, rng_, values.Data());
@@ -141,12 +183,15 @@ void FaultSoak::RunOne() {
                                                         t.gate->shape.block, values.Data());
     const uint32_t code = jynhost::TransferFunction(t.gate->shape.block, t.write);
     driver_.Messages().Take();
+    line_->Sim().ClearTraffic();
     const auto begin = Clock::now();
     t.result = driver_.Call(code, &request);
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - begin);
     tally_.maxMicros = std::max<uint64_t>(tally_.maxMicros, static_cast<uint64_t>(micros.count()));
     Sort(t, NewRecords());
     Judge(t);
+    lastTraffic_.push_back(line_->Sim().TrafficLines());
+    if (lastTraffic_.size() > 3) lastTraffic_.pop_front();
     previousGate_ = index;
     previousWrite_ = t.write;
 }
@@ -172,7 +217,8 @@ void FaultSoak::Sort(Transaction& t, const std::vector<jynsim::RequestRecord>& r
                *r.device == FirstDevice(gate);
     };
     for (const jynsim::RequestRecord& record : records) {
-        if (matches(record, *t.gate, t.write)) {
+        // Noise may have changed its station or device: sent all the same.
+        if (matches(record, *t.gate, t.write) || record.noise_in > 0) {
             t.own.push_back(record);
         } else if (tally_.transactions > 0 &&
                    matches(record, gates_[previousGate_], previousWrite_)) {

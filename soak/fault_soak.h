@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,11 +24,24 @@ struct SoakOptions {
     uint64_t seed = 20240601;
     uint32_t timeoutUnits = 5;  // reply time-out, units of 10 ms
     double faultShare = 0.25;   // chance of a fault per request, split over the classes
-    uint32_t baud = 0;          // line pacing of the simulator; 0: none
-    uint32_t slowMs = 0;        // delay of the slow-reply fault; 0: four reply time-outs
-    std::string driver;         // path of libRAVEVUD.so
+    std::vector<jynsim::FaultKind> classes;  // the classes drawn; empty: all
+    uint32_t baud = 0;                       // line pacing of the simulator; 0: none
+    // The driver's baud rate, which its waits for the line are reckoned in;
+    // 0: the line's, or 57600 (the most the driver takes) on a faster or
+    // unpaced line.
+    uint32_t driverBaud = 0;
+    // Delay of the slow-reply fault; 0: drawn from 1.2 to 4 reply time-outs
+    // (the late answer comes 0.2 to 3 time-outs after the time-out).
+    uint32_t slowMs = 0;
+    // A station late with an answer still takes the retries and answers them
+    // right after it; false: a retry drops the late answer.
+    bool lateQueue = true;
+    double noise = 0;    // bit error rate on the line
+    std::string driver;  // path of libRAVEVUD.so
     bool verbose = false;
 };
+
+uint16_t DriverBaud(const SoakOptions& options);
 
 class FaultSoak {
 public:
@@ -52,13 +66,18 @@ private:
     bool StartDriver(std::string& error);
     bool ParseGates(std::string& error);
     void SetFaults(uint64_t phase);
+    std::size_t NextGate(bool write);
     void RunOne();
     std::vector<jynsim::RequestRecord> NewRecords();
     void Judge(Transaction& t);
     void JudgeGood(Transaction& t);
+    // A wrong value or a lost write that noise the sum check cannot see put
+    // on the line: the protocol's limit, not the driver's.
+    bool CarriedByUnseenNoise(const Transaction& t) const;
     void JudgeFailed(Transaction& t);
     void Sort(Transaction& t, const std::vector<jynsim::RequestRecord>& records);
-    void Report(const char* what, const Transaction& t) const;
+    // `traffic`: also the line's traffic of this transaction and the last.
+    void Report(const char* what, const Transaction& t, bool traffic = false) const;
 
     SoakOptions options_;
     jynsim::SplitMix rng_;
@@ -70,6 +89,8 @@ private:
     std::size_t previousGate_ = 0;
     bool previousWrite_ = false;
     uint64_t lastSeq_ = 0;
+    // The line during the last few transactions, the latest last.
+    std::deque<std::vector<std::string>> lastTraffic_;
     Tally tally_;
 };
 

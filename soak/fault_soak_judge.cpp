@@ -1,6 +1,7 @@
 // How each transaction of the soak is judged against the simulator's truth.
 #include <cstring>
 
+#include "sim/hex.h"
 #include "soak/fault_soak.h"
 #include "soak/guarded_values.h"
 
@@ -10,6 +11,20 @@ namespace {
 
 bool Harmless(jynsim::FaultKind kind) {
     return kind == jynsim::FaultKind::kLowerCase || kind == jynsim::FaultKind::kExtraAfterAck;
+}
+
+bool Noisy(const jynsim::RequestRecord& r) { return r.noise_in > 0 || r.noise_out > 0; }
+
+// A fault or noise that can spoil an attempt.
+bool Spoilt(const jynsim::RequestRecord& r) { return (r.fault && !Harmless(*r.fault)) || Noisy(r); }
+
+// A data reply whose sum check holds, as the host received it.
+bool SumHolds(const std::string& reply) {
+    const std::size_t etx = reply.find('\x03');
+    if (reply.empty() || reply[0] != '\x02' || etx == std::string::npos || etx + 3 != reply.size())
+        return false;
+    const auto sum = jynsim::ParseHex(std::string_view(reply).substr(etx + 1, 2));
+    return sum && *sum == jynsim::SumCheck(std::string_view(reply).substr(1, etx));
 }
 
 std::string Escaped(const std::string& bytes) {
@@ -39,9 +54,12 @@ void FaultSoak::Judge(Transaction& t) {
     tally_.requests += t.own.size();
     ++tally_.results[t.write ? 1 : 0][static_cast<std::size_t>(t.result) % 3];
     ++tally_.byKind[static_cast<std::size_t>(t.gate->shape.kind)];
+    bool noisy = false;
     for (const jynsim::RequestRecord& r : t.own) {
         if (r.fault) ++tally_.faultsMet[static_cast<std::size_t>(*r.fault)];
+        noisy = noisy || Noisy(r);
     }
+    tally_.noisy += noisy ? 1 : 0;
     const uint8_t* values = t.values->Data();
     bool damaged = !t.values->GuardsIntact();
     if (IsSingleWordOrBit(*t.gate)) {
@@ -65,25 +83,32 @@ void FaultSoak::Judge(Transaction& t) {
 void FaultSoak::JudgeGood(Transaction& t) {
     ++tally_.goodByKind[static_cast<std::size_t>(t.gate->shape.kind)];
     bool faulted = false;
-    for (const jynsim::RequestRecord& r : t.own)
-        faulted = faulted || (r.fault && !Harmless(*r.fault));
+    for (const jynsim::RequestRecord& r : t.own) faulted = faulted || Spoilt(r);
     if (faulted) ++tally_.recoveredFromFault;
     jynsim::Simulator& sim = line_->Sim();
     if (!t.write) {
         const std::vector<uint8_t> expected = Expected(sim, *t.gate);
         const std::size_t at = IsSingleWordOrBit(*t.gate) ? 2 : 0;
         if (std::memcmp(t.values->Data() + at, expected.data(), expected.size()) != 0) {
+            if (CarriedByUnseenNoise(t)) {
+                ++tally_.unseenNoiseValues;
+                return;
+            }
             ++tally_.wrongValues;
             Report(("wrong value reported as good; the PLC holds " +
                     Hex(expected.data(), expected.size()))
                        .c_str(),
-                   t);
+                   t, true);
         }
         return;
     }
     if (!Landed(sim, *t.gate, t.values->Data())) {
-        ++tally_.notLanded;
-        Report("write reported good that did not land", t);
+        if (CarriedByUnseenNoise(t)) {
+            ++tally_.unseenNoiseWrites;
+        } else {
+            ++tally_.notLanded;
+            Report("write reported good that did not land", t, true);
+        }
     }
     uint64_t applied = 0;
     for (const jynsim::RequestRecord& r : t.own) applied += r.carried_out ? 1 : 0;
@@ -100,7 +125,7 @@ void FaultSoak::JudgeFailed(Transaction& t) {
     bool refused = false;
     bool landed = false;
     for (const jynsim::RequestRecord& r : t.own) {
-        fault = fault || (r.fault && !Harmless(*r.fault));
+        fault = fault || Spoilt(r);
         refused = refused || (r.nak_code && !r.fault);
         landed = landed || (r.write && r.carried_out);
     }
@@ -116,7 +141,28 @@ void FaultSoak::JudgeFailed(Transaction& t) {
     }
 }
 
-void FaultSoak::Report(const char* what, const Transaction& t) const {
+// A read: the value is that of a data reply that noise had changed (or that
+// answered a request noise had changed) and whose sum check still held. A
+// write: the station carried out last a request noise had changed.
+bool FaultSoak::CarriedByUnseenNoise(const Transaction& t) const {
+    if (t.write) {
+        for (auto r = t.own.rbegin(); r != t.own.rend(); ++r) {
+            if (r->write && r->carried_out) return r->noise_in > 0;
+        }
+        return false;
+    }
+    const std::size_t at = IsSingleWordOrBit(*t.gate) ? 2 : 0;
+    for (const jynsim::RequestRecord& r : t.own) {
+        if (!Noisy(r) || !SumHolds(r.reply)) continue;
+        const std::vector<uint8_t> carried = ExpectedFromReply(*t.gate, r.reply);
+        if (!carried.empty() &&
+            std::memcmp(t.values->Data() + at, carried.data(), carried.size()) == 0)
+            return true;
+    }
+    return false;
+}
+
+void FaultSoak::Report(const char* what, const Transaction& t, bool traffic) const {
     static int reports = 0;
     if (++reports > 20 && !options_.verbose) return;
     std::printf("--- %s: %s %s, result %d, data %s\n", what, t.write ? "write" : "read",
@@ -130,6 +176,14 @@ void FaultSoak::Report(const char* what, const Transaction& t) const {
     }
     for (const jynhost::DriverMessage& message : driver_.Messages().Kept())
         std::printf("    [%d] %s\n", message.level, message.text.c_str());
+    if (!traffic) return;
+    for (const std::vector<std::string>& lines : lastTraffic_) {
+        std::printf("    the line during a transaction before:\n");
+        for (const std::string& line : lines) std::printf("    %s\n", line.c_str());
+    }
+    std::printf("    the line during this one:\n");
+    for (const std::string& line : line_->Sim().TrafficLines())
+        std::printf("    %s\n", line.c_str());
 }
 
 bool FaultSoak::Finish() {

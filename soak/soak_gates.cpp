@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "sim/hex.h"
+
 namespace jynsoak {
 
 namespace {
@@ -98,6 +100,22 @@ uint32_t GetLe(const uint8_t* in, int bytes) {
     return value;
 }
 
+// The value buffer's bytes of a gate of words, in device order.
+std::vector<uint8_t> BytesOfWords(const SoakGate& gate, const std::vector<uint16_t>& words) {
+    std::vector<uint8_t> out;
+    for (const uint16_t word : words) {
+        out.push_back(static_cast<uint8_t>(word & 0xFF));
+        out.push_back(static_cast<uint8_t>(word >> 8));
+    }
+    if (gate.shape.kind == Kind::kString) {
+        std::size_t end = 0;
+        while (end < out.size() && out[end] != 0) ++end;
+        out.resize(end);
+        out.push_back(0);
+    }
+    return out;
+}
+
 }  // namespace
 
 const char* KindName(Kind kind) {
@@ -135,6 +153,10 @@ bool IsSingleWordOrBit(const SoakGate& gate) {
     return gate.shape.kind == Kind::kBit || gate.shape.kind == Kind::kWord;
 }
 
+std::size_t ReplyDataChars(const SoakGate& gate) {
+    return gate.shape.kind == Kind::kBit ? 1 : 4 * WordOffsets(gate).size();
+}
+
 std::size_t OwnedBytes(const SoakGate& gate, bool write) {
     switch (gate.shape.kind) {
         case Kind::kString: return Rounded(gate) + (write ? 0 : 1);
@@ -170,23 +192,32 @@ void Randomize(jynsim::Simulator& sim, const SoakGate& gate, jynsim::SplitMix& r
 }
 
 std::vector<uint8_t> Expected(jynsim::Simulator& sim, const SoakGate& gate) {
-    std::vector<uint8_t> out;
     if (gate.shape.kind == Kind::kBit) {
         const bool on = sim.Bit(TargetOf(gate), DeviceName(gate, 0)).value_or(false);
         return {static_cast<uint8_t>(on ? 1 : 0), 0};
     }
-    for (uint32_t offset : WordOffsets(gate)) {
-        const uint16_t word = WordOf(sim, gate, offset);
-        out.push_back(static_cast<uint8_t>(word & 0xFF));
-        out.push_back(static_cast<uint8_t>(word >> 8));
+    std::vector<uint16_t> words;
+    for (uint32_t offset : WordOffsets(gate)) words.push_back(WordOf(sim, gate, offset));
+    return BytesOfWords(gate, words);
+}
+
+std::vector<uint8_t> ExpectedFromReply(const SoakGate& gate, const std::string& reply) {
+    constexpr std::size_t kFraming = 8;  // STX, station, PC, ETX, sum
+    if (reply.size() < kFraming || reply[0] != '\x02') return {};
+    const std::string data = reply.substr(5, reply.size() - kFraming);
+    if (gate.shape.kind == Kind::kBit) {
+        if (data != "0" && data != "1") return {};
+        return {static_cast<uint8_t>(data == "1" ? 1 : 0), 0};
     }
-    if (gate.shape.kind == Kind::kString) {
-        std::size_t end = 0;
-        while (end < out.size() && out[end] != 0) ++end;
-        out.resize(end);
-        out.push_back(0);
+    const std::size_t count = WordOffsets(gate).size();
+    if (data.size() != 4 * count) return {};
+    std::vector<uint16_t> words;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto word = jynsim::ParseHex(std::string_view(data).substr(4 * i, 4));
+        if (!word) return {};
+        words.push_back(static_cast<uint16_t>(*word));
     }
-    return out;
+    return BytesOfWords(gate, words);
 }
 
 void NewWriteData(jynsim::Simulator& sim, const SoakGate& gate, jynsim::SplitMix& rng,

@@ -51,6 +51,8 @@ std::string StationFileText();
 // terminator too).
 std::size_t OwnedBytes(const SoakGate& gate, bool write);
 bool IsSingleWordOrBit(const SoakGate& gate);
+// The data characters of a good reply to a read of the gate.
+std::size_t ReplyDataChars(const SoakGate& gate);
 
 // The simulator's device that holds point (or word, or register) `index`.
 std::string DeviceName(const SoakGate& gate, uint32_t index);
@@ -63,6 +65,9 @@ void Randomize(jynsim::Simulator& sim, const SoakGate& gate, jynsim::SplitMix& r
 // What a correct read of the gate holds, from the simulator's memory: the
 // owned bytes of the value buffer (a string up to and with its terminator).
 std::vector<uint8_t> Expected(jynsim::Simulator& sim, const SoakGate& gate);
+// The same from a data reply's characters as they reached the host; empty
+// when they are not the gate's data.
+std::vector<uint8_t> ExpectedFromReply(const SoakGate& gate, const std::string& reply);
 
 // Fills `values` with data for a write that differs from what the simulator
 // holds now; `Landed` tells whether the simulator holds exactly it.

@@ -1,14 +1,21 @@
 // jyn_soak: the fault soak. Usage:
 //   jyn_soak [--transactions N] [--seconds S] [--seed N] [--timeout UNITS]
-//            [--faults SHARE] [--baud B] [--slow-ms MS] [--driver PATH] [--verbose]
-// --baud paces the simulated line; --slow-ms sets how late the slow-reply
-// fault answers (by default four reply time-outs, always given up on).
+//            [--faults SHARE] [--classes LIST] [--baud B] [--driver-baud B] [--slow-ms MS]
+//            [--noise BER] [--late-drop] [--driver PATH] [--verbose]
+// --baud paces the simulated line, --driver-baud is the driver's own (by
+// default the line's, 57600 for a faster or unpaced one); --slow-ms sets how late the slow-reply
+// fault answers (by default 1.2 to 4 reply time-outs, always given up on);
+// --noise flips line bits at that rate; --late-drop lets a retry drop a
+// late answer instead of the station answering it right after; --classes
+// draws only the fault classes named (the simulator's names, with commas).
 // Exit status 0 when no wrong value, lost write, unexplained failure or
 // damaged value buffer was seen; 1 otherwise; 2 when it could not start.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "host/client/driver_library.h"
 #include "soak/fault_soak.h"
@@ -21,6 +28,19 @@ bool Number(const char* text, double& value) {
     return end != text && *end == '\0' && value >= 0;
 }
 
+// "slow-reply,foreign-answer": the fault classes by their simulator names.
+bool ParseClasses(const std::string& text, std::vector<jynsim::FaultKind>& classes) {
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const auto kind = jynsim::FaultFromName(text.substr(start, comma - start));
+        if (!kind) return false;
+        classes.push_back(*kind);
+        start = comma + 1;
+    }
+    return !classes.empty();
+}
+
 bool ParseOptions(int argc, char** argv, jynsoak::SoakOptions& options) {
     options.driver = jynhost::DriverBesideExecutable();
     for (int i = 1; i < argc; ++i) {
@@ -29,11 +49,17 @@ bool ParseOptions(int argc, char** argv, jynsoak::SoakOptions& options) {
             options.verbose = true;
             continue;
         }
+        if (name == "--late-drop") {
+            options.lateQueue = false;
+            continue;
+        }
         if (i + 1 >= argc) return false;
         const char* text = argv[++i];
         double value = 0;
         if (name == "--driver") {
             options.driver = text;
+        } else if (name == "--classes") {
+            if (!ParseClasses(text, options.classes)) return false;
         } else if (!Number(text, value)) {
             return false;
         } else if (name == "--transactions") {
@@ -46,10 +72,14 @@ bool ParseOptions(int argc, char** argv, jynsoak::SoakOptions& options) {
             options.timeoutUnits = static_cast<uint32_t>(value);
         } else if (name == "--baud") {
             options.baud = static_cast<uint32_t>(value);
+        } else if (name == "--driver-baud" && value >= 300 && value <= 57600) {
+            options.driverBaud = static_cast<uint32_t>(value);
         } else if (name == "--slow-ms") {
             options.slowMs = static_cast<uint32_t>(value);
         } else if (name == "--faults" && value <= 1) {
             options.faultShare = value;
+        } else if (name == "--noise" && value <= 1) {
+            options.noise = value;
         } else {
             return false;
         }
@@ -64,7 +94,8 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: jyn_soak [--transactions N] [--seconds S] [--seed N] [--timeout UNITS]"
-                     " [--faults SHARE] [--baud B] [--slow-ms MS] [--driver PATH] [--verbose]\n");
+                     " [--faults SHARE] [--classes LIST] [--baud B] [--driver-baud B]"
+                     " [--slow-ms MS] [--noise BER] [--late-drop] [--driver PATH] [--verbose]\n");
         return 2;
     }
     jynsoak::FaultSoak soak(options);
@@ -74,10 +105,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::printf(
-        "jyn_soak: %llu transactions at most, seed %llu, reply time-out %u0 ms, driver %s\n",
+        "jyn_soak: %llu transactions at most, seed %llu, reply time-out %u0 ms, faults %g, "
+        "baud %u (driver %u), noise %g, late answers %s, driver %s\n",
         static_cast<unsigned long long>(options.transactions),
-        static_cast<unsigned long long>(options.seed), options.timeoutUnits,
-        options.driver.c_str());
+        static_cast<unsigned long long>(options.seed), options.timeoutUnits, options.faultShare,
+        options.baud, unsigned{jynsoak::DriverBaud(options)}, options.noise,
+        options.lateQueue ? "queue the retries" : "dropped by a retry", options.driver.c_str());
     soak.Run();
     return soak.Finish() ? 0 : 1;
 }

@@ -48,14 +48,20 @@ void Tally::Print(std::FILE* out, const jynsim::LineCounters& line) const {
     std::fprintf(out, "%-44s %.1f s (longest transaction %.1f ms)\n", "run time", seconds,
                  static_cast<double>(maxMicros) / 1000.0);
     PrintFaults(out, *this, line);
+    if (line.noise.Hits() > 0) {
+        std::fprintf(out, "noise                 %s\n", jynsim::NoiseSummary(line.noise).c_str());
+        Line(out, "transactions whose frames noise hit", noisy);
+    }
     PrintResults(out, *this);
     Line(out, "good despite a fault in the transaction", recoveredFromFault);
-    Line(out, "failed, with faults injected in the transaction", failedByFault);
+    Line(out, "failed, with faults or noise in the transaction", failedByFault);
     Line(out, "failed, refused by the station itself", failedByPlc);
     Line(out, "writes that landed twice (lost ACK, retried)", reapplied);
     Line(out, "  extra applications of the same value", extraApplications);
     Line(out, "writes reported failed that landed anyway", failedWritesLanded);
     Line(out, "requests of a finished transaction seen late", lateRecords);
+    Line(out, "values noise changed, unseen by the sum check", unseenNoiseValues);
+    Line(out, "writes noise changed, unseen by the sum check", unseenNoiseWrites);
     std::fprintf(out, "--- must be 0\n");
     Line(out, "wrong values reported as good", wrongValues);
     Line(out, "writes reported good that did not land", notLanded);

@@ -27,6 +27,11 @@ struct Tally {
     uint64_t extraApplications = 0;
     uint64_t failedWritesLanded = 0;  // reported failed, but an attempt was carried out
     uint64_t lateRecords = 0;         // requests of the previous transaction seen late
+    uint64_t noisy = 0;               // transactions whose frames noise hit
+    // Noise the 8-bit sum cannot see: two bit errors that leave the sum
+    // right. A value or a write the line itself changed, the protocol's limit.
+    uint64_t unseenNoiseValues = 0;
+    uint64_t unseenNoiseWrites = 0;
     uint64_t maxMicros = 0;
     double seconds = 0;
 
