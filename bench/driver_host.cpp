@@ -21,6 +21,8 @@ bool DefaultStation(const jyn::DriverContext& context, int logical) {
 
 DriverHost::DriverHost() : messages_(kKeptMessages), instance_(library_, kInstance) {}
 
+std::string DriverHost::StationFile() { return "JYNMB" + std::to_string(kInstance) + ".INT"; }
+
 bool DriverHost::Load(std::string& error) {
     return library_.Load(jynhost::DriverBesideExecutable(), error) &&
            instance_.AllocateContext(error);

@@ -24,6 +24,8 @@ public:
     DriverHost& operator=(const DriverHost&) = delete;
 
     bool Load(std::string& error);
+    // The station file its instance reads from the current directory.
+    static std::string StationFile();
     // ColdStart on `port` ("pts/N"), opened at once. A second Start releases
     // the first, as a host's second ColdStart does.
     bool Start(const std::string& port, uint16_t baudRate, uint32_t timeoutUnits,

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "bench/line_runs.h"
 #include "bench/reference_host.h"
 #include "bench/report.h"
+#include "bench/trace_cost.h"
 
 namespace jynbench {
 namespace {
@@ -35,18 +37,22 @@ struct Options {
     bool timeout = true;
     bool smoke = false;
     bool reference = true;
+    std::string trace;  // the driver's trace for a second run of every case
 };
 
 const char kUsage[] =
     "usage: jyn_bench [--seconds S] [--repeat N] [--bauds 9600,19200,115200]\n"
     "                 [--turnaround-us N] [--only paced|unpaced|timeout] [--no-reference]\n"
-    "                 [--smoke]\n"
+    "                 [--trace FILE] [--smoke]\n"
     "  --seconds S        timed seconds of each run (default 2)\n"
     "  --repeat N         runs of each case, in rounds; the median is shown (default 5)\n"
     "  --bauds LIST       line speeds the simulator paces (default 9600,19200,115200)\n"
     "  --turnaround-us N  the station's turnaround before it answers (default 0)\n"
     "  --only PART        one part only\n"
     "  --no-reference     skip the reference host's runs\n"
+    "  --trace FILE       run every paced and unpaced case again right after itself\n"
+    "                     with the driver's trace on (TRACE = FILE in the station file\n"
+    "                     of the bench's instance), and compare the two\n"
     "  --smoke            a few transactions of every case, one run, no goals shown\n";
 
 std::vector<uint32_t> BaudList(const char* text) {
@@ -85,6 +91,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         } else if (arg == "--bauds") {
             options.bauds = BaudList(value);
             if (options.bauds.empty()) return false;
+        } else if (arg == "--trace") {
+            options.trace = value;
         } else if (arg == "--turnaround-us") {
             options.turnaroundUs = std::atol(value);
             if (options.turnaroundUs < 0 || options.turnaroundUs > 1000000) return false;
@@ -154,26 +162,44 @@ bool RunCase(DriverHost& host, BenchLine& line, Gate& gate, const Options& optio
     return true;
 }
 
+// With the trace asked for, the same case once more at once with the trace
+// on, so that both runs see the same load on the machine.
+template <typename Row>
+bool RunTraced(DriverHost& host, BenchLine& line, Gate& gate, Options options, TraceSwitch* trace,
+               Row& row) {
+    if (trace == nullptr) return true;
+    std::string error;
+    if (!trace->On(error)) return Fail(error);
+    options.reference = false;
+    const bool ran = RunCase(host, line, gate, options, row.runs, row.reference);
+    trace->Off();
+    return ran;
+}
+
 // Every case on every line, round after round, so that a passing burst of
 // load on the machine spreads over the cases instead of spoiling one.
 bool RunPaced(DriverHost& host, std::vector<Gate>& gates, const Options& options,
-              const Goals& goals) {
+              const Goals& goals, TraceSwitch* trace) {
     const auto turnaround = std::chrono::microseconds(options.turnaroundUs);
     std::vector<std::unique_ptr<BenchLine>> lines;
     std::vector<PacedRow> rows;
+    std::vector<PacedRow> traced;
     std::string error;
     for (uint32_t baud : options.bauds) {
         lines.push_back(std::make_unique<BenchLine>(baud, turnaround));
         if (!lines.back()->Start(error)) return Fail(error);
         for (const Gate& gate : gates) rows.push_back({&gate.Case(), baud, 10, {}, {}});
     }
+    traced = rows;
     const int rounds = options.smoke ? 1 : options.repeat;
     for (int round = 0; round < rounds; ++round) {
         std::fprintf(stderr, "paced line: round %d of %d\n", round + 1, rounds);
         for (std::size_t l = 0; l < lines.size(); ++l) {
             for (std::size_t g = 0; g < gates.size(); ++g) {
                 PacedRow& row = rows[l * gates.size() + g];
-                if (!RunCase(host, *lines[l], gates[g], options, row.runs, row.reference)) {
+                if (!RunCase(host, *lines[l], gates[g], options, row.runs, row.reference) ||
+                    !RunTraced(host, *lines[l], gates[g], options, trace,
+                               traced[l * gates.size() + g])) {
                     return false;
                 }
             }
@@ -185,21 +211,26 @@ bool RunPaced(DriverHost& host, std::vector<Gate>& gates, const Options& options
         PrintPaced(row, goals);
         clean = clean && AllClean(row.runs) && AllClean(row.reference);
     }
+    if (trace == nullptr) return clean;
+    PrintPacedTraceCost(rows, traced, TraceCostGoals(), goals.shown);
+    for (const PacedRow& row : traced) clean = clean && AllClean(row.runs);
     return clean;
 }
 
 bool RunUnpaced(DriverHost& host, std::vector<Gate>& gates, const Options& options,
-                const Goals& goals) {
+                const Goals& goals, TraceSwitch* trace) {
     BenchLine line(0, std::chrono::microseconds(0));
     std::string error;
     if (!line.Start(error)) return Fail(error);
     std::vector<UnpacedRow> rows;
     for (const Gate& gate : gates) rows.push_back({&gate.Case(), {}, {}});
+    std::vector<UnpacedRow> traced = rows;
     const int rounds = options.smoke ? 1 : options.repeat;
     for (int round = 0; round < rounds; ++round) {
         std::fprintf(stderr, "unpaced line: round %d of %d\n", round + 1, rounds);
         for (std::size_t g = 0; g < gates.size(); ++g) {
-            if (!RunCase(host, line, gates[g], options, rows[g].runs, rows[g].reference)) {
+            if (!RunCase(host, line, gates[g], options, rows[g].runs, rows[g].reference) ||
+                !RunTraced(host, line, gates[g], options, trace, traced[g])) {
                 return false;
             }
         }
@@ -210,6 +241,9 @@ bool RunUnpaced(DriverHost& host, std::vector<Gate>& gates, const Options& optio
         PrintUnpaced(row, goals);
         clean = clean && AllClean(row.runs) && AllClean(row.reference);
     }
+    if (trace == nullptr) return clean;
+    PrintUnpacedTraceCost(rows, traced, TraceCostGoals(), goals.shown);
+    for (const UnpacedRow& row : traced) clean = clean && AllClean(row.runs);
     return clean;
 }
 
@@ -262,8 +296,14 @@ int main(int argc, char** argv) {
         Fail(error);
         return 2;
     }
-    if (options.paced) clean = RunPaced(host, gates, options, goals) && clean;
-    if (options.unpaced) clean = RunUnpaced(host, gates, options, goals) && clean;
+    std::unique_ptr<TraceSwitch> trace;
+    if (!options.trace.empty()) {
+        trace = std::make_unique<TraceSwitch>(DriverHost::StationFile(),
+                                              std::filesystem::absolute(options.trace).string());
+    }
+    if (options.paced) clean = RunPaced(host, gates, options, goals, trace.get()) && clean;
+    if (options.unpaced) clean = RunUnpaced(host, gates, options, goals, trace.get()) && clean;
+    if (trace) PrintTraceFile(trace->TracePath());
     if (options.timeout) clean = RunTimeout(host, options, goals) && clean;
     PrintLoad("at end");
     host.End();

@@ -8,6 +8,7 @@
 #   BENCH_BUILD_DIR  build folder (default build/bench)
 #   BENCH_MAX_LOAD   load to wait for (default 0.5)
 #   BENCH_WAIT       longest wait for it, seconds (default 300); 0: no wait
+#   BENCH_TRACE      1: also what the driver's trace costs (jyn_bench --trace)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,4 +35,15 @@ echo "== Micro-benchmarks (median of 5 repetitions)"
 "$build/bin/jyn_micro_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
     --benchmark_min_time=0.2 2>/dev/null | grep -E '^(Benchmark|-|Parse|Build|Store)' | grep -E 'median|Benchmark|^-'
 echo
-"$build/bin/jyn_bench" "$@"
+# The trace's cost: BENCH_TRACE=1 runs every paced and unpaced case a second
+# time, right after itself, with the driver's trace on, and compares the two
+# ("The trace's cost" in docs/performance.md). jyn_bench then works in a
+# directory of its own, where it writes the station file of its instance.
+if [ "${BENCH_TRACE:-}" = 1 ]; then
+    bench_bin=$(cd "$build/bin" && pwd)
+    trace_dir=$(mktemp -d)
+    trap 'rm -rf "$trace_dir"' EXIT
+    (cd "$trace_dir" && "$bench_bin/jyn_bench" --trace "$trace_dir/bench.trc" "$@")
+else
+    "$build/bin/jyn_bench" "$@"
+fi

@@ -1,0 +1,100 @@
+#include "bench/trace_cost.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace jynbench {
+
+namespace {
+
+template <typename Key>
+double MedianOf(const std::vector<RunFigures>& runs, Key key) {
+    std::vector<double> values;
+    for (const RunFigures& run : runs) values.push_back(key(run));
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+const char* Verdict(bool met, bool shown) {
+    if (!shown) return "";
+    return met ? "met" : "MISSED";
+}
+
+}  // namespace
+
+bool TraceSwitch::On(std::string& error) {
+    if (written_) return true;
+    std::error_code failed;
+    if (std::filesystem::exists(stationFile_, failed)) {
+        error = "a station file " + stationFile_ +
+                " is in the current directory already; the bench writes its own for --trace";
+        return false;
+    }
+    std::ofstream(stationFile_) << "TRACE = " << tracePath_ << "\n";
+    written_ = std::filesystem::exists(stationFile_, failed);
+    if (!written_) error = "cannot write " + stationFile_;
+    return written_;
+}
+
+void TraceSwitch::Off() {
+    if (!written_) return;
+    std::remove(stationFile_.c_str());
+    written_ = false;
+}
+
+void PrintPacedTraceCost(const std::vector<PacedRow>& off, const std::vector<PacedRow>& on,
+                         const TraceCostGoals& goals, bool verdicts) {
+    std::printf(
+        "\n== The driver's trace, paced line: median ratio to the line's limit, without "
+        "and with it\n");
+    std::printf("%-20s %6s %9s %9s %8s %s\n", "case", "baud", "off", "on", "change", "goal");
+    for (std::size_t i = 0; i < off.size() && i < on.size(); ++i) {
+        const PacedRow& row = off[i];
+        const auto ratio = [&row](const RunFigures& run) {
+            return Ratio(run, row.baud, row.bitsPerChar);
+        };
+        const double without = MedianOf(row.runs, ratio);
+        const double with = MedianOf(on[i].runs, ratio);
+        const double change = without > 0 ? with / without - 1 : 0;
+        std::printf("%-20s %6u %9.3f %9.3f %+7.2f%% >= -%.0f%% %s\n", row.gateCase->name, row.baud,
+                    without, with, change * 100, goals.pacedRatioLoss * 100,
+                    Verdict(change >= -goals.pacedRatioLoss, verdicts));
+        PrintProblems("traced", on[i].runs);
+    }
+}
+
+void PrintUnpacedTraceCost(const std::vector<UnpacedRow>& off, const std::vector<UnpacedRow>& on,
+                           const TraceCostGoals& goals, bool verdicts) {
+    std::printf(
+        "\n== The driver's trace, unpaced line: median CPU per transaction, without and "
+        "with it\n");
+    std::printf("%-20s %10s %10s %8s %9s %9s %s\n", "case", "off", "on", "change", "txn/s off",
+                "txn/s on", "goal");
+    const auto cpu = [](const RunFigures& run) { return run.CpuPerTransaction(); };
+    const auto rate = [](const RunFigures& run) { return run.PerSecond(); };
+    for (std::size_t i = 0; i < off.size() && i < on.size(); ++i) {
+        const double without = MedianOf(off[i].runs, cpu);
+        const double with = MedianOf(on[i].runs, cpu);
+        const double change = without > 0 ? with / without - 1 : 0;
+        std::printf("%-20s %7.1f us %7.1f us %+7.1f%% %9.0f %9.0f <= +%.0f%% %s\n",
+                    off[i].gateCase->name, without * 1e6, with * 1e6, change * 100,
+                    MedianOf(off[i].runs, rate), MedianOf(on[i].runs, rate), goals.cpuRise * 100,
+                    Verdict(change <= goals.cpuRise, verdicts));
+        PrintProblems("traced", on[i].runs);
+    }
+}
+
+void PrintTraceFile(const std::string& path) {
+    const auto size = [](const std::string& name) {
+        std::error_code failed;
+        const auto bytes = std::filesystem::file_size(name, failed);
+        return failed ? 0ull : static_cast<unsigned long long>(bytes);
+    };
+    std::printf("trace %s: %llu bytes, %s.1: %llu bytes\n", path.c_str(), size(path), path.c_str(),
+                size(path + ".1"));
+}
+
+}  // namespace jynbench
