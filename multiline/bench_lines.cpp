@@ -273,8 +273,15 @@ int RunBench(const BenchOptions& options) {
     MemoryFigures memory;
     jyn::GateAddress address{};
     std::string error;
-    if (!folder.Ok() || !library.Load(options.driver, error) ||
-        !SetUp(library, options, byBaud, memory, error) ||
+    if (!folder.Ok() || !library.Load(options.driver, error)) {
+        std::fprintf(stderr, "jyn_multiline: %s\n", error.empty() ? "no folder" : error.c_str());
+        return 2;
+    }
+    if (!MessagesArrive(library)) {
+        std::fprintf(stderr, "jyn_multiline: %s\n", kMessagesLost);
+        return 2;
+    }
+    if (!SetUp(library, options, byBaud, memory, error) ||
         !ParseGate(*byBaud[0][0], address, error)) {
         std::fprintf(stderr, "jyn_multiline: %s\n", error.empty() ? "no folder" : error.c_str());
         return 2;

@@ -45,8 +45,8 @@ void SoakLine::PortCommand(RunControl& control, ThreadMessages& messages) {
 
 bool SoakLine::CloseReadReopen(RunControl& control, ThreadMessages& messages) {
     messages.Take();
-    if (Call(jyn::kCloseCom) != jyn::kOk || !messages.Has("JYNMB> CloseCom() exited 0"))
-        return false;
+    const bool closed =
+        Call(jyn::kCloseCom) == jyn::kOk && messages.Has("JYNMB> CloseCom() exited 0");
     const jynsoak::SoakGate* gate = &gates_.front();
     for (const jynsoak::SoakGate& g : gates_) {
         if (g.shape.kind == jynsoak::Kind::kWord) gate = &g;
@@ -63,8 +63,9 @@ bool SoakLine::CloseReadReopen(RunControl& control, ThreadMessages& messages) {
                         messages.Has("JYNMB> DoRead() Send req error retry 10") &&
                         !BufferDamaged(t) && Sim().Counters().bytes_in == before;
     messages.Take();
-    return failed && Call(jyn::kReOpenCom) == jyn::kOk &&
-           messages.Has("JYNMB> ReOpenCom() exited 0");
+    const bool reopened =
+        Call(jyn::kReOpenCom) == jyn::kOk && messages.Has("JYNMB> ReOpenCom() exited 0");
+    return closed && failed && reopened;
 }
 
 bool SoakLine::SwitchPlant(ThreadMessages& messages) {
@@ -72,12 +73,9 @@ bool SoakLine::SwitchPlant(ThreadMessages& messages) {
     jyn::PortChangeParams params =
         jynhost::MakePortChange(PortOf(plants_[next]), jynhost::kKeepReplyTimeout);
     messages.Take();
-    if (Call(jyn::kChangeJynParams, &params) != jyn::kOk ||
-        !messages.Has("JYNMB> ChangeJynParams() exited 0")) {
-        return false;
-    }
-    current_ = next;
-    return true;
+    const int32_t result = Call(jyn::kChangeJynParams, &params);
+    if (result == jyn::kOk) current_ = next;
+    return result == jyn::kOk && messages.Has("JYNMB> ChangeJynParams() exited 0");
 }
 
 // The start releases the instance's buffers and its trace and takes new

@@ -55,6 +55,12 @@ Role MultiLineRun::RoleOf(int index) const {
 
 bool MultiLineRun::Setup(std::string& error) {
     if (!EnterFolder(error) || !library_.Load(options_.driver, error)) return false;
+    if (!MessagesArrive(library_)) {
+        error =
+            "the driver's messages do not reach this program: the driver uses another "
+            "libTAVORN.so than it does";
+        return false;
+    }
     for (int i = 0; i < options_.lines; ++i) {
         lines_.push_back(std::make_unique<SoakLine>(library_, i, RoleOf(i), options_));
         if (!lines_.back()->Setup(error)) return false;

@@ -38,4 +38,11 @@ bool ThreadMessages::Has(const std::string& text) const {
     return false;
 }
 
+bool MessagesArrive(const jynhost::DriverLibrary& library) {
+    ThreadMessages messages;
+    jyn::DriverInfo info{};
+    library.Call(nullptr, jyn::kGetJynInfo, &info, 0);
+    return messages.Has("JYNMB> GetJynInfo() exited");
+}
+
 }  // namespace jynmulti

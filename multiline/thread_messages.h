@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/client/driver_library.h"
 #include "host/client/driver_messages.h"
 
 namespace jynmulti {
@@ -44,5 +45,13 @@ private:
     std::vector<jynhost::DriverMessage> kept_;
     ThreadMessages* outer_;
 };
+
+// Whether the driver's messages reach this host: a driver that found another
+// copy of TAVORN beside itself logs into that one, and every check of the
+// driver's messages would fail. Asks GetJynInfo, which says so.
+bool MessagesArrive(const jynhost::DriverLibrary& library);
+inline constexpr char kMessagesLost[] =
+    "the driver's messages do not reach this program: the driver uses another libTAVORN.so than "
+    "it does";
 
 }  // namespace jynmulti
