@@ -81,6 +81,7 @@ void LineEngine::OnByte(char c, Micros t, std::optional<std::uint8_t> line_error
     Advance(t);
     switch (c) {
         case kNulChar:  // ignored inside a message, as outside
+            TakeCharHit();
             if (phase_ != Phase::kIdle) raw_ += c;
             return;
         case kEotChar:
@@ -90,15 +91,22 @@ void LineEngine::OnByte(char c, Micros t, std::optional<std::uint8_t> line_error
             ++counters_.resets;
             if (config_.new_sequence_cancels_reply) CancelUnsent(t);
             log_.Add({t, Direction::kToPlc, std::string(1, c), "sequence reset"});
+            TakeCharHit();
+            SettleInbound(NoiseOutcome::kSilence, t);
             return;
         case kEnqChar:
             StartSequence(Phase::kRequest, c, t);
             line_error_ = line_error;
+            TakeCharHit();
             return;
         case kAckChar:
-        case kNakChar: StartSequence(Phase::kConfirm, c, t); return;
+        case kNakChar:
+            StartSequence(Phase::kConfirm, c, t);
+            TakeCharHit();
+            return;
         default: break;
     }
+    TakeCharHit();
     if (phase_ == Phase::kIdle) {
         if (ignored_.empty()) ignored_start_ = t;
         ignored_ += c;
@@ -193,12 +201,15 @@ bool LineEngine::NoiseIn(char& c, std::optional<std::uint8_t>& line_error, Micro
     NoiseCounters& noise = counters_.noise;
     noise.bits += static_cast<std::uint64_t>(hit.bits);
     ++noise.hits_in;
-    ++inbound_hits_;
     noise.lost += hit.lost ? 1 : 0;
     noise.framing += hit.framing && !hit.lost ? 1 : 0;
     noise.parity += hit.parity && !hit.lost ? 1 : 0;
     Note(t, "noise on the host's " + Printable(std::string(1, c)) + ": " + HitText(hit));
-    if (hit.lost) return false;
+    if (hit.lost) {
+        ++inbound_hits_;
+        return false;
+    }
+    char_hit_ = true;
     if (hit.framing) line_error = kNakFraming;
     if (hit.parity) line_error = kNakParity;  // the lower code
     c = hit.received;

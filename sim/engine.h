@@ -54,8 +54,9 @@ struct LineConfig {
     bool new_sequence_cancels_reply = true;
     // The worst a link module with a receive buffer can do: while it holds
     // back a late answer (a slow-reply fault) it still takes the requests
-    // that come, and answers them in order right after the late one. A
-    // slow-reply fault drawn for such a request adds no delay of its own.
+    // that come, and answers them in order right after the late one, each a
+    // turnaround after the answer before it. A slow-reply fault drawn for
+    // such a request adds no delay of its own.
     bool queue_behind_late_answer = false;
     NoiseConfig noise;
     std::size_t log_capacity = 4096;
@@ -207,6 +208,13 @@ private:
     LineNoise noise_in_;
     LineNoise noise_out_;
     std::uint32_t inbound_hits_ = 0;  // host's characters hit since the last outcome
+    // The character being taken was hit; it counts with the sequence it
+    // ends up in (a character that became ENQ, with the request it starts).
+    bool char_hit_ = false;
+    void TakeCharHit() {
+        inbound_hits_ += char_hit_ ? 1 : 0;
+        char_hit_ = false;
+    }
 
     Phase phase_ = Phase::kIdle;
     std::string body_;  // characters after the sequence's first byte, NULs left out

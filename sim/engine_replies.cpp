@@ -135,8 +135,11 @@ void LineEngine::Carry(Station& station, const Request& request, const Verdict& 
                             : Micros(0);
     Micros ready = t + std::max(config_.timing.turnaround, wait);
     std::string sent = reply;
-    // Behind a late answer: answered right after it, and never dropped.
-    bool keep = config_.queue_behind_late_answer && HoldingAnswers(t);
+    // Behind a late answer: answered right after it (after its own
+    // turnaround), and never dropped.
+    const bool queued = config_.queue_behind_late_answer && HoldingAnswers(t);
+    bool keep = queued;
+    if (queued) ready = std::max(ready, out_free_ + config_.timing.turnaround);
     if (fault) {
         record.fault = fault->kind;
         Note(t, std::string("fault ") + FaultName(fault->kind) +
@@ -148,7 +151,7 @@ void LineEngine::Carry(Station& station, const Request& request, const Verdict& 
         }
         if (fault->kind == FaultKind::kForeignAnswer) SendForeign(*fault, reply, t);
     }
-    if (keep) Note(t, "queued behind a late answer");
+    if (queued) Note(t, "queued behind a late answer");
     if (kind == ReplyKind::kData && !sent.empty()) {
         pending_confirm_ = PendingConfirm{request.station, request.pc, record.seq, reply};
     }
