@@ -92,7 +92,7 @@ bool TimedLoop(const Transfer& transfer, const RunPlan& plan, RunFigures& figure
 
 }  // namespace
 
-BenchLine::BenchLine(uint32_t baud, std::chrono::microseconds turnaround) {
+BenchLine::BenchLine(uint32_t baud, std::chrono::microseconds turnaround, bool queueLate) {
     timing_.baud = baud;
     timing_.bits_per_char = 10;  // 8 data bits, no parity, 1 stop bit
     timing_.turnaround = turnaround;
@@ -101,6 +101,7 @@ BenchLine::BenchLine(uint32_t baud, std::chrono::microseconds turnaround) {
     station.station = 1;
     config.stations.push_back(station);
     config.timing = timing_;
+    config.queue_behind_late_answer = queueLate;
     line_ = std::make_unique<jynsim::SimulatedLine>(config);
 }
 

@@ -18,8 +18,9 @@ namespace jynbench {
 // One simulated line (station 01, ACPU) with the driver started on it.
 class BenchLine {
 public:
-    // `baud` 0: the pseudo-terminal at full speed, no pacing.
-    BenchLine(uint32_t baud, std::chrono::microseconds turnaround);
+    // `baud` 0: the pseudo-terminal at full speed, no pacing. `queueLate`:
+    // the station answers retries right after a late answer (the worst case).
+    BenchLine(uint32_t baud, std::chrono::microseconds turnaround, bool queueLate = false);
     ~BenchLine();
     BenchLine(const BenchLine&) = delete;
     BenchLine& operator=(const BenchLine&) = delete;

@@ -1,8 +1,9 @@
 // jyn_bench: the driver library, loaded as a host loads it, against the PLC
 // simulator on a pseudo-terminal in this process. Prints transactions per
 // second against the line's physical limit (paced line), the driver's CPU
-// time per transaction (unpaced line), and the accuracy of the reply
-// time-out. See docs/performance.md.
+// time per transaction (unpaced line), the accuracy of the reply time-out,
+// what each fault class costs, goodput through bit errors, and a scan with
+// a station switched off. See docs/performance.md.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "bench/driver_host.h"
+#include "bench/fault_runs.h"
 #include "bench/gates.h"
 #include "bench/line_runs.h"
 #include "bench/reference_host.h"
@@ -35,6 +37,9 @@ struct Options {
     bool paced = true;
     bool unpaced = true;
     bool timeout = true;
+    bool faults = true;
+    bool noise = true;
+    bool scan = true;  // minutes: never in a smoke run
     bool smoke = false;
     bool reference = true;
     std::string trace;  // the driver's trace for a second run of every case
@@ -42,13 +47,14 @@ struct Options {
 
 const char kUsage[] =
     "usage: jyn_bench [--seconds S] [--repeat N] [--bauds 9600,19200,115200]\n"
-    "                 [--turnaround-us N] [--only paced|unpaced|timeout] [--no-reference]\n"
+    "                 [--turnaround-us N] [--only PART] [--no-reference]\n"
     "                 [--trace FILE] [--smoke]\n"
     "  --seconds S        timed seconds of each run (default 2)\n"
     "  --repeat N         runs of each case, in rounds; the median is shown (default 5)\n"
     "  --bauds LIST       line speeds the simulator paces (default 9600,19200,115200)\n"
     "  --turnaround-us N  the station's turnaround before it answers (default 0)\n"
-    "  --only PART        one part only\n"
+    "  --only PART        one part only: paced, unpaced, timeout, faults, noise, scan\n"
+    "                     (faults, noise and scan at 9600 and 115200 baud)\n"
     "  --no-reference     skip the reference host's runs\n"
     "  --trace FILE       run every paced and unpaced case again right after itself\n"
     "                     with the driver's trace on (TRACE = FILE in the station file\n"
@@ -101,7 +107,13 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.paced = part == "paced";
             options.unpaced = part == "unpaced";
             options.timeout = part == "timeout";
-            if (!options.paced && !options.unpaced && !options.timeout) return false;
+            options.faults = part == "faults";
+            options.noise = part == "noise";
+            options.scan = part == "scan";
+            if (!options.paced && !options.unpaced && !options.timeout && !options.faults &&
+                !options.noise && !options.scan) {
+                return false;
+            }
         } else {
             return false;
         }
@@ -305,6 +317,13 @@ int main(int argc, char** argv) {
     if (options.unpaced) clean = RunUnpaced(host, gates, options, goals, trace.get()) && clean;
     if (trace) PrintTraceFile(trace->TracePath());
     if (options.timeout) clean = RunTimeout(host, options, goals) && clean;
+    FaultBenchOptions faulty;
+    faulty.repeat = options.repeat;
+    faulty.seconds = options.seconds;
+    faulty.smoke = options.smoke;
+    if (options.faults) clean = RunFaultCosts(host, gates, faulty) && clean;
+    if (options.noise) clean = RunNoise(host, gates, faulty) && clean;
+    if (options.scan && !options.smoke) clean = RunScan(host, faulty) && clean;
     PrintLoad("at end");
     host.End();
     if (!clean) std::printf("\nsome runs were not clean: see the lines marked '!'\n");

@@ -1,0 +1,71 @@
+#include "bench/fault_bench.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace jynbench {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+// Between transfers, so that one's late bytes cannot be charged to the next.
+constexpr auto kQuiet = std::chrono::milliseconds(20);
+
+}  // namespace
+
+TransferTime TimedTransfer(DriverHost& host, jynsim::Simulator& sim, Gate& gate) {
+    TransferTime transfer;
+    std::string error;
+    if (!gate.Prepare(sim, error)) {
+        transfer.problem = error;
+        return transfer;
+    }
+    const auto start = Clock::now();
+    const int32_t result = gate.Transfer(host);
+    transfer.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (result != jyn::kOk) {
+        transfer.problem = std::string(gate.Case().name) + ": result " + std::to_string(result);
+    } else if (!gate.Verify(sim, error)) {
+        transfer.problem = error;
+    }
+    std::this_thread::sleep_for(kQuiet);
+    return transfer;
+}
+
+void Timings::Add(const TransferTime& transfer) {
+    seconds_.push_back(transfer.seconds);
+    if (problem_.empty()) problem_ = transfer.problem;
+}
+
+double Timings::Median() const {
+    if (seconds_.empty()) return 0;
+    std::vector<double> sorted = seconds_;
+    std::sort(sorted.begin(), sorted.end());
+    return sorted[sorted.size() / 2];
+}
+
+double Timings::Low() const {
+    return seconds_.empty() ? 0 : *std::min_element(seconds_.begin(), seconds_.end());
+}
+
+double Timings::High() const {
+    return seconds_.empty() ? 0 : *std::max_element(seconds_.begin(), seconds_.end());
+}
+
+void Timings::PrintProblem(const char* what) const {
+    if (!problem_.empty()) std::printf("   ! %s: %s\n", what, problem_.c_str());
+}
+
+bool BenchFail(const std::string& error) {
+    std::fprintf(stderr, "jyn_bench: %s\n", error.c_str());
+    return false;
+}
+
+const char* GoalVerdict(bool met, bool shown) {
+    if (!shown) return "";
+    return met ? "met" : "MISSED";
+}
+
+}  // namespace jynbench

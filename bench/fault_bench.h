@@ -1,0 +1,43 @@
+// What the fault, noise and scan runs of the bench share: one timed
+// transfer checked against the simulated station, and the times of many.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "bench/driver_host.h"
+#include "bench/gates.h"
+#include "sim/simulator.h"
+
+namespace jynbench {
+
+struct TransferTime {
+    double seconds = 0;
+    std::string problem;  // empty: result 0 and the values arrived
+};
+
+// One transfer of `gate`, its values put in place before and checked after,
+// then a short quiet on the line before the next.
+TransferTime TimedTransfer(DriverHost& host, jynsim::Simulator& sim, Gate& gate);
+
+class Timings {
+public:
+    void Add(const TransferTime& transfer);
+    double Median() const;
+    double Low() const;
+    double High() const;
+    std::size_t Count() const { return seconds_.size(); }
+    bool Clean() const { return problem_.empty() && !seconds_.empty(); }
+    // The first problem, marked '!' as the other parts of the bench do.
+    void PrintProblem(const char* what) const;
+
+private:
+    std::vector<double> seconds_;
+    std::string problem_;
+};
+
+bool BenchFail(const std::string& error);
+// "met", "MISSED", or nothing when no verdicts are shown.
+const char* GoalVerdict(bool met, bool shown);
+
+}  // namespace jynbench

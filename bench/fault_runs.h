@@ -1,0 +1,37 @@
+// The driver on a line that is not clean, timed: what one fault of each
+// class costs a transaction, how many values a second get through bit
+// errors, and how long a host's scan takes with a station switched off,
+// with and without the rest (OFFLINE) for silent stations.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bench/driver_host.h"
+#include "bench/gates.h"
+
+namespace jynbench {
+
+struct FaultBenchOptions {
+    std::vector<uint32_t> bauds = {9600, 115200};
+    int repeat = 5;        // transactions of each class; rounds of each noise run
+    double seconds = 2.0;  // timed seconds of each noise run, per round
+    bool smoke = false;    // one of each, short time-outs, no verdicts
+};
+
+// One fault of each class in the first attempt of a word read (a word
+// write for the classes that hit an ACK), against the same transaction on a
+// clean line. `gates` are the bench's configured cases (kGateCases).
+bool RunFaultCosts(DriverHost& host, std::vector<Gate>& gates, const FaultBenchOptions& options);
+
+// Good transfers a second at bit error rates 1e-4 and 1e-3 against the
+// clean line, with a 200 ms reply time-out.
+bool RunNoise(DriverHost& host, std::vector<Gate>& gates, const FaultBenchOptions& options);
+
+// Ten gates on a live station and ten on one that is switched off, with a
+// 1 s reply time-out: a scan without the rest, and scans with OFFLINE = 30
+// over at least two rest periods after the station was found silent.
+bool RunScan(DriverHost& host, const FaultBenchOptions& options);
+
+}  // namespace jynbench
