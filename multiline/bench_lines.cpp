@@ -30,6 +30,7 @@ const char kGateText[] = "01WD100";
 // A pseudo-terminal has no speed; the simulator paces. The driver's 16-bit
 // baud field only has to hold a valid rate.
 uint16_t DriverBaud(uint32_t lineBaud) {
+    if (lineBaud == 0) return 9600;
     return lineBaud <= 57600 ? static_cast<uint16_t>(lineBaud) : 57600;
 }
 
@@ -253,12 +254,13 @@ void RunRounds(std::vector<Lines>& byBaud, const jyn::GateAddress& address,
 
 }  // namespace
 
-bool ParseList(const char* text, uint32_t most, std::vector<uint32_t>& out) {
+bool ParseList(const char* text, uint32_t most, bool zero, std::vector<uint32_t>& out) {
     out.clear();
     for (const char* p = text; *p != '\0';) {
         char* end = nullptr;
         const unsigned long value = std::strtoul(p, &end, 10);
-        if (end == p || value == 0 || value > most || (*end != ',' && *end != '\0')) return false;
+        if (end == p || (value == 0 && !zero) || value > most || (*end != ',' && *end != '\0'))
+            return false;
         out.push_back(static_cast<uint32_t>(value));
         p = *end == ',' ? end + 1 : end;
     }

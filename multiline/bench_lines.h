@@ -14,7 +14,8 @@ namespace jynmulti {
 
 struct BenchOptions {
     std::vector<uint32_t> lines = {1, 2, 4, 8};
-    std::vector<uint32_t> bauds = {9600, 115200};
+    // 0: unpaced, the pseudo-terminal at full speed, for CPU per transaction.
+    std::vector<uint32_t> bauds = {9600, 115200, 0};
     double seconds = 2.0;  // timed seconds of each run
     int repeat = 5;        // rounds; every case once a round
     bool reference = true;
@@ -22,8 +23,8 @@ struct BenchOptions {
     std::string driver;
 };
 
-// "1,2,4,8": numbers from 1 to `most`.
-bool ParseList(const char* text, uint32_t most, std::vector<uint32_t>& out);
+// "1,2,4,8": numbers from 1 (or 0, with `zero`) to `most`.
+bool ParseList(const char* text, uint32_t most, bool zero, std::vector<uint32_t>& out);
 
 // Exit status: 0 when every run was clean, 1 when one was not, 2 when the
 // lines could not be set up.
@@ -41,7 +42,7 @@ struct LineFigures {
     std::string problem;    // empty: clean
 
     double PerSecond() const { return seconds > 0 ? transactions / seconds : 0; }
-    double Limit(uint32_t baud) const { return chars * 10 / baud + turnaround; }
+    double Limit(uint32_t baud) const { return baud > 0 ? chars * 10 / baud + turnaround : 0; }
     double Ratio(uint32_t baud) const { return PerSecond() * Limit(baud); }
 };
 

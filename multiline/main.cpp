@@ -4,7 +4,7 @@
 //                 [--timeout UNITS] [--faults SHARE] [--baud B]
 //                 [--no-port-commands] [--no-vanish] [--trace-every-line]
 //                 [--driver PATH] [--verbose]
-//   jyn_multiline --bench [--lines-list 1,2,4,8] [--bauds 9600,115200]
+//   jyn_multiline --bench [--lines-list 1,2,4,8] [--bauds 9600,115200,0]
 //                 [--seconds S] [--repeat N] [--no-reference] [--smoke]
 // The run stops at T transactions over all lines or after S seconds,
 // whichever comes first. Exit status 0 when every check held, 1 when one
@@ -26,7 +26,7 @@ const char kUsage[] =
     "                     [--timeout UNITS] [--faults SHARE] [--baud B]\n"
     "                     [--no-port-commands] [--no-vanish] [--trace-every-line]\n"
     "                     [--driver PATH] [--verbose]\n"
-    "       jyn_multiline --bench [--lines-list 1,2,4,8] [--bauds 9600,115200]\n"
+    "       jyn_multiline --bench [--lines-list 1,2,4,8] [--bauds 9600,115200,0]\n"
     "                     [--seconds S] [--repeat N] [--no-reference] [--smoke]\n";
 
 constexpr int kMostLines = 16;
@@ -62,8 +62,8 @@ bool Value(const std::string& name, const char* text, jynmulti::RunOptions& run,
            jynmulti::BenchOptions& bench) {
     double value = 0;
     if (name == "--driver") return !(run.driver = text).empty();
-    if (name == "--lines-list") return jynmulti::ParseList(text, kMostLines, bench.lines);
-    if (name == "--bauds") return jynmulti::ParseList(text, 4000000, bench.bauds);
+    if (name == "--lines-list") return jynmulti::ParseList(text, kMostLines, false, bench.lines);
+    if (name == "--bauds") return jynmulti::ParseList(text, 4000000, true, bench.bauds);
     if (!Number(text, value)) return false;
     if (name == "--lines" && value >= 1 && value <= kMostLines) {
         run.lines = static_cast<int>(value);
