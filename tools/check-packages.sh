@@ -18,6 +18,9 @@ root=$PWD
 linux_build=$(realpath -m "${1:-build/linux}")
 mingw_build=$(realpath -m "${2:-build/mingw-i686}")
 
+# cpack builds whatever is out of date first, through cmake --build.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+
 version=$(sed -n 's/^project(JYNMB VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
 arch=$(dpkg --print-architecture)
 deb=$linux_build/packages/jynmb_${version}_${arch}.deb
