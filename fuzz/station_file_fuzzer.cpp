@@ -47,7 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
     unsigned char was[sizeof context];  // padding included, unlike a copy of the record
     std::memcpy(was, &context, sizeof context);
     jyn::CallBlock call{&context, jyn::kColdStart, 7, 0, nullptr};
-    jyn::ReadInitFile(call);
+    jyn::StationFileOptions options;
+    jyn::ReadInitFile(call, options);
+    // Keyword lines keep their values inside the ranges the driver takes.
+    Check(options.offlineSeconds <= 86400, "OFFLINE beyond a day");
+    Check(!options.traced || (!options.trace.path.empty() && options.trace.limitBytes >= 1024),
+          "a TRACE without a path or with no size");
 
     // Only the station table is the file's to change.
     const std::size_t table = offsetof(jyn::DriverContext, stationTable);
