@@ -73,6 +73,10 @@ const FaultCase kCases[] = {
     {"write carried out, its ACK lost", Make(FaultKind::kNoReply), true, kOk,
      {"JYNMB> DoWrite() Rcv reply(0) error retry 1"}},
     {"write lost on its way in", Lost(), true, kOk, {"JYNMB> DoWrite() Rcv reply(0) error retry 1"}},
+    // Another station's correct frame first, the true answer right behind it:
+    // the driver refuses the first and waits the late answer out before it asks again.
+    {"another station's answer first", Make(FaultKind::kForeignAnswer), false, kOk,
+     {"JYNMB> DoRead() received illegal response, retry 1 (02h)"}},
 };
 
 class Faults : public Plant {};
