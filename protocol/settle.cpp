@@ -30,22 +30,25 @@
 //
 // Owed answers. A station answers the requests it took in the order they
 // came. A link module that is late with one answer still takes the retries
-// that arrive meanwhile and answers them right after the late one; a
-// station that is always late answers each retry as late as the first. So
-// once a transaction has had its answer, the answers still owed come no
-// further apart than the requests went out: one attempt apart, a reply
-// time-out plus the request's own time on the line, plus the driver's few
-// milliseconds between attempts (which the gap covers). The next owed
-// answer begins within one such window after the start of the last frame
-// heard, or within two if the request before it was lost, and so on: the
-// line is watched for `owed` windows. A transaction that failed has had no
-// answer to measure from: its last silent attempts may be answered as late
-// as a station can be, and the line is watched as it always was, one reply
-// time-out and one more per owed answer. Either way each answer of the
+// that arrive meanwhile and answers them right after the late one; a station
+// that is always late answers each retry as late as the first. So once a
+// transaction has had its answer, the answers still owed come no further
+// apart than the requests went out, one attempt apart (a reply time-out plus
+// the request's own time on the line, plus the driver's few milliseconds
+// between attempts, which the gap covers), or one answer apart when the
+// station answers queued retries back to back (the answer's time on the line
+// plus a turnaround well within the time-out; a 64-word reply at 9600 baud
+// is longer than a short time-out). The window takes the longer of the two.
+// The next owed answer begins within one window after the start of the last
+// frame heard, or within two if the request before it was lost, and so on:
+// the line is watched for `owed` windows. A transaction that failed has had
+// no answer to measure from: its last silent attempts may be answered as
+// late as a station can be, and the line is watched as it always was, one
+// reply time-out and one more per owed answer. Either way each answer of the
 // request's own shape that comes is counted off and the watch starts again
 // from it; noise and foreign frames count for nothing (counting them could
-// let an owed answer through) but start the watch again too. Once nothing
-// is owed, only the gap remains.
+// let an owed answer through) but start the watch again too. Once nothing is
+// owed, only the gap remains.
 #include "protocol/settle.h"
 
 #include <algorithm>
@@ -90,15 +93,16 @@ private:
 
 }  // namespace
 
-SettleTimes SettleTimesOf(serial::Handle port, const PortSettings& settings,
-                          uint16_t requestLength) {
+SettleTimes SettleTimesOf(serial::Handle port, const PortSettings& settings, uint16_t requestLength,
+                          uint16_t answerLength) {
     SettleTimes times{};
     const uint32_t timeout = serial::ReadTimeoutMs(port);
     times.timeoutMs = timeout != 0 ? timeout : 1;
     times.charMicros = serial::CharacterMicros(settings);
     const uint32_t gap = std::max(kMinGapMs, CeilMs(uint64_t{kGapCharacters} * times.charMicros));
     times.gapMs = std::min(gap, times.timeoutMs);
-    times.windowMs = times.timeoutMs + LineMs(requestLength, times) + times.gapMs;
+    times.windowMs =
+        times.timeoutMs + LineMs(std::max(requestLength, answerLength), times) + times.gapMs;
     return times;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "interface/host_abi.h"
+#include "serial/frame.h"
 #include "serial/port.h"
 
 namespace jyn::protocol {
@@ -13,11 +14,13 @@ namespace jyn::protocol {
 struct SettleTimes {
     uint32_t timeoutMs;  // the port's reply time-out
     uint32_t gapMs;      // a short quiet gap: 4 characters, at least 5 ms
-    uint32_t windowMs;   // reply time-out + the request's time on the line + gap
+    // reply time-out + the longer of the request's and the answer's time on
+    // the line + gap
+    uint32_t windowMs;
     uint32_t charMicros;
 };
-SettleTimes SettleTimesOf(serial::Handle port, const PortSettings& settings,
-                          uint16_t requestLength);
+SettleTimes SettleTimesOf(serial::Handle port, const PortSettings& settings, uint16_t requestLength,
+                          uint16_t answerLength);
 
 // What the transaction last heard on the line: when its last byte came (on
 // the device's monotonic clock) and how many bytes it had.
@@ -34,6 +37,9 @@ struct AnswerShape {
     uint16_t replyLength;          // the whole reply a read expects; 0 for a write
 };
 bool IsAnswer(const AnswerShape& shape, const unsigned char* frame, uint16_t length);
+inline uint16_t AnswerLength(const AnswerShape& shape) {
+    return shape.replyLength != 0 ? shape.replyLength : serial::kAckLength;
+}
 
 // Each returns the bytes it dropped (and writes them to `trace`, if any);
 // the port keeps its reply time-out.

@@ -369,7 +369,9 @@ int32_t RunAttempts(DriverContext& context, const Exchange<Judge>& exchange, boo
     SettleTimes times{};
     bool timed = false;
     const auto settleTimes = [&]() -> const SettleTimes& {
-        if (!timed) times = SettleTimesOf(context.port, context.portSettings, context.sendLength);
+        if (!timed)
+            times = SettleTimesOf(context.port, context.portSettings, context.sendLength,
+                                  AnswerLength(exchange.shape));
         timed = true;
         return times;
     };
@@ -409,7 +411,8 @@ template <typename Judge>
 void SettleOwedAnswers(DriverContext& context, const Exchange<Judge>& exchange, int32_t result,
                        int owed, Hearing& hearing) {
     if (owed <= 0) return;
-    const SettleTimes times = SettleTimesOf(context.port, context.portSettings, context.sendLength);
+    const SettleTimes times = SettleTimesOf(context.port, context.portSettings, context.sendLength,
+                                            AnswerLength(exchange.shape));
     Settled(exchange.dialect.settled, "owed", hearing, [&] {
         return result == kOk ? SettleOwedAfterSuccess(context.port, times, owed, hearing.last,
                                                       exchange.shape, hearing.trace)

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <deque>
 #include <ostream>
@@ -617,6 +618,36 @@ TEST_F(Transaction, AStationAlwaysLateKeepsItsAnswersToItsOwnGate) {
     const Gate d200{"01WD200", {1, 'D', 200, -1, 16}};
     EXPECT_EQ(Run(kSingleRead, d200), kOk) << log.Dump();
     EXPECT_EQ(ValueAt(2), 0x2222);
+}
+
+// A link module late with its first answer takes the retries meanwhile and
+// answers each right after the one before. A 64-word reply (264 characters,
+// a character a millisecond here) is longer on the line than the reply
+// time-out, so the answer owed to the retry begins more than a time-out plus
+// a request after the one the retry took, and it must not reach the next
+// block of the same length.
+TEST_F(Transaction, QueuedAnswersLongerThanTheTimeoutStayWithTheirGate) {
+    constexpr int kWords = 64;
+    uint64_t busyUntil = 0;
+    bool late = true;
+    Fake().onWrite = [&](FakeDevice& line, const Bytes& written) {
+        if (written.empty() || written[0] != kENQ) return;
+        const std::string device = ToText(Bytes(written.begin() + 8, written.begin() + 13));
+        std::string data;
+        for (int i = 0; i < kWords; ++i) data += device == "D0100" ? "1111" : "2222";
+        const std::string reply = DataReply("01FF" + data);
+        const uint64_t now = line.NowMs();
+        uint64_t at = std::max(now + (late ? kTimeoutMs + 20 : 5), busyUntil + 2);
+        late = false;
+        for (char c : reply) line.Arrive(std::string(1, c), static_cast<uint32_t>(at++ - now));
+        busyUntil = at;
+    };
+    EXPECT_EQ(Run(kBlockRead, kWord, kWords), kOk) << log.Dump();
+    EXPECT_EQ(ValueAt(126), 0x1111);
+    const Gate d200{"01WD200", {1, 'D', 200, -1, 16}};
+    EXPECT_EQ(Run(kBlockRead, d200, kWords), kOk) << log.Dump();
+    EXPECT_EQ(ValueAt(0), 0x2222) << "D200 read as D100's late answer";
+    EXPECT_EQ(ValueAt(126), 0x2222);
 }
 
 // A good answer at the first attempt, or a NAK the station meant, costs no
