@@ -1,11 +1,8 @@
 #include "bench/fault_runs.h"
 
-#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <memory>
-#include <thread>
 
 #include "bench/fault_bench.h"
 #include "bench/line_runs.h"
@@ -16,11 +13,9 @@ namespace {
 using jynsim::FaultKind;
 
 constexpr uint32_t kFaultTimeoutUnits = 50;  // 500 ms
-constexpr uint32_t kNoiseTimeoutUnits = 20;  // 200 ms
 constexpr uint32_t kSmokeTimeoutUnits = 5;   // 50 ms
 constexpr std::size_t kWordRead = 0;         // kGateCases
 constexpr std::size_t kWordWrite = 1;
-constexpr std::size_t kBlockRead = 2;
 
 // What a fault in the first attempt may cost at most, over a clean
 // transaction ("exchange": the clean transaction's time).
@@ -67,11 +62,14 @@ jynsim::Fault FaultOf(const FaultClass& c, uint32_t timeoutUnits) {
 struct FaultRow {
     const FaultClass* fault;
     uint32_t baud;
-    Timings faulted;
+    Timings faulted;  // the transaction with the fault
+    Timings both;     // it and the clean one after it
 };
 
 // The classes on one line, round after round, with clean transactions of
-// the read and the write in each round for the comparison.
+// the read and the write in each round for the comparison. Each faulted
+// transaction is followed by a clean one of the same gate, timed with it:
+// bytes a fault leaves on the line cost the next transaction its purge.
 bool RunFaultLine(DriverHost& host, std::vector<Gate>& gates, uint32_t baud, uint32_t timeoutUnits,
                   int rounds, std::vector<FaultRow>& rows, Timings clean[2]) {
     BenchLine line(baud, std::chrono::microseconds(0), true);
@@ -80,18 +78,22 @@ bool RunFaultLine(DriverHost& host, std::vector<Gate>& gates, uint32_t baud, uin
     jynsim::Simulator& sim = line.Line().Sim();
     for (int round = 0; round < rounds; ++round) {
         std::fprintf(stderr, "faults at %u baud: round %d of %d\n", baud, round + 1, rounds);
-        clean[0].Add(TimedTransfer(host, sim, gates[kWordRead]));
         clean[1].Add(TimedTransfer(host, sim, gates[kWordWrite]));
+        clean[0].Add(TimedTransfer(host, sim, gates[kWordRead]));
         for (FaultRow& row : rows) {
             if (row.baud != baud) continue;
             const std::size_t kind = static_cast<std::size_t>(row.fault->kind);
             const uint64_t before = sim.Counters().faults[kind];
             sim.AddFault(FaultOf(*row.fault, timeoutUnits));
-            TransferTime transfer =
-                TimedTransfer(host, sim, gates[row.fault->write ? kWordWrite : kWordRead]);
+            Gate& gate = gates[row.fault->write ? kWordWrite : kWordRead];
+            TransferTime transfer = TimedTransfer(host, sim, gate);
             if (sim.Counters().faults[kind] != before + 1 && transfer.problem.empty())
                 transfer.problem = "the fault did not hit the transaction";
             row.faulted.Add(transfer);
+            TransferTime next = TimedTransfer(host, sim, gate);
+            next.seconds += transfer.seconds;
+            if (next.problem.empty()) next.problem = transfer.problem;
+            row.both.Add(next);
         }
     }
     return true;
@@ -99,10 +101,12 @@ bool RunFaultLine(DriverHost& host, std::vector<Gate>& gates, uint32_t baud, uin
 
 void PrintFaultRow(const FaultRow& row, const Timings& clean, double timeout, bool shown) {
     const double exchange = clean.Median();
-    const double extra = row.faulted.Median() - exchange;
-    std::printf("%-22s %6u %9.1f ms %9.1f ms %9.1f ms %7.2f %6.2f  %7.1f..%.1f ms", row.fault->name,
-                row.baud, exchange * 1e3, row.faulted.Median() * 1e3, extra * 1e3, extra / exchange,
-                extra / timeout, row.faulted.Low() * 1e3, row.faulted.High() * 1e3);
+    const double extra = row.both.Median() - 2 * exchange;
+    std::printf("%-22s %6u %8.1f ms %8.1f ms %8.1f ms %8.1f ms %7.2f %6.2f  %7.1f..%.1f ms",
+                row.fault->name, row.baud, exchange * 1e3, row.faulted.Median() * 1e3,
+                (row.both.Median() - row.faulted.Median()) * 1e3, extra * 1e3, extra / exchange,
+                extra / timeout, (row.both.Low() - 2 * exchange) * 1e3,
+                (row.both.High() - 2 * exchange) * 1e3);
     if (row.fault->goal == Goal::kOneExchange) {
         std::printf("  <= %.1f ms %s", (exchange + 0.010) * 1e3,
                     GoalVerdict(extra <= exchange + 0.010, shown));
@@ -111,7 +115,7 @@ void PrintFaultRow(const FaultRow& row, const Timings& clean, double timeout, bo
                     GoalVerdict(extra <= 2 * timeout + 2 * exchange, shown));
     }
     std::printf("\n");
-    row.faulted.PrintProblem(row.fault->name);
+    row.both.PrintProblem(row.fault->name);
 }
 
 }  // namespace
@@ -123,7 +127,7 @@ bool RunFaultCosts(DriverHost& host, std::vector<Gate>& gates, const FaultBenchO
     std::vector<std::array<Timings, 2>> clean(options.bauds.size());
     for (std::size_t b = 0; b < options.bauds.size(); ++b) {
         for (const FaultClass& fault : kFaultClasses)
-            rows.push_back({&fault, options.bauds[b], {}});
+            rows.push_back({&fault, options.bauds[b], {}, {}});
         if (!RunFaultLine(host, gates, options.bauds[b], timeoutUnits, rounds, rows,
                           clean[b].data())) {
             return false;
@@ -133,16 +137,17 @@ bool RunFaultCosts(DriverHost& host, std::vector<Gate>& gates, const FaultBenchO
     std::printf(
         "\n== Faults: one in the first attempt of a word read (of a word write for the ACK's "
         "class), the second attempt clean; reply time-out %.0f ms, paced line, medians of %d\n"
-        "   extra = faulted - clean transaction; goals on the extra time\n",
+        "   next: the clean transaction after it; extra = faulted + next - 2 clean (what a fault "
+        "leaves on the line costs the next transaction's purge); goals on the extra time\n",
         timeout * 1e3, rounds);
-    std::printf("%-22s %6s %12s %12s %12s %7s %6s  %16s  %s\n", "fault", "baud", "clean", "faulted",
-                "extra", "x exch", "x T/O", "faulted min..max", "goal");
+    std::printf("%-22s %6s %11s %11s %11s %11s %7s %6s  %16s  %s\n", "fault", "baud", "clean",
+                "faulted", "next", "extra", "x exch", "x T/O", "extra min..max", "goal");
     bool clean_runs = true;
     for (std::size_t b = 0; b < options.bauds.size(); ++b) {
         for (const FaultRow& row : rows) {
             if (row.baud != options.bauds[b]) continue;
             PrintFaultRow(row, clean[b][row.fault->write ? 1 : 0], timeout, !options.smoke);
-            clean_runs = clean_runs && row.faulted.Clean();
+            clean_runs = clean_runs && row.both.Clean();
         }
         clean_runs = clean_runs && clean[b][0].Clean() && clean[b][1].Clean();
         clean[b][0].PrintProblem("clean word read");

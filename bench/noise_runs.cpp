@@ -20,6 +20,8 @@ constexpr std::size_t kRateCount = sizeof kRates / sizeof kRates[0];
 // The word read, the word write and the 64-word block read of kGateCases.
 constexpr std::size_t kCases[] = {0, 1, 2};
 constexpr double kGoodputGoal = 0.90;  // word read, 9600 baud, 1e-4
+constexpr uint64_t kLeastHits = 40;
+constexpr double kLongestRun = 150;
 
 struct NoiseFigures {
     std::size_t transactions = 0;
@@ -30,21 +32,18 @@ struct NoiseFigures {
     jynsim::NoiseCounters noise;  // what the line did meanwhile
 
     double Goodput() const { return seconds > 0 ? good / seconds : 0; }
-    void Add(const NoiseFigures& run);
 };
 
-void NoiseFigures::Add(const NoiseFigures& run) {
-    transactions += run.transactions;
-    good += run.good;
-    failed += run.failed;
-    wrongGood += run.wrongGood;
-    seconds += run.seconds;
-    noise.bits += run.noise.bits;
-    noise.hits_in += run.noise.hits_in;
-    noise.hits_out += run.noise.hits_out;
-    for (std::size_t i = 0; i < jynsim::kNoiseOutcomeCount; ++i)
-        noise.outcomes[i] += run.noise.outcomes[i];
-}
+// How long a run goes on: for `seconds` and `least` transfers at the least,
+// and on a noisy line until the noise hit `hits` characters, so that the
+// rare costly hits (a request that gets no answer costs two time-outs) are
+// not left to chance; never beyond `cap` seconds.
+struct NoisePlan {
+    double seconds;
+    std::size_t least;
+    uint64_t hits;
+    double cap;
+};
 
 jynsim::NoiseCounters Difference(const jynsim::NoiseCounters& after,
                                  const jynsim::NoiseCounters& before) {
@@ -57,9 +56,14 @@ jynsim::NoiseCounters Difference(const jynsim::NoiseCounters& after,
     return out;
 }
 
-// Transfers for `seconds` (at least `least` of them) with bit errors at `rate`.
+bool Enough(const NoiseFigures& f, const NoisePlan& plan, double elapsed) {
+    if (elapsed >= plan.cap && f.transactions >= plan.least) return true;
+    return f.transactions >= plan.least && elapsed >= plan.seconds && f.noise.Hits() >= plan.hits;
+}
+
+// Transfers with bit errors at `rate`, as long as the plan says.
 NoiseFigures RunNoisy(DriverHost& host, jynsim::Simulator& sim, Gate& gate, double rate,
-                      uint64_t seed, double seconds, std::size_t least) {
+                      uint64_t seed, const NoisePlan& plan) {
     NoiseFigures figures;
     jynsim::NoiseConfig noise;
     noise.bit_error_rate = rate;
@@ -68,8 +72,7 @@ NoiseFigures RunNoisy(DriverHost& host, jynsim::Simulator& sim, Gate& gate, doub
     sim.SetNoise(noise);
     std::string error;
     const auto start = Clock::now();
-    while (figures.transactions < least ||
-           std::chrono::duration<double>(Clock::now() - start).count() < seconds) {
+    while (!Enough(figures, plan, std::chrono::duration<double>(Clock::now() - start).count())) {
         if (!gate.Prepare(sim, error)) break;
         const int32_t result = gate.Transfer(host);
         ++figures.transactions;
@@ -80,6 +83,7 @@ NoiseFigures RunNoisy(DriverHost& host, jynsim::Simulator& sim, Gate& gate, doub
         } else {
             ++figures.wrongGood;
         }
+        figures.noise = Difference(sim.Counters().noise, before);
     }
     figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     sim.SetNoise({});
@@ -104,13 +108,20 @@ bool Agrees(const NoiseFigures& f) {
 
 void PrintNoiseRow(const NoiseRow& row, const std::vector<Gate>& gates, bool shown) {
     const NoiseFigures& clean = row.byRate[0];
+    const double each = clean.good > 0 ? clean.seconds / clean.good : 0;
     for (std::size_t r = 0; r < kRateCount; ++r) {
         const NoiseFigures& f = row.byRate[r];
         const double ratio = clean.Goodput() > 0 ? f.Goodput() / clean.Goodput() : 0;
-        std::printf("%-20s %6u %7.0e %6zu %6zu %6zu %5zu %9.2f %7.3f %8llu",
+        const uint64_t hits = f.noise.Hits();
+        std::printf("%-20s %6u %7.0e %6zu %6zu %6zu %5zu %8.1f s %9.2f %7.3f %6llu",
                     gates[row.gate].Case().name, row.baud, kRates[r], f.transactions, f.good,
-                    f.failed, f.wrongGood, f.Goodput(), ratio,
-                    static_cast<unsigned long long>(f.noise.Hits()));
+                    f.failed, f.wrongGood, f.seconds, f.Goodput(), ratio,
+                    static_cast<unsigned long long>(hits));
+        if (hits > 0) {
+            std::printf(" %8.1f ms", (f.seconds - f.good * each) / static_cast<double>(hits) * 1e3);
+        } else {
+            std::printf(" %11s", "-");
+        }
         if (row.gate == kCases[0] && row.baud == 9600 && kRates[r] == 1e-4) {
             std::printf("  >= %.2f %s", kGoodputGoal, GoalVerdict(ratio >= kGoodputGoal, shown));
         }
@@ -125,35 +136,37 @@ void PrintNoiseRow(const NoiseRow& row, const std::vector<Gate>& gates, bool sho
 
 bool RunNoise(DriverHost& host, std::vector<Gate>& gates, const FaultBenchOptions& options) {
     const uint32_t timeoutUnits = options.smoke ? kSmokeTimeoutUnits : kNoiseTimeoutUnits;
-    const int rounds = options.smoke ? 1 : options.repeat;
-    const double seconds = options.smoke ? 0 : options.seconds;
-    const std::size_t least = options.smoke ? 3 : 5;
+    const double seconds = options.seconds * options.repeat;
+    const NoisePlan cleanPlan = options.smoke ? NoisePlan{0, 3, 0, 0} : NoisePlan{seconds, 5, 0, 0};
+    const NoisePlan noisyPlan =
+        options.smoke ? cleanPlan : NoisePlan{seconds, 5, kLeastHits, kLongestRun};
     std::vector<NoiseRow> rows;
     for (uint32_t baud : options.bauds) {
         BenchLine line(baud, std::chrono::microseconds(0));
         std::string error;
         if (!line.Start(error) || !line.Attach(host, timeoutUnits, error)) return BenchFail(error);
-        const std::size_t first = rows.size();
-        for (std::size_t g : kCases) rows.push_back({g, baud, {}});
-        for (int round = 0; round < rounds; ++round) {
-            std::fprintf(stderr, "noise at %u baud: round %d of %d\n", baud, round + 1, rounds);
-            for (std::size_t i = first; i < rows.size(); ++i) {
-                for (std::size_t r = 0; r < kRateCount; ++r) {
-                    const uint64_t seed = 1000u * static_cast<uint64_t>(round) + 10u * i + r;
-                    rows[i].byRate[r].Add(RunNoisy(host, line.Line().Sim(), gates[rows[i].gate],
-                                                   kRates[r], seed, seconds, least));
-                }
+        for (std::size_t g : kCases) {
+            std::fprintf(stderr, "noise at %u baud: %s\n", baud, gates[g].Case().name);
+            rows.push_back({g, baud, {}});
+            for (std::size_t r = 0; r < kRateCount; ++r) {
+                const uint64_t seed = 100u * rows.size() + r;
+                rows.back().byRate[r] = RunNoisy(host, line.Line().Sim(), gates[g], kRates[r], seed,
+                                                 r == 0 ? cleanPlan : noisyPlan);
             }
         }
     }
     std::printf(
-        "\n== Noise: every line bit flipped at the rate, both directions; reply time-out %u ms, "
-        "%d rounds of %.0f s\n"
+        "\n== Noise: every line bit flipped at the rate, both directions; reply time-out %u ms\n"
+        "   each run at least %.0f s, a noisy one until the noise hit %llu characters (at most "
+        "%.0f s)\n"
         "   good: result 0 and the right values; goodput: good a second; ratio: to the clean "
-        "line; hits: characters the noise hit\n",
-        timeoutUnits * 10, rounds, seconds);
-    std::printf("%-20s %6s %7s %6s %6s %6s %5s %9s %7s %8s  %s\n", "case", "baud", "BER", "txn",
-                "good", "failed", "wrong", "goodput/s", "ratio", "hits", "goal");
+        "line; hits: characters the noise hit;\n"
+        "   lost/hit: the run's time beyond its good transfers at the clean line's pace, per hit\n",
+        timeoutUnits * 10, options.smoke ? 0.0 : seconds,
+        static_cast<unsigned long long>(noisyPlan.hits), noisyPlan.cap);
+    std::printf("%-20s %6s %7s %6s %6s %6s %5s %10s %9s %7s %6s %11s  %s\n", "case", "baud", "BER",
+                "txn", "good", "failed", "wrong", "time", "goodput/s", "ratio", "hits", "lost/hit",
+                "goal");
     bool clean = true;
     for (const NoiseRow& row : rows) {
         PrintNoiseRow(row, gates, !options.smoke);
