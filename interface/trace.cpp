@@ -1,5 +1,6 @@
 #include "interface/trace.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -11,11 +12,26 @@ namespace jyn {
 
 namespace {
 
-// The files open for tracing in this process: one writer a file.
+// The files open for tracing in this process: one writer a file. When the
+// library is unloaded, or the process ends, with traces still open
+// (instances the host never ended), the line states that own them may be
+// destroyed after this set: `g_filesGone`, a plain flag that outlives every
+// object of the library, tells their traces not to look for it then.
 std::mutex g_mutex;
-std::set<std::string>& OpenFiles() {
-    static std::set<std::string> files;
-    return files;
+std::atomic<bool> g_filesGone{false};
+
+struct OpenFileSet {
+    std::set<std::string> names;
+    OpenFileSet() = default;
+    OpenFileSet(const OpenFileSet&) = delete;
+    OpenFileSet& operator=(const OpenFileSet&) = delete;
+    ~OpenFileSet() { g_filesGone = true; }
+};
+
+// Null once the set is gone.
+std::set<std::string>* OpenFiles() {
+    static OpenFileSet files;
+    return g_filesGone ? nullptr : &files.names;
 }
 
 std::string RegistryKey(const std::string& path) {
@@ -94,7 +110,8 @@ TraceStamp Trace::Now() {
 std::unique_ptr<Trace> Trace::Open(const TraceSettings& settings, OpenResult& result) {
     const std::string key = RegistryKey(settings.path);
     std::lock_guard<std::mutex> lock(g_mutex);
-    if (OpenFiles().count(key) != 0) {
+    std::set<std::string>* files = OpenFiles();
+    if (files == nullptr || files->count(key) != 0) {
         result = OpenResult::kInUse;
         return nullptr;
     }
@@ -103,7 +120,7 @@ std::unique_ptr<Trace> Trace::Open(const TraceSettings& settings, OpenResult& re
         result = OpenResult::kCannotOpen;
         return nullptr;
     }
-    OpenFiles().insert(key);
+    files->insert(key);
     result = OpenResult::kOpened;
     return std::unique_ptr<Trace>(new Trace(settings.path, key, settings.limitBytes, file));
 }
@@ -119,7 +136,7 @@ Trace::~Trace() {
     Flush();
     if (file_ != nullptr) std::fclose(file_);
     std::lock_guard<std::mutex> lock(g_mutex);
-    OpenFiles().erase(key_);
+    if (std::set<std::string>* files = OpenFiles()) files->erase(key_);
 }
 
 void Trace::SetHeader(const std::string& header) {
