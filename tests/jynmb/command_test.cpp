@@ -21,6 +21,7 @@
 
 #include "sim/pty_server.h"
 #include "tests/jynmb/child_process.h"
+#include "tests/jynmb/plant.h"
 
 namespace {
 
@@ -53,20 +54,9 @@ bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// Two CPUs on one line: station 01 an ACPU, station 05 an AnACPU.
+// The plant of two CPUs on one line.
 class JynmbLine : public ::testing::Test {
 protected:
-    static jynsim::LineConfig Plant() {
-        jynsim::LineConfig config;
-        jynsim::StationConfig acpu;
-        acpu.station = 0x01;
-        config.stations.push_back(acpu);
-        jynsim::StationConfig anacpu;
-        anacpu.station = 0x05;
-        anacpu.family = jynsim::CpuFamily::kAnAcpu;
-        config.stations.push_back(anacpu);
-        return config;
-    }
     void SetUp() override {
         std::string error;
         ASSERT_TRUE(line_.Start(error)) << error;
@@ -78,7 +68,7 @@ protected:
     }
     jynsim::Simulator& Sim() { return line_.Sim(); }
 
-    jynsim::SimulatedLine line_{Plant()};
+    jynsim::SimulatedLine line_{jynmbtest::TwoCpuPlant()};
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "sim/pty_server.h"
 #include "tests/jynmb/child_process.h"
+#include "tests/jynmb/plant.h"
 
 namespace {
 
@@ -39,17 +40,6 @@ std::string FileText(const std::string& path) {
 
 class TracedLine : public ::testing::Test {
 protected:
-    static jynsim::LineConfig Plant() {
-        jynsim::LineConfig config;
-        jynsim::StationConfig acpu;
-        acpu.station = 0x01;
-        config.stations.push_back(acpu);
-        jynsim::StationConfig anacpu;
-        anacpu.station = 0x05;
-        anacpu.family = jynsim::CpuFamily::kAnAcpu;
-        config.stations.push_back(anacpu);
-        return config;
-    }
     void SetUp() override {
         std::string error;
         ASSERT_TRUE(line_.Start(error)) << error;
@@ -63,7 +53,7 @@ protected:
     }
     jynsim::Simulator& Sim() { return line_.Sim(); }
 
-    jynsim::SimulatedLine line_{Plant()};
+    jynsim::SimulatedLine line_{jynmbtest::TwoCpuPlant()};
     TempDir work_;  // where jynmb is started
     TempDir temp_;  // its temporary directory
     ChildOptions options_;
