@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,12 +11,11 @@
 #include "driver/handlers.h"
 #include "interface/host_abi.h"
 #include "tests/support/case_name.h"
+#include "tests/support/in_directory.h"
 #include "tests/support/log_recorder.h"
 
 namespace jyn::testing {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr int kE = kLevelError;
 constexpr int kI = kLevelInfo;
@@ -60,34 +56,6 @@ void ExpectTable(const DriverContext& context, const Entries& changed) {
             << int{want.pcNumber} << "/" << int{want.cpuType};
     }
 }
-
-// A fresh directory made current for the test, the old one restored after.
-class InDirectory {
-public:
-    InDirectory() : previous_(fs::current_path()) {
-        std::random_device random;
-        dir_ = fs::temp_directory_path() /
-               ("jyn-station-" + std::to_string(random()) + "-" + std::to_string(random()));
-        fs::create_directories(dir_);
-        fs::current_path(dir_);
-    }
-    ~InDirectory() {
-        std::error_code ignored;
-        fs::current_path(previous_, ignored);
-        fs::remove_all(dir_, ignored);
-    }
-    InDirectory(const InDirectory&) = delete;
-    InDirectory& operator=(const InDirectory&) = delete;
-
-    void Write(const std::string& name, const std::string& content) const {
-        std::ofstream out(dir_ / name, std::ios::binary);
-        out << content;
-    }
-
-private:
-    fs::path previous_;
-    fs::path dir_;
-};
 
 struct FileCase {
     std::string label;

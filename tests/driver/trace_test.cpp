@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +15,7 @@
 #include "tests/support/case_name.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/frames.h"
+#include "tests/support/in_directory.h"
 #include "tests/support/instance.h"
 #include "tests/support/log_recorder.h"
 
@@ -24,8 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Instance numbers and files of these tests alone: the tests share their
-// working directory.
+// Each test runs in a directory of its own (ctest runs them side by side).
 constexpr uint32_t kInstance = 1717;
 const char kStationFile[] = "JYNMB1717.INT";
 const char kTraceFile[] = "trace1717.trc";
@@ -48,18 +47,11 @@ class Traced : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetFake();
-        Clean();
         Fake().onWrite = [this](FakeDevice& line, const Bytes& written) {
             if (written.empty() || written[0] != '\x05' || replies.empty()) return;
             if (!replies.front().empty()) line.Arrive(replies.front(), 5);
             replies.pop_front();
         };
-    }
-    void TearDown() override { Clean(); }
-    static void Clean() {
-        for (const char* name : {kStationFile, kTraceFile, "trace1717.trc.1", "trace1717.trc.2"}) {
-            std::remove(name);
-        }
     }
     int32_t Start(Instance& host, const std::string& stationFile, const char* port = "COM1") {
         std::ofstream(kStationFile) << stationFile;
@@ -75,6 +67,7 @@ protected:
         return host.Call(kSingleRead, &request);
     }
 
+    InDirectory directory;
     LogRecorder log;
     GateRequest request{};
     unsigned char value[8] = {};

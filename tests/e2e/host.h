@@ -18,6 +18,7 @@
 #include "host/client/driver_messages.h"
 #include "host/client/records.h"
 #include "interface/host_abi.h"
+#include "tests/support/in_directory.h"
 
 namespace jyn::e2e {
 
@@ -108,37 +109,6 @@ private:
 };
 
 // A private current directory for the station file, removed afterwards.
-class WorkDirectory {
-public:
-    WorkDirectory() {
-        char pattern[] = "/tmp/jyn-e2e-XXXXXX";
-        if (mkdtemp(pattern) != nullptr) path_ = pattern;
-        char old[4096];
-        if (getcwd(old, sizeof old) != nullptr) previous_ = old;
-        if (!path_.empty() && chdir(path_.c_str()) != 0) path_.clear();
-    }
-    ~WorkDirectory() {
-        if (!previous_.empty() && chdir(previous_.c_str()) != 0) return;
-        if (path_.empty()) return;
-        for (const std::string& file : files_) unlink((path_ + "/" + file).c_str());
-        rmdir(path_.c_str());
-    }
-    WorkDirectory(const WorkDirectory&) = delete;
-    WorkDirectory& operator=(const WorkDirectory&) = delete;
-
-    bool Write(const std::string& name, const std::string& text) {
-        std::FILE* file = std::fopen((path_ + "/" + name).c_str(), "w");
-        if (file == nullptr) return false;
-        std::fputs(text.c_str(), file);
-        std::fclose(file);
-        files_.push_back(name);
-        return true;
-    }
-
-private:
-    std::string path_;
-    std::string previous_;
-    std::vector<std::string> files_;
-};
+using WorkDirectory = jyn::testing::InDirectory;
 
 }  // namespace jyn::e2e

@@ -8,6 +8,7 @@
 
 #include "tests/support/fake_device.h"
 #include "tests/support/frames.h"
+#include "tests/support/in_directory.h"
 #include "tests/support/instance.h"
 #include "tests/support/log_recorder.h"
 
@@ -38,7 +39,6 @@ protected:
         };
         log.Clear();
     }
-    void TearDown() override { std::remove(kFile); }
 
     int32_t Read(const char* text = "01WD100", int32_t station = 1) {
         request = GateRequest{};
@@ -54,6 +54,7 @@ protected:
         return text;
     }
 
+    InDirectory directory;  // ctest runs these side by side
     LogRecorder log;
     Instance host;
     GateRequest request{};
