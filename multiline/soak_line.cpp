@@ -110,17 +110,8 @@ bool SoakLine::WriteStationFile(std::string& error) {
 }
 
 bool SoakLine::StartPlants(std::string& error) {
-    jynsim::LineConfig config;
-    for (const jynsoak::SoakStation& s : stations_) {
-        jynsim::StationConfig station;
-        station.station = static_cast<uint8_t>(s.station);
-        station.pc = static_cast<uint8_t>(s.pc);
-        station.family = s.family;
-        config.stations.push_back(station);
-    }
-    config.timing.turnaround = std::chrono::milliseconds(1);
+    jynsim::LineConfig config = jynsoak::LineOf(stations_);
     config.timing.baud = Baud();
-    config.record_capacity = 4096;
     const int count = role_ == Role::kPortCommands ? 2 : 1;
     for (int i = 0; i < count; ++i) {
         Plant plant;

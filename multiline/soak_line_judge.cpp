@@ -29,16 +29,6 @@ std::string FailureText(const jynsoak::SoakGate& gate, bool write, int32_t resul
     return text;
 }
 
-std::string Hex(const uint8_t* bytes, std::size_t count) {
-    std::string out;
-    for (std::size_t i = 0; i < count; ++i) {
-        char text[4];
-        std::snprintf(text, sizeof text, "%02X", bytes[i]);
-        out += text;
-    }
-    return out;
-}
-
 std::mutex g_print;
 int g_reports = 0;
 
@@ -151,7 +141,7 @@ void SoakLine::JudgeGood(Transaction& t, const ThreadMessages& messages) {
         if (std::memcmp(t.values->Data() + at, expected.data(), expected.size()) != 0) {
             ++tally_.wrongValues;
             Report(("wrong value reported as good; the PLC holds " +
-                    Hex(expected.data(), expected.size()))
+                    jynsoak::Hex(expected.data(), expected.size()))
                        .c_str(),
                    t, messages);
         }
@@ -200,7 +190,7 @@ void SoakLine::Report(const char* what, const Transaction& t,
     if (++g_reports > 20 && !options_.verbose) return;
     std::printf("--- line %d: %s: %s %s, result %d, data %s\n", index_, what,
                 t.write ? "write" : "read", t.gate->text.c_str(), t.result,
-                Hex(t.values->Data(), t.values->Owned()).c_str());
+                jynsoak::Hex(t.values->Data(), t.values->Owned()).c_str());
     for (const jynsim::RequestRecord& r : t.own) {
         std::printf("    request %llu %s points %u%s%s\n", static_cast<unsigned long long>(r.seq),
                     r.command.c_str(), r.points, r.carried_out ? " carried out" : "",

@@ -51,17 +51,8 @@ bool FaultSoak::EnterFolder(std::string& error) {
 }
 
 bool FaultSoak::StartLine(std::string& error) {
-    jynsim::LineConfig config;
-    for (const SoakStation& s : Stations()) {
-        jynsim::StationConfig station;
-        station.station = static_cast<uint8_t>(s.station);
-        station.pc = static_cast<uint8_t>(s.pc);
-        station.family = s.family;
-        config.stations.push_back(station);
-    }
-    config.timing.turnaround = std::chrono::milliseconds(1);
+    jynsim::LineConfig config = LineOf(Stations());
     config.timing.baud = options_.baud;
-    config.record_capacity = 4096;
     config.queue_behind_late_answer = options_.lateQueue;
     config.noise.bit_error_rate = options_.noise;
     config.noise.seed = options_.seed;

@@ -37,16 +37,6 @@ std::string Escaped(const std::string& bytes) {
     return out;
 }
 
-std::string Hex(const uint8_t* bytes, std::size_t count) {
-    std::string out;
-    for (std::size_t i = 0; i < count; ++i) {
-        char text[4];
-        std::snprintf(text, sizeof text, "%02X", bytes[i]);
-        out += text;
-    }
-    return out;
-}
-
 }  // namespace
 
 void FaultSoak::Judge(Transaction& t) {

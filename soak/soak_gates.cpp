@@ -1,5 +1,6 @@
 #include "soak/soak_gates.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "sim/hex.h"
@@ -121,6 +122,30 @@ std::vector<uint8_t> BytesOfWords(const SoakGate& gate, const std::vector<uint16
 const char* KindName(Kind kind) {
     const char* kNames[] = {"bit", "word", "32-bit", "string", "word block", "32-bit block"};
     return kNames[static_cast<int>(kind)];
+}
+
+jynsim::LineConfig LineOf(const std::vector<SoakStation>& stations) {
+    jynsim::LineConfig config;
+    for (const SoakStation& s : stations) {
+        jynsim::StationConfig station;
+        station.station = static_cast<uint8_t>(s.station);
+        station.pc = static_cast<uint8_t>(s.pc);
+        station.family = s.family;
+        config.stations.push_back(station);
+    }
+    config.timing.turnaround = std::chrono::milliseconds(1);
+    config.record_capacity = 4096;
+    return config;
+}
+
+std::string Hex(const uint8_t* bytes, std::size_t count) {
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) {
+        char text[4];
+        std::snprintf(text, sizeof text, "%02X", bytes[i]);
+        out += text;
+    }
+    return out;
 }
 
 const std::vector<SoakStation>& Stations() { return kStations; }

@@ -46,6 +46,12 @@ struct SoakGate {
 const std::vector<SoakStation>& Stations();
 std::vector<SoakGate> Catalogue();
 std::string StationFileText();
+// A simulated line with these stations, as the soaks run them: a 1 ms
+// turnaround and room for 4096 request records.
+jynsim::LineConfig LineOf(const std::vector<SoakStation>& stations);
+
+// Bytes as two hexadecimal digits each, for the soaks' reports.
+std::string Hex(const uint8_t* bytes, std::size_t count);
 
 // Bytes of the value buffer the gate's kind owns (reads: a string's
 // terminator too).
