@@ -18,6 +18,7 @@
 #include "multiline/kept_instances.h"
 #include "multiline/thread_messages.h"
 #include "sim/pty_server.h"
+#include "sim/reference_host.h"
 
 namespace jynmulti {
 
@@ -126,26 +127,33 @@ LinesRun RunDriver(Lines& lines, std::size_t count, const jyn::GateAddress& addr
 LinesRun RunReference(Lines& lines, std::size_t count, const TimedPlan& plan) {
     LinesRun run;
     run.lines.resize(count);
-    std::vector<std::unique_ptr<ReferenceHost>> hosts;
+    struct Replay {
+        jynsim::Exchange exchange;
+        jynsim::ReferenceHost host;
+    };
+    std::vector<std::unique_ptr<Replay>> hosts;
     for (std::size_t i = 0; i < count; ++i) {
-        hosts.push_back(std::make_unique<ReferenceHost>());
+        hosts.push_back(std::make_unique<Replay>());
         lines[i]->Call(jyn::kCloseCom);
-        if (!hosts[i]->Capture(lines[i]->Sim()) || !hosts[i]->Open(lines[i]->Path()))
-            run.lines[i].problem = "no reference host on " + lines[i]->Path();
+        std::string error;
+        if (!jynsim::CaptureExchange(lines[i]->Sim(), hosts[i]->exchange, error) ||
+            !hosts[i]->host.Open(lines[i]->Path(), error))
+            run.lines[i].problem = "no reference host on " + lines[i]->Path() + ": " + error;
     }
     StartLine start(count);
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < count; ++i) {
         if (!run.lines[i].problem.empty()) continue;
         threads.emplace_back([&, i] {
-            ReferenceHost& host = *hosts[i];
+            Replay& replay = *hosts[i];
             run.lines[i] = TimedTransfers(
-                lines[i]->Sim(), [&host] { return host.Transact(); }, plan, start);
+                lines[i]->Sim(), [&replay] { return replay.host.Transact(replay.exchange); },
+                plan, start);
         });
     }
     for (std::thread& thread : threads) thread.join();
     for (std::size_t i = 0; i < count; ++i) {
-        hosts[i]->Close();
+        hosts[i]->host.Close();
         if (lines[i]->Call(jyn::kReOpenCom) != jyn::kOk) run.lines[i].problem = "ReOpenCom failed";
     }
     return run;

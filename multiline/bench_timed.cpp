@@ -1,12 +1,7 @@
 #include "multiline/bench_timed.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/resource.h>
-#include <termios.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 
 #include "multiline/thread_messages.h"
@@ -18,9 +13,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kStartWait = std::chrono::seconds(30);
 constexpr auto kSettleWait = std::chrono::milliseconds(3000);
-constexpr int kReplyWaitMs = 1000;
-constexpr char kEnq = 0x05;
-constexpr char kAck = 0x06;
 
 double ThreadCpu() {
     rusage usage{};
@@ -104,87 +96,6 @@ LineFigures TimedTransfers(jynsim::Simulator& sim, const Transfer& transfer, con
         figures.problem = "the byte counters do not match the request records";
     }
     return figures;
-}
-
-bool ReferenceHost::Capture(const jynsim::Simulator& sim) {
-    const auto traffic = sim.Traffic();
-    for (std::size_t i = traffic.size(); i-- > 0;) {
-        const auto& entry = traffic[i];
-        if (entry.direction != jynsim::Direction::kToPlc || entry.bytes.empty() ||
-            entry.bytes[0] != kEnq) {
-            continue;
-        }
-        request_ = entry.bytes;
-        replyLength_ = 0;
-        confirmation_.clear();
-        for (std::size_t j = i + 1; j < traffic.size(); ++j) {
-            const auto& next = traffic[j];
-            if (next.direction == jynsim::Direction::kFromPlc && replyLength_ == 0) {
-                replyLength_ = next.bytes.size();
-            } else if (next.direction == jynsim::Direction::kToPlc && !next.bytes.empty() &&
-                       next.bytes[0] == kAck) {
-                confirmation_ = next.bytes;
-            }
-        }
-        if (replyLength_ > 0) return true;
-    }
-    return false;
-}
-
-bool ReferenceHost::Open(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios tio{};
-    if (fd_ < 0 || tcgetattr(fd_, &tio) != 0) return false;
-    cfmakeraw(&tio);
-    tcsetattr(fd_, TCSANOW, &tio);
-    tcflush(fd_, TCIFLUSH);
-    return true;
-}
-
-void ReferenceHost::Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
-
-namespace {
-
-bool WaitFor(int fd, short events) {
-    pollfd entry{fd, events, 0};
-    for (;;) {
-        const int ready = poll(&entry, 1, kReplyWaitMs);
-        if (ready > 0) return (entry.revents & events) != 0;
-        if (ready == 0 || errno != EINTR) return false;
-    }
-}
-
-}  // namespace
-
-bool ReferenceHost::WriteAll(const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n == 0 || (errno != EINTR && (errno != EAGAIN || !WaitFor(fd_, POLLOUT)))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool ReferenceHost::Transact() {
-    if (!WriteAll(request_)) return false;
-    char reply[1024];
-    std::size_t got = 0;
-    while (got < replyLength_) {
-        const ssize_t n = ::read(fd_, reply, sizeof reply);
-        if (n > 0) {
-            got += static_cast<std::size_t>(n);
-        } else if (n == 0 || (errno != EINTR && (errno != EAGAIN || !WaitFor(fd_, POLLIN)))) {
-            return false;
-        }
-    }
-    return got == replyLength_ && WriteAll(confirmation_);
 }
 
 }  // namespace jynmulti

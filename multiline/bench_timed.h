@@ -40,25 +40,4 @@ using Transfer = std::function<bool()>;
 LineFigures TimedTransfers(jynsim::Simulator& sim, const Transfer& transfer, const TimedPlan& plan,
                            StartLine& start);
 
-// The least a host can do: the driver's last exchange on the line, from the
-// simulator's traffic, replayed whole with nothing in between.
-class ReferenceHost {
-public:
-    ~ReferenceHost() { Close(); }
-    // The exchange to replay; false when the traffic holds none.
-    bool Capture(const jynsim::Simulator& sim);
-    // The line's pseudo-terminal, which the driver must have let go of.
-    bool Open(const std::string& path);
-    void Close();
-    bool Transact();
-
-private:
-    bool WriteAll(const std::string& bytes);
-
-    std::string request_;
-    std::size_t replyLength_ = 0;
-    std::string confirmation_;
-    int fd_ = -1;
-};
-
 }  // namespace jynmulti
