@@ -1,12 +1,12 @@
 #include "interface/trace.h"
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
+#include <cstdlib>
 #include <mutex>
 #include <set>
-#include <system_error>
 
 namespace jyn {
 
@@ -34,10 +34,23 @@ std::set<std::string>* OpenFiles() {
     return g_filesGone ? nullptr : &files.names;
 }
 
+// The name the registry knows an open trace file by: its full path, so that
+// two spellings of one file are one entry (on Windows in one case, as its
+// file systems ignore case). The file exists: it has just been opened.
 std::string RegistryKey(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    return error ? path : absolute.lexically_normal().string();
+#ifdef _WIN32
+    char full[_MAX_PATH];
+    if (_fullpath(full, path.c_str(), sizeof full) == nullptr) return path;
+    std::string key = full;
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return key;
+#else
+    char* full = realpath(path.c_str(), nullptr);
+    if (full == nullptr) return path;
+    std::string key = full;
+    std::free(full);
+    return key;
+#endif
 }
 
 // Days since 1970-01-01 to a civil date (proleptic Gregorian), without the
@@ -108,16 +121,19 @@ TraceStamp Trace::Now() {
 }
 
 std::unique_ptr<Trace> Trace::Open(const TraceSettings& settings, OpenResult& result) {
+    // Opened for appending first, which writes nothing: another instance's
+    // file is left as it is.
+    std::FILE* file = std::fopen(settings.path.c_str(), "ab");
+    if (file == nullptr) {
+        result = OpenResult::kCannotOpen;
+        return nullptr;
+    }
     const std::string key = RegistryKey(settings.path);
     std::lock_guard<std::mutex> lock(g_mutex);
     std::set<std::string>* files = OpenFiles();
     if (files == nullptr || files->count(key) != 0) {
+        std::fclose(file);
         result = OpenResult::kInUse;
-        return nullptr;
-    }
-    std::FILE* file = std::fopen(settings.path.c_str(), "ab");
-    if (file == nullptr) {
-        result = OpenResult::kCannotOpen;
         return nullptr;
     }
     files->insert(key);

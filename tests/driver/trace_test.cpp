@@ -132,6 +132,8 @@ TEST_F(Traced, OneMessageWhenTheFileCannotBeWritten) {
          "JYNMB> ColdStart() trace 'no-such-folder/x.trc' cannot be opened, no trace"},
         {"written by another instance", "TRACE = trace1717.trc\n",
          "JYNMB> ColdStart() trace 'trace1717.trc' is written by another instance, no trace"},
+        {"the same file by another name", "TRACE = ./trace1717.trc\n",
+         "JYNMB> ColdStart() trace './trace1717.trc' is written by another instance, no trace"},
     };
     Instance first;
     ASSERT_EQ(Start(first, "TRACE = trace1717.trc\n"), kOk);
