@@ -15,10 +15,15 @@ namespace jyn::testing {
 class InDirectory {
 public:
     InDirectory() : previous_(std::filesystem::current_path()) {
+        // A name no other test process took first: create_directory says
+        // false for one that exists (and some platforms' random_device
+        // gives every process the same numbers).
         std::random_device random;
-        dir_ = std::filesystem::temp_directory_path() /
-               ("jyn-test-" + std::to_string(random()) + "-" + std::to_string(random()));
-        std::filesystem::create_directories(dir_);
+        const std::filesystem::path temp = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 1000; ++attempt) {
+            dir_ = temp / ("jyn-test-" + std::to_string(random()) + "-" + std::to_string(random()));
+            if (std::filesystem::create_directory(dir_)) break;
+        }
         std::filesystem::current_path(dir_);
     }
     ~InDirectory() {
