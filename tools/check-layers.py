@@ -28,7 +28,7 @@ ALLOWED = {
     "driver": ["interface/", "serial/", "address/", "protocol/", "driver/"],
     "host/tavorn": ["host/tavorn/"],
     "host/client": ["interface/host_abi.h", "host/"],
-    "host/jynmb": ["interface/host_abi.h", "address/", "host/", "sim/"],
+    "host/jynmb": ["interface/host_abi.h", "interface/trace.h", "address/", "host/", "sim/"],
     "sim": ["sim/"],
 }
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "interface/trace.h"
+
 namespace jynmb::trace {
 
 namespace {
@@ -29,20 +31,6 @@ bool LeapYear(unsigned year) { return (year % 4 == 0 && year % 100 != 0) || year
 unsigned DaysInMonth(unsigned year, unsigned month) {
     static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return month == 2 && LeapYear(year) ? 29 : kDays[month - 1];
-}
-
-// Civil date of a day count since 1970-01-01.
-void CivilFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day) {
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-    const unsigned yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const unsigned shifted = (5 * dayOfYear + 2) / 153;
-    day = dayOfYear - (153 * shifted + 2) / 5 + 1;
-    month = shifted < 10 ? shifted + 3 : shifted - 9;
-    year = static_cast<int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
 }
 
 bool StartsWith(std::string_view text, std::string_view start) {
@@ -259,20 +247,8 @@ bool ParseStamp(std::string_view text, Micros& stamp) {
     return true;
 }
 
-std::string FormatStamp(Micros stamp) {
-    const Micros micros = ((stamp % 1000000) + 1000000) % 1000000;
-    const Micros seconds = (stamp - micros) / 1000000;
-    const Micros ofDay = ((seconds % 86400) + 86400) % 86400;
-    int64_t year = 0;
-    unsigned month = 0, day = 0;
-    CivilFromDays((seconds - ofDay) / 86400, year, month, day);
-    char text[48];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02u.%06uZ",
-                  static_cast<long long>(year), month, day, static_cast<unsigned>(ofDay / 3600),
-                  static_cast<unsigned>(ofDay / 60 % 60), static_cast<unsigned>(ofDay % 60),
-                  static_cast<unsigned>(micros));
-    return text;
-}
+// The driver's own formatting of its time stamps.
+std::string FormatStamp(Micros stamp) { return jyn::TraceTime(stamp); }
 
 void Reader::NotUnderstood(const std::string& where, const std::string& why) {
     ++data_.unreadLines;
