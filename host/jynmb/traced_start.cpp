@@ -1,13 +1,16 @@
 #include "host/jynmb/traced_start.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 #include "host/jynmb/commands.h"
 #include "host/jynmb/demo_directory.h"
 #include "host/jynmb/json.h"
+#include "host/jynmb/messages.h"
 
 namespace jynmb {
 
@@ -23,7 +26,6 @@ namespace {
 // TRACE line must be one.
 constexpr std::size_t kLongestLine = 254;
 const char kTraceKeyword[] = "TRACE = ";
-const char kNoTrace[] = ", no trace";
 
 // The driver's own order: its instance's file with two digits, with one,
 // then the file every instance shares.
@@ -77,12 +79,14 @@ bool ReportFailure(const char* command, const std::string& error, bool json) {
     return false;
 }
 
-// The driver says so when it cannot open the trace, and goes on without.
-std::string TraceRefusal(const std::vector<DriverMessage>& messages) {
-    for (const DriverMessage& message : messages) {
-        if (message.text.find(kNoTrace) != std::string::npos) return message.text;
-    }
-    return std::string();
+// The driver writes the trace's header as it opens the file at ColdStart;
+// a file that did not grow was not opened (its messages say why). A device
+// (/dev/null) has no size to tell by: it counts as grown.
+std::uintmax_t SizeOf(const std::string& path) {
+    std::error_code failed;
+    if (!fs::is_regular_file(path, failed)) return UINTMAX_MAX;
+    const std::uintmax_t size = fs::file_size(path, failed);
+    return failed ? 0 : size;
 }
 
 }  // namespace
@@ -117,6 +121,7 @@ bool StartTracedSession(Session& session, const char* command, const std::string
     if (!std::ofstream(trace, std::ios::binary | std::ios::app)) {
         return ReportFailure(command, "cannot write the trace " + trace, json);
     }
+    const std::uintmax_t before = SizeOf(trace);
     std::string name, text, error;
     FindStationFile(options.instance, name, text);
     if (!text.empty() && text.back() != '\n') text += '\n';
@@ -128,9 +133,10 @@ bool StartTracedSession(Session& session, const char* command, const std::string
         }
         if (!StartSession(session, command, driverPath, options, json)) return false;
     }
-    const std::string refusal = TraceRefusal(session.StartMessages());
-    if (!refusal.empty()) {
-        return ReportFailure(command, "the driver did not open the trace: " + refusal, json);
+    const std::uintmax_t after = SizeOf(trace);
+    if (after != UINTMAX_MAX && after <= before) {
+        ShowHeld(session.StartMessages());
+        return ReportFailure(command, "the driver did not open the trace " + trace, json);
     }
     return true;
 }
