@@ -132,11 +132,21 @@ TEST_F(SeveralLines, EndJynOnOneLineEndsEveryLine) {
         Eventually([&] { return reads[1].untouched >= 3 && reads[2].untouched >= 3; });
     stop = true;
     for (std::thread& reader : readers) reader.join();
+    // A read returns once its ACK is written; the simulator may take it off
+    // the line later. Wait for every answer's confirmation before counting.
+    const bool confirmed = Eventually([&] {
+        for (int i = 1; i < kLines; ++i) {
+            const jynsim::LineCounters c = lines[i].line->Sim().Counters();
+            if (c.confirm_acks + c.confirm_naks != c.data_replies) return false;
+        }
+        return true;
+    });
 
     ASSERT_TRUE(reading) << "the other lines did not read";
     EXPECT_EQ(ended, kOk);
     EXPECT_EQ(closed, 1u) << "only the ending line's port closes";
     EXPECT_TRUE(answered) << "reads after EndJyn did not come back untouched";
+    ASSERT_TRUE(confirmed) << "an answer of the other lines was never confirmed";
     for (int i = 1; i < kLines; ++i) EXPECT_EQ(reads[i].wrong, 0) << "line " << i;
     EXPECT_EQ(messages.Take(), (std::vector<std::string>{"JYNMB> CloseCom() exited 0",
                                                          "JYNMB> EndJyn() exited, 0"}));
