@@ -134,13 +134,12 @@ TEST_F(SeveralLines, EndJynOnOneLineEndsEveryLine) {
     for (std::thread& reader : readers) reader.join();
     // A read returns once its ACK is written; the simulator may take it off
     // the line later. Wait for every answer's confirmation before counting.
-    const bool confirmed = Eventually([&] {
-        for (int i = 1; i < kLines; ++i) {
-            const jynsim::LineCounters c = lines[i].line->Sim().Counters();
-            if (c.confirm_acks + c.confirm_naks != c.data_replies) return false;
-        }
-        return true;
-    });
+    bool confirmed = true;
+    for (int i = 1; i < kLines; ++i) {
+        confirmed &= lines[i].line->Sim().WaitUntil(
+            [](const jynsim::LineCounters& c) { return c.confirm_acks == c.data_replies; },
+            kLongestWait);
+    }
 
     ASSERT_TRUE(reading) << "the other lines did not read";
     EXPECT_EQ(ended, kOk);
