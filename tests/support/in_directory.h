@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 
@@ -20,10 +21,13 @@ public:
         // gives every process the same numbers).
         std::random_device random;
         const std::filesystem::path temp = std::filesystem::temp_directory_path();
-        for (int attempt = 0; attempt < 1000; ++attempt) {
+        bool made = false;
+        for (int attempt = 0; attempt < 1000 && !made; ++attempt) {
             dir_ = temp / ("jyn-test-" + std::to_string(random()) + "-" + std::to_string(random()));
-            if (std::filesystem::create_directory(dir_)) break;
+            made = std::filesystem::create_directory(dir_);
         }
+        // Never another test's directory: the test fails here instead.
+        if (!made) throw std::runtime_error("no private directory under " + temp.string());
         std::filesystem::current_path(dir_);
     }
     ~InDirectory() {
