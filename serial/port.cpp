@@ -11,6 +11,15 @@ namespace {
 constexpr uint32_t kOpenReadTimeoutMs = 1000;
 constexpr uint32_t kQueueSize = 1200;
 constexpr uint32_t kPurgeTimeoutUnits = 5;  // 50 ms for draining stale input
+// The drain goes on while its reads come back full, which on a real line
+// ends by itself: at the driver's rates (57600 baud at most) fewer than 512
+// bytes arrive in a 50 ms read, and a full input queue (the kernel's 4 KiB)
+// is taken in a few reads that return at once. A device faster than that
+// (a USB bridge, a network port, a pseudo-terminal) can keep every read full
+// for ever and hold the request behind it. No read is begun once the drain
+// has taken this long, so a purge costs at most this plus one 50 ms read;
+// an ordinary drain stays far below it and is read exactly as before.
+constexpr uint64_t kPurgeLimitMs = 200;
 constexpr unsigned char kErrorChar = 0xFC;
 
 constexpr uint32_t kMaxTimeoutMs = 0xFFFFFFFEu;
@@ -152,11 +161,13 @@ int PurgePort(Handle handle, Trace* trace) {
     const uint32_t previous = SetReplyTimeout(handle, kPurgeTimeoutUnits);
     unsigned char scratch[kFrameBufferSize];
     bool ok = true;
+    const uint64_t start = device::MonotonicMs();
     for (;;) {
         uint32_t got = 0;
         ok = device::Read(handle, scratch, sizeof scratch, got);
         if (trace != nullptr && got != 0) trace->Drained("purge", scratch, got);
         if (!ok || got != sizeof scratch) break;
+        if (device::MonotonicMs() - start >= kPurgeLimitMs) break;
     }
     if (previous != 0) SetReplyTimeout(handle, previous);
     return ok ? 0 : 1;

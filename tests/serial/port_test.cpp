@@ -204,6 +204,19 @@ TEST_F(Port, PurgeDrainsStaleInputAndRestoresTheTimeout) {
     EXPECT_EQ(Fake().timeouts.readTotalConstant, 300u);
 }
 
+// A device faster than any serial rate (a USB bridge, a pseudo-terminal)
+// that never pauses keeps every drain read full: the purge must still end
+// soon and leave the request its turn.
+TEST_F(Port, PurgeOfALineThatNeverPausesEndsInTime) {
+    Handle handle = OpenOk();
+    serial::SetReplyTimeout(handle, 30);
+    for (uint32_t ms = 0; ms < 20000; ms += 10) Fake().Arrive(Bytes(512, 'x'), ms);
+    const uint64_t start = Fake().NowMs();
+    EXPECT_EQ(serial::PurgePort(handle), 0);
+    EXPECT_LE(Fake().NowMs() - start, 250u) << "one 50 ms read past the drain's limit at most";
+    EXPECT_EQ(Fake().timeouts.readTotalConstant, 300u);
+}
+
 TEST_F(Port, PurgeWithoutAPortIsHarmless) {
     EXPECT_EQ(serial::PurgePort(nullptr), 1);
 }
