@@ -49,8 +49,13 @@ struct ReadAhead {
 };
 
 struct PosixPort {
-    int fd = -1;
+    int fd = -1;  // -1 once a close found the descriptor already gone
     bool isTty = false;
+    // The terminal settings the device had before the driver set its own;
+    // put back on close, so that a terminal the user named as the port is
+    // not left raw and without echo.
+    bool haveOriginal = false;
+    termios original{};
     Timeouts timeouts;
     ReadAhead ahead;
 };
@@ -234,21 +239,40 @@ bool Open(const char* name, Handle& out) {
     }
     port->fd = fd;
     port->isTty = isatty(fd) != 0;
-    if (port->isTty) ioctl(fd, TIOCEXCL);
+    if (port->isTty) {
+        ioctl(fd, TIOCEXCL);
+        port->haveOriginal = tcgetattr(fd, &port->original) == 0;
+    }
     out = port;
     return true;
 }
 
+// A failed close keeps the handle with the host (the port stays set and the
+// host may read, reopen or end with it), so the record must outlive it.
+// Linux releases the descriptor even when close reports an error; only a
+// descriptor that was already bad (closed behind the driver's back) is a
+// failure. Its number may be handed to another file of the host at any time,
+// so the record forgets it: later calls fail instead of touching that file,
+// and the next close, with nothing left to give back, frees the record.
 bool Close(Handle handle) {
     PosixPort* port = Port(handle);
     if (port == nullptr) return false;
-    if (port->isTty) ioctl(port->fd, TIOCNXCL);
-    // Linux releases the descriptor even when close reports an error, so
-    // the handle is gone either way; only a descriptor that was already bad
-    // is a failure.
-    const bool ok = ::close(port->fd) == 0 || errno != EBADF;
+    if (port->fd < 0) {
+        delete port;
+        return true;
+    }
+    if (port->isTty) {
+        // TCSANOW: output held off by flow control must not block the close.
+        if (port->haveOriginal) tcsetattr(port->fd, TCSANOW, &port->original);
+        ioctl(port->fd, TIOCNXCL);
+    }
+    if (::close(port->fd) != 0 && errno == EBADF) {
+        port->fd = -1;
+        port->ahead = ReadAhead{};
+        return false;
+    }
     delete port;
-    return ok;
+    return true;
 }
 
 bool GetLineSettings(Handle handle, LineSettings& settings) {

@@ -1,7 +1,10 @@
 // The host's port commands on real pseudo-terminals.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 
 #include "tests/e2e/line.h"
 
@@ -44,6 +47,36 @@ TEST_F(PortCommands, CloseReadReopen) {
     ASSERT_EQ(host->Call(kReOpenCom, nullptr), kOk);
     EXPECT_EQ(ReadD100(value), kOk);
     EXPECT_EQ(value, 4321);
+}
+
+// The driver's descriptor closed behind its back: the close fails and the
+// host keeps the handle, which must stay safe to read with and to close
+// again; and the descriptor's number, handed on to another file of the host
+// meanwhile, must not be touched.
+TEST_F(PortCommands, AFailedCloseLeavesTheInstanceWhole) {
+    ASSERT_EQ(host->Call(kCloseCom, nullptr), kOk);
+    ASSERT_EQ(host->Call(kReOpenCom, nullptr), kOk);
+    unsigned fd = 0;
+    for (const std::string& text : messages.Take()) {
+        std::sscanf(text.c_str(), "JYNMB> OpenCom() exited OK, file handle %u", &fd);
+    }
+    ASSERT_NE(fd, 0u);
+    ASSERT_EQ(close(static_cast<int>(fd)), 0);
+    EXPECT_EQ(host->Call(kCloseCom, nullptr), kDriverFailure);
+    EXPECT_EQ(messages.Take(), std::vector<std::string>{"JYNMB> CloseCom() exited 2"});
+    const int hostsFile = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(hostsFile, static_cast<int>(fd)) << "the lowest free number is taken";
+
+    uint16_t value = 0;
+    EXPECT_EQ(ReadD100(value), kDriverFailure);
+    // Closed again (as EndJyn does), there is nothing left to give back.
+    EXPECT_EQ(host->Call(kCloseCom, nullptr), kOk);
+    ASSERT_EQ(host->Call(kReOpenCom, nullptr), kOk) << Messages::Join(messages.Take());
+    ASSERT_TRUE(Sim().SetWord(1, "D100", 99));
+    EXPECT_EQ(ReadD100(value), kOk);
+    EXPECT_EQ(value, 99);
+    EXPECT_NE(fcntl(hostsFile, F_GETFD), -1) << "the host's file is still open";
+    close(hostsFile);
 }
 
 TEST_F(PortCommands, ChangeToTheSamePortKeepsTheOpenOne) {

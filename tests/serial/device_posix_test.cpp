@@ -197,6 +197,29 @@ TEST_F(PosixDevice, PurgeThrowsAwayStaleInput) {
     EXPECT_EQ(serial::SetReplyTimeout(handle, 20), 20u);  // restored
 }
 
+// A terminal the user named as the port gets its own settings back on
+// close: not left raw, without echo, at the line's rate.
+TEST_F(PosixDevice, CloseGivesTheTerminalItsSettingsBack) {
+    termios cooked = Termios();
+    cooked.c_lflag |= ECHO | ICANON | ISIG;
+    cooked.c_iflag |= ICRNL | IXON;
+    cooked.c_oflag |= OPOST;
+    cfsetospeed(&cooked, B38400);
+    cfsetispeed(&cooked, B38400);
+    ASSERT_EQ(tcsetattr(pty.Slave(), TCSANOW, &cooked), 0);
+    const termios before = Termios();
+    ASSERT_EQ(Open(pty.PortName(), 1200), serial::kPortOk);
+    ASSERT_EQ(Termios().c_lflag & ECHO, 0u);
+    ASSERT_EQ(serial::ClosePort(handle), serial::kPortOk);
+    handle = nullptr;
+    const termios after = Termios();
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(cfgetospeed(&after), B38400);
+}
+
 TEST_F(PosixDevice, FarEndGoneEndsAReadAtOnce) {
     ASSERT_EQ(Open(pty.PortName()), serial::kPortOk);
     serial::SetReplyTimeout(handle, 300);  // 3 s
