@@ -40,6 +40,12 @@ std::string SlaveName(int master) {
     return name != nullptr ? name : "";
 }
 
+std::string LinkTarget(const std::string& path) {
+    char target[512] = {};
+    const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+    return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
+}
+
 void SetFlags(int fd) {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
@@ -107,6 +113,16 @@ bool PtyServer::MakeLink(const std::string& path, std::string& error) {
             error = "'" + path + "' exists and is not a symlink; not replacing it";
             return false;
         }
+        // A pseudo-terminal's node goes when its master closes, so a link
+        // whose target is still there leads to a line somebody serves (or to
+        // a device of the user's): only a dead link is taken over.
+        struct stat target {};
+        if (stat(path.c_str(), &target) == 0) {
+            error = "'" + path + "' leads to " + LinkTarget(path) +
+                    ", which is still there (another simulator serving it?); not taking it " +
+                    "over: stop that one, or give another --link";
+            return false;
+        }
         unlink(path.c_str());
     }
     if (symlink(slave_path_.c_str(), path.c_str()) != 0) {
@@ -131,11 +147,7 @@ void PtyServer::Stop() {
 
 void PtyServer::CloseAll() {
     if (!link_path_.empty()) {
-        char target[512] = {};
-        const ssize_t length = readlink(link_path_.c_str(), target, sizeof target - 1);
-        if (length > 0 && slave_path_ == std::string(target, static_cast<std::size_t>(length))) {
-            unlink(link_path_.c_str());
-        }
+        if (LinkTarget(link_path_) == slave_path_) unlink(link_path_.c_str());
         link_path_.clear();
     }
     for (int* fd : {&master_, &slave_keep_, &wake_[0], &wake_[1]}) {

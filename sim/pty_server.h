@@ -14,7 +14,8 @@ namespace jynsim {
 
 struct PtyOptions {
     // A symlink to the slave (e.g. a stable name for the driver's port);
-    // replaced if it is a symlink already, removed at Stop.
+    // a symlink left by a simulator that is gone (its target with it) is
+    // replaced, anything else there is refused; removed at Stop.
     std::string link_path;
 };
 

@@ -1,8 +1,12 @@
 // The pseudo-terminal front end: a client on the slave gets its replies
 // within a bounded wait, may close and reopen the slave, and Stop is prompt.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <functional>
 
 #include "sim/pty_server.h"
 #include "tests/sim/pty_client.h"
@@ -14,6 +18,12 @@ using namespace simtest;
 using std::chrono::milliseconds;
 
 constexpr milliseconds kLimit(3000);
+
+std::string Target(const std::string& link) {
+    char target[256] = {};
+    const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+    return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
+}
 
 TEST(SimPty, RequestGetsItsReply) {
     jynsim::SimulatedLine line(OneStation(1, jynsim::CpuFamily::kAcpu));
@@ -72,21 +82,46 @@ TEST(SimPty, StopIsPromptAndLinkGoes) {
     server.Stop();  // twice is harmless
 }
 
-TEST(SimPty, LinkDoesNotReplaceAFile) {
-    const std::string path = testing::TempDir() + "jyn_sim_file_" + std::to_string(getpid());
-    {
-        FILE* file = std::fopen(path.c_str(), "w");
-        ASSERT_NE(file, nullptr);
-        std::fclose(file);
-    }
+// The link is taken over only when it leads nowhere: a file, or the line of
+// a simulator still serving, stays as it is.
+TEST(SimPty, LinkReplacesOnlyADeadLink) {
     jynsim::Simulator sim(OneStation(1, jynsim::CpuFamily::kAcpu));
-    jynsim::PtyServer server(sim);
-    jynsim::PtyOptions options;
-    options.link_path = path;
+    jynsim::PtyServer serving(sim);
+    const std::string live = testing::TempDir() + "jyn_sim_live_" + std::to_string(getpid());
     std::string error;
-    EXPECT_FALSE(server.Start(options, error));
-    EXPECT_NE(error.find("not a symlink"), std::string::npos) << error;
-    EXPECT_FALSE(server.Running());
+    ASSERT_TRUE(serving.Start({live}, error)) << error;
+    const std::string path = testing::TempDir() + "jyn_sim_path_" + std::to_string(getpid());
+    const struct {
+        const char* what;
+        std::function<bool()> make;
+        const char* refusal;  // null: taken over
+    } cases[] = {
+        {"a file",
+         [&] {
+             const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0600);
+             return fd >= 0 && close(fd) == 0;
+         },
+         "not a symlink"},
+        {"a served line", [&] { return symlink(serving.SlavePath().c_str(), path.c_str()) == 0; },
+         "still there"},
+        {"a dead link", [&] { return symlink("/dev/pts/jyn-gone", path.c_str()) == 0; }, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::remove(path.c_str());
+        ASSERT_TRUE(c.make());
+        jynsim::PtyServer server(sim);
+        error.clear();
+        EXPECT_EQ(server.Start({path}, error), c.refusal == nullptr) << error;
+        if (c.refusal != nullptr) {
+            EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+        } else {
+            EXPECT_EQ(Target(path), server.SlavePath());
+        }
+        server.Stop();
+    }
+    EXPECT_EQ(Target(live), serving.SlavePath()) << "the served link stays";
+    serving.Stop();
     std::remove(path.c_str());
 }
 
