@@ -120,6 +120,17 @@ void PrintJson(const std::vector<GateOutcome>& gates) {
     std::printf("\n]\n");
 }
 
+// A gate the driver refuses is a typing error as much as a bad value: the
+// gates before it must not be written either.
+bool CheckAccepted(const Plan& plan, std::string& error) {
+    for (const GateOutcome& gate : plan.gates) {
+        if (gate.parseResult == jyn::kOk) continue;
+        error = GateName(gate.arg) + ": " + FailureText(gate) + "; nothing is written";
+        return false;
+    }
+    return true;
+}
+
 // A gate written by hand must name its devices plainly: the driver passes
 // over what follows a number, so a typing error there writes elsewhere.
 bool CheckTexts(const Plan& plan, std::string& error) {
@@ -154,7 +165,8 @@ bool CheckValues(Plan& plan, std::string& error) {
 // False, before any transfer, when a value does not fit its gate.
 bool Transfer(Session& session, Mode mode, Plan& plan, std::string& error) {
     for (GateOutcome& gate : plan.gates) session.Configure(gate);
-    if (mode == Mode::kWrite && (!CheckTexts(plan, error) || !CheckValues(plan, error))) {
+    if (mode == Mode::kWrite &&
+        (!CheckAccepted(plan, error) || !CheckTexts(plan, error) || !CheckValues(plan, error))) {
         return false;
     }
     for (GateOutcome& gate : plan.gates) {
