@@ -160,7 +160,8 @@ int Poll(Session& session, std::vector<PolledGate>& gates, const PollPlan& plan,
     int exitCode = kExitOk;
     view.Start(gates, status);
     auto next = Clock::now();
-    while (!g_stop && (plan.count == 0 || status.round < plan.count)) {
+    // Rounds nobody can see (the output cannot be written) are not polled.
+    while (!g_stop && !std::ferror(stdout) && (plan.count == 0 || status.round < plan.count)) {
         ++status.round;
         next += std::chrono::milliseconds(plan.interval);
         for (std::size_t i = 0; i < gates.size() && !g_stop; ++i) {

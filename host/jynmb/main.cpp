@@ -1,5 +1,6 @@
 // jynmb: a stand-in host for the JYNMB driver. It loads the driver library at
 // run time and drives it only through JynMain and the host records.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -75,9 +76,23 @@ int Run(const Command& command, std::vector<std::string> words) {
     return command.run(args);
 }
 
-}  // namespace
+// What could not be written (a full disk, a closed descriptor) makes the
+// command a failure, whatever it found: a script must not take cut output,
+// or half a JSON document, for a result.
+int CheckOutput(int code) {
+    errno = 0;
+    const bool outLost = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+    const int cause = errno;
+    const bool errLost = std::fflush(stderr) != 0 || std::ferror(stderr) != 0;
+    if (!outLost && !errLost) return code;
+    if (outLost) {
+        std::fprintf(stderr, "jynmb: the output could not be written%s%s\n",
+                     cause != 0 ? ": " : "", cause != 0 ? std::strerror(cause) : "");
+    }
+    return jynmb::kExitUsage;
+}
 
-int main(int argc, char** argv) {
+int RunCommand(int argc, char** argv) {
     if (argc < 2) {
         PrintUsage(stderr);
         return jynmb::kExitUsage;
@@ -96,3 +111,7 @@ int main(int argc, char** argv) {
     if (command == nullptr) return UnknownCommand(name);
     return Run(*command, std::vector<std::string>(argv + 2, argv + argc));
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return CheckOutput(RunCommand(argc, argv)); }

@@ -1,9 +1,9 @@
 // The jynmb command as an integrator runs it: the built executable in a
 // child process, against simulated stations served on a pseudo-terminal by
 // this test. Exit codes, messages, help and options alike on every command,
-// gates with characters the driver does not read, why a port does not open,
-// the JSON of every command, poll's plain lines and Ctrl-C, explain's
-// frames and the demo.
+// output that cannot be written, gates with characters the driver does not
+// read, why a port does not open, the JSON of every command, poll's plain
+// lines and Ctrl-C, explain's frames and the demo.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -52,6 +52,21 @@ std::vector<std::string> Lines(const std::string& text) {
 
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+// The same with standard output on a full disk: whatever the command found,
+// output it could not write makes it fail.
+ChildRun JynmbToFullDisk(const std::vector<std::string>& args) {
+    std::vector<std::string> shell = {"-c", "exec \"$0\" \"$@\" >/dev/full", JYNMB_PATH};
+    shell.insert(shell.end(), args.begin(), args.end());
+    return RunChild("/bin/sh", shell);
+}
+
+void ExpectFailsOnAFullDisk(const std::vector<std::string>& args) {
+    const ChildRun run = JynmbToFullDisk(args);
+    EXPECT_EQ(run.exitCode, 2) << Describe(run);
+    EXPECT_TRUE(Contains(run.err, "jynmb: the output could not be written"))
+        << Describe(run);
 }
 
 // The plant of two CPUs on one line.
@@ -168,6 +183,7 @@ TEST(JynmbUsage, ExitCodeAndMessage) {
         const ChildRun run = Jynmb(c.args);
         EXPECT_EQ(run.exitCode, c.exitCode) << Describe(run);
         EXPECT_TRUE(Contains(c.onStdout ? run.out : run.err, c.text)) << Describe(run);
+        if (c.onStdout) ExpectFailsOnAFullDisk(c.args);
     }
 }
 
@@ -310,13 +326,24 @@ TEST_F(JynmbLine, ParsePrintsTheGateAddressAsJson) {
               R"("bitIndex": -1, "bitWidth": 32, "device": "D100..D107"})");
 }
 
-// A typing error in the last value must not leave the first one written.
-TEST_F(JynmbLine, WriteChecksEveryValueBeforeTheFirstWrite) {
-    const ChildRun run = Jynmb(On({"write", "01WD100=5", "01WD101=five"}));
-    EXPECT_EQ(run.exitCode, 2) << Describe(run);
-    EXPECT_TRUE(Contains(run.err, "01WD101: 'five' is not a word value")) << Describe(run);
-    EXPECT_EQ(Sim().Counters().requests, 0u);
-    EXPECT_EQ(Sim().Word(1, "D100"), 0);
+// A typing error in the last value or gate must not leave the first one
+// written.
+TEST_F(JynmbLine, WriteChecksEveryGateAndValueBeforeTheFirstWrite) {
+    const struct {
+        const char* last;
+        const char* error;
+    } cases[] = {
+        {"01WD101=five", "01WD101: 'five' is not a word value"},
+        {"01WQ100=1", "01WQ100: refused (1): JYNMB> Parse() unknown memtype 'Q', '01WQ100'; "
+                      "nothing is written"},
+    };
+    for (const auto& c : cases) {
+        const ChildRun run = Jynmb(On({"write", "01WD100=5", c.last}));
+        EXPECT_EQ(run.exitCode, 2) << Describe(run);
+        EXPECT_TRUE(Contains(run.err, c.error)) << Describe(run);
+        EXPECT_EQ(Sim().Counters().requests, 0u);
+        EXPECT_EQ(Sim().Word(1, "D100"), 0);
+    }
 }
 
 struct ExitCase {
@@ -427,6 +454,8 @@ TEST_F(JynmbLine, PollPrintsOneStampedLinePerGateAndRound) {
         ASSERT_TRUE(std::regex_match(lines[i], match, expected[i % 3])) << lines[i];
         EXPECT_EQ(match[1], std::to_string(i / 3 + 1)) << lines[i];
     }
+    // Without a count it polls until stopped, or until nobody can see it.
+    ExpectFailsOnAFullDisk(On({"poll", "-q", "--interval", "10", dir.Path() + "/gates"}));
 }
 
 TEST_F(JynmbLine, PollRefusesABadGateFileLineByNumber) {
@@ -845,6 +874,7 @@ TEST_F(JynmbLine, EveryCommandsJsonParses) {
         EXPECT_EQ(run.exitCode, c.exitCode) << Describe(run);
         EXPECT_TRUE(ParsesAsJson(run.out, c.lines));
         EXPECT_TRUE(Contains(run.out, c.part)) << Describe(run);
+        if (c.exitCode != 2) ExpectFailsOnAFullDisk(args);
     }
 }
 
