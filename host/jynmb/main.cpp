@@ -86,8 +86,8 @@ int CheckOutput(int code) {
     const bool errLost = std::fflush(stderr) != 0 || std::ferror(stderr) != 0;
     if (!outLost && !errLost) return code;
     if (outLost) {
-        std::fprintf(stderr, "jynmb: the output could not be written%s%s\n",
-                     cause != 0 ? ": " : "", cause != 0 ? std::strerror(cause) : "");
+        std::fprintf(stderr, "jynmb: the output could not be written%s%s\n", cause != 0 ? ": " : "",
+                     cause != 0 ? std::strerror(cause) : "");
     }
     return jynmb::kExitUsage;
 }

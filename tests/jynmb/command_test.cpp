@@ -65,8 +65,7 @@ ChildRun JynmbToFullDisk(const std::vector<std::string>& args) {
 void ExpectFailsOnAFullDisk(const std::vector<std::string>& args) {
     const ChildRun run = JynmbToFullDisk(args);
     EXPECT_EQ(run.exitCode, 2) << Describe(run);
-    EXPECT_TRUE(Contains(run.err, "jynmb: the output could not be written"))
-        << Describe(run);
+    EXPECT_TRUE(Contains(run.err, "jynmb: the output could not be written")) << Describe(run);
 }
 
 // The plant of two CPUs on one line.
@@ -334,8 +333,9 @@ TEST_F(JynmbLine, WriteChecksEveryGateAndValueBeforeTheFirstWrite) {
         const char* error;
     } cases[] = {
         {"01WD101=five", "01WD101: 'five' is not a word value"},
-        {"01WQ100=1", "01WQ100: refused (1): JYNMB> Parse() unknown memtype 'Q', '01WQ100'; "
-                      "nothing is written"},
+        {"01WQ100=1",
+         "01WQ100: refused (1): JYNMB> Parse() unknown memtype 'Q', '01WQ100'; "
+         "nothing is written"},
     };
     for (const auto& c : cases) {
         const ChildRun run = Jynmb(On({"write", "01WD100=5", c.last}));
