@@ -5,6 +5,9 @@
 #   install-deps.sh          the packages every machine can use
 #   install-deps.sh --wine   wine and its 32-bit half, for the Windows tests;
 #                            only worth it where 32-bit programs run natively
+#   install-deps.sh --wine-root
+#                            mmdebstrap, which makes the root with unstable's
+#                            WoW64 wine (tools/wine-root.sh) where they do not
 #
 # Nothing here touches binfmt_misc or any other kernel setting: qemu-user is
 # installed without its recommended qemu-user-binfmt, which would register
@@ -21,6 +24,7 @@ base=(
     dpkg-dev lintian help2man cmark-gfm unzip icoutils
 )
 wine=(wine wine32:i386)
+wine_root=(mmdebstrap debian-archive-keyring)
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "install-deps: run as root (apt-get is needed)" >&2
@@ -28,7 +32,15 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 packages=("${base[@]}")
-if [ "${1:-}" = "--wine" ]; then packages=("${wine[@]}"); fi
+case ${1:-} in
+"") ;;
+--wine) packages=("${wine[@]}") ;;
+--wine-root) packages=("${wine_root[@]}") ;;
+*)
+    echo "install-deps: unknown option '$1' (--wine or --wine-root)" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

@@ -10,8 +10,10 @@
 #   tsan       ThreadSanitizer: the multi-line run (four lines at once) and
 #              the tests of the state the instances share; any report fails
 #   fuzz       smoke runs of the fuzzers
-#   mingw-i686 the Windows DLLs and jynmb.exe; the tests that need wine skip
-#              themselves, with the reason, where wine cannot start
+#   mingw-i686 the Windows DLLs and jynmb.exe, tested under the machine's
+#              wine or unstable's WoW64 wine in a root of its own (see
+#              choose_wine); where neither starts, the tests that need wine
+#              skip themselves, with the reason
 #   package    the .deb from the linux build and the Windows zip from the
 #              mingw-i686 build, made with cpack and checked by
 #              tools/check-packages.sh (files, lintian, version records, and
@@ -22,10 +24,25 @@
 # "N passed, M failed, K skipped". The exit code is 0 only if no stage failed.
 #
 # JYN_32BIT=native|emulated|none overrides what tools/probe-32bit.sh finds,
-# so that the emulated and the no-32-bit paths can be tried on any machine.
+# so that the emulated and the no-32-bit paths can be tried on any machine;
+# JYN_WINE=native|chroot|none does the same for the Windows stage's wine.
+#
+#   test-all.sh [STAGE...]   runs the stages named (all of them by default);
+#                            mingw-i686 needs the linux stage's build/linux
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+
+only=("$@")
+for stage in "${only[@]}"; do
+    case $stage in
+    linux | linux-m32 | asan | tsan | fuzz | mingw-i686 | package) ;;
+    *)
+        echo "test-all: no stage '$stage' (linux linux-m32 asan tsan fuzz mingw-i686 package)" >&2
+        exit 2
+        ;;
+    esac
+done
 
 if ! tools/install-deps.sh; then
     echo "test-all: the packages could not be installed; see above" >&2
@@ -50,24 +67,80 @@ m32_options=(-DJYN_TEST_EMULATOR= -DJYN_TEST_CANNOT_RUN=)
 m32_note=""
 forced=${JYN_32BIT:+ (JYN_32BIT=$JYN_32BIT)}
 case $mode in
-native)
-    if tools/install-deps.sh --wine; then
-        unset JYN_WINE_SKIP
-    else
-        export JYN_WINE_SKIP="wine could not be installed (see tools/install-deps.sh --wine above)"
-    fi
-    ;;
 emulated)
     m32_options=(-DJYN_TEST_EMULATOR="$(command -v qemu-i386)" -DJYN_TEST_CANNOT_RUN=)
     m32_note="tests ran under qemu-i386"
-    export JYN_WINE_SKIP="wine cannot start: 32-bit programs run here only under emulation$forced"
     ;;
 none)
     m32_options=(-DJYN_TEST_EMULATOR= "-DJYN_TEST_CANNOT_RUN=$(cat "$out/probe.txt")")
     m32_note="built only: layout checked at compile time"
-    export JYN_WINE_SKIP="wine cannot start: 32-bit programs cannot run here$forced"
     ;;
 esac
+
+# try_wine native|chroot: installs that wine and starts it; sets version,
+# or adds why it does not start to why.
+try_wine() {
+    local log=$out/wine.log
+    if [ "$1" = native ]; then
+        if ! tools/install-deps.sh --wine >>"$log" 2>&1; then
+            why="wine could not be installed (tools/install-deps.sh --wine; see $log)"
+        elif version=$(timeout 60 wine --version 2>>"$log" </dev/null); then
+            return 0
+        else
+            why="wine does not start (see $log)"
+        fi
+        return 1
+    fi
+    if ! tools/install-deps.sh --wine-root >>"$log" 2>&1; then
+        why="${why:+$why, and }mmdebstrap could not be installed (see $log)"
+    elif version=$(tools/wine-root.sh make 2>>"$log"); then
+        return 0
+    else
+        why="${why:+$why, and }no wine root could be made (see $log)"
+        tail -n 20 "$log"
+    fi
+    return 1
+}
+
+# Which wine the Windows stage runs its programs under, the first that works:
+#   native  the kernel runs 32-bit programs and Debian 12's wine starts
+#   chroot  unstable's WoW64 wine in a root of its own (tools/wine-root.sh),
+#           made once and kept in JYN_WINE_ROOT (/var/cache/jynmb/wine-root)
+#   none    neither: the tests that need wine skip with the reason
+# JYN_WINE=native|chroot|none tries that path alone. Exports JYN_WINE (and
+# for none JYN_WINE_SKIP) for tests/windows/wine-run.sh; sets wine_note.
+choose_wine() {
+    local wanted=${JYN_WINE:-} path version why
+    : >"$out/wine.log"
+    unset JYN_WINE_SKIP
+    case $mode in
+    native) why="" ;;
+    emulated) why="32-bit programs run here only under emulation$forced" ;;
+    *) why="32-bit programs cannot run here$forced" ;;
+    esac
+    case $wanted in
+    "" | native | chroot) ;;
+    none) why="no wine was chosen (JYN_WINE=none)" ;;
+    *) why="JYN_WINE must be native, chroot or none, not '$wanted'" wanted=none ;;
+    esac
+    for path in native chroot; do
+        if [ -n "$wanted" ] && [ "$wanted" != "$path" ]; then continue; fi
+        # Debian 12's wine needs a kernel that runs 32-bit programs.
+        if [ "$path" = native ] && [ -n "$why" ]; then continue; fi
+        if try_wine "$path"; then
+            export JYN_WINE=$path
+            wine_note="wine: $path, $version"
+            return
+        fi
+    done
+    case $wanted in
+    none) ;;
+    "") why="wine cannot start: $why" ;;
+    *) why="wine cannot start: $why (JYN_WINE=$wanted)" ;;
+    esac
+    export JYN_WINE=none JYN_WINE_SKIP=$why
+    wine_note="wine: none"
+}
 
 # record STAGE SECONDS PASSED FAILED SKIPPED NOTE
 record() { stages+=("$1|$2|$3|$4|$5|$6"); }
@@ -139,14 +212,23 @@ run_fuzz() {
     run_ctest fuzz "$begin" --test-dir build/fuzz/fuzz --output-on-failure
 }
 
-run_preset linux
-stage_note=$m32_note run_preset linux-m32 "${m32_options[@]}"
-run_preset asan
-run_preset tsan
-run_fuzz
-# The Windows tests serve the simulator from the Linux build above.
-run_preset mingw-i686 -DJYN_LINUX_TOOLS_DIR="$root/build/linux/bin"
-run_package
+# run_windows: the mingw-i686 stage, whose first line says which wine.
+run_windows() {
+    local wine_note
+    choose_wine
+    step "mingw-i686: $wine_note${JYN_WINE_SKIP:+: $JYN_WINE_SKIP}"
+    # The Windows tests serve the simulator from the Linux build above.
+    stage_note=$wine_note run_preset mingw-i686 -DJYN_LINUX_TOOLS_DIR="$root/build/linux/bin"
+}
+
+wanted() { [ "${#only[@]}" -eq 0 ] || [[ " ${only[*]} " == *" $1 "* ]]; }
+wanted linux && run_preset linux
+wanted linux-m32 && stage_note=$m32_note run_preset linux-m32 "${m32_options[@]}"
+wanted asan && run_preset asan
+wanted tsan && run_preset tsan
+wanted fuzz && run_fuzz
+wanted mingw-i686 && run_windows
+wanted package && run_package
 
 total_passed=0
 total_failed=0
