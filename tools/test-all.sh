@@ -163,12 +163,12 @@ run_ctest() {
     record "$stage" $(($(date +%s) - begin)) "$passed" "$failed" "$skipped" "$note"
 }
 
-# run_preset PRESET [CMAKE OPTIONS...]: configure, build and test one preset.
+# run_preset PRESET [CMAKE OPTIONS...]: configure, build and test one preset
+# (its time counted from stage_begin where the stage began before it).
 run_preset() {
     local preset=$1
     shift
-    local begin
-    begin=$(date +%s)
+    local begin=${stage_begin:-$(date +%s)}
     step "$preset: configure and build"
     if ! cmake --preset "$preset" "$@" >"$out/$preset.configure.log" 2>&1; then
         cat "$out/$preset.configure.log"
@@ -214,11 +214,12 @@ run_fuzz() {
 
 # run_windows: the mingw-i686 stage, whose first line says which wine.
 run_windows() {
-    local wine_note
+    local wine_note begin
+    begin=$(date +%s)
     choose_wine
     step "mingw-i686: $wine_note${JYN_WINE_SKIP:+: $JYN_WINE_SKIP}"
     # The Windows tests serve the simulator from the Linux build above.
-    stage_note=$wine_note run_preset mingw-i686 -DJYN_LINUX_TOOLS_DIR="$root/build/linux/bin"
+    stage_begin=$begin stage_note=$wine_note run_preset mingw-i686 -DJYN_LINUX_TOOLS_DIR="$root/build/linux/bin"
 }
 
 wanted() { [ "${#only[@]}" -eq 0 ] || [[ " ${only[*]} " == *" $1 "* ]]; }
