@@ -193,6 +193,9 @@ int32_t ReOpenCom(CallBlock& block) {
         return kDriverFailure;
     }
     ReplacePort(context, handle);
+    // The open leaves the device's own 1000 ms; the host's reads must keep
+    // to the reply time-out it set for the instance.
+    serial::SetReplyTimeout(handle, context.replyTimeout);
     LineStateOf(context)->WakeAll();
     TracePort(context, "reopened");
     LogInfo("JYNMB> ReOpenCom() exited 0");

@@ -57,12 +57,18 @@ TEST_F(Lifecycle, ColdStartWithoutOpenStoresSettingsAndDefaultStations) {
     ASSERT_NE(context.port, nullptr);
     EXPECT_EQ(Fake().opened, std::vector<std::string>{"COM3"});
     EXPECT_EQ(Fake().settings.baudRate, 9600u);
-    // ReOpenCom leaves the time-out that the open set.
-    EXPECT_EQ(Fake().timeouts.readTotalConstant, 1000u);
     EXPECT_EQ(log.Lines(), (std::vector<LogLine>{
                                {kLevelInfo, "JYNMB> OpenCom() exited OK, file handle " +
                                                 std::to_string(Handle(host))},
                                {kLevelInfo, "JYNMB> ReOpenCom() exited 0"}}));
+
+    // A station that never answers costs the host ten of its own reply
+    // time-outs (250 ms here), not ten of the device's 1000 ms.
+    unsigned char value[4] = {};
+    GateRequest request{"01WD100", 0, {1, 'D', 100, -1, 16}, 0, 1, 0, value};
+    const uint64_t start = Fake().NowMs();
+    EXPECT_EQ(host.Call(kSingleRead, &request), kDriverFailure);
+    EXPECT_EQ(Fake().NowMs() - start, 10u * 250u);
 }
 
 TEST_F(Lifecycle, ColdStartOpensThePortAndAppliesTheReplyTimeout) {
