@@ -1,6 +1,8 @@
 // The station configuration file JYNMB<n>.INT: which station number, PC
 // number and CPU family each logical station of the gate addresses stands
 // for on the line.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -222,6 +224,13 @@ void HandlePiece(DriverContext& context, char* piece, uint16_t lineNumber, const
              fileName);
 }
 
+// A POSIX system opens a directory for reading as it opens a file, and only
+// the reads fail: a directory bearing the name would hide the next file.
+bool IsDirectory(std::FILE* file) {
+    struct stat info {};
+    return fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 // The instance's own file first, then the one shared by all instances.
 std::FILE* OpenStationFile(uint32_t instance, char (&name)[kNameSize]) {
     char names[kNameCount][kNameSize];
@@ -230,7 +239,12 @@ std::FILE* OpenStationFile(uint32_t instance, char (&name)[kNameSize]) {
     std::snprintf(names[1], kNameSize, "JYNMB%u.INT", n);
     std::snprintf(names[2], kNameSize, "JYNMB.INT");
     for (const auto& candidate : names) {
-        if (std::FILE* file = std::fopen(candidate, "r")) {
+        std::FILE* file = std::fopen(candidate, "r");
+        if (file != nullptr && IsDirectory(file)) {
+            std::fclose(file);
+            file = nullptr;
+        }
+        if (file != nullptr) {
             std::memcpy(name, candidate, kNameSize);
             return file;
         }

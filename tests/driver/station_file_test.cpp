@@ -70,7 +70,14 @@ void PrintTo(const FileCase& c, std::ostream* out) { *out << c.label; }
 StationFileOptions RunReadInitFile(const Files& files, uint32_t instance,
                                    const std::vector<LogLine>& log, const Entries& entries) {
     InDirectory dir;
-    for (const auto& [name, content] : files) dir.Write(name, content);
+    for (const auto& [name, content] : files) {
+        // A name ending in '/' is made a directory.
+        if (!name.empty() && name.back() == '/') {
+            EXPECT_TRUE(dir.MakeDirectory(name)) << name;
+        } else {
+            EXPECT_TRUE(dir.Write(name, content)) << name;
+        }
+    }
     DriverContext context{};
     FillDefaults(context);
     CallBlock block{&context, kColdStart, instance, 0, nullptr};
@@ -105,6 +112,11 @@ std::vector<FileCase> NameCases() {
          {{1, a}}},
         {"OneDigitBeforeShared",
          {{"JYNMB1.INT", two}, {"JYNMB.INT", three}},
+         1,
+         {Station("01", "04", "05")},
+         {{1, b}}},
+        {"DirectoryBearingTheNameIsNoFile",
+         {{"JYNMB01.INT/", ""}, {"JYNMB1.INT", two}},
          1,
          {Station("01", "04", "05")},
          {{1, b}}},

@@ -44,6 +44,11 @@ public:
         return static_cast<bool>(out);
     }
 
+    bool MakeDirectory(const std::string& name) const {
+        std::error_code failed;
+        return std::filesystem::create_directory(dir_ / name, failed);
+    }
+
 private:
     std::filesystem::path previous_;
     std::filesystem::path dir_;
