@@ -35,7 +35,7 @@ const Slot kTable[kFunctionSlots + 1] = {
     {nullptr, false, false, false},
     {nullptr, false, false, false},
     {&BlockWrite, true, true, true},
-    {&EndJyn, true, false, false},
+    {&EndJyn, false, false, false},
     {&CloseCom, true, true, false},
     {&ReOpenCom, true, true, false},
     {&GetJynInfo, false, false, true},
@@ -82,7 +82,13 @@ int32_t GetJynInfo(CallBlock& block) {
 }
 
 int32_t EndJyn(CallBlock& block) {
+    // The host is ending the driver whatever it passed: no later call may
+    // find it still running.
     g_ended.store(true);
+    if (block.context == nullptr) {
+        LogError("JYNMB> JynMain() function %u called without its record", block.function);
+        return kDriverFailure;
+    }
     DriverContext& context = *block.context;
     int32_t result = kOk;
     // The port field is the driver's only once a start got past both

@@ -384,14 +384,5 @@ TEST(BadHostInput, SpoiltGateRequestsAreRefusedBeforeTheLine) { RunTable(Transfe
 TEST(BadHostInput, RequestsTheServiceCannotCarryAreRefused) { RunTable(ServiceCases()); }
 TEST(BadHostInput, UnterminatedPortNamesOpenNothing) { RunTable(PortCases()); }
 
-// Last, since the ended flag is the whole process's: an EndJyn without a
-// context is refused before it ends anything.
-TEST(BadHostInput, EndJynWithoutContextEndsNothing) {
-    LogRecorder log;
-    EXPECT_EQ(CallWithoutContext(kEndJyn, nullptr), kDriverFailure);
-    EXPECT_EQ(log.Lines(), std::vector<LogLine>{Error(Without(kEndJyn))});
-    EXPECT_FALSE(DriverEnded());
-}
-
 }  // namespace
 }  // namespace jyn::testing
