@@ -4,12 +4,16 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+
+#include "tests/support/private_directory.h"
 
 extern char** environ;
 
@@ -168,10 +172,7 @@ std::string FindOnPath(const std::string& program) {
     return std::string();
 }
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "jynmb-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-}
+TempDir::TempDir() : path_(jyn::testing::MakePrivateDirectory("jynmb-test")) {}
 
 TempDir::~TempDir() {
     std::error_code code;
@@ -189,6 +190,90 @@ std::vector<std::string> TempDir::Entries() const {
         names.push_back(entry.path().filename().string());
     }
     return names;
+}
+
+namespace {
+
+// Whether a user of `uid`, in the one group `gid`, may enter every
+// directory on the way to `path`, as the kernel decides it: the owner's
+// bits for the owner, the group's for the group, else the others'.
+bool Reachable(const std::filesystem::path& path, uid_t uid, gid_t gid) {
+    std::filesystem::path walked;
+    for (const auto& part : path) {
+        walked /= part;
+        struct stat info {};
+        if (stat(walked.c_str(), &info) != 0) return false;
+        const mode_t bit = info.st_uid == uid   ? S_IXUSR
+                           : info.st_gid == gid ? S_IXGRP
+                                                : S_IXOTH;
+        if ((info.st_mode & bit) == 0) return false;
+    }
+    return true;
+}
+
+// A file system mounted noexec (/tmp often is) runs no program.
+bool RunsPrograms(const std::filesystem::path& path) {
+    struct statvfs info {};
+    return statvfs(path.c_str(), &info) == 0 && (info.f_flag & ST_NOEXEC) == 0;
+}
+
+// The owner's, and the group's to read and run.
+bool OpenToGroup(const std::string& path, gid_t gid, mode_t mode) {
+    return chown(path.c_str(), static_cast<uid_t>(-1), gid) == 0 && chmod(path.c_str(), mode) == 0;
+}
+
+bool IsSharedLibrary(const std::filesystem::directory_entry& entry) {
+    const std::string name = entry.path().filename().string();
+    return entry.is_regular_file() && name.rfind("lib", 0) == 0 &&
+           entry.path().extension() == ".so";
+}
+
+}  // namespace
+
+ProgramCopy::ProgramCopy(const std::string& program, uid_t uid, gid_t gid) : gid_(gid) {
+    std::error_code code;
+    std::vector<std::filesystem::path> places;
+    const std::filesystem::path temp = std::filesystem::temp_directory_path(code);
+    if (!code) places.push_back(temp);
+    for (const char* place : {"/tmp", "/var/tmp", "/dev/shm"}) places.emplace_back(place);
+    for (const std::filesystem::path& place : places) {
+        const std::filesystem::path real = std::filesystem::canonical(place, code);
+        if (code || !Reachable(real, uid, gid) || !RunsPrograms(real)) continue;
+        std::string pattern = (real / "jynmb-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) continue;
+        directory_ = pattern;
+        break;
+    }
+    if (directory_.empty()) {
+        why_ = "no temporary directory (TMPDIR, /tmp, /var/tmp, /dev/shm) that user " +
+               std::to_string(uid) + " may enter and run programs from";
+        return;
+    }
+    if (!OpenToGroup(directory_, gid, 0750)) {
+        why_ = "cannot give group " + std::to_string(gid) + " the directory " + directory_;
+        return;
+    }
+    bool copied = Copy(program);
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::filesystem::path(program).parent_path(), code)) {
+        if (IsSharedLibrary(entry)) copied = Copy(entry.path().string()) && copied;
+    }
+    if (!copied || code) {
+        why_ = "cannot copy " + program + " and its libraries into " + directory_;
+        return;
+    }
+    program_ = directory_ + "/" + std::filesystem::path(program).filename().string();
+}
+
+ProgramCopy::~ProgramCopy() {
+    std::error_code code;
+    if (!directory_.empty()) std::filesystem::remove_all(directory_, code);
+}
+
+bool ProgramCopy::Copy(const std::string& from) {
+    std::error_code code;
+    const std::string to = directory_ + "/" + std::filesystem::path(from).filename().string();
+    return std::filesystem::copy_file(from, to, code) && OpenToGroup(to, gid_, 0750);
 }
 
 }  // namespace jynmbtest

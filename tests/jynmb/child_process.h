@@ -78,4 +78,31 @@ private:
     std::string path_;
 };
 
+// The program and the shared libraries beside it (the driver, the host's
+// logging library), copied where another user may run them: a checkout
+// often lies below a directory only its owner may enter, a home or a
+// `mktemp -d`, and the loader running as that user stops there. The copy
+// lies in a directory of its own, open to that user's group alone, and is
+// removed with everything in it when the object goes.
+class ProgramCopy {
+public:
+    ProgramCopy(const std::string& program, uid_t uid, gid_t gid);
+    ~ProgramCopy();
+    ProgramCopy(const ProgramCopy&) = delete;
+    ProgramCopy& operator=(const ProgramCopy&) = delete;
+
+    // Empty when no copy could be made; Why() then says why.
+    const std::string& Program() const { return program_; }
+    const std::string& Directory() const { return directory_; }
+    const std::string& Why() const { return why_; }
+
+private:
+    bool Copy(const std::string& from);
+
+    gid_t gid_;
+    std::string directory_;
+    std::string program_;
+    std::string why_;
+};
+
 }  // namespace jynmbtest

@@ -656,6 +656,8 @@ const PortCase kPortCases[] = {
     {"", {}, Spoil::kDeny, "  permission denied on %s (owner "},
 };
 
+constexpr uid_t kNobody = 65534;
+
 // Holds the port as the driver does: an exclusive lock and TIOCEXCL.
 class PortHold {
 public:
@@ -676,9 +678,11 @@ private:
 };
 
 // Permission is denied to a user who may not open the device. Root may open
-// anything, so root runs jynmb as nobody; anybody else takes the device's
-// permissions away from themselves for the run.
-ChildRun RunDenied(const std::string& device, const std::vector<std::string>& args) {
+// anything, so root runs jynmb as nobody, from a copy nobody can reach;
+// anybody else takes the device's permissions away from themselves for the
+// run. `why` says what kept the run from being made.
+ChildRun RunDenied(const std::string& device, const std::vector<std::string>& args,
+                   std::string& why) {
     if (geteuid() != 0) {
         struct stat info {};
         stat(device.c_str(), &info);
@@ -687,10 +691,23 @@ ChildRun RunDenied(const std::string& device, const std::vector<std::string>& ar
         chmod(device.c_str(), info.st_mode & 07777);
         return run;
     }
-    std::vector<std::string> asNobody = {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                         JYNMB_PATH};
+    const std::string setpriv = FindOnPath("setpriv");
+    if (setpriv.empty()) {
+        why = "root may open any device, and setpriv, to run jynmb as nobody, is not on PATH";
+        return {};
+    }
+    const jynmbtest::ProgramCopy copy(JYNMB_PATH, kNobody, kNobody);
+    if (copy.Program().empty()) {
+        why = "root may open any device, and jynmb cannot run as nobody: " + copy.Why();
+        return {};
+    }
+    std::vector<std::string> asNobody = {"--reuid=" + std::to_string(kNobody),
+                                         "--regid=" + std::to_string(kNobody), "--clear-groups",
+                                         copy.Program()};
     asNobody.insert(asNobody.end(), args.begin(), args.end());
-    return RunChild(FindOnPath("setpriv"), asNobody);
+    ChildOptions options;
+    options.directory = copy.Directory();
+    return RunChild(setpriv, asNobody, options);
 }
 
 std::string Fill(const char* pattern, const std::string& port) {
@@ -712,11 +729,9 @@ TEST_F(JynmbLine, APortThatDoesNotOpenGetsOneLinePerCause) {
             ASSERT_TRUE(hold.Held());
             run = Jynmb(args);
         } else if (c.spoil == Spoil::kDeny) {
-            if (geteuid() == 0 && FindOnPath("setpriv").empty()) {
-                GTEST_SKIP() << "root may open any device, and setpriv, to run jynmb as nobody, "
-                                "is not on PATH";
-            }
-            run = RunDenied(port, args);
+            std::string why;
+            run = RunDenied(port, args, why);
+            if (!why.empty()) GTEST_SKIP() << why;
         } else {
             run = Jynmb(args);
         }
