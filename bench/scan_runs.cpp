@@ -12,6 +12,7 @@
 #include "bench/fault_bench.h"
 #include "bench/fault_runs.h"
 #include "bench/line_runs.h"
+#include "tests/support/private_directory.h"
 
 namespace jynbench {
 namespace {
@@ -68,20 +69,21 @@ Scan RunScanOnce(DriverHost& host, std::vector<Gate>& gates, std::size_t count) 
 // ColdStart in a folder of its own whose station file holds only the rest:
 // the driver reads JYNMB.INT when its instance has no file of its own.
 bool AttachResting(DriverHost& host, BenchLine& line, std::string& error) {
-    char folder[] = "/tmp/jyn-bench-scan-XXXXXX";
+    const std::string folder = jyn::testing::MakePrivateDirectory("jyn-bench-scan");
     char here[4096];
-    if (mkdtemp(folder) == nullptr || getcwd(here, sizeof here) == nullptr) {
+    if (folder.empty() || getcwd(here, sizeof here) == nullptr) {
+        if (!folder.empty()) rmdir(folder.c_str());
         error = "no folder for the station file";
         return false;
     }
-    const std::string file = std::string(folder) + "/JYNMB.INT";
+    const std::string file = folder + "/JYNMB.INT";
     std::ofstream(file) << "* the bench's scan: silent stations rest\nOFFLINE = "
                         << static_cast<int>(kRestSeconds) << "\n";
-    const bool entered = chdir(folder) == 0;
+    const bool entered = chdir(folder.c_str()) == 0;
     const bool attached = entered && line.Attach(host, kScanTimeoutUnits, error);
     if (entered && chdir(here) != 0) error = "cannot go back to " + std::string(here);
     std::remove(file.c_str());
-    rmdir(folder);
+    rmdir(folder.c_str());
     return attached && entered;
 }
 

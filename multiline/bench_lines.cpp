@@ -19,6 +19,7 @@
 #include "multiline/thread_messages.h"
 #include "sim/pty_server.h"
 #include "sim/reference_host.h"
+#include "tests/support/private_directory.h"
 
 namespace jynmulti {
 
@@ -163,8 +164,8 @@ LinesRun RunReference(Lines& lines, std::size_t count, const TimedPlan& plan) {
 class Folder {
 public:
     Folder() {
-        char name[] = "/tmp/jyn-multibench-XXXXXX";
-        if (mkdtemp(name) != nullptr && chdir(name) == 0) path_ = name;
+        const std::string name = jyn::testing::MakePrivateDirectory("jyn-multibench");
+        if (!name.empty() && chdir(name.c_str()) == 0) path_ = name;
     }
     ~Folder() {
         std::error_code ignored;

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "tests/support/private_directory.h"
+
 namespace jynmulti {
 
 namespace {
@@ -37,8 +39,8 @@ MultiLineRun::~MultiLineRun() {
 
 // The driver reads its station files from the current directory.
 bool MultiLineRun::EnterFolder(std::string& error) {
-    char name[] = "/tmp/jyn-multiline-XXXXXX";
-    if (mkdtemp(name) == nullptr || chdir(name) != 0) {
+    const std::string name = jyn::testing::MakePrivateDirectory("jyn-multiline");
+    if (name.empty() || chdir(name.c_str()) != 0) {
         error = "no private folder";
         return false;
     }

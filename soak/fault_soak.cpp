@@ -9,6 +9,7 @@
 
 #include "host/client/records.h"
 #include "soak/guarded_values.h"
+#include "tests/support/private_directory.h"
 
 namespace jynsoak {
 
@@ -40,8 +41,8 @@ bool FaultSoak::Setup(std::string& error) {
 
 // The driver reads its station file from the current directory.
 bool FaultSoak::EnterFolder(std::string& error) {
-    char name[] = "/tmp/jyn-soak-XXXXXX";
-    if (mkdtemp(name) == nullptr || chdir(name) != 0) {
+    const std::string name = jyn::testing::MakePrivateDirectory("jyn-soak");
+    if (name.empty() || chdir(name.c_str()) != 0) {
         error = "no private folder";
         return false;
     }

@@ -27,7 +27,7 @@ deb=$linux_build/packages/jynmb_${version}_${arch}.deb
 ddeb=$linux_build/packages/jynmb-dbgsym_${version}_${arch}.ddeb
 zip=$mingw_build/packages/jynmb-${version}-win32.zip
 
-scratch=$(realpath "$(mktemp -d /tmp/jynmb-packages.XXXXXX)")
+scratch=$(realpath "$(mktemp -d -t jynmb-packages.XXXXXX)")
 trap 'rm -rf "$scratch"' EXIT
 passed=0
 failed=0
