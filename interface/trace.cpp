@@ -1,5 +1,6 @@
 #include "interface/trace.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -7,6 +8,9 @@
 #include <cstdlib>
 #include <mutex>
 #include <set>
+
+#include "interface/log.h"
+#include "interface/trace_target.h"
 
 namespace jyn {
 
@@ -121,36 +125,35 @@ TraceStamp Trace::Now() {
 }
 
 std::unique_ptr<Trace> Trace::Open(const TraceSettings& settings, OpenResult& result) {
+    const std::string path = tracefile::Absolute(settings.path);
     // Opened for appending first, which writes nothing: another instance's
     // file is left as it is.
-    std::FILE* file = std::fopen(settings.path.c_str(), "ab");
-    if (file == nullptr) {
+    uint64_t size = 0;
+    std::string why;
+    const int file = tracefile::Open(path, size, why);
+    if (file == tracefile::kNoFile) {
         result = OpenResult::kCannotOpen;
         return nullptr;
     }
-    const std::string key = RegistryKey(settings.path);
+    const std::string key = RegistryKey(path);
     std::lock_guard<std::mutex> lock(g_mutex);
     std::set<std::string>* files = OpenFiles();
     if (files == nullptr || files->count(key) != 0) {
-        std::fclose(file);
+        tracefile::Close(file);
         result = OpenResult::kInUse;
         return nullptr;
     }
     files->insert(key);
     result = OpenResult::kOpened;
-    return std::unique_ptr<Trace>(new Trace(settings.path, key, settings.limitBytes, file));
+    return std::unique_ptr<Trace>(new Trace(path, key, settings.limitBytes, file, size));
 }
 
-Trace::Trace(std::string path, std::string key, uint64_t limit, std::FILE* file)
-    : path_(std::move(path)), key_(std::move(key)), limit_(limit), file_(file) {
-    std::fseek(file_, 0, SEEK_END);
-    const long size = std::ftell(file_);
-    written_ = size > 0 ? static_cast<uint64_t>(size) : 0;
-}
+Trace::Trace(std::string path, std::string key, uint64_t limit, int file, uint64_t size)
+    : path_(std::move(path)), key_(std::move(key)), limit_(limit), file_(file), written_(size) {}
 
 Trace::~Trace() {
     Flush();
-    if (file_ != nullptr) std::fclose(file_);
+    tracefile::Close(file_);
     std::lock_guard<std::mutex> lock(g_mutex);
     if (std::set<std::string>* files = OpenFiles()) files->erase(key_);
 }
@@ -193,38 +196,58 @@ void Trace::Drained(const char* by, const unsigned char* bytes, std::size_t coun
 
 void Trace::Record(const char* kind, const std::string& text) { Line(Now(), kind, text); }
 
-void Trace::Rotate() {
-    std::fclose(file_);
-    const std::string old = path_ + ".1";
-    std::remove(old.c_str());
-    std::rename(path_.c_str(), old.c_str());
-    file_ = std::fopen(path_.c_str(), "wb");
+// The one message of a trace that ended early; the instance goes on.
+void Trace::End(const std::string& why) {
+    tracefile::Close(file_);
+    file_ = tracefile::kNoFile;
+    LogError("JYNMB> trace '%s' ended: %s", path_.c_str(), why.c_str());
+}
+
+bool Trace::Rotate() {
+    std::string why;
+    file_ = tracefile::TurnOver(file_, path_, why);
     written_ = 0;
-    if (file_ != nullptr && !header_.empty()) {
-        std::fwrite(header_.data(), 1, header_.size(), file_);
-        written_ = header_.size();
+    if (file_ == tracefile::kNoFile) {
+        LogError("JYNMB> trace '%s' ended: %s", path_.c_str(), why.c_str());
+        return false;
     }
+    if (header_.empty()) return true;
+    if (!tracefile::Write(file_, header_.data(), header_.size(), why)) {
+        End(why);
+        return false;
+    }
+    written_ = header_.size();
+    return true;
 }
 
 // Line by line, so that a file is full at a line's end: the header and at
 // least one line go into every file, however small its size.
 void Trace::Flush() {
-    if (pending_.empty() || file_ == nullptr) {
-        pending_.clear();
-        return;
-    }
     std::size_t at = 0;
-    while (at < pending_.size() && file_ != nullptr) {
+    std::string why;
+    while (at < pending_.size() && file_ != tracefile::kNoFile) {
         const std::size_t end = pending_.find('\n', at);
         const std::size_t length = (end == std::string::npos ? pending_.size() : end + 1) - at;
-        if (written_ + length > limit_ && written_ > header_.size()) Rotate();
-        if (file_ == nullptr) break;
-        std::fwrite(pending_.data() + at, 1, length, file_);
+        if (written_ + length > limit_ && written_ > header_.size() && !Rotate()) break;
+        if (!tracefile::Write(file_, pending_.data() + at, length, why)) {
+            End(why);
+            break;
+        }
         written_ += length;
         at += length;
     }
-    if (file_ != nullptr) std::fflush(file_);
     pending_.clear();
+}
+
+std::string TraceTargetProblem(const std::string& path) {
+    return tracefile::Problem(tracefile::Absolute(path));
+}
+
+bool tracefile::IsTraceStart(const char* head, std::size_t count) {
+    static const char kStart[] = "# JYNMB ";
+    static const char kWhat[] = " trace, instance ";
+    const std::string first(head, std::find(head, head + count, '\n'));
+    return first.rfind(kStart, 0) == 0 && first.find(kWhat) != std::string::npos;
 }
 
 }  // namespace jyn

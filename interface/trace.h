@@ -8,10 +8,14 @@
 // a crash loses at most the transaction under way. When the file reaches
 // its size it becomes <path>.1 (replacing an older one) and a new file
 // begins, so a trace never takes more than twice its size.
+//
+// A trace goes only into a regular file that is new or already a trace of
+// this driver's: a user's file, a device, a FIFO or a directory named by
+// mistake is refused and left as it was. A write that fails (a full disk)
+// ends the trace with one message; the line goes on without it.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -30,7 +34,8 @@ public:
     enum class OpenResult { kOpened, kCannotOpen, kInUse };
 
     // Opens the file for this instance. Two instances never write one file:
-    // the second gets kInUse.
+    // the second gets kInUse. A path that may not take a trace gets
+    // kCannotOpen.
     static std::unique_ptr<Trace> Open(const TraceSettings& settings, OpenResult& result);
     ~Trace();
     Trace(const Trace&) = delete;
@@ -59,17 +64,21 @@ public:
     // Writes what was gathered; rotates the file when it is full.
     void Flush();
 
+    // The file's absolute path, fixed when it was opened.
     const std::string& Path() const { return path_; }
+    // False once a write or a turn-over failed: the trace has ended.
+    bool Writing() const { return file_ >= 0; }
 
 private:
-    Trace(std::string path, std::string key, uint64_t limit, std::FILE* file);
+    Trace(std::string path, std::string key, uint64_t limit, int file, uint64_t size);
     void Line(TraceStamp stamp, const char* kind, const std::string& text);
-    void Rotate();
+    bool Rotate();
+    void End(const std::string& why);
 
     std::string path_;
     std::string key_;  // the file as the registry of open traces knows it
     uint64_t limit_;
-    std::FILE* file_;
+    int file_;
     uint64_t written_ = 0;
     std::string header_;
     std::string pending_;
@@ -82,5 +91,10 @@ std::string TraceText(const unsigned char* bytes, std::size_t count);
 
 // "2026-12-09T11:22:00.123456Z"
 std::string TraceTime(TraceStamp stamp);
+
+// Why the path cannot take a trace ("not a regular file", "not a trace",
+// the system's reason), or empty when it can; looks without creating or
+// changing anything.
+std::string TraceTargetProblem(const std::string& path);
 
 }  // namespace jyn

@@ -2,11 +2,18 @@
 // line per transaction, in a file that turns over at its size.
 #include "interface/trace.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -58,6 +65,13 @@ protected:
         ColdStartParams params = MakeColdStart(port, true, 10);
         return host.Call(kColdStart, &params, kInstance);
     }
+    // Enough reads to turn a 1K trace over twice.
+    void ReadMany(Instance& host) {
+        for (int i = 0; i < 40; ++i) {
+            replies = {DataReply("01FF1234")};
+            ASSERT_EQ(Read(host), kOk) << log.Dump();
+        }
+    }
     int32_t Read(Instance& host) {
         request = GateRequest{};
         request.addressText = "01WD100";
@@ -104,13 +118,16 @@ TEST_F(Traced, FramesDrainsAndTransactionsOneLineEach) {
     EXPECT_EQ(records[8], "PORT closed");
 }
 
+// The path holds from the start: a host that changes its directory later
+// still turns the same file over.
 TEST_F(Traced, TurnsOverAtItsSizeIntoOneOlderFile) {
     Instance host;
     ASSERT_EQ(Start(host, "TRACE = trace1717.trc, 1K\n"), kOk);
-    for (int i = 0; i < 40; ++i) {
-        replies = {DataReply("01FF1234")};
-        ASSERT_EQ(Read(host), kOk);
-    }
+    fs::create_directory("elsewhere");
+    fs::current_path("elsewhere");
+    ReadMany(host);
+    EXPECT_TRUE(fs::is_empty(".")) << "the trace followed the host's directory";
+    fs::current_path("..");
     ASSERT_TRUE(fs::exists("trace1717.trc.1"));
     EXPECT_FALSE(fs::exists("trace1717.trc.2"));
     for (const char* name : {kTraceFile, "trace1717.trc.1"}) {
@@ -151,6 +168,120 @@ TEST_F(Traced, OneMessageWhenTheFileCannotBeWritten) {
         EXPECT_EQ(value[2] | value[3] << 8, 0x4321);
         host.Call(kCloseCom);
     }
+}
+
+std::string Content(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct Entry {
+    bool exists;
+    fs::file_type type;
+    std::string content;  // of a regular file
+    bool operator==(const Entry& other) const {
+        return exists == other.exists && type == other.type && content == other.content;
+    }
+};
+
+Entry Look(const std::string& path) {
+    std::error_code failed;
+    const fs::file_status status = fs::symlink_status(path, failed);
+    const bool regular = fs::is_regular_file(status);
+    return {fs::exists(status), status.type(), regular ? Content(path) : ""};
+}
+
+// What a trace path may name by mistake: each is refused at ColdStart with
+// the one message and is, like the file beside it that a turn-over would
+// take, as it was after enough reads to turn a trace over twice. None may
+// hold up the start (a FIFO without a reader) or kill the host (a FIFO whose
+// reader leaves).
+TEST_F(Traced, WhatIsNoTraceIsRefusedAndLeftAsItWas) {
+    struct Case {
+        const char* what;
+        std::string path;
+        std::function<void()> make;
+    };
+    int reader = -1;
+    const Case cases[] = {
+        {"a user's file", "recipe.csv",
+         [] { std::ofstream("recipe.csv") << "a;b\n"; std::ofstream("recipe.csv.1") << "c;d\n"; }},
+        {"a file that only looks like a trace", "look.trc",
+         [] { std::ofstream("look.trc") << "# JYNMB notes\n"; }},
+        {"a directory", "folder", [] { fs::create_directory("folder"); }},
+        {"a device", "/dev/null", [] {}},
+        {"a full device", "/dev/full", [] {}},
+        {"a FIFO without a reader", "pipe", [] { ASSERT_EQ(mkfifo("pipe", 0600), 0); }},
+        {"a FIFO whose reader leaves", "piped",
+         [&reader] {
+             ASSERT_EQ(mkfifo("piped", 0600), 0);
+             reader = open("piped", O_RDONLY | O_NONBLOCK);
+             ASSERT_GE(reader, 0);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.make();
+        const Entry before = Look(c.path), olderBefore = Look(c.path + ".1");
+        Instance host;
+        log.Clear();
+        ASSERT_EQ(Start(host, "TRACE = " + c.path + ", 1K\n"), kOk);
+        EXPECT_TRUE(log.Has(kLevelError, "JYNMB> ColdStart() trace '" + c.path +
+                                             "' cannot be opened, no trace"))
+            << log.Dump();
+        if (reader >= 0) close(reader);
+        reader = -1;
+        ReadMany(host);
+        host.Call(kCloseCom);
+        EXPECT_EQ(Look(c.path), before);
+        EXPECT_EQ(Look(c.path + ".1"), olderBefore);
+    }
+}
+
+// A trace that cannot go on (the file may grow no more, or the older file
+// is the user's) ends with one message naming the file and why; what it
+// wrote stays, and the values come as without it.
+TEST_F(Traced, ATraceThatCannotGoOnEndsWithOneMessage) {
+    struct Case {
+        const char* what;
+        std::function<void()> before;
+        const char* why;
+    };
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit small{2000, limit.rlim_max};
+    const Case cases[] = {
+        {"a file that may grow no more",
+         [&small] {
+             std::signal(SIGXFSZ, SIG_IGN);
+             ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+         },
+         "File too large"},
+        {"a user's file where the older part goes",
+         [] { std::ofstream("trace1717.trc.1") << "mine\n"; },
+         "cannot turn over into '$.1': not a trace"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove("trace1717.trc");
+        c.before();
+        {
+            Instance host;
+            log.Clear();
+            ASSERT_EQ(Start(host, "TRACE = trace1717.trc, 4K\n"), kOk);
+            ReadMany(host);
+            host.Call(kCloseCom);
+        }
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        const std::string path = (fs::current_path() / kTraceFile).string();
+        std::string why = c.why;
+        if (why.find('$') != std::string::npos) why.replace(why.find('$'), 1, path);
+        EXPECT_EQ(log.Count("JYNMB> trace '" + path + "' ended: " + why), 1u) << log.Dump();
+        EXPECT_EQ(Lines(kTraceFile).front().rfind("# JYNMB ", 0), 0u) << "its history kept";
+    }
+    EXPECT_EQ(Content("trace1717.trc.1"), "mine\n");
 }
 
 struct TimeCase {
