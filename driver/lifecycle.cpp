@@ -59,6 +59,13 @@ const char* StopBitsName(uint16_t stopBits) {
     return (stopBits & 0xFFu) < 3 ? kNames[stopBits & 0xFFu] : "stop-bit code ?";
 }
 
+// The reply time-out as the port runs it: at least 1 ms, and a number of
+// units too large for 32 bits of milliseconds at the longest wait there is.
+unsigned long long PortTimeoutMs(uint32_t units) {
+    const unsigned long long ms = units * 10ull;
+    return ms < 1 ? 1 : ms > 0xFFFFFFFEull ? 0xFFFFFFFEull : ms;
+}
+
 // What every file of a trace begins with: who wrote it and the line it is of.
 std::string TraceHeader(const DriverContext& context, uint32_t instance) {
     const PortSettings& settings = context.portSettings;
@@ -66,10 +73,10 @@ std::string TraceHeader(const DriverContext& context, uint32_t instance) {
     char text[256];
     std::snprintf(text, sizeof text,
                   "JYNMB %s trace, instance %u, port %s: %u baud, %u data bits, %s, %s; reply "
-                  "time-out %u ms",
+                  "time-out %llu ms",
                   JYN_VERSION, instance, name.text, unsigned{settings.baudRate},
                   unsigned{settings.dataBits & 0xFFu}, ParityName(settings.parity),
-                  StopBitsName(settings.stopBits), context.replyTimeout * 10u);
+                  StopBitsName(settings.stopBits), PortTimeoutMs(context.replyTimeout));
     return text;
 }
 

@@ -170,6 +170,26 @@ TEST_F(Traced, OneMessageWhenTheFileCannotBeWritten) {
     }
 }
 
+// Each header says the reply time-out the port runs: at least 1 ms, and no
+// wrap-around for a time-out longer than 32 bits of milliseconds.
+TEST_F(Traced, TheHeaderShowsTheTimeOutThePortRuns) {
+    Instance host;
+    std::ofstream(kStationFile) << "TRACE = trace1717.trc\n";
+    ColdStartParams start = MakeColdStart("COM1", true, 0);
+    ASSERT_EQ(host.Call(kColdStart, &start, kInstance), kOk) << log.Dump();
+    PortChangeParams change{};
+    SetName(change.portName, "COM2");
+    change.replyTimeout = 0x7FFFFFFF;
+    ASSERT_EQ(host.Call(kChangeJynParams, &change), kOk);
+    host.Call(kCloseCom);
+    std::vector<std::string> timeouts;
+    for (const std::string& line : Lines(kTraceFile)) {
+        if (line.rfind("# ", 0) == 0) timeouts.push_back(line.substr(line.rfind("; ") + 2));
+    }
+    EXPECT_EQ(timeouts, (std::vector<std::string>{"reply time-out 1 ms",
+                                                  "reply time-out 4294967294 ms"}));
+}
+
 std::string Content(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
