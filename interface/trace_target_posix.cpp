@@ -62,9 +62,19 @@ std::string Absolute(const std::string& path) {
     return absolute + (absolute.back() == '/' ? "" : "/") + path;
 }
 
+// A file not there yet is made in its folder, which must be there.
+std::string FolderProblem(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+    struct stat info {};
+    if (stat(folder.c_str(), &info) != 0) return Reason(errno);
+    if (!S_ISDIR(info.st_mode)) return Reason(ENOTDIR);
+    return access(folder.c_str(), W_OK | X_OK) == 0 ? std::string() : Reason(errno);
+}
+
 std::string Problem(const std::string& path) {
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) return errno == ENOENT ? std::string() : Reason(errno);
+    if (stat(path.c_str(), &info) != 0) return errno == ENOENT ? FolderProblem(path) : Reason(errno);
     if (!S_ISREG(info.st_mode)) return "not a regular file";
     const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (file < 0) return Reason(errno);

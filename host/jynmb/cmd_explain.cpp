@@ -14,6 +14,7 @@
 #include "host/jynmb/plant_transfer.h"
 #include "host/jynmb/platform.h"
 #include "host/jynmb/session.h"
+#include "host/jynmb/traced_start.h"
 #include "host/jynmb/traffic_view.h"
 #include "host/jynmb/value_text.h"
 #include "sim/config_files.h"
@@ -371,8 +372,12 @@ int RunExplain(Args& args) {
     plan.verbosity = InstallQuietMessageHandler(args);
     std::string error;
     if (!ReadPlan(args, plan, error)) return UsageError("explain", error);
+    PrivateDirectory scratch;  // outlives the session: the driver's trace, if any, goes there
     Session session;
-    if (!StartSession(session, "explain", plan.driver, plan.options, plan.json)) return kExitUsage;
+    if (!StartScratchTracedSession(session, "explain", plan.driver, plan.options, plan.json,
+                                   scratch)) {
+        return kExitUsage;
+    }
     Explained explained;
     explained.startMessages = session.StartMessages();
     GateOutcome& gate = plan.gate;

@@ -247,7 +247,7 @@ int RunPoll(Args& args) {
     const int exitCode = Poll(session, gates, plan, *view);
     std::signal(SIGINT, SIG_DFL);
     session.End();
-    return exitCode;
+    return TraceFailed(plan.trace) ? kExitUsage : exitCode;
 }
 
 }  // namespace jynmb

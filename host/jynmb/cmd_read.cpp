@@ -203,7 +203,7 @@ int Run(Args& args, Mode mode) {
     } else {
         PrintText(plan.gates, mode);
     }
-    return ExitCodeOf(plan.gates);
+    return TraceFailed(plan.trace) ? kExitUsage : ExitCodeOf(plan.gates);
 }
 
 }  // namespace

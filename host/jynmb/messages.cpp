@@ -18,6 +18,7 @@ std::atomic<bool> g_echo{true};
 // A command that never takes the messages must not grow without bound.
 constexpr std::size_t kPendingLimit = 1000;
 std::unique_ptr<jynhost::MessageRoute> g_route;
+std::atomic<bool> g_traceEnded{false};
 
 void Print(const DriverMessage& message) {
     const std::string stamp =
@@ -29,6 +30,10 @@ void Print(const DriverMessage& message) {
 // Quiet holds every message back, errors too: a start that opens the port
 // logs one at level 32, and a run that succeeds should print its results only.
 void Echo(const DriverMessage& message) {
+    static const char kTraceEnded[] = "JYNMB> trace '";
+    if (message.text.rfind(kTraceEnded, 0) == 0 && message.text.find("' ended: ") != std::string::npos) {
+        g_traceEnded = true;
+    }
     if (g_echo && g_verbosity != Verbosity::kQuiet) Print(message);
 }
 
@@ -80,6 +85,8 @@ std::string LocalTimeStamp(bool withDate) {
 }
 
 void SetEcho(bool echo) { g_echo = echo; }
+
+bool DriverTraceEnded() { return g_traceEnded; }
 
 void ShowHeld(const std::vector<DriverMessage>& messages, const std::string& shown) {
     if (!g_echo || g_verbosity != Verbosity::kQuiet) return;

@@ -25,6 +25,8 @@ Verbosity InstallQuietMessageHandler(class Args& args);
 // a person to read when `echo` is off (the poll table, the demo).
 std::vector<DriverMessage> TakeDriverMessages();
 void SetEcho(bool echo);
+// Whether the driver said that it ended a trace early (a write failed).
+bool DriverTraceEnded();
 // After a failed call: with -q, the errors among the messages it held back,
 // on standard error, except `shown` (the cause, printed with the result).
 void ShowHeld(const std::vector<DriverMessage>& messages, const std::string& shown = "");

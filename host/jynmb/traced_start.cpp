@@ -1,5 +1,7 @@
 #include "host/jynmb/traced_start.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include "host/jynmb/demo_directory.h"
 #include "host/jynmb/json.h"
 #include "host/jynmb/messages.h"
+#include "interface/trace.h"
 
 namespace jynmb {
 
@@ -80,16 +83,77 @@ bool ReportFailure(const char* command, const std::string& error, bool json) {
 }
 
 // The driver writes the trace's header as it opens the file at ColdStart;
-// a file that did not grow was not opened (its messages say why). A device
-// (/dev/null) has no size to tell by: it counts as grown.
+// a file that did not grow was not opened (its messages say why).
 std::uintmax_t SizeOf(const std::string& path) {
     std::error_code failed;
-    if (!fs::is_regular_file(path, failed)) return UINTMAX_MAX;
     const std::uintmax_t size = fs::file_size(path, failed);
     return failed ? 0 : size;
 }
 
+// The pieces the driver reads a station file in (255 characters, or up to
+// a line end), as it will see them.
+std::vector<std::string> Pieces(const std::string& text) {
+    std::vector<std::string> pieces;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min({text.find('\n', at), text.size() - 1, at + kLongestLine});
+        pieces.push_back(text.substr(at, end + 1 - at));
+        at = end + 1;
+    }
+    return pieces;
+}
+
+bool IsTraceKeyword(const std::string& name) {
+    std::size_t from = name.find_first_not_of(" \t"), to = name.find_last_not_of(" \t");
+    if (from == std::string::npos || to - from != 4) return false;
+    std::string word = name.substr(from, 5);
+    for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return word == "TRACE";
+}
+
+// The station file with each TRACE line pointed at `scratch`, its size and
+// the rest of the line kept: an illegal one stays illegal on its line.
+std::string WithScratchTrace(const std::string& text, const std::string& scratch) {
+    std::string out;
+    for (const std::string& piece : Pieces(text)) {
+        const std::size_t equals = piece.find('=');
+        if (equals == std::string::npos || !IsTraceKeyword(piece.substr(0, equals))) {
+            out += piece;
+            continue;
+        }
+        const std::size_t rest = piece.find_first_of(",\r\n", equals);
+        out += piece.substr(0, equals + 1) + " " + scratch +
+               (rest == std::string::npos ? "" : piece.substr(rest));
+    }
+    return out;
+}
+
 }  // namespace
+
+bool TraceFailed(const std::string& trace) {
+    if (trace.empty() || !DriverTraceEnded()) return false;
+    std::fflush(stdout);
+    std::fprintf(stderr, "jynmb: the trace %s ended early, see the driver's message\n",
+                 trace.c_str());
+    return true;
+}
+
+bool StartScratchTracedSession(Session& session, const char* command,
+                               const std::string& driverPath, const PortOptions& options,
+                               bool json, PrivateDirectory& scratch) {
+    std::string name, text, error;
+    FindStationFile(options.instance, name, text);
+    std::error_code failed;
+    const fs::path here = fs::current_path(failed);
+    if (failed) return ReportFailure(command, "no current directory: " + failed.message(), json);
+    if (!scratch.Enter("jynmb-scratch-", error) ||
+        !scratch.WriteFile(name, WithScratchTrace(text, (scratch.Path() / "scratch.trc").string()),
+                           error)) {
+        return ReportFailure(command, error, json);
+    }
+    const bool started = StartSession(session, command, driverPath, options, json);
+    fs::current_path(here, failed);
+    return started;
+}
 
 std::string AbsolutePath(const std::string& path) {
     if (path.empty()) return path;
@@ -117,9 +181,10 @@ bool ReadTraceOption(Args& args, std::string& trace, std::string& error) {
 bool StartTracedSession(Session& session, const char* command, const std::string& driverPath,
                         const PortOptions& options, bool json, const std::string& trace) {
     if (trace.empty()) return StartSession(session, command, driverPath, options, json);
-    // Made now if it is not there, as the driver would: it appends to it.
-    if (!std::ofstream(trace, std::ios::binary | std::ios::app)) {
-        return ReportFailure(command, "cannot write the trace " + trace, json);
+    // Refused here as the driver would refuse it, with the reason.
+    const std::string problem = jyn::TraceTargetProblem(trace);
+    if (!problem.empty()) {
+        return ReportFailure(command, "cannot write the trace " + trace + ": " + problem, json);
     }
     const std::uintmax_t before = SizeOf(trace);
     std::string name, text, error;
@@ -133,8 +198,7 @@ bool StartTracedSession(Session& session, const char* command, const std::string
         }
         if (!StartSession(session, command, driverPath, options, json)) return false;
     }
-    const std::uintmax_t after = SizeOf(trace);
-    if (after != UINTMAX_MAX && after <= before) {
+    if (SizeOf(trace) <= before) {
         ShowHeld(session.StartMessages());
         return ReportFailure(command, "the driver did not open the trace " + trace, json);
     }

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "host/jynmb/demo_directory.h"
 #include "host/jynmb/session.h"
 
 namespace jynmb {
@@ -28,5 +29,16 @@ std::string AbsolutePath(const std::string& path);
 // cannot be written. `driverPath` must be absolute or empty.
 bool StartTracedSession(Session& session, const char* command, const std::string& driverPath,
                         const PortOptions& options, bool json, const std::string& trace);
+
+// Whether the driver ended the run's trace early (a full disk): says so on
+// standard error; the command then exits 2. False without a trace.
+bool TraceFailed(const std::string& trace);
+
+// Starts the session as StartSession does, but with every TRACE line of the
+// station file pointed into `scratch`, which the caller keeps until the
+// session has ended: a simulated run never writes into the plant's trace.
+bool StartScratchTracedSession(Session& session, const char* command,
+                               const std::string& driverPath, const PortOptions& options,
+                               bool json, PrivateDirectory& scratch);
 
 }  // namespace jynmb

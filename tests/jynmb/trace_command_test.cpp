@@ -124,6 +124,61 @@ TEST_F(TracedLine, TracesWithTheUsersStationFileAndLeavesItAsItWas) {
     }
 }
 
+// A trace path that is no trace is refused before the line is touched, and
+// left as it was; a FIFO neither holds jynmb up nor kills it. A trace the
+// driver had to end (the file could grow no more) fails the run.
+TEST_F(TracedLine, WhatIsNoTraceIsRefusedAndAFailedTraceFailsTheRun) {
+    struct Case {
+        const char* what;
+        std::string path;
+        const char* make;  // a shell command run in the user's directory first
+    };
+    const Case cases[] = {
+        {"a user's file", "recipe.csv", "echo 'a;b' >recipe.csv"},
+        {"a directory", "folder", "mkdir folder"},
+        {"a FIFO", "pipe", "mkfifo pipe"},
+        {"a device", "/dev/null", ":"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir user;
+        user.Write("JYNMB01.INT", "02 = 05, FF, AnACPU\n");
+        options_.directory = user.Path();
+        ASSERT_EQ(jynmbtest::RunChild("/bin/sh", {"-c", c.make}, options_).exitCode, 0);
+        const std::string before = FileText(user.Path() + "/recipe.csv");
+        const ChildRun run = Run({"read", "--trace", c.path, "02WD1500"});
+        EXPECT_EQ(run.exitCode, 2) << Describe(run);
+        EXPECT_NE(run.err.find("cannot write the trace"), std::string::npos) << run.err;
+        EXPECT_EQ(FileText(user.Path() + "/recipe.csv"), before);
+        EXPECT_EQ(Sim().Records().size(), 0u) << "the line was not touched";
+    }
+    // A file limit of 512 bytes: the header and a transaction or two.
+    options_.directory = work_.Path();
+    const ChildRun limited = jynmbtest::RunChild(
+        "/bin/sh",
+        {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"", JYNMB_PATH, "read", "-q", "--port",
+         line_.Port(), kTimeout, "--trace", "line.trc", "01WD100", "01WD101", "01WD102",
+         "01WD103", "01WD104"},
+        options_);
+    EXPECT_EQ(limited.exitCode, 2) << Describe(limited);
+    EXPECT_NE(limited.err.find("the trace " + work_.Path() + "/line.trc ended early"),
+              std::string::npos)
+        << limited.err;
+}
+
+// jynmb explain, run where the plant's station file is, simulates the gate's
+// transaction: its frames must not go into the plant's trace.
+TEST(Explain, LeavesThePlantsTraceAlone) {
+    TempDir plant;
+    plant.Write("JYNMB01.INT", "01 = 01, FF\nTRACE = plant.trc, 1K\n");
+    plant.Write("plant.trc", "");
+    ChildOptions options;
+    options.directory = plant.Path();
+    const ChildRun run = Jynmb({"explain", "01WD100"}, options);
+    EXPECT_EQ(run.exitCode, 0) << Describe(run);
+    EXPECT_EQ(FileText(plant.Path() + "/plant.trc"), "");
+}
+
 // What jynmb trace --json says of one station.
 struct Counted {
     uint64_t transactions = 0;
