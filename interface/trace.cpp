@@ -243,6 +243,10 @@ std::string TraceTargetProblem(const std::string& path) {
     return tracefile::Problem(tracefile::Absolute(path));
 }
 
+std::FILE* OpenTraceToRead(const std::string& path, uint64_t& size, std::string& why) {
+    return tracefile::OpenToRead(path, size, why);
+}
+
 bool tracefile::IsTraceStart(const char* head, std::size_t count) {
     static const char kStart[] = "# JYNMB ";
     static const char kWhat[] = " trace, instance ";

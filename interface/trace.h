@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -96,5 +97,10 @@ std::string TraceTime(TraceStamp stamp);
 // the system's reason), or empty when it can; looks without creating or
 // changing anything.
 std::string TraceTargetProblem(const std::string& path);
+
+// A trace opened to be read back: a regular file only, opened without
+// waiting (a FIFO); null with `why` for anything else. Its size when
+// opened in `size`: a file that grows meanwhile is read that far.
+std::FILE* OpenTraceToRead(const std::string& path, uint64_t& size, std::string& why);
 
 }  // namespace jyn

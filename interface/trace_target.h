@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace jyn::tracefile {
@@ -24,6 +25,11 @@ std::string Absolute(const std::string& path);
 
 // Why the path cannot take a trace, or empty when it can; creates nothing.
 std::string Problem(const std::string& path);
+
+// Opens a regular file to read a trace back; null with `why` for anything
+// else (a FIFO would wait for a writer, /dev/zero never end); its size
+// when opened in `size`.
+std::FILE* OpenToRead(const std::string& path, uint64_t& size, std::string& why);
 
 // Opens the path for appending, creating it when it is not there; its
 // size so far in `size`. kNoFile with `why` when the path is refused.

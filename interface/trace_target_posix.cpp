@@ -83,6 +83,23 @@ std::string Problem(const std::string& path) {
     return problem;
 }
 
+std::FILE* OpenToRead(const std::string& path, uint64_t& size, std::string& why) {
+    const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (file < 0) {
+        why = Reason(errno);
+        return nullptr;
+    }
+    struct stat info {};
+    why = fstat(file, &info) != 0 ? Reason(errno) : !S_ISREG(info.st_mode) ? "not a regular file" : "";
+    size = static_cast<uint64_t>(info.st_size);
+    std::FILE* stream = why.empty() ? fdopen(file, "rb") : nullptr;
+    if (stream == nullptr) {
+        if (why.empty()) why = Reason(errno);
+        close(file);
+    }
+    return stream;
+}
+
 int Open(const std::string& path, uint64_t& size, std::string& why) {
     // A device or a FIFO is refused before it is opened at all: opening a
     // terminal or a tape has effects of its own.

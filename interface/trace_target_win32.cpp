@@ -85,6 +85,26 @@ std::string Absolute(const std::string& path) {
 
 std::string Problem(const std::string& path) { return PathProblem(path, true, true); }
 
+std::FILE* OpenToRead(const std::string& path, uint64_t& size, std::string& why) {
+    struct _stat64 info {};
+    if (NamesDevice(path)) {
+        why = "a device";
+        return nullptr;
+    }
+    std::FILE* stream = std::fopen(path.c_str(), "rb");
+    if (stream == nullptr) {
+        why = Reason(errno);
+        return nullptr;
+    }
+    if (_fstat64(_fileno(stream), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) {
+        why = "not a regular file";
+        std::fclose(stream);
+        return nullptr;
+    }
+    size = static_cast<uint64_t>(info.st_size);
+    return stream;
+}
+
 int Open(const std::string& path, uint64_t& size, std::string& why) {
     why = PathProblem(path, true, true);
     if (!why.empty()) return kNoFile;

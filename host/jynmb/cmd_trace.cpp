@@ -1,6 +1,7 @@
 // jynmb trace: the driver's trace files read back, as statistics per
 // station, the failed transactions with their frames, and a picture.
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -12,10 +13,13 @@
 #include "host/jynmb/trace_picture.h"
 #include "host/jynmb/trace_report.h"
 #include "host/jynmb/trace_stats.h"
+#include "interface/trace.h"
 
 namespace jynmb {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 const char kTraceHelp[] =
     "usage: jynmb trace [OPTIONS] FILE...\n\n"
@@ -88,6 +92,25 @@ bool ReadPlan(Args& args, TracePlan& plan, std::string& error) {
     return error.empty();
 }
 
+// The picture must not take the place of a trace: not one of the files
+// read (by any name), nor a trace left out of the list (--svg forgotten
+// its OUT, the next trace taken for it).
+bool PictureTargetProblem(const TracePlan& plan, std::string& error) {
+    std::error_code failed;
+    for (const std::string& file : trace::ReadingOrder(plan.files)) {
+        if (file == plan.svg || fs::equivalent(file, plan.svg, failed)) {
+            error = "--svg " + plan.svg + " is one of the traces read";
+            return true;
+        }
+    }
+    if (jyn::TraceTargetProblem(plan.svg).empty() && fs::file_size(plan.svg, failed) > 0 &&
+        !failed) {
+        error = "--svg " + plan.svg + " is a trace: give the picture a file of its own";
+        return true;
+    }
+    return false;
+}
+
 bool WritePicture(const std::string& path, const std::string& svg, std::string& error) {
     std::ofstream out(path, std::ios::binary);
     out << svg;
@@ -96,8 +119,42 @@ bool WritePicture(const std::string& path, const std::string& svg, std::string& 
     return static_cast<bool>(out);
 }
 
+void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+// Reads the files a second time for what the first reading only counted:
+// the failed transactions' frames, printed as they come, and the picture.
+bool SecondReading(const TracePlan& plan, const trace::TraceData& data,
+                   const trace::Tally& tally, std::string& error) {
+    const char* between = "";
+    const auto failedOne = [&plan, &between](const trace::Transaction& txn) {
+        if (txn.result == 0) return;
+        Print(plan.json ? between + trace::FailedJson(txn) : trace::TextFailed(txn));
+        between = trace::kJsonFailedBetween;
+    };
+    const auto replay = [&](const trace::TransactionSink& draw) {
+        trace::Selector selector(plan.selection);
+        return trace::ReadAgain(data, error, [&](trace::Transaction& txn) {
+            if (!selector.Takes(txn)) return;
+            failedOne(txn);
+            if (draw) draw(txn);
+        });
+    };
+    bool read = true;
+    if (!plan.svg.empty()) {
+        const std::string svg = trace::Picture(tally, replay);
+        read = !svg.empty();
+        if (read && !WritePicture(plan.svg, svg, error)) return false;
+    } else if (tally.Failed() != 0) {
+        read = replay(trace::TransactionSink());
+    }
+    if (plan.json) Print(trace::kJsonTail);
+    return read;
+}
+
 }  // namespace
 
+// Two readings of the files: the first counts, the second prints what the
+// counts cannot hold. Neither keeps more than one transaction.
 int RunTrace(Args& args) {
     if (args.Flag("--help")) {
         std::printf("%s", kTraceHelp);
@@ -107,19 +164,17 @@ int RunTrace(Args& args) {
     TracePlan plan;
     std::string error;
     if (!ReadPlan(args, plan, error)) return UsageError("trace", error);
+    if (!plan.svg.empty() && PictureTargetProblem(plan, error)) return UsageError("trace", error);
     trace::TraceData data;
-    if (!trace::ReadFiles(plan.files, data, error)) return UsageError("trace", error);
-    const std::vector<const trace::Transaction*> selected = trace::Select(data, plan.selection);
-    if (!plan.svg.empty() && !WritePicture(plan.svg, trace::Picture(selected), error)) {
-        return UsageError("trace", error);
-    }
-    const std::string report =
-        plan.json ? trace::JsonReport(data, selected) : trace::TextReport(data, selected);
-    std::fwrite(report.data(), 1, report.size(), stdout);
-    for (const trace::Transaction* txn : selected) {
-        if (txn->result != 0) return kExitGate;
-    }
-    return kExitOk;
+    trace::Tally tally;
+    trace::Selector selector(plan.selection);
+    const bool read = trace::ReadFiles(plan.files, data, error, [&](trace::Transaction& txn) {
+        if (selector.Takes(txn)) tally.Add(txn);
+    });
+    if (!read) return UsageError("trace", error);
+    Print(plan.json ? trace::JsonHead(data, tally) : trace::TextHead(data, tally));
+    if (!SecondReading(plan, data, tally, error)) return UsageError("trace", error);
+    return tally.Failed() != 0 ? kExitGate : kExitOk;
 }
 
 }  // namespace jynmb

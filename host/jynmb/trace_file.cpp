@@ -1,6 +1,7 @@
 #include "host/jynmb/trace_file.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 
@@ -128,6 +129,10 @@ bool ParseTxn(std::string_view text, Transaction& txn) {
         text[11] != ' ') {
         return false;
     }
+    // Hexadecimal as the driver writes them: no more rows than there are
+    // station and PC numbers.
+    const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    if (!hex(text[3]) || !hex(text[4]) || !hex(text[9]) || !hex(text[10])) return false;
     txn.station = std::string(text.substr(3, 2));
     txn.pc = std::string(text.substr(9, 2));
     const std::size_t quote = text.find(" '", 12);
@@ -261,10 +266,25 @@ void Reader::TooLong(const std::string& where) {
 }
 
 void Reader::Header(std::string_view text, bool first) {
-    data_.headers.emplace_back(text);
-    if (first) return;
+    if (data_.headers.size() < kUnreadKept) data_.headers.emplace_back(text);
+    ++data_.headerLines;
+    if (!first) DropPending();
+}
+
+void Reader::DropPending() {
     data_.unfinished += pending_.size();
     pending_.clear();
+    pendingBytes_ = 0;
+}
+
+// Records no TXN line has closed after far more than a transaction writes
+// belong to none.
+void Reader::Pend(Micros time, std::string_view kind, std::string_view text) {
+    if (pending_.size() >= kMostPendingRecords || pendingBytes_ + text.size() > kMostPendingBytes) {
+        DropPending();
+    }
+    pendingBytes_ += text.size();
+    pending_.push_back({time, std::string(kind), std::string(text)});
 }
 
 void Reader::Line(std::string_view line, const std::string& where, bool first) {
@@ -294,7 +314,7 @@ void Reader::Line(std::string_view line, const std::string& where, bool first) {
     }
     // The port's records fall between transactions.
     if (kind == "PORT") return;
-    pending_.push_back({time, std::string(kind), std::string(text)});
+    Pend(time, kind, text);
 }
 
 void Reader::CloseTransaction(Micros end, std::string_view text, const std::string& where) {
@@ -302,8 +322,7 @@ void Reader::CloseTransaction(Micros end, std::string_view text, const std::stri
     if (!ParseTxn(text, txn)) {
         // Its records cannot be told apart from the next transaction's.
         NotUnderstood(where, "a TXN line that cannot be read");
-        data_.unfinished += pending_.size();
-        pending_.clear();
+        DropPending();
         return;
     }
     txn.end = end;
@@ -312,12 +331,17 @@ void Reader::CloseTransaction(Micros end, std::string_view text, const std::stri
     txn.responses = ResponsesOf(pending_);
     if (txn.result != 0) txn.records = std::move(pending_);
     pending_.clear();
-    data_.transactions.push_back(std::move(txn));
+    pendingBytes_ = 0;
+    ++data_.transactionCount;
+    if (sink_) {
+        sink_(txn);
+    } else {
+        data_.transactions.push_back(std::move(txn));
+    }
 }
 
 TraceData Reader::Finish() {
-    data_.unfinished += pending_.size();
-    pending_.clear();
+    DropPending();
     TraceData data = std::move(data_);
     data_ = TraceData();
     return data;
@@ -351,25 +375,64 @@ void ReadBytes(std::string_view bytes, const std::string& name, Reader& reader) 
     lines.End();
 }
 
-bool ReadFiles(const std::vector<std::string>& files, TraceData& data, std::string& error) {
-    Reader reader;
-    const std::vector<std::string> order = ReadingOrder(files);
+namespace {
+
+// Feeds a file's bytes to the reader, at most `limit` of them; the count
+// read in `bytes`.
+bool ReadFile(const std::string& file, uint64_t limit, Reader& reader, uint64_t& bytes,
+              std::string& error) {
+    std::string why;
+    uint64_t size = 0;
+    std::FILE* in = jyn::OpenTraceToRead(file, size, why);
+    if (in == nullptr) {
+        error = "cannot read the trace '" + file + "': " + why;
+        return false;
+    }
+    limit = std::min(limit, size);
     const auto chunk = std::make_unique<char[]>(kChunk);
+    Lines lines(file, reader);
+    bytes = 0;
+    while (bytes < limit) {
+        const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(kChunk, limit - bytes));
+        const std::size_t n = std::fread(chunk.get(), 1, want, in);
+        if (n == 0) break;
+        lines.Feed(std::string_view(chunk.get(), n));
+        bytes += n;
+    }
+    const bool failed = std::ferror(in) != 0;
+    std::fclose(in);
+    if (failed) {
+        error = "cannot read the trace '" + file + "'";
+        return false;
+    }
+    lines.End();
+    return true;
+}
+
+}  // namespace
+
+bool ReadFiles(const std::vector<std::string>& files, TraceData& data, std::string& error,
+               const TransactionSink& sink) {
+    Reader reader(sink);
+    const std::vector<std::string> order = ReadingOrder(files);
+    std::vector<uint64_t> sizes;
     for (const std::string& file : order) {
-        std::FILE* in = std::fopen(file.c_str(), "rb");
-        if (in == nullptr) {
-            error = "cannot read the trace '" + file + "'";
-            return false;
-        }
-        Lines lines(file, reader);
-        for (std::size_t n; (n = std::fread(chunk.get(), 1, kChunk, in)) > 0;) {
-            lines.Feed(std::string_view(chunk.get(), n));
-        }
-        lines.End();
-        std::fclose(in);
+        sizes.push_back(0);
+        if (!ReadFile(file, UINT64_MAX, reader, sizes.back(), error)) return false;
     }
     data = reader.Finish();
     data.files = order;
+    data.bytes = sizes;
+    return true;
+}
+
+bool ReadAgain(const TraceData& data, std::string& error, const TransactionSink& sink) {
+    Reader reader(sink);
+    for (std::size_t i = 0; i < data.files.size() && i < data.bytes.size(); ++i) {
+        uint64_t bytes = 0;
+        if (!ReadFile(data.files[i], data.bytes[i], reader, bytes, error)) return false;
+    }
+    reader.Finish();
     return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,8 +65,11 @@ struct Unread {
 
 struct TraceData {
     std::vector<std::string> files;
-    std::vector<std::string> headers;  // without their "# "
-    std::vector<Transaction> transactions;
+    std::vector<uint64_t> bytes;       // read of each file
+    std::vector<std::string> headers;  // the first few, without their "# "
+    uint64_t headerLines = 0;
+    std::vector<Transaction> transactions;  // kept only when no sink takes them
+    uint64_t transactionCount = 0;
     uint64_t lines = 0;
     uint64_t unreadLines = 0;
     std::vector<Unread> unread;  // the first few of them
@@ -76,9 +80,20 @@ struct TraceData {
 // dropped bytes with every one a name, stay under 11 000 characters).
 constexpr std::size_t kLongestLine = 65536;
 constexpr std::size_t kUnreadKept = 10;
+// What one transaction's records may hold: many times what the driver
+// writes for the longest (ten attempts, settles of 2048 bytes each), so
+// that lines no TXN line closes cannot fill the memory.
+constexpr std::size_t kMostPendingRecords = 4096;
+constexpr std::size_t kMostPendingBytes = 4u << 20;
+
+// Given each transaction as it is read; it may take the transaction's
+// contents.
+using TransactionSink = std::function<void(Transaction&)>;
 
 class Reader {
 public:
+    // Without a sink the transactions are kept in TraceData::transactions.
+    explicit Reader(TransactionSink sink = TransactionSink()) : sink_(std::move(sink)) {}
     // One line without its line end. `first` is set for a file's first
     // line: a header there may continue the file before it (a trace that
     // turned over between a transaction's records), one later in a file
@@ -95,17 +110,27 @@ private:
     void Header(std::string_view text, bool first);
     void CloseTransaction(Micros end, std::string_view text, const std::string& where);
 
+    void Pend(Micros time, std::string_view kind, std::string_view text);
+    void DropPending();
+
+    TransactionSink sink_;
     TraceData data_;
     std::vector<Record> pending_;
+    std::size_t pendingBytes_ = 0;
 };
 
 // The order to read them in: a file's older part (x.trc.1) right before it
 // (x.trc), whatever order they were given in; a file given twice once.
 std::vector<std::string> ReadingOrder(const std::vector<std::string>& files);
 
-// Reads the files in that order into `data`; false with `error` for a file
-// that cannot be opened.
-bool ReadFiles(const std::vector<std::string>& files, TraceData& data, std::string& error);
+// Reads the files in that order into `data`, each transaction given to
+// `sink` when there is one; false with `error` for a file that cannot be
+// opened or is no regular file (a FIFO, a device, a directory).
+bool ReadFiles(const std::vector<std::string>& files, TraceData& data, std::string& error,
+               const TransactionSink& sink = TransactionSink());
+// Reads the same bytes of the same files again, each transaction to `sink`:
+// a second pass over what the first one counted, in as little memory.
+bool ReadAgain(const TraceData& data, std::string& error, const TransactionSink& sink);
 // Feeds the bytes to the reader line by line, as a file is read.
 void ReadBytes(std::string_view bytes, const std::string& name, Reader& reader);
 

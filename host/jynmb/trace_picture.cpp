@@ -98,15 +98,8 @@ struct Scale {
     }
 };
 
-Scale TimeScale(const std::vector<const Transaction*>& transactions) {
-    Scale scale{transactions.front()->start, transactions.front()->end};
-    for (const Transaction* txn : transactions) {
-        scale.from = std::min(scale.from, txn->start);
-        scale.to = std::max(scale.to, txn->end);
-        for (const Response& response : txn->responses) {
-            scale.to = std::max(scale.to, response.at);
-        }
-    }
+Scale TimeScale(const Tally& tally) {
+    Scale scale{tally.From(), tally.LastMoment()};
     if (scale.to - scale.from < kSecond) scale.to = scale.from + kSecond;
     return scale;
 }
@@ -142,23 +135,20 @@ std::string Attributes(const Row& row, std::size_t count) {
            "\" data-n=\"" + std::to_string(count) + "\"";
 }
 
-void Fill(Row& row, const std::vector<const Transaction*>& transactions, const Scale& scale) {
+void Fill(Row& row, const Transaction& txn, const Scale& scale) {
     const double markY = row.top + kMarkBand / 2;
-    for (const Transaction* txn : transactions) {
-        if (txn->station != row.stats.station || txn->pc != row.stats.pc) continue;
-        const std::string what = FormatStamp(txn->start) + " " + txn->service + " '" + txn->gate +
-                                 "' result " + std::to_string(txn->result) + ", " +
-                                 std::to_string(txn->attempts) + " attempts";
-        if (txn->result != 0) {
-            AddSpot(row.failures, scale.X(txn->start), markY, what);
-        } else if (txn->attempts > 1) {
-            AddSpot(row.retries, scale.X(txn->start), markY, what);
-        }
-        for (const Response& response : txn->responses) {
-            AddSpot(row.answers, scale.X(response.at), row.Y(response.ms),
-                    FormatStamp(response.at).substr(11, 12) + "  " + Number(response.ms) +
-                        " ms  '" + txn->gate + "'");
-        }
+    const std::string what = FormatStamp(txn.start) + " " + txn.service + " '" + txn.gate +
+                             "' result " + std::to_string(txn.result) + ", " +
+                             std::to_string(txn.attempts) + " attempts";
+    if (txn.result != 0) {
+        AddSpot(row.failures, scale.X(txn.start), markY, what);
+    } else if (txn.attempts > 1) {
+        AddSpot(row.retries, scale.X(txn.start), markY, what);
+    }
+    for (const Response& response : txn.responses) {
+        AddSpot(row.answers, scale.X(response.at), row.Y(response.ms),
+                FormatStamp(response.at).substr(11, 12) + "  " + Number(response.ms) + " ms  '" +
+                    txn.gate + "'");
     }
 }
 
@@ -182,8 +172,8 @@ void DrawRowFrame(std::string& svg, const Row& row) {
     const std::string lines[] = {
         "station " + s.station + ", PC " + s.pc,
         std::to_string(s.transactions) + " txns, " + std::to_string(s.failed) + " failed",
-        s.responseMs.empty() ? std::string("no answers")
-                             : "p95 " + Number(s.Percentile(0.95)) + " ms",
+        s.answers.Empty() ? std::string("no answers")
+                          : "p95 " + Number(s.answers.Percentile(0.95)) + " ms",
     };
     for (std::size_t i = 0; i < std::size(lines); ++i) {
         svg += "<text x=\"8\" y=\"" + Number(row.PlotTop() + 34 + 16 * i) + "\" font-size=\"" +
@@ -233,8 +223,7 @@ void DrawTimeAxis(std::string& svg, const Scale& scale, double top, double botto
            "\" text-anchor=\"middle\" font-size=\"12\">time (UTC)</text>\n";
 }
 
-void DrawHeading(std::string& svg, const Scale& scale, std::size_t transactions,
-                 std::size_t failed) {
+void DrawHeading(std::string& svg, const Scale& scale, uint64_t transactions, uint64_t failed) {
     svg += "<text x=\"8\" y=\"22\" font-size=\"15\" font-weight=\"bold\">JYNMB trace: " +
            std::to_string(transactions) + " transactions, " + std::to_string(failed) + " failed, " +
            FormatStamp(scale.from).substr(0, 19) + " to " + FormatStamp(scale.to).substr(0, 19) +
@@ -271,31 +260,47 @@ std::string Document(double height, const std::string& body) {
 
 }  // namespace
 
-std::string Picture(const std::vector<const Transaction*>& transactions) {
-    if (transactions.empty()) {
+std::string Picture(const Tally& tally, const Replay& replay) {
+    if (tally.Selected() == 0) {
         return Document(60,
                         "<text x=\"8\" y=\"34\" font-size=\"15\">JYNMB trace: no "
                         "transactions</text>\n");
     }
-    const Scale scale = TimeScale(transactions);
+    const Scale scale = TimeScale(tally);
     std::vector<Row> rows;
-    std::size_t failed = 0;
-    for (StationStats& stats : Statistics(transactions)) {
+    std::map<std::pair<std::string, std::string>, std::size_t> rowOf;
+    for (StationStats& stats : tally.Stations()) {
         Row row;
         row.top = kTop + static_cast<double>(rows.size()) * (kRowHeight + kRowGap);
-        row.yMax = NiceCeiling(stats.responseMs.empty() ? 1 : stats.responseMs.back());
-        failed += stats.failed;
+        row.yMax = NiceCeiling(stats.answers.Empty() ? 1 : stats.answers.MaxMs());
+        rowOf[{stats.station, stats.pc}] = rows.size();
         row.stats = std::move(stats);
-        Fill(row, transactions, scale);
         rows.push_back(std::move(row));
     }
+    const bool replayed = replay([&](Transaction& txn) {
+        const auto at = rowOf.find({txn.station, txn.pc});
+        if (at != rowOf.end()) Fill(rows[at->second], txn, scale);
+    });
+    if (!replayed) return std::string();
     const double bottom = rows.back().top + kRowHeight;
     std::string body;
-    DrawHeading(body, scale, transactions.size(), failed);
+    DrawHeading(body, scale, tally.Selected(), tally.Failed());
     for (const Row& row : rows) DrawRowFrame(body, row);
     DrawTimeAxis(body, scale, kTop, bottom);
     for (const Row& row : rows) DrawMarks(body, row);
     return Document(bottom + kBottom, body);
+}
+
+std::string Picture(const std::vector<const Transaction*>& transactions) {
+    Tally tally;
+    for (const Transaction* txn : transactions) tally.Add(*txn);
+    return Picture(tally, [&transactions](const TransactionSink& sink) {
+        for (const Transaction* txn : transactions) {
+            Transaction copy = *txn;
+            sink(copy);
+        }
+        return true;
+    });
 }
 
 }  // namespace jynmb::trace

@@ -3,10 +3,12 @@
 // retried transactions marked above their row.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "host/jynmb/trace_file.h"
+#include "host/jynmb/trace_stats.h"
 
 namespace jynmb::trace {
 
@@ -16,6 +18,14 @@ namespace jynmb::trace {
 // row's station and PC number (data-st, data-pc), and how many of the row's
 // answers or transactions it stands for (data-n): those that fall on the
 // same spot are drawn once.
+//
+// The tally's transactions are drawn as `replay` gives them again, one at a
+// time, to the sink it is handed (the selected ones, in the order read):
+// the picture holds its spots, never the transactions. An empty string
+// when the replay fails.
+using Replay = std::function<bool(const TransactionSink& sink)>;
+std::string Picture(const Tally& tally, const Replay& replay);
+// The same for transactions in memory.
 std::string Picture(const std::vector<const Transaction*>& transactions);
 
 }  // namespace jynmb::trace

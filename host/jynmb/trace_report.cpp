@@ -22,14 +22,8 @@ std::string Joined(const std::vector<std::string>& parts, const char* between) {
     return out;
 }
 
-std::string Span(const std::vector<const Transaction*>& selected) {
-    Micros from = selected.front()->start;
-    Micros to = selected.front()->end;
-    for (const Transaction* txn : selected) {
-        from = std::min(from, txn->start);
-        to = std::max(to, txn->end);
-    }
-    return FormatStamp(from) + " to " + FormatStamp(to);
+std::string Span(const Tally& tally) {
+    return FormatStamp(tally.From()) + " to " + FormatStamp(tally.To());
 }
 
 // "02h x3, ??h x1"
@@ -41,6 +35,8 @@ std::string NakText(const StationStats& stats) {
     return parts.empty() ? std::string("-") : Joined(parts, ", ");
 }
 
+// A row's fixed columns have a bounded width; its NAK codes, however many,
+// follow them in full, and the row ends with its own line end.
 std::string StationTable(const std::vector<StationStats>& stations) {
     std::string out;
     char line[400];
@@ -49,20 +45,20 @@ std::string StationTable(const std::vector<StationStats>& stations) {
                   "bytes out", "bytes in", "p50 ms", "p95 ms", "max ms", "NAKs");
     out += line;
     for (const StationStats& s : stations) {
-        const bool answered = !s.responseMs.empty();
+        const bool answered = !s.answers.Empty();
         std::snprintf(
             line, sizeof line,
-            "%-3s %-3s %6llu %6llu %6llu %8llu %9llu %7llu %9llu %9llu %8s %8s %8s  %s\n",
+            "%-3s %-3s %6llu %6llu %6llu %8llu %9llu %7llu %9llu %9llu %8s %8s %8s  ",
             Printable(s.station).c_str(), Printable(s.pc).c_str(),
             static_cast<unsigned long long>(s.transactions),
             static_cast<unsigned long long>(s.good), static_cast<unsigned long long>(s.failed),
             static_cast<unsigned long long>(s.attempts),
             static_cast<unsigned long long>(s.timeouts), static_cast<unsigned long long>(s.settles),
             static_cast<unsigned long long>(s.bytesOut), static_cast<unsigned long long>(s.bytesIn),
-            answered ? Fixed(s.Percentile(0.5), 1).c_str() : "-",
-            answered ? Fixed(s.Percentile(0.95), 1).c_str() : "-",
-            answered ? Fixed(s.responseMs.back(), 1).c_str() : "-", NakText(s).c_str());
-        out += line;
+            answered ? Fixed(s.answers.Percentile(0.5), 1).c_str() : "-",
+            answered ? Fixed(s.answers.Percentile(0.95), 1).c_str() : "-",
+            answered ? Fixed(s.answers.MaxMs(), 1).c_str() : "-");
+        out += line + NakText(s) + "\n";
     }
     return out;
 }
@@ -78,24 +74,9 @@ std::string Summary(const Transaction& txn) {
     return text + "  (" + Printable(txn.where) + ")\n";
 }
 
-std::string FailedList(const std::vector<const Transaction*>& selected) {
-    std::string out;
-    std::size_t failed = 0;
-    for (const Transaction* txn : selected) failed += txn->result != 0 ? 1 : 0;
+std::string FailedHeading(uint64_t failed) {
     if (failed == 0) return "\nno failed transactions\n";
-    out += "\nfailed transactions: " + std::to_string(failed) + "\n";
-    for (const Transaction* txn : selected) {
-        if (txn->result == 0) continue;
-        out += "\n" + Summary(*txn);
-        char line[64];
-        for (const Record& record : txn->records) {
-            std::snprintf(line, sizeof line, "    %s  %-8s ",
-                          FormatStamp(record.time).substr(11, 15).c_str(),
-                          Printable(record.kind).c_str());
-            out += line + Printable(record.text) + "\n";
-        }
-    }
-    return out;
+    return "\nfailed transactions: " + std::to_string(failed) + "\n";
 }
 
 std::string Counters(const StationStats& s) {
@@ -114,16 +95,18 @@ std::string StationJson(const StationStats& s) {
         naks.push_back(JsonString(code) + ": " + std::to_string(count));
     }
     std::string response = "null";
-    if (!s.responseMs.empty()) {
-        response = "{\"count\": " + std::to_string(s.responseMs.size()) +
-                   ", \"p50\": " + Fixed(s.Percentile(0.5), 3) +
-                   ", \"p95\": " + Fixed(s.Percentile(0.95), 3) +
-                   ", \"max\": " + Fixed(s.responseMs.back(), 3) + "}";
+    if (!s.answers.Empty()) {
+        response = "{\"count\": " + std::to_string(s.answers.Count()) +
+                   ", \"p50\": " + Fixed(s.answers.Percentile(0.5), 3) +
+                   ", \"p95\": " + Fixed(s.answers.Percentile(0.95), 3) +
+                   ", \"max\": " + Fixed(s.answers.MaxMs(), 3) + "}";
     }
     return "{\"station\": " + JsonString(s.station) + ", \"pc\": " + JsonString(s.pc) + ", " +
            Counters(s) + "\"naks\": {" + Joined(naks, ", ") + "}, \"responseMs\": " + response +
            "}";
 }
+
+}  // namespace
 
 std::string FailedJson(const Transaction& txn) {
     std::vector<std::string> naks;
@@ -145,12 +128,22 @@ std::string FailedJson(const Transaction& txn) {
            Joined(records, ",\n       ") + "]}";
 }
 
-}  // namespace
+std::string TextFailed(const Transaction& txn) {
+    std::string out = "\n" + Summary(txn);
+    char line[64];
+    for (const Record& record : txn.records) {
+        std::snprintf(line, sizeof line, "    %s  %-8s ",
+                      FormatStamp(record.time).substr(11, 15).c_str(),
+                      Printable(record.kind).c_str());
+        out += line + Printable(record.text) + "\n";
+    }
+    return out;
+}
 
-std::string TextReport(const TraceData& data, const std::vector<const Transaction*>& selected) {
+std::string TextHead(const TraceData& data, const Tally& tally) {
     std::string out = "trace       " + Printable(Joined(data.files, ", ")) + ": " +
                       std::to_string(data.lines) + " lines, " +
-                      std::to_string(data.transactions.size()) + " transactions\n";
+                      std::to_string(data.transactionCount) + " transactions\n";
     if (data.unreadLines != 0) {
         std::vector<std::string> first;
         for (const Unread& unread : data.unread) {
@@ -163,13 +156,13 @@ std::string TextReport(const TraceData& data, const std::vector<const Transactio
         out +=
             "unfinished  " + std::to_string(data.unfinished) + " records that no TXN line closes\n";
     }
-    if (selected.empty()) return out + "selected    no transactions\n";
-    out += "selected    " + std::to_string(selected.size()) + " transactions, " + Span(selected) +
+    if (tally.Selected() == 0) return out + "selected    no transactions\n";
+    out += "selected    " + std::to_string(tally.Selected()) + " transactions, " + Span(tally) +
            " (UTC)\n\n";
-    return out + StationTable(Statistics(selected)) + FailedList(selected);
+    return out + StationTable(tally.Stations()) + FailedHeading(tally.Failed());
 }
 
-std::string JsonReport(const TraceData& data, const std::vector<const Transaction*>& selected) {
+std::string JsonHead(const TraceData& data, const Tally& tally) {
     std::vector<std::string> files;
     for (const std::string& file : data.files) files.push_back(JsonString(file));
     std::vector<std::string> unread;
@@ -178,23 +171,45 @@ std::string JsonReport(const TraceData& data, const std::vector<const Transactio
                          "}");
     }
     std::vector<std::string> stations;
-    for (const StationStats& s : Statistics(selected)) stations.push_back(StationJson(s));
-    std::vector<std::string> failed;
-    for (const Transaction* txn : selected) {
-        if (txn->result != 0) failed.push_back(FailedJson(*txn));
-    }
+    for (const StationStats& s : tally.Stations()) stations.push_back(StationJson(s));
     std::string from = "null", to = "null";
-    if (!selected.empty()) {
-        const std::string span = Span(selected);
-        from = JsonString(span.substr(0, span.find(' ')));
-        to = JsonString(span.substr(span.rfind(' ') + 1));
+    if (tally.Selected() != 0) {
+        from = JsonString(FormatStamp(tally.From()));
+        to = JsonString(FormatStamp(tally.To()));
     }
     return "{\"files\": [" + Joined(files, ", ") + "], \"lines\": " + std::to_string(data.lines) +
            ", \"unreadLines\": " + std::to_string(data.unreadLines) + ", \"unread\": [" +
            Joined(unread, ", ") + "], \"unfinished\": " + std::to_string(data.unfinished) +
-           ",\n \"transactions\": " + std::to_string(selected.size()) + ", \"from\": " + from +
+           ",\n \"transactions\": " + std::to_string(tally.Selected()) + ", \"from\": " + from +
            ", \"to\": " + to + ",\n \"stations\": [\n  " + Joined(stations, ",\n  ") +
-           "],\n \"failed\": [\n  " + Joined(failed, ",\n  ") + "]}\n";
+           "],\n \"failed\": [\n  ";
+}
+
+const char kJsonFailedBetween[] = ",\n  ";
+const char kJsonTail[] = "]}\n";
+
+std::string TextReport(const TraceData& data, const std::vector<const Transaction*>& selected) {
+    Tally tally;
+    for (const Transaction* txn : selected) tally.Add(*txn);
+    std::string out = TextHead(data, tally);
+    if (tally.Selected() == 0) return out;
+    for (const Transaction* txn : selected) {
+        if (txn->result != 0) out += TextFailed(*txn);
+    }
+    return out;
+}
+
+std::string JsonReport(const TraceData& data, const std::vector<const Transaction*>& selected) {
+    Tally tally;
+    for (const Transaction* txn : selected) tally.Add(*txn);
+    std::string out = JsonHead(data, tally);
+    const char* between = "";
+    for (const Transaction* txn : selected) {
+        if (txn->result == 0) continue;
+        out += between + FailedJson(*txn);
+        between = kJsonFailedBetween;
+    }
+    return out + kJsonTail;
 }
 
 }  // namespace jynmb::trace

@@ -6,8 +6,22 @@
 #include <vector>
 
 #include "host/jynmb/trace_file.h"
+#include "host/jynmb/trace_stats.h"
 
 namespace jynmb::trace {
+
+// The reports in pieces, for traces too large to hold: the head says all
+// but the failed transactions' frames, which follow one at a time as a
+// second reading of the files finds them (as JSON, kJsonFailedBetween
+// between two, kJsonTail after the last).
+std::string TextHead(const TraceData& data, const Tally& tally);
+std::string TextFailed(const Transaction& txn);
+std::string JsonHead(const TraceData& data, const Tally& tally);
+std::string FailedJson(const Transaction& txn);
+extern const char kJsonFailedBetween[];
+extern const char kJsonTail[];
+
+// The whole reports of transactions in memory.
 
 std::string TextReport(const TraceData& data, const std::vector<const Transaction*>& selected);
 

@@ -133,50 +133,102 @@ bool ParseStationChoice(const std::string& text, StationChoice& choice) {
     return colon == std::string::npos || HexByte(text.substr(colon + 1), choice.pc);
 }
 
+bool Selector::Takes(const Transaction& txn) {
+    if (!resolved_) {
+        resolved_ = true;
+        if (selection_.since) since_ = selection_.since->On(txn.start);
+        if (selection_.until) until_ = selection_.until->On(txn.start);
+    }
+    if ((since_ && txn.start < *since_) || (until_ && txn.start >= *until_)) return false;
+    return Chosen(txn, selection_.stations);
+}
+
 std::vector<const Transaction*> Select(const TraceData& data, const Selection& selection) {
     std::vector<const Transaction*> chosen;
-    if (data.transactions.empty()) return chosen;
-    const Micros first = data.transactions.front().start;
-    const std::optional<Micros> since =
-        selection.since ? std::optional<Micros>(selection.since->On(first)) : std::nullopt;
-    const std::optional<Micros> until =
-        selection.until ? std::optional<Micros>(selection.until->On(first)) : std::nullopt;
+    Selector selector(selection);
     for (const Transaction& txn : data.transactions) {
-        if ((since && txn.start < *since) || (until && txn.start >= *until)) continue;
-        if (Chosen(txn, selection.stations)) chosen.push_back(&txn);
+        if (selector.Takes(txn)) chosen.push_back(&txn);
     }
     return chosen;
 }
 
-double StationStats::Percentile(double share) const {
-    if (responseMs.empty()) return 0;
-    const double rank = std::ceil(share * static_cast<double>(responseMs.size()));
-    const std::size_t index = rank < 1 ? 0 : static_cast<std::size_t>(rank) - 1;
-    return responseMs[std::min(index, responseMs.size() - 1)];
+namespace {
+
+// 2^11 exact buckets below 2048 µs; above, 1024 a power of two.
+constexpr unsigned kExactBits = 11;
+constexpr Micros kExact = Micros{1} << kExactBits;
+
+uint32_t BucketOf(Micros micros) {
+    if (micros < kExact) return static_cast<uint32_t>(micros);
+    unsigned shift = 0;
+    while ((micros >> shift) >= kExact) ++shift;
+    return static_cast<uint32_t>((shift << kExactBits) | static_cast<uint32_t>(micros >> shift));
+}
+
+// The middle of the bucket's range.
+double BucketMicros(uint32_t bucket) {
+    const unsigned shift = bucket >> kExactBits;
+    const double low = static_cast<double>(Micros{bucket & (kExact - 1)} << shift);
+    return shift == 0 ? low : low + static_cast<double>(Micros{1} << shift) / 2;
+}
+
+}  // namespace
+
+void Answers::Add(Micros micros) {
+    if (micros < 0) return;
+    ++buckets_[BucketOf(micros)];
+    ++count_;
+    max_ = std::max(max_, micros);
+}
+
+double Answers::Percentile(double share) const {
+    if (count_ == 0) return 0;
+    const double rank = std::ceil(share * static_cast<double>(count_));
+    const uint64_t wanted = rank < 1 ? 1 : std::min(count_, static_cast<uint64_t>(rank));
+    uint64_t seen = 0;
+    for (const auto& [bucket, count] : buckets_) {
+        seen += count;
+        if (seen >= wanted) return std::min(BucketMicros(bucket), static_cast<double>(max_)) / 1e3;
+    }
+    return MaxMs();
+}
+
+void Tally::Add(const Transaction& txn) {
+    StationStats& s = stations_[{txn.station, txn.pc}];
+    if (s.transactions == 0) {
+        s.station = txn.station;
+        s.pc = txn.pc;
+    }
+    ++s.transactions;
+    ++(txn.result == 0 ? s.good : s.failed);
+    s.attempts += static_cast<uint64_t>(txn.attempts);
+    s.timeouts += static_cast<uint64_t>(txn.timeouts);
+    s.settles += static_cast<uint64_t>(txn.settles);
+    s.bytesOut += txn.bytesOut;
+    s.bytesIn += txn.bytesIn;
+    for (const std::string& code : txn.naks) ++s.naks[code];
+    if (selected_ == 0) from_ = to_ = last_ = txn.start;
+    for (const Response& response : txn.responses) {
+        s.answers.Add(static_cast<Micros>(std::llround(response.ms * 1e3)));
+        last_ = std::max(last_, response.at);
+    }
+    ++selected_;
+    failed_ += txn.result != 0 ? 1 : 0;
+    from_ = std::min(from_, txn.start);
+    to_ = std::max(to_, txn.end);
+    last_ = std::max(last_, to_);
+}
+
+std::vector<StationStats> Tally::Stations() const {
+    std::vector<StationStats> list;
+    for (const auto& entry : stations_) list.push_back(entry.second);
+    return list;
 }
 
 std::vector<StationStats> Statistics(const std::vector<const Transaction*>& transactions) {
-    std::map<std::pair<std::string, std::string>, StationStats> stations;
-    for (const Transaction* txn : transactions) {
-        StationStats& s = stations[{txn->station, txn->pc}];
-        s.station = txn->station;
-        s.pc = txn->pc;
-        ++s.transactions;
-        ++(txn->result == 0 ? s.good : s.failed);
-        s.attempts += static_cast<uint64_t>(txn->attempts);
-        s.timeouts += static_cast<uint64_t>(txn->timeouts);
-        s.settles += static_cast<uint64_t>(txn->settles);
-        s.bytesOut += txn->bytesOut;
-        s.bytesIn += txn->bytesIn;
-        for (const std::string& code : txn->naks) ++s.naks[code];
-        for (const Response& response : txn->responses) s.responseMs.push_back(response.ms);
-    }
-    std::vector<StationStats> list;
-    for (auto& entry : stations) {
-        std::sort(entry.second.responseMs.begin(), entry.second.responseMs.end());
-        list.push_back(std::move(entry.second));
-    }
-    return list;
+    Tally tally;
+    for (const Transaction* txn : transactions) tally.Add(*txn);
+    return tally.Stations();
 }
 
 }  // namespace jynmb::trace

@@ -179,6 +179,47 @@ TEST(Explain, LeavesThePlantsTraceAlone) {
     EXPECT_EQ(FileText(plant.Path() + "/plant.trc"), "");
 }
 
+// jynmb trace reads regular files only: a FIFO without a writer, a device
+// that never ends and a folder are refused at once. The picture never takes
+// the place of a trace: one of those read, or one left out of the list.
+TEST(JynmbTrace, ReadsTracesOnlyAndNeverDrawsOverOne) {
+    TempDir dir;
+    const std::string trace =
+        "# JYNMB 1.0.0 trace, instance 1, port COM1: 9600 baud, 8 data bits, no parity, 1 stop "
+        "bit; reply time-out 100 ms\n"
+        "2026-12-09T12:00:01.000000Z TXN st 01 pc FF SingleRead '01WD1' attempts 1 result 0 ms "
+        "1.0 timeouts 0 naks - settles 0 out 17 in 19\n";
+    dir.Write("a.trc", trace);
+    dir.Write("b.trc", trace);
+    ChildOptions options;
+    options.directory = dir.Path();
+    ASSERT_EQ(jynmbtest::RunChild("/bin/sh", {"-c", "mkfifo pipe && mkdir folder"}, options).exitCode,
+              0);
+    struct Case {
+        std::vector<std::string> args;
+        const char* error;
+    };
+    const Case cases[] = {
+        {{"trace", "pipe"}, "cannot read the trace 'pipe': not a regular file"},
+        {{"trace", "folder"}, "cannot read the trace 'folder': not a regular file"},
+        {{"trace", "/dev/zero"}, "cannot read the trace '/dev/zero': not a regular file"},
+        {{"trace", "--svg", "a.trc", "a.trc"}, "--svg a.trc is one of the traces read"},
+        {{"trace", "--svg", "./a.trc", "b.trc", "a.trc"}, "--svg ./a.trc is one of the traces read"},
+        {{"trace", "--svg", "b.trc", "a.trc"}, "--svg b.trc is a trace"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const ChildRun run = Jynmb(c.args, options);
+        EXPECT_EQ(run.exitCode, 2) << Describe(run);
+        EXPECT_NE(run.err.find(c.error), std::string::npos) << Describe(run);
+        EXPECT_EQ(FileText(dir.Path() + "/a.trc"), trace);
+        EXPECT_EQ(FileText(dir.Path() + "/b.trc"), trace);
+    }
+    const ChildRun drawn = Jynmb({"trace", "--svg", "a.svg", "a.trc"}, options);
+    EXPECT_EQ(drawn.exitCode, 0) << Describe(drawn);
+    EXPECT_EQ(FileText(dir.Path() + "/a.svg").rfind("<?xml", 0), 0u);
+}
+
 // What jynmb trace --json says of one station.
 struct Counted {
     uint64_t transactions = 0;
