@@ -116,11 +116,27 @@ void AddSpot(Spots& spots, double x, double y, const std::string& title) {
     if (spot.count++ == 0) spot.title = title;
 }
 
+// Answers fill a row's plot: a spot is a cell of kCell pixels, smaller than
+// a circle, and keeps what its title needs in a few bytes, so that a trace
+// of any length draws in a memory its size on the screen bounds.
+constexpr double kCell = 3;
+constexpr std::size_t kMostGates = 1000;  // a row's gate texts that titles name
+
+struct AnswerSpot {
+    uint64_t count = 0;
+    Micros at = 0;
+    double ms = 0;
+    uint32_t gate = 0;
+};
+using AnswerSpots = std::map<std::pair<int32_t, int32_t>, AnswerSpot>;
+
 struct Row {
     StationStats stats;
     double top = 0;
     double yMax = 1;  // ms at the top of the plot
-    Spots answers;
+    AnswerSpots answers;
+    std::vector<std::string> gates{"..."};
+    std::map<std::string, uint32_t> gateIds;
     Spots failures;
     Spots retries;
 
@@ -128,9 +144,21 @@ struct Row {
     double Y(double ms) const {
         return top + kRowHeight - (kRowHeight - kMarkBand) * std::min(ms, yMax) / yMax;
     }
+    uint32_t GateId(const std::string& gate) {
+        const auto known = gateIds.find(gate);
+        if (known != gateIds.end()) return known->second;
+        if (gates.size() > kMostGates) return 0;
+        gates.push_back(gate);
+        return gateIds[gate] = static_cast<uint32_t>(gates.size() - 1);
+    }
+    void AddAnswer(double x, double y, const Response& response, const std::string& gate) {
+        AnswerSpot& spot = answers[{static_cast<int32_t>(std::lround(x / kCell)),
+                                    static_cast<int32_t>(std::lround(y / kCell))}];
+        if (spot.count++ == 0) spot = {1, response.at, response.ms, GateId(gate)};
+    }
 };
 
-std::string Attributes(const Row& row, std::size_t count) {
+std::string Attributes(const Row& row, uint64_t count) {
     return " data-st=\"" + Xml(row.stats.station) + "\" data-pc=\"" + Xml(row.stats.pc) +
            "\" data-n=\"" + std::to_string(count) + "\"";
 }
@@ -146,9 +174,7 @@ void Fill(Row& row, const Transaction& txn, const Scale& scale) {
         AddSpot(row.retries, scale.X(txn.start), markY, what);
     }
     for (const Response& response : txn.responses) {
-        AddSpot(row.answers, scale.X(response.at), row.Y(response.ms),
-                FormatStamp(response.at).substr(11, 12) + "  " + Number(response.ms) + " ms  '" +
-                    txn.gate + "'");
+        row.AddAnswer(scale.X(response.at), row.Y(response.ms), response, txn.gate);
     }
 }
 
@@ -183,10 +209,12 @@ void DrawRowFrame(std::string& svg, const Row& row) {
 
 void DrawMarks(std::string& svg, const Row& row) {
     for (const auto& [at, spot] : row.answers) {
+        const std::string title = FormatStamp(spot.at).substr(11, 12) + "  " + Number(spot.ms) +
+                                  " ms  '" + row.gates[spot.gate] + "'";
         svg += "<circle class=\"rt\"" + Attributes(row, spot.count) + " cx=\"" +
-               std::to_string(at.first) + "\" cy=\"" + std::to_string(at.second) +
-               "\" r=\"2.5\" fill=\"" + kAnswerColour + "\"><title>" + Xml(spot.title) +
-               "</title></circle>\n";
+               std::to_string(std::lround(at.first * kCell)) + "\" cy=\"" +
+               std::to_string(std::lround(at.second * kCell)) + "\" r=\"2.5\" fill=\"" +
+               kAnswerColour + "\"><title>" + Xml(title) + "</title></circle>\n";
     }
     for (const auto& [at, spot] : row.retries) {
         const long x = at.first, y = at.second;
@@ -248,23 +276,24 @@ void DrawHeading(std::string& svg, const Scale& scale, uint64_t transactions, ui
            "\" font-size=\"12\">good after a retry</text>\n";
 }
 
-std::string Document(double height, const std::string& body) {
+std::string DocumentStart(double height) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
            Number(kWidth) + "\" height=\"" + Number(height) + "\" viewBox=\"0 0 " + Number(kWidth) +
            " " + Number(height) +
            "\" font-family=\"sans-serif\">\n<rect width=\"100%\" height=\"100%\" "
-           "fill=\"white\"/>\n" +
-           body + "</svg>\n";
+           "fill=\"white\"/>\n";
 }
+
+const char kDocumentEnd[] = "</svg>\n";
 
 }  // namespace
 
 std::string Picture(const Tally& tally, const Replay& replay) {
     if (tally.Selected() == 0) {
-        return Document(60,
-                        "<text x=\"8\" y=\"34\" font-size=\"15\">JYNMB trace: no "
-                        "transactions</text>\n");
+        return DocumentStart(60) +
+               "<text x=\"8\" y=\"34\" font-size=\"15\">JYNMB trace: no transactions</text>\n" +
+               kDocumentEnd;
     }
     const Scale scale = TimeScale(tally);
     std::vector<Row> rows;
@@ -283,12 +312,13 @@ std::string Picture(const Tally& tally, const Replay& replay) {
     });
     if (!replayed) return std::string();
     const double bottom = rows.back().top + kRowHeight;
-    std::string body;
-    DrawHeading(body, scale, tally.Selected(), tally.Failed());
-    for (const Row& row : rows) DrawRowFrame(body, row);
-    DrawTimeAxis(body, scale, kTop, bottom);
-    for (const Row& row : rows) DrawMarks(body, row);
-    return Document(bottom + kBottom, body);
+    std::string svg = DocumentStart(bottom + kBottom);
+    DrawHeading(svg, scale, tally.Selected(), tally.Failed());
+    for (const Row& row : rows) DrawRowFrame(svg, row);
+    DrawTimeAxis(svg, scale, kTop, bottom);
+    for (const Row& row : rows) DrawMarks(svg, row);
+    svg += kDocumentEnd;
+    return svg;
 }
 
 std::string Picture(const std::vector<const Transaction*>& transactions) {
