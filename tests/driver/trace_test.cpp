@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -213,6 +214,13 @@ Entry Look(const std::string& path) {
     return {fs::exists(status), status.type(), regular ? Content(path) : ""};
 }
 
+// The memory devices (major 1) /dev/null (3) and /dev/full (7), made here;
+// a regular file of the same name where mknod is not allowed (not root),
+// which the driver refuses as well, as a file that is no trace.
+void MakeDevice(const char* name, unsigned minor) {
+    if (mknod(name, S_IFCHR | 0666, makedev(1, minor)) != 0) std::ofstream(name) << "not root\n";
+}
+
 // What a trace path may name by mistake: each is refused at ColdStart with
 // the one message and is, like the file beside it that a turn-over would
 // take, as it was after enough reads to turn a trace over twice. None may
@@ -231,8 +239,10 @@ TEST_F(Traced, WhatIsNoTraceIsRefusedAndLeftAsItWas) {
         {"a file that only looks like a trace", "look.trc",
          [] { std::ofstream("look.trc") << "# JYNMB notes\n"; }},
         {"a directory", "folder", [] { fs::create_directory("folder"); }},
-        {"a device", "/dev/null", [] {}},
-        {"a full device", "/dev/full", [] {}},
+        // Device nodes of the test's own: a driver that failed here would
+        // rename them, which the system's /dev/null must never risk.
+        {"a device", "null", [] { MakeDevice("null", 3); }},
+        {"a full device", "full", [] { MakeDevice("full", 7); }},
         {"a FIFO without a reader", "pipe", [] { ASSERT_EQ(mkfifo("pipe", 0600), 0); }},
         {"a FIFO whose reader leaves", "piped",
          [&reader] {
