@@ -46,7 +46,8 @@ std::string EntryProblem(const std::string& path, bool mayBeMissing) {
 }
 
 bool SameFile(int file, const std::string& path) {
-    struct stat open {}, named {};
+    struct stat open {
+    }, named{};
     return fstat(file, &open) == 0 && stat(path.c_str(), &named) == 0 &&
            open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
@@ -74,7 +75,8 @@ std::string FolderProblem(const std::string& path) {
 
 std::string Problem(const std::string& path) {
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) return errno == ENOENT ? FolderProblem(path) : Reason(errno);
+    if (stat(path.c_str(), &info) != 0)
+        return errno == ENOENT ? FolderProblem(path) : Reason(errno);
     if (!S_ISREG(info.st_mode)) return "not a regular file";
     const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (file < 0) return Reason(errno);
@@ -90,7 +92,9 @@ std::FILE* OpenToRead(const std::string& path, uint64_t& size, std::string& why)
         return nullptr;
     }
     struct stat info {};
-    why = fstat(file, &info) != 0 ? Reason(errno) : !S_ISREG(info.st_mode) ? "not a regular file" : "";
+    why = fstat(file, &info) != 0  ? Reason(errno)
+          : !S_ISREG(info.st_mode) ? "not a regular file"
+                                   : "";
     size = static_cast<uint64_t>(info.st_size);
     std::FILE* stream = why.empty() ? fdopen(file, "rb") : nullptr;
     if (stream == nullptr) {

@@ -38,12 +38,13 @@ bool NamesDevice(const std::string& path) {
     std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
     name = name.substr(0, name.find('.'));
     while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+    static const char* const kDevices[] = {"CON",    "PRN",     "AUX",   "NUL",
+                                           "CONIN$", "CONOUT$", "CLOCK$"};
     for (const char* device : kDevices) {
         if (SameLetters(name, device)) return true;
     }
-    return name.size() == 4 && (SameLetters(name.substr(0, 3), "COM") ||
-                                SameLetters(name.substr(0, 3), "LPT")) &&
+    return name.size() == 4 &&
+           (SameLetters(name.substr(0, 3), "COM") || SameLetters(name.substr(0, 3), "LPT")) &&
            std::isdigit(static_cast<unsigned char>(name[3]));
 }
 
@@ -77,7 +78,8 @@ std::string PathProblem(const std::string& path, bool mayBeMissing, bool mayBeEm
 
 std::string Absolute(const std::string& path) {
     char full[_MAX_PATH];
-    if (path.empty() || NamesDevice(path) || _fullpath(full, path.c_str(), sizeof full) == nullptr) {
+    if (path.empty() || NamesDevice(path) ||
+        _fullpath(full, path.c_str(), sizeof full) == nullptr) {
         return path;
     }
     return full;

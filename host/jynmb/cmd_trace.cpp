@@ -123,8 +123,8 @@ void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), s
 
 // Reads the files a second time for what the first reading only counted:
 // the failed transactions' frames, printed as they come, and the picture.
-bool SecondReading(const TracePlan& plan, const trace::TraceData& data,
-                   const trace::Tally& tally, std::string& error) {
+bool SecondReading(const TracePlan& plan, const trace::TraceData& data, const trace::Tally& tally,
+                   std::string& error) {
     const char* between = "";
     const auto failedOne = [&plan, &between](const trace::Transaction& txn) {
         if (txn.result == 0) return;

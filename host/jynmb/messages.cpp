@@ -31,7 +31,8 @@ void Print(const DriverMessage& message) {
 // logs one at level 32, and a run that succeeds should print its results only.
 void Echo(const DriverMessage& message) {
     static const char kTraceEnded[] = "JYNMB> trace '";
-    if (message.text.rfind(kTraceEnded, 0) == 0 && message.text.find("' ended: ") != std::string::npos) {
+    if (message.text.rfind(kTraceEnded, 0) == 0 &&
+        message.text.find("' ended: ") != std::string::npos) {
         g_traceEnded = true;
     }
     if (g_echo && g_verbosity != Verbosity::kQuiet) Print(message);

@@ -393,7 +393,8 @@ bool ReadFile(const std::string& file, uint64_t limit, Reader& reader, uint64_t&
     Lines lines(file, reader);
     bytes = 0;
     while (bytes < limit) {
-        const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(kChunk, limit - bytes));
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<uint64_t>(kChunk, limit - bytes));
         const std::size_t n = std::fread(chunk.get(), 1, want, in);
         if (n == 0) break;
         lines.Feed(std::string_view(chunk.get(), n));

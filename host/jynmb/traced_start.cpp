@@ -137,9 +137,8 @@ bool TraceFailed(const std::string& trace) {
     return true;
 }
 
-bool StartScratchTracedSession(Session& session, const char* command,
-                               const std::string& driverPath, const PortOptions& options,
-                               bool json, PrivateDirectory& scratch) {
+bool StartScratchTracedSession(Session& session, const char* command, const std::string& driverPath,
+                               const PortOptions& options, bool json, PrivateDirectory& scratch) {
     std::string name, text, error;
     FindStationFile(options.instance, name, text);
     std::error_code failed;

@@ -37,8 +37,7 @@ bool TraceFailed(const std::string& trace);
 // Starts the session as StartSession does, but with every TRACE line of the
 // station file pointed into `scratch`, which the caller keeps until the
 // session has ended: a simulated run never writes into the plant's trace.
-bool StartScratchTracedSession(Session& session, const char* command,
-                               const std::string& driverPath, const PortOptions& options,
-                               bool json, PrivateDirectory& scratch);
+bool StartScratchTracedSession(Session& session, const char* command, const std::string& driverPath,
+                               const PortOptions& options, bool json, PrivateDirectory& scratch);
 
 }  // namespace jynmb

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <csignal>
-
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -187,8 +186,8 @@ TEST_F(Traced, TheHeaderShowsTheTimeOutThePortRuns) {
     for (const std::string& line : Lines(kTraceFile)) {
         if (line.rfind("# ", 0) == 0) timeouts.push_back(line.substr(line.rfind("; ") + 2));
     }
-    EXPECT_EQ(timeouts, (std::vector<std::string>{"reply time-out 1 ms",
-                                                  "reply time-out 4294967294 ms"}));
+    EXPECT_EQ(timeouts,
+              (std::vector<std::string>{"reply time-out 1 ms", "reply time-out 4294967294 ms"}));
 }
 
 std::string Content(const std::string& path) {
@@ -235,7 +234,10 @@ TEST_F(Traced, WhatIsNoTraceIsRefusedAndLeftAsItWas) {
     int reader = -1;
     const Case cases[] = {
         {"a user's file", "recipe.csv",
-         [] { std::ofstream("recipe.csv") << "a;b\n"; std::ofstream("recipe.csv.1") << "c;d\n"; }},
+         [] {
+             std::ofstream("recipe.csv") << "a;b\n";
+             std::ofstream("recipe.csv.1") << "c;d\n";
+         }},
         {"a file that only looks like a trace", "look.trc",
          [] { std::ofstream("look.trc") << "# JYNMB notes\n"; }},
         {"a directory", "folder", [] { fs::create_directory("folder"); }},
@@ -258,8 +260,8 @@ TEST_F(Traced, WhatIsNoTraceIsRefusedAndLeftAsItWas) {
         Instance host;
         log.Clear();
         ASSERT_EQ(Start(host, "TRACE = " + c.path + ", 1K\n"), kOk);
-        EXPECT_TRUE(log.Has(kLevelError, "JYNMB> ColdStart() trace '" + c.path +
-                                             "' cannot be opened, no trace"))
+        EXPECT_TRUE(log.Has(kLevelError,
+                            "JYNMB> ColdStart() trace '" + c.path + "' cannot be opened, no trace"))
             << log.Dump();
         if (reader >= 0) close(reader);
         reader = -1;

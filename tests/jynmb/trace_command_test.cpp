@@ -154,12 +154,12 @@ TEST_F(TracedLine, WhatIsNoTraceIsRefusedAndAFailedTraceFailsTheRun) {
     }
     // A file limit of 512 bytes: the header and a transaction or two.
     options_.directory = work_.Path();
-    const ChildRun limited = jynmbtest::RunChild(
-        "/bin/sh",
-        {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"", JYNMB_PATH, "read", "-q", "--port",
-         line_.Port(), kTimeout, "--trace", "line.trc", "01WD100", "01WD101", "01WD102",
-         "01WD103", "01WD104"},
-        options_);
+    const ChildRun limited =
+        jynmbtest::RunChild("/bin/sh",
+                            {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"", JYNMB_PATH,
+                             "read", "-q", "--port", line_.Port(), kTimeout, "--trace", "line.trc",
+                             "01WD100", "01WD101", "01WD102", "01WD103", "01WD104"},
+                            options_);
     EXPECT_EQ(limited.exitCode, 2) << Describe(limited);
     EXPECT_NE(limited.err.find("the trace " + work_.Path() + "/line.trc ended early"),
               std::string::npos)
@@ -193,8 +193,8 @@ TEST(JynmbTrace, ReadsTracesOnlyAndNeverDrawsOverOne) {
     dir.Write("b.trc", trace);
     ChildOptions options;
     options.directory = dir.Path();
-    ASSERT_EQ(jynmbtest::RunChild("/bin/sh", {"-c", "mkfifo pipe && mkdir folder"}, options).exitCode,
-              0);
+    ASSERT_EQ(
+        jynmbtest::RunChild("/bin/sh", {"-c", "mkfifo pipe && mkdir folder"}, options).exitCode, 0);
     struct Case {
         std::vector<std::string> args;
         const char* error;
@@ -204,7 +204,8 @@ TEST(JynmbTrace, ReadsTracesOnlyAndNeverDrawsOverOne) {
         {{"trace", "folder"}, "cannot read the trace 'folder': not a regular file"},
         {{"trace", "/dev/zero"}, "cannot read the trace '/dev/zero': not a regular file"},
         {{"trace", "--svg", "a.trc", "a.trc"}, "--svg a.trc is one of the traces read"},
-        {{"trace", "--svg", "./a.trc", "b.trc", "a.trc"}, "--svg ./a.trc is one of the traces read"},
+        {{"trace", "--svg", "./a.trc", "b.trc", "a.trc"},
+         "--svg ./a.trc is one of the traces read"},
         {{"trace", "--svg", "b.trc", "a.trc"}, "--svg b.trc is a trace"},
     };
     for (const Case& c : cases) {

@@ -396,9 +396,9 @@ TEST(TraceReport, TwoReadingsOfAFileReportWhatOneInMemoryDoes) {
     TraceData data;
     jynmb::trace::Tally tally;
     std::string error;
-    ASSERT_TRUE(jynmb::trace::ReadFiles({path}, data, error,
-                                        [&tally](Transaction& txn) { tally.Add(txn); }))
-        << error;
+    ASSERT_TRUE(jynmb::trace::ReadFiles({path}, data, error, [&tally](Transaction& txn) {
+        tally.Add(txn);
+    })) << error;
     EXPECT_TRUE(data.transactions.empty());
     std::ofstream(path, std::ios::binary | std::ios::app) << kSample;
     std::string streamed = jynmb::trace::TextHead(data, tally);
