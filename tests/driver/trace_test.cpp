@@ -2,14 +2,17 @@
 // line per transaction, in a file that turns over at its size.
 #include "interface/trace.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <csignal>
+#endif
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -213,6 +216,22 @@ Entry Look(const std::string& path) {
     return {fs::exists(status), status.type(), regular ? Content(path) : ""};
 }
 
+struct NoTraceCase {
+    const char* what;
+    std::string path;
+    std::function<void()> make;
+};
+
+#ifdef _WIN32
+// Windows opens a device by its bare name, in any folder, with any
+// extension.
+std::vector<NoTraceCase> DeviceCases(int&) {
+    return {{"the null device", "NUL", [] {}},
+            {"the null device with an extension", "nul.trc", [] {}},
+            {"a COM port", "COM1", [] {}},
+            {"the console in a folder", "folder2\\con.log", [] {}}};
+}
+#else
 // The memory devices (major 1) /dev/null (3) and /dev/full (7), made here;
 // a regular file of the same name where mknod is not allowed (not root),
 // which the driver refuses as well, as a file that is no trace.
@@ -220,27 +239,8 @@ void MakeDevice(const char* name, unsigned minor) {
     if (mknod(name, S_IFCHR | 0666, makedev(1, minor)) != 0) std::ofstream(name) << "not root\n";
 }
 
-// What a trace path may name by mistake: each is refused at ColdStart with
-// the one message and is, like the file beside it that a turn-over would
-// take, as it was after enough reads to turn a trace over twice. None may
-// hold up the start (a FIFO without a reader) or kill the host (a FIFO whose
-// reader leaves).
-TEST_F(Traced, WhatIsNoTraceIsRefusedAndLeftAsItWas) {
-    struct Case {
-        const char* what;
-        std::string path;
-        std::function<void()> make;
-    };
-    int reader = -1;
-    const Case cases[] = {
-        {"a user's file", "recipe.csv",
-         [] {
-             std::ofstream("recipe.csv") << "a;b\n";
-             std::ofstream("recipe.csv.1") << "c;d\n";
-         }},
-        {"a file that only looks like a trace", "look.trc",
-         [] { std::ofstream("look.trc") << "# JYNMB notes\n"; }},
-        {"a directory", "folder", [] { fs::create_directory("folder"); }},
+std::vector<NoTraceCase> DeviceCases(int& reader) {
+    return {
         // Device nodes of the test's own: a driver that failed here would
         // rename them, which the system's /dev/null must never risk.
         {"a device", "null", [] { MakeDevice("null", 3); }},
@@ -253,7 +253,28 @@ TEST_F(Traced, WhatIsNoTraceIsRefusedAndLeftAsItWas) {
              ASSERT_GE(reader, 0);
          }},
     };
-    for (const Case& c : cases) {
+}
+#endif
+
+// What a trace path may name by mistake: each is refused at ColdStart with
+// the one message and is, like the file beside it that a turn-over would
+// take, as it was after enough reads to turn a trace over twice. None may
+// hold up the start (a FIFO without a reader) or kill the host (a FIFO whose
+// reader leaves).
+TEST_F(Traced, WhatIsNoTraceIsRefusedAndLeftAsItWas) {
+    int reader = -1;
+    std::vector<NoTraceCase> cases = {
+        {"a user's file", "recipe.csv",
+         [] {
+             std::ofstream("recipe.csv") << "a;b\n";
+             std::ofstream("recipe.csv.1") << "c;d\n";
+         }},
+        {"a file that only looks like a trace", "look.trc",
+         [] { std::ofstream("look.trc") << "# JYNMB notes\n"; }},
+        {"a directory", "folder", [] { fs::create_directory("folder"); }},
+    };
+    for (NoTraceCase& c : DeviceCases(reader)) cases.push_back(std::move(c));
+    for (const NoTraceCase& c : cases) {
         SCOPED_TRACE(c.what);
         c.make();
         const Entry before = Look(c.path), olderBefore = Look(c.path + ".1");
@@ -263,7 +284,9 @@ TEST_F(Traced, WhatIsNoTraceIsRefusedAndLeftAsItWas) {
         EXPECT_TRUE(log.Has(kLevelError,
                             "JYNMB> ColdStart() trace '" + c.path + "' cannot be opened, no trace"))
             << log.Dump();
+#ifndef _WIN32
         if (reader >= 0) close(reader);
+#endif
         reader = -1;
         ReadMany(host);
         host.Call(kCloseCom);
@@ -272,30 +295,47 @@ TEST_F(Traced, WhatIsNoTraceIsRefusedAndLeftAsItWas) {
     }
 }
 
+struct EndCase {
+    const char* what;
+    std::function<void()> before;
+    const char* why;  // $ for the trace's path
+};
+
+#ifdef _WIN32
+std::vector<EndCase> FullFileCases() { return {}; }
+void LiftFileLimit() {}
+#else
+rlimit g_fileLimit{};
+
+// A file limit of 2000 bytes: the writes beyond it fail (EFBIG) as on a full
+// disk, with the signal that would end the process ignored.
+std::vector<EndCase> FullFileCases() {
+    return {{"a file that may grow no more",
+             [] {
+                 ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &g_fileLimit), 0);
+                 std::signal(SIGXFSZ, SIG_IGN);
+                 const rlimit small{2000, g_fileLimit.rlim_max};
+                 ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+             },
+             "File too large"}};
+}
+
+void LiftFileLimit() {
+    if (g_fileLimit.rlim_max != 0) {
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &g_fileLimit), 0);
+    }
+}
+#endif
+
 // A trace that cannot go on (the file may grow no more, or the older file
 // is the user's) ends with one message naming the file and why; what it
 // wrote stays, and the values come as without it.
 TEST_F(Traced, ATraceThatCannotGoOnEndsWithOneMessage) {
-    struct Case {
-        const char* what;
-        std::function<void()> before;
-        const char* why;
-    };
-    rlimit limit{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
-    const rlimit small{2000, limit.rlim_max};
-    const Case cases[] = {
-        {"a file that may grow no more",
-         [&small] {
-             std::signal(SIGXFSZ, SIG_IGN);
-             ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-         },
-         "File too large"},
-        {"a user's file where the older part goes",
-         [] { std::ofstream("trace1717.trc.1") << "mine\n"; },
-         "cannot turn over into '$.1': not a trace"},
-    };
-    for (const Case& c : cases) {
+    std::vector<EndCase> cases = FullFileCases();
+    cases.push_back({"a user's file where the older part goes",
+                     [] { std::ofstream("trace1717.trc.1", std::ios::binary) << "mine\n"; },
+                     "cannot turn over into '$.1': not a trace"});
+    for (const EndCase& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove("trace1717.trc");
         c.before();
@@ -306,7 +346,7 @@ TEST_F(Traced, ATraceThatCannotGoOnEndsWithOneMessage) {
             ReadMany(host);
             host.Call(kCloseCom);
         }
-        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        LiftFileLimit();
         const std::string path = (fs::current_path() / kTraceFile).string();
         std::string why = c.why;
         if (why.find('$') != std::string::npos) why.replace(why.find('$'), 1, path);
