@@ -220,21 +220,32 @@ bool Trace::Rotate() {
     return true;
 }
 
-// Line by line, so that a file is full at a line's end: the header and at
-// least one line go into every file, however small its size.
+// A file is full at a line's end: the header and at least one line go into
+// every file, however small its size. The lines that fit go out in one
+// write, as a buffered stream would write them.
 void Trace::Flush() {
     std::size_t at = 0;
     std::string why;
     while (at < pending_.size() && file_ != tracefile::kNoFile) {
-        const std::size_t end = pending_.find('\n', at);
-        const std::size_t length = (end == std::string::npos ? pending_.size() : end + 1) - at;
-        if (written_ + length > limit_ && written_ > header_.size() && !Rotate()) break;
-        if (!tracefile::Write(file_, pending_.data() + at, length, why)) {
+        std::size_t end = at;
+        uint64_t size = written_;
+        while (end < pending_.size()) {
+            const std::size_t lineEnd = pending_.find('\n', end);
+            const std::size_t next = lineEnd == std::string::npos ? pending_.size() : lineEnd + 1;
+            if (size + (next - end) > limit_ && size > header_.size()) break;
+            size += next - end;
+            end = next;
+        }
+        if (end == at) {
+            if (!Rotate()) break;
+            continue;
+        }
+        if (!tracefile::Write(file_, pending_.data() + at, end - at, why)) {
             End(why);
             break;
         }
-        written_ += length;
-        at += length;
+        written_ = size;
+        at = end;
     }
     pending_.clear();
 }
