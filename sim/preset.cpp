@@ -5,6 +5,7 @@
 
 #include "sim/config_files.h"
 #include "sim/hex.h"
+#include "sim/line_settings.h"
 #include "sim/simulator.h"
 
 namespace jynsim {
@@ -130,6 +131,8 @@ bool ParsePreset(std::string_view text, std::vector<PresetEntry>& entries, std::
         ++number;
         const std::string line = Trimmed(raw);
         if (line.empty() || line[0] == '#' || line[0] == '*') continue;
+        std::optional<SerialFormat> format;
+        if (IsLineSettingLine(line, format)) continue;  // the line, not memory: jynmb sim takes it
         std::string problem;
         if (line.front() == '[') {
             if (line.back() != ']' || !ParseScope(line, scope)) problem = "bad station section";

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "sim/hex.h"
 #include "sim/pty_server.h"
 
 namespace jynsim {
@@ -44,7 +45,12 @@ void PtyServer::Serve() {
             // Only seen if the kept slave is gone; wait for Stop without spinning.
             poll(&fds[1], 1, kMaxPollMs);
         }
-        unsent_ += simulator_.TakeOutput(Now());
+        std::string output = simulator_.TakeOutput(Now());
+        if (!output.empty() && line_ && HostMatch() != LineMatch::kSame) {
+            Note(Now(), "the host's port is set otherwise: it hears garbage");
+            output = GarbleForOtherFrame(output);
+        }
+        unsent_ += output;
         WriteToHost();
     }
 }
@@ -54,7 +60,12 @@ bool PtyServer::ReadFromHost(Micros now) {
     for (int i = 0; i < kReadsPerWake; ++i) {
         const ssize_t count = read(master_, buffer, sizeof buffer);
         if (count > 0) {
-            simulator_.Receive(std::string_view(buffer, static_cast<std::size_t>(count)), now);
+            const std::string_view bytes(buffer, static_cast<std::size_t>(count));
+            if (line_ && HostMatch() == LineMatch::kOtherBaud) {
+                Note(now, "not heard, the host's port is at another baud rate: " + Printable(bytes));
+            } else {
+                simulator_.Receive(bytes, now);
+            }
             continue;
         }
         if (count < 0 && errno == EINTR) continue;
@@ -76,6 +87,16 @@ void PtyServer::WriteToHost() {
     }
     // Nobody reads the slave: keep the newest bytes only, bounded.
     if (unsent_.size() > kMaxUnsent) unsent_.erase(0, unsent_.size() - kMaxUnsent);
+}
+
+LineMatch PtyServer::HostMatch() {
+    const auto host = ReadHostFormat(master_, host_format_file_, slave_path_);
+    return host ? CompareFormats(*line_, *host) : LineMatch::kOtherBaud;
+}
+
+void PtyServer::Note(Micros now, const std::string& text) {
+    simulator_.WithEngine(
+        [&](LineEngine& engine) { engine.Log().Add({now, Direction::kNote, std::string(), text}); });
 }
 
 }  // namespace jynsim

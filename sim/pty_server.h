@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "sim/line_settings.h"
 #include "sim/simulator.h"
 
 namespace jynsim {
@@ -17,6 +18,11 @@ struct PtyOptions {
     // a symlink left by a simulator that is gone (its target with it) is
     // replaced, anything else there is refused; removed at Stop.
     std::string link_path;
+    // The stations' line settings: a host set otherwise is not heard (at
+    // another baud rate) or hears garbage (another frame). Unset: any.
+    std::optional<SerialFormat> line;
+    // The test shim's file with the data bits and parity the host asked for.
+    std::string host_format_file;
 };
 
 class PtyServer {
@@ -42,6 +48,9 @@ private:
     void Serve();
     bool ReadFromHost(Micros now);
     void WriteToHost();
+    // How the stations hear the host as its port is set now.
+    LineMatch HostMatch();
+    void Note(Micros now, const std::string& text);
     Micros Now() const;
     void CloseAll();
 
@@ -52,6 +61,8 @@ private:
     std::string slave_path_;
     std::string link_path_;
     std::string unsent_;
+    std::optional<SerialFormat> line_;
+    std::string host_format_file_;
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::chrono::steady_clock::time_point epoch_;

@@ -1,6 +1,7 @@
 #include "sim/sim_command.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 
 #include "sim/config_files.h"
@@ -35,6 +36,14 @@ const char kUsage[] =
     "                           that come meanwhile and answers them right after it\n"
     "  --lower-hex reject|accept       lower-case hex in requests (default reject: 07h)\n"
     "  --extended-on-acpu nak|silent|accept  ACPU answer to JR/JW/QR/QW (default nak)\n"
+    "  --line BAUD,FRAME        the stations' line settings, e.g. 19200,7E2 (data bits\n"
+    "                           5-8, parity N O E M S, stop bits 1 or 2): a host at\n"
+    "                           another baud rate is not heard, one with another frame\n"
+    "                           hears garbage; also 'LINE = 19200,7E2' in the preset.\n"
+    "                           A pseudo-terminal shows the host's baud rate and stop\n"
+    "                           bits only (default: any settings)\n"
+    "  --host-format FILE       data bits and parity of the host's port, as the test\n"
+    "                           shim around tcsetattr writes them\n"
     "  --trace                  print every frame on standard output\n"
     "  --help                   this text\n";
 
@@ -98,7 +107,38 @@ struct Parser {
     bool FaultRate();
     bool Noise();
     bool Station();
+    bool Line();
 };
+
+bool Parser::Line() {
+    std::string value;
+    if (!Value("--line", value)) return false;
+    options.line_format = ParseSerialFormat(value);
+    if (!options.line_format) error = "--line: '" + value + "' is not BAUD,FRAME (19200,7E2)";
+    return options.line_format.has_value();
+}
+
+// The preset file may set the line too; the command line wins.
+bool LineFromPreset(SimCommandOptions& options, std::string& error) {
+    if (options.line_format || options.preset_path.empty()) return true;
+    std::string text;
+    if (!ReadTextFile(options.preset_path, text)) return true;  // said when the preset is read
+    std::size_t start = 0;
+    for (int number = 1; start <= text.size(); ++number) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        std::optional<SerialFormat> format;
+        if (IsLineSettingLine(std::string_view(text).substr(start, end - start), format)) {
+            if (!format) {
+                error = "--preset " + options.preset_path + ": line " + std::to_string(number) +
+                        ": LINE wants BAUD,FRAME (19200,7E2)";
+                return false;
+            }
+            options.line_format = format;
+        }
+        start = end + 1;
+    }
+    return true;
+}
 
 bool Parser::Init(const std::string& path) {
     std::string text;
@@ -225,6 +265,8 @@ bool Parser::One() {
     if (word == "--lower-hex" || word == "--extended-on-acpu") return Choice(word);
     if (word == "--fault-rate") return FaultRate();
     if (word == "--noise") return Noise();
+    if (word == "--line") return Line();
+    if (word == "--host-format") return Value(word, options.host_format_file);
     if (word == "--late-queue") return options.line.queue_behind_late_answer = true;
     for (const NumberOption& option : kNumberOptions) {
         if (word != option.name) continue;
@@ -245,6 +287,7 @@ bool ParseSimCommand(const std::vector<std::string>& args, SimCommandOptions& op
     for (parser.at = 0; parser.at < args.size(); ++parser.at) {
         if (!parser.One()) return false;
     }
+    if (!LineFromPreset(options, error)) return false;
     if (options.line.stations.empty()) {
         StationConfig station;
         station.station = 1;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sim/engine.h"
+#include "sim/line_settings.h"
 
 namespace jynsim {
 
@@ -19,6 +20,10 @@ struct SimCommandOptions {
     bool trace = false;
     bool help = false;
     std::optional<RandomFaults> random_faults;
+    // --line, or the preset file's LINE line: what the stations are set to.
+    std::optional<SerialFormat> line_format;
+    // --host-format: the test shim's file (data bits and parity of the host).
+    std::string host_format_file;
 };
 
 // False with `error` for a bad command line; reads the --init file.

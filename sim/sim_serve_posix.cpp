@@ -39,6 +39,12 @@ void PrintLine(const SimCommandOptions& options, const PtyServer& server) {
         std::printf("noise: %g per bit, seed %llu\n", options.line.noise.bit_error_rate,
                     static_cast<unsigned long long>(options.line.noise.seed));
     }
+    if (options.line_format) {
+        std::printf("line: %s; %s\n", FormatSerialFormat(*options.line_format).c_str(),
+                    options.host_format_file.empty()
+                        ? "baud rate and stop bits checked (a pseudo-terminal shows no more)"
+                        : "baud rate, stop bits, and data bits and parity from the host's shim");
+    }
     if (options.line.queue_behind_late_answer) std::printf("late answers: requests queue behind\n");
     std::printf("serving; Ctrl-C to stop\n");
     std::fflush(stdout);
@@ -79,6 +85,8 @@ int ServeSimLine(const SimCommandOptions& options) {
     PtyServer server(simulator);
     PtyOptions pty;
     pty.link_path = options.link_path;
+    pty.line = options.line_format;
+    pty.host_format_file = options.host_format_file;
     if (!server.Start(pty, error)) {
         pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         std::fprintf(stderr, "jynmb sim: %s\n", error.c_str());

@@ -49,5 +49,6 @@ int RunPoll(Args& args);
 int RunExplain(Args& args);
 int RunDemo(Args& args);
 int RunTrace(Args& args);
+int RunScan(Args& args);
 
 }  // namespace jynmb

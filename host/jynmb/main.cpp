@@ -25,6 +25,7 @@ const Command kCommands[] = {
     {"explain", &jynmb::RunExplain, "show how the driver sees a gate and the frames it sends"},
     {"sim", &jynmb::RunSim, "serve simulated PLC stations on a pseudo-terminal"},
     {"demo", &jynmb::RunDemo, "run the driver against a simulated plant of two stations"},
+    {"scan", &jynmb::RunScan, "find a line's settings and stations, with reads only"},
     {"trace", &jynmb::RunTrace, "read the driver's trace files: statistics, failures, a picture"},
 };
 

@@ -21,5 +21,7 @@ std::vector<PortCause> DiagnosePort(const std::string& name, const jynhost::Line
 // The baud rates the driver can set on this system, for a person to read:
 // "50, 75, 110, ... 57600".
 std::string DriverBaudRates();
+// The same, as numbers, slowest first.
+std::vector<unsigned> DriverBaudList();
 
 }  // namespace jynmb

@@ -199,4 +199,8 @@ std::string DriverBaudRates() {
     return list;
 }
 
+std::vector<unsigned> DriverBaudList() {
+    return std::vector<unsigned>(std::begin(kBaudRates), std::end(kBaudRates));
+}
+
 }  // namespace jynmb

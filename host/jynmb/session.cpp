@@ -205,6 +205,23 @@ bool Session::ChangePort(const std::string& port, std::string& error) {
     return true;
 }
 
+bool Session::ChangeLine(const std::string& port, const jynhost::LineSettings& line,
+                         std::string& error) {
+    jyn::PortChangeParams params = jynhost::MakePortChange(port, jynhost::kKeepReplyTimeout);
+    params.baudRate = line.baudRate;
+    params.dataBits = line.dataBits;
+    params.stopBits = line.stopBits;
+    params.parity = line.parity;
+    instance_.Call(jyn::kCloseCom, nullptr);
+    const int32_t result = instance_.Call(jyn::kChangeJynParams, &params);
+    if (result != jyn::kOk) {
+        error = "cannot open port " + port + " at " + std::to_string(line.baudRate) +
+                " baud (ChangeJynParams returned " + std::to_string(result) + ")";
+        return false;
+    }
+    return true;
+}
+
 bool Session::Configure(GateOutcome& gate) {
     const GateArg& arg = gate.arg;
     jyn::GateDefinition definition =

@@ -60,6 +60,11 @@ public:
     // Points the started instance at another port and opens it, keeping the
     // line parameters and the reply time-out (ChangeJynParams).
     bool ChangePort(const std::string& port, std::string& error);
+    // Sets the port to other line parameters: closes it first (CloseCom),
+    // since the driver cannot open a port it holds already, then opens it
+    // with them (ChangeJynParams), keeping the reply time-out.
+    bool ChangeLine(const std::string& port, const jynhost::LineSettings& line,
+                    std::string& error);
 
     // Configures the gate (code 3 or 4); the outcome carries the address.
     bool Configure(GateOutcome& gate);
