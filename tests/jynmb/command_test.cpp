@@ -186,8 +186,8 @@ TEST(JynmbUsage, ExitCodeAndMessage) {
     }
 }
 
-const char* const kCommands[] = {"info",    "read", "write", "poll", "parse",
-                                 "explain", "sim",  "demo",  "trace"};
+const char* const kCommands[] = {"info", "read", "write", "poll",  "parse",
+                                 "explain", "sim", "demo", "trace", "scan"};
 
 // Every command answers -h, --help and --version before it checks anything
 // else, and refuses an unknown option with the same one-line hint.

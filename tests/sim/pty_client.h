@@ -25,6 +25,7 @@ public:
     PtyClient& operator=(const PtyClient&) = delete;
 
     bool Ok() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
     bool Send(const std::string& bytes) { return jyn::testing::WriteAll(fd_, bytes); }
     // Up to `count` bytes, waiting at most `limit` in all.
     std::string Read(std::size_t count, std::chrono::milliseconds limit) {
