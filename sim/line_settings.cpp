@@ -62,8 +62,8 @@ std::string FormatSerialFormat(const SerialFormat& format) {
 LineMatch CompareFormats(const SerialFormat& stations, const HostFormat& host) {
     if (stations.baud != host.format.baud) return LineMatch::kOtherBaud;
     if (stations.stop_bits != host.format.stop_bits) return LineMatch::kOtherFrame;
-    if (host.frame_known && (stations.data_bits != host.format.data_bits ||
-                             stations.parity != host.format.parity)) {
+    if (host.frame_known &&
+        (stations.data_bits != host.format.data_bits || stations.parity != host.format.parity)) {
         return LineMatch::kOtherFrame;
     }
     return LineMatch::kSame;

@@ -62,7 +62,8 @@ bool PtyServer::ReadFromHost(Micros now) {
         if (count > 0) {
             const std::string_view bytes(buffer, static_cast<std::size_t>(count));
             if (line_ && HostMatch() == LineMatch::kOtherBaud) {
-                Note(now, "not heard, the host's port is at another baud rate: " + Printable(bytes));
+                Note(now,
+                     "not heard, the host's port is at another baud rate: " + Printable(bytes));
             } else {
                 simulator_.Receive(bytes, now);
             }
@@ -95,8 +96,9 @@ LineMatch PtyServer::HostMatch() {
 }
 
 void PtyServer::Note(Micros now, const std::string& text) {
-    simulator_.WithEngine(
-        [&](LineEngine& engine) { engine.Log().Add({now, Direction::kNote, std::string(), text}); });
+    simulator_.WithEngine([&](LineEngine& engine) {
+        engine.Log().Add({now, Direction::kNote, std::string(), text});
+    });
 }
 
 }  // namespace jynsim

@@ -1,7 +1,7 @@
 #include "sim/sim_command.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "sim/config_files.h"

@@ -151,8 +151,9 @@ public:
         const auto start = std::chrono::steady_clock::now();
         const int32_t result = session_.Read(gate);
         ProbeResult probe = ClassifyRead(result, gate.messages);
-        probe.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                             start).count();
+        probe.ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
         return probe;
     }
 
@@ -241,9 +242,9 @@ int RunScan(Args& args) {
     const ScanOutcome outcome = jynmb::RunScan(options.plan, line, progress, g_stop);
     std::signal(SIGINT, SIG_DFL);
     session.End();
-    ScanReportInfo info{options.port.port, options.port.instance, options.plan.timeoutUnits,
-                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-                            .count()};
+    ScanReportInfo info{
+        options.port.port, options.port.instance, options.plan.timeoutUnits,
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()};
     const std::string report = options.json ? ScanJson(outcome, info) : ScanTable(outcome, info);
     std::fputs(report.c_str(), stdout);
     if (!outcome.error.empty()) {

@@ -53,7 +53,8 @@ std::string FrameName(const ScanFrame& frame) {
 
 std::optional<ScanFrame> ParseFrameName(const std::string& text) {
     if (text.size() != 3 || (text[0] != '7' && text[0] != '8')) return std::nullopt;
-    const char* letter = std::strchr(kParityLetters, std::toupper(static_cast<unsigned char>(text[1])));
+    const char* letter =
+        std::strchr(kParityLetters, std::toupper(static_cast<unsigned char>(text[1])));
     if (letter == nullptr || *letter == '\0' || (text[2] != '1' && text[2] != '2'))
         return std::nullopt;
     ScanFrame frame;

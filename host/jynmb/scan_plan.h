@@ -41,8 +41,7 @@ std::vector<unsigned> AllStations();
 // station numbers 00-1F), "7E2,8N1". False with `error`.
 bool ParseBaudList(const std::string& text, const std::vector<unsigned>& driverBauds,
                    std::vector<unsigned>& bauds, std::string& error);
-bool ParseStationList(const std::string& text, std::vector<unsigned>& stations,
-                      std::string& error);
+bool ParseStationList(const std::string& text, std::vector<unsigned>& stations, std::string& error);
 bool ParseFrameList(const std::string& text, std::vector<ScanFrame>& frames, std::string& error);
 
 // The read used to probe: ENQ, 16 characters of header, device field and

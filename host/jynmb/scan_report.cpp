@@ -22,7 +22,9 @@ std::string Ms(double ms) {
     return text;
 }
 
-std::string NakText(int code) { return code < 0 ? "unreadable" : Hex2(static_cast<unsigned>(code)) + "h"; }
+std::string NakText(int code) {
+    return code < 0 ? "unreadable" : Hex2(static_cast<unsigned>(code)) + "h";
+}
 
 // The NAK a station gave to either read, for the table: "-" for none.
 std::string NakColumn(const FoundStation& station) {
@@ -48,9 +50,9 @@ std::string PasteLines(const ScanOutcome& outcome, const ScanReportInfo& info) {
                        std::to_string(frame.parity) + " (" + kParityWords[frame.parity] +
                        "), stop bits " + std::to_string(frame.stopBits) + " (" +
                        (frame.stopBits == 2 ? "two" : "one") + ")\n";
-    text += "jynmb options:      --port " + info.port + " --baud " +
-            std::to_string(outcome.baud) + " --data-bits " + std::to_string(frame.dataBits) +
-            " --parity " + kParityWords[frame.parity] + " --stop-bits " + stop + "\n";
+    text += "jynmb options:      --port " + info.port + " --baud " + std::to_string(outcome.baud) +
+            " --data-bits " + std::to_string(frame.dataBits) + " --parity " +
+            kParityWords[frame.parity] + " --stop-bits " + stop + "\n";
     char name[32];
     std::snprintf(name, sizeof name, "JYNMB%02u.INT", static_cast<unsigned>(info.instance));
     text += "\nstation file " + std::string(name) + " (logical station = station number):\n";
@@ -70,8 +72,9 @@ std::string HeardText(const ProbeResult& probe) {
         case Heard::kAnswer: return "answers in " + Ms(probe.ms) + " ms";
         case Heard::kNak: return "NAK " + NakText(probe.nakCode);
         case Heard::kNoise:
-            return probe.nakCode >= 0 ? "cannot read this frame (NAK " + NakText(probe.nakCode) + ")"
-                                      : "bytes that are no frame";
+            return probe.nakCode >= 0
+                       ? "cannot read this frame (NAK " + NakText(probe.nakCode) + ")"
+                       : "bytes that are no frame";
         case Heard::kSilence: break;
     }
     return "silent";
@@ -111,7 +114,9 @@ std::string JsonProbe(const ProbeResult& probe) {
     const char* kHeard[] = {"silence", "noise", "nak", "answer"};
     std::string text = "{\"heard\": \"" + std::string(kHeard[static_cast<int>(probe.heard)]) + "\"";
     text += ", \"ms\": " + Ms(probe.ms);
-    text += ", \"nak\": " + (probe.nakCode >= 0 ? "\"" + Hex2(static_cast<unsigned>(probe.nakCode)) + "\"" : std::string("null"));
+    text += ", \"nak\": " + (probe.nakCode >= 0
+                                 ? "\"" + Hex2(static_cast<unsigned>(probe.nakCode)) + "\""
+                                 : std::string("null"));
     return text + "}";
 }
 
@@ -121,9 +126,9 @@ std::string JsonStations(const ScanOutcome& outcome) {
         const FoundStation& station = outcome.stations[i];
         text += std::string(i ? ", " : "") + "{\"station\": \"" + Hex2(station.station) +
                 "\", \"pc\": \"FF\", \"cpu\": " + JsonString(station.cpu) +
-                ", \"readMs\": " + Ms(station.plain.ms) + ", \"read\": " +
-                JsonProbe(station.plain) + ", \"extendedRead\": " + JsonProbe(station.family) +
-                "}";
+                ", \"readMs\": " + Ms(station.plain.ms) +
+                ", \"read\": " + JsonProbe(station.plain) +
+                ", \"extendedRead\": " + JsonProbe(station.family) + "}";
     }
     return text + "]";
 }
@@ -138,8 +143,9 @@ std::string ScanJson(const ScanOutcome& outcome, const ScanReportInfo& info) {
         const ScanFrame& frame = outcome.frame;
         text += ", \"settings\": {\"baud\": " + std::to_string(outcome.baud) +
                 ", \"dataBits\": " + std::to_string(frame.dataBits) + ", \"parity\": \"" +
-                kParityWords[frame.parity] + "\", \"stopBits\": " +
-                (frame.stopBits == 2 ? "2" : "1") + ", \"frame\": \"" + FrameName(frame) + "\"}";
+                kParityWords[frame.parity] +
+                "\", \"stopBits\": " + (frame.stopBits == 2 ? "2" : "1") + ", \"frame\": \"" +
+                FrameName(frame) + "\"}";
     }
     text += ", \"stations\": " + JsonStations(outcome) + ", \"noiseOnly\": [";
     for (std::size_t i = 0; i < outcome.noiseOnly.size(); ++i)

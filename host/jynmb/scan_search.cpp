@@ -13,10 +13,12 @@ struct NakName {
     const char* text;
 };
 const NakName kNakNames[] = {
-    {0x00, "Disable during RUN"}, {0x01, "Parity error"},         {0x02, "Sum Check error"},
-    {0x03, "Protocol error"},     {0x04, "Framing error"},        {0x05, "Overrun error"},
-    {0x06, "Character area error"}, {0x07, "Character error"},    {0x08, "PC access error"},
-    {0x09, "error 09h"},          {0x10, "PC number error"},      {0x11, "Mode error"},
+    {0x00, "Disable during RUN"},   {0x01, "Parity error"},
+    {0x02, "Sum Check error"},      {0x03, "Protocol error"},
+    {0x04, "Framing error"},        {0x05, "Overrun error"},
+    {0x06, "Character area error"}, {0x07, "Character error"},
+    {0x08, "PC access error"},      {0x09, "error 09h"},
+    {0x10, "PC number error"},      {0x11, "Mode error"},
 };
 const char kNakMark[] = "NAK received, ";
 const char kRetryMark[] = ", retry ";
@@ -68,8 +70,8 @@ ProbeResult ClassifyRead(int32_t result, const std::vector<DriverMessage>& messa
             probe.nakCode = NakCodeOfText(text.substr(from, text.rfind(kRetryMark) - from));
             nak = true;
         } else if (length != std::string::npos) {
-            bytes = bytes || std::strtoul(text.c_str() + length + sizeof kLengthMark - 1,
-                                          nullptr, 10) > 0;
+            bytes = bytes ||
+                    std::strtoul(text.c_str() + length + sizeof kLengthMark - 1, nullptr, 10) > 0;
         } else {
             bytes = bytes || SaysBytesCame(text);
         }
@@ -97,8 +99,9 @@ public:
             AtBaud(b);
         }
         for (const unsigned station : noisy_) {
-            const bool found = std::any_of(out_.stations.begin(), out_.stations.end(),
-                                           [&](const FoundStation& f) { return f.station == station; });
+            const bool found =
+                std::any_of(out_.stations.begin(), out_.stations.end(),
+                            [&](const FoundStation& f) { return f.station == station; });
             if (!found) out_.noiseOnly.push_back(station);
         }
         for (FoundStation& station : out_.stations) AskFamily(station);
@@ -114,9 +117,9 @@ private:
         double seconds = static_cast<double>(stations) *
                          SilentReadSeconds(plan_.bauds[b], frame, plan_.timeoutUnits);
         for (std::size_t later = b + 1; later < plan_.bauds.size(); ++later) {
-            seconds += static_cast<double>(plan_.stations.size()) *
-                       SilentReadSeconds(plan_.bauds[later], plan_.frames.front(),
-                                         plan_.timeoutUnits);
+            seconds +=
+                static_cast<double>(plan_.stations.size()) *
+                SilentReadSeconds(plan_.bauds[later], plan_.frames.front(), plan_.timeoutUnits);
         }
         return seconds;
     }

@@ -37,7 +37,8 @@ protected:
         pty.host_format_file = dir_.Path() + "/host-format";
         std::string error;
         ASSERT_TRUE(line_->Start(error, pty)) << error;
-        options_.env = {{"LD_PRELOAD", HOST_FORMAT_SHIM}, {"JYN_HOST_FORMAT_FILE", pty.host_format_file}};
+        options_.env = {{"LD_PRELOAD", HOST_FORMAT_SHIM},
+                        {"JYN_HOST_FORMAT_FILE", pty.host_format_file}};
         options_.limit = std::chrono::seconds(120);
     }
     std::vector<std::string> Scan(const std::vector<std::string>& options) {
@@ -67,22 +68,26 @@ std::vector<std::string> CommandsSent(jynsim::Simulator& sim) {
 }
 
 TEST_F(JynmbScan, FindsSettingsStationsAndFamiliesWithReadsOnly) {
-    const ChildRun run = jynmbtest::RunChild(
-        JYNMB_PATH, Scan({"--json", "--bauds", "9600,19200", "--frames", "8N1,8N2,7E1,7E2", "--stations",
-              "02,03,1A"}), options_);
+    const ChildRun run = jynmbtest::RunChild(JYNMB_PATH,
+                                             Scan({"--json", "--bauds", "9600,19200", "--frames",
+                                                   "8N1,8N2,7E1,7E2", "--stations", "02,03,1A"}),
+                                             options_);
     ASSERT_EQ(run.exitCode, 0) << Describe(run);
-    EXPECT_TRUE(Contains(run.out, R"("baud": 19200, "dataBits": 7, "parity": "even", "stopBits": 2)"))
+    EXPECT_TRUE(
+        Contains(run.out, R"("baud": 19200, "dataBits": 7, "parity": "even", "stopBits": 2)"))
         << run.out;
     EXPECT_TRUE(Contains(run.out, R"({"station": "03", "pc": "FF", "cpu": "ACPU")")) << run.out;
     EXPECT_TRUE(Contains(run.out, R"({"station": "1A", "pc": "FF", "cpu": "AnACPU")")) << run.out;
-    EXPECT_TRUE(Contains(run.out, R"("tried": ["9600,8N1", "19200,8N1", "19200,8N2", "19200,7E1", "19200,7E2"])"))
+    EXPECT_TRUE(Contains(
+        run.out, R"("tried": ["9600,8N1", "19200,8N1", "19200,8N2", "19200,7E1", "19200,7E2"])"))
         << run.out;
     // 8N2 has the stop bits of 7E2: only the shim tells them apart.
     // The whole search's bound is said before the first setting is tried.
     EXPECT_LT(run.err.find("at most "), run.err.find("9600,8N1")) << run.err;
     const std::vector<std::string> commands = CommandsSent(line_->Sim());
     EXPECT_GT(commands.size(), 9u);
-    for (const std::string& command : commands) EXPECT_TRUE(command == "WR" || command == "QR") << command;
+    for (const std::string& command : commands)
+        EXPECT_TRUE(command == "WR" || command == "QR") << command;
 }
 
 TEST_F(JynmbScan, CtrlCShowsWhatWasFoundSoFar) {

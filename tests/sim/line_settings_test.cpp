@@ -2,13 +2,14 @@
 // rate is not heard, one with another frame hears garbage as long as the
 // answer, one set alike gets the answer. Stop bits come from the kernel;
 // data bits and parity from the shim's file, when there is one.
+#include "sim/line_settings.h"
+
 #include <gtest/gtest.h>
 #include <termios.h>
 
 #include <cstdio>
 #include <fstream>
 
-#include "sim/line_settings.h"
 #include "sim/pty_server.h"
 #include "tests/sim/pty_client.h"
 #include "tests/sim/sim_test_util.h"
@@ -28,7 +29,8 @@ bool SetPort(int fd, speed_t speed, bool twoStopBits) {
     if (tcgetattr(fd, &tio) != 0) return false;
     cfsetispeed(&tio, speed);
     cfsetospeed(&tio, speed);
-    tio.c_cflag = twoStopBits ? (tio.c_cflag | CSTOPB) : (tio.c_cflag & ~static_cast<tcflag_t>(CSTOPB));
+    tio.c_cflag =
+        twoStopBits ? (tio.c_cflag | CSTOPB) : (tio.c_cflag & ~static_cast<tcflag_t>(CSTOPB));
     return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 

@@ -17,10 +17,10 @@ struct Speed {
     speed_t code;
     unsigned baud;
 };
-const Speed kSpeeds[] = {{B50, 50},       {B75, 75},       {B110, 110},     {B134, 134},
-                         {B150, 150},     {B200, 200},     {B300, 300},     {B600, 600},
-                         {B1200, 1200},   {B1800, 1800},   {B2400, 2400},   {B4800, 4800},
-                         {B9600, 9600},   {B19200, 19200}, {B38400, 38400}, {B57600, 57600},
+const Speed kSpeeds[] = {{B50, 50},        {B75, 75},       {B110, 110},     {B134, 134},
+                         {B150, 150},      {B200, 200},     {B300, 300},     {B600, 600},
+                         {B1200, 1200},    {B1800, 1800},   {B2400, 2400},   {B4800, 4800},
+                         {B9600, 9600},    {B19200, 19200}, {B38400, 38400}, {B57600, 57600},
                          {B115200, 115200}};
 
 unsigned BaudOf(speed_t code) {
@@ -62,7 +62,7 @@ void Record(int fd, const termios& tio) {
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int tcsetattr(int fd, int actions,
-                                                          const termios* tio) {
+                                                                const termios* tio) {
     static const auto real = reinterpret_cast<TcSetAttr>(dlsym(RTLD_NEXT, "tcsetattr"));
     if (real == nullptr) return -1;
     const int result = real(fd, actions, tio);
