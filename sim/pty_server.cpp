@@ -69,8 +69,6 @@ bool PtyServer::Start(const PtyOptions& options, std::string& error) {
     }
     SetFlags(wake_[0]);
     SetFlags(wake_[1]);
-    line_ = options.line;
-    host_format_file_ = options.host_format_file;
     stop_ = false;
     epoch_ = std::chrono::steady_clock::now();
     std::promise<void> ready;

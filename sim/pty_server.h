@@ -18,11 +18,6 @@ struct PtyOptions {
     // a symlink left by a simulator that is gone (its target with it) is
     // replaced, anything else there is refused; removed at Stop.
     std::string link_path;
-    // The stations' line settings: a host set otherwise is not heard (at
-    // another baud rate) or hears garbage (another frame). Unset: any.
-    std::optional<SerialFormat> line;
-    // The test shim's file with the data bits and parity the host asked for.
-    std::string host_format_file;
 };
 
 class PtyServer {
@@ -35,6 +30,15 @@ public:
     // Opens the pseudo-terminal and returns once the serving thread runs;
     // false with `error` set when it cannot.
     bool Start(const PtyOptions& options, std::string& error);
+    // Before Start: the stations' line settings. A host set otherwise is
+    // not heard (another baud rate) or hears garbage (another frame);
+    // without this call a host set any way is answered. `host_format_file`
+    // is the test shim's file with the data bits and parity the host asked
+    // for (empty: those are not checked).
+    void CheckLine(const SerialFormat& line, const std::string& host_format_file) {
+        line_ = line;
+        host_format_file_ = host_format_file;
+    }
     // Stops the thread promptly and closes everything; safe to call twice.
     void Stop();
     bool Running() const { return thread_.joinable(); }
@@ -76,6 +80,9 @@ public:
         : simulator_(std::move(config)), server_(simulator_) {}
     bool Start(std::string& error, const PtyOptions& options = {}) {
         return server_.Start(options, error);
+    }
+    void CheckLine(const SerialFormat& line, const std::string& host_format_file = "") {
+        server_.CheckLine(line, host_format_file);
     }
     void Stop() { server_.Stop(); }
     Simulator& Sim() { return simulator_; }

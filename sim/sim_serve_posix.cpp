@@ -85,8 +85,7 @@ int ServeSimLine(const SimCommandOptions& options) {
     PtyServer server(simulator);
     PtyOptions pty;
     pty.link_path = options.link_path;
-    pty.line = options.line_format;
-    pty.host_format_file = options.host_format_file;
+    if (options.line_format) server.CheckLine(*options.line_format, options.host_format_file);
     if (!server.Start(pty, error)) {
         pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         std::fprintf(stderr, "jynmb sim: %s\n", error.c_str());

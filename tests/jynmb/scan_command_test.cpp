@@ -33,18 +33,17 @@ protected:
         config.stations.push_back(station);
         config.log_capacity = 100000;  // every note of the search kept
         line_ = std::make_unique<jynsim::SimulatedLine>(config);
-        jynsim::PtyOptions pty;
-        pty.line = jynsim::ParseSerialFormat("19200,7E2");
-        pty.host_format_file = dir_.Path() + "/host-format";
+        const std::string hostFormat = dir_.Path() + "/host-format";
+        line_->CheckLine(*jynsim::ParseSerialFormat("19200,7E2"), hostFormat);
         std::string error;
-        ASSERT_TRUE(line_->Start(error, pty)) << error;
+        ASSERT_TRUE(line_->Start(error)) << error;
         // A sanitizer's runtime wants to come first among the libraries; the
         // shim before it does no harm, since neither touches the other.
         const char* asan = std::getenv("ASAN_OPTIONS");
         options_.env = {{"LD_PRELOAD", HOST_FORMAT_SHIM},
-                        {"JYN_HOST_FORMAT_FILE", pty.host_format_file},
-                        {"ASAN_OPTIONS", std::string(asan != nullptr ? asan : "") +
-                                             ":verify_asan_link_order=0"}};
+                        {"JYN_HOST_FORMAT_FILE", hostFormat},
+                        {"ASAN_OPTIONS",
+                         std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0"}};
         options_.limit = std::chrono::seconds(120);
     }
     std::vector<std::string> Scan(const std::vector<std::string>& options) {

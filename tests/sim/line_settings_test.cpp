@@ -58,11 +58,9 @@ TEST(SimLineSettings, HostHearsWhatItsSettingsAllow) {
         std::remove(shim.c_str());
         jynsim::LineConfig config = OneStation(3, jynsim::CpuFamily::kAcpu);
         jynsim::SimulatedLine line(config);
-        jynsim::PtyOptions options;
-        options.line = jynsim::ParseSerialFormat("19200,7E2");
-        options.host_format_file = shim;
+        line.CheckLine(*jynsim::ParseSerialFormat("19200,7E2"), shim);
         std::string error;
-        ASSERT_TRUE(line.Start(error, options)) << error;
+        ASSERT_TRUE(line.Start(error)) << error;
         PtyClient client(line.Port());
         ASSERT_TRUE(client.Ok() && SetPort(client.Fd(), c.speed, c.twoStopBits));
         if (c.shim != nullptr) std::ofstream(shim) << line.Port() << " " << c.shim << "\n";
