@@ -71,6 +71,7 @@ void LineEngine::Receive(std::string_view bytes, Micros now) {
 }
 
 void LineEngine::Advance(Micros now) {
+    ReleaseHeld(now);
     if (phase_ != Phase::kIdle && now - last_char_ > config_.timing.interchar_timeout) {
         ++counters_.stalled;
         DropPartial("stalled, dropped");

@@ -106,6 +106,9 @@ struct LineCounters {
     std::uint64_t resets = 0;               // EOT or CL
     std::uint64_t ignored_bytes = 0;        // outside any sequence
     std::uint64_t cancelled_replies = 0;
+    std::uint64_t held_answers = 0;  // held back by a busy or late station
+    std::uint64_t busy_drops = 0;    // requests a busy keep-first station dropped
+    std::uint64_t dripped = 0;       // bytes a dripping line sent
     std::array<std::uint64_t, kFaultKindCount> faults{};
     NoiseCounters noise;
 };
@@ -176,7 +179,9 @@ private:
     RequestRecord NewRecord(const Request& request, Micros t);
     void Carry(Station& station, const Request& request, const Verdict& verdict,
                RequestRecord& record, Micros t);
-    void Answer(RequestRecord& record, const std::string& reply, Micros ready, bool keep = false);
+    // `hold`: held back like a busy station's answer, whatever the station's state.
+    void Answer(RequestRecord& record, const std::string& reply, Micros ready, bool keep = false,
+                bool hold = false);
     struct Scheduled {
         Micros start{0};
         std::string received;  // what reaches the host
@@ -184,6 +189,53 @@ private:
         std::vector<std::string> noise;  // the hits, for the log
     };
     Scheduled Schedule(const std::string& bytes, Micros ready, bool keep = false);
+    // Sends the reply now: scheduled, counted, logged, on the record.
+    void Send(RequestRecord& record, const std::string& reply, Micros ready, bool keep);
+
+    // Station behaviours that outlast a reply (busy, late), by station number.
+    struct Spell {
+        FaultKind kind;
+        Micros until;
+        Micros late{0};
+        Micros jitter{0};
+    };
+    // An answer a busy or late station holds back, in the order taken.
+    struct Held {
+        int station;
+        int pc;
+        std::uint64_t seq;
+        std::string bytes;
+        Micros ready;
+    };
+    struct Drip {
+        Micros next;
+        Micros until;
+        Micros interval;
+    };
+    // The spell the station is in at `t`, or null (an ended one is forgotten).
+    const Spell* SpellAt(int station, Micros t);
+    bool Holds(int station) const;
+    // Starts what the fault does beyond the reply's bytes, and sets when
+    // the answer goes and how.
+    struct AnswerPlan {
+        Micros ready;
+        bool keep = false;  // no new sequence drops it
+        bool hold = false;  // held back, as a busy station's answer
+    };
+    void Behave(const Fault& fault, bool follower, const std::string& reply, int station, Micros t,
+                AnswerPlan& plan);
+    std::optional<Fault> FaultFor(int station, const std::string& command, ReplyKind kind, Micros t,
+                                  bool& follower);
+    Micros SendForeignNak(const Fault& fault, const std::string& reply, Micros t);
+    void DropWhileBusy(RequestRecord& record, Micros t);
+    // When a held answer may start: at its time, and a turnaround after the
+    // station's answer before it.
+    Micros DueOf(const Held& held) const;
+    void ReleaseHeld(Micros now);
+    void Release(const Held& held, Micros due);
+    std::optional<Micros> NextRelease() const;
+    void StartDrip(const Fault& fault, Micros t);
+    std::optional<Micros> NextFrameChar() const;
     // Noise on a frame the station sends: the line's characters and the
     // host's, with the hits counted.
     void NoiseOut(const std::string& bytes, OutFrame& frame, Scheduled& scheduled);
@@ -230,6 +282,10 @@ private:
     std::uint64_t burst_chars_ = 0;
     std::deque<OutFrame> out_;
     Micros out_free_{0};  // when the last queued reply has left
+    std::map<int, Spell> spells_;
+    std::deque<Held> held_;
+    std::map<int, Micros> station_free_;  // when each station's last held answer has left
+    std::optional<Drip> drip_;
 };
 
 }  // namespace jynsim

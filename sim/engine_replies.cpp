@@ -106,6 +106,18 @@ void LineEngine::HandleRequest(Micros t) {
     Keep(std::move(record));
 }
 
+// The fault for a request: its station's spell goes on (`follower`), or
+// one is drawn.
+std::optional<Fault> LineEngine::FaultFor(int station, const std::string& command, ReplyKind kind,
+                                          Micros t, bool& follower) {
+    const Spell* spell = SpellAt(station, t);
+    follower = spell != nullptr;
+    if (!follower) return faults_.Next({station, command, kind});
+    Fault fault;
+    fault.kind = spell->kind;
+    return fault;
+}
+
 // Decides the fault, carries the request out unless the fault stops it, and
 // sends the reply as the fault leaves it.
 void LineEngine::Carry(Station& station, const Request& request, const Verdict& verdict,
@@ -113,7 +125,9 @@ void LineEngine::Carry(Station& station, const Request& request, const Verdict& 
     const ReplyKind kind = verdict.kind == Verdict::kNak ? ReplyKind::kNak
                            : record.write                ? ReplyKind::kAck
                                                          : ReplyKind::kData;
-    const std::optional<Fault> fault = faults_.Next({request.station, record.command, kind});
+    bool follower = false;
+    const std::optional<Fault> fault = FaultFor(request.station, record.command, kind, t, follower);
+    if (follower && fault->kind == FaultKind::kKeepFirst) return DropWhileBusy(record, t);
     const bool act = verdict.kind == Verdict::kExecute &&
                      (!fault || (fault->kind != FaultKind::kNak && fault->carry_out));
     std::string data;
@@ -133,29 +147,27 @@ void LineEngine::Carry(Station& station, const Request& request, const Verdict& 
     const Micros wait = config_.timing.honor_message_wait
                             ? std::chrono::milliseconds(10 * request.wait)
                             : Micros(0);
-    Micros ready = t + std::max(config_.timing.turnaround, wait);
+    AnswerPlan plan{t + std::max(config_.timing.turnaround, wait)};
     std::string sent = reply;
     // Behind a late answer: answered right after it (after its own
     // turnaround), and never dropped.
     const bool queued = config_.queue_behind_late_answer && HoldingAnswers(t);
-    bool keep = queued;
-    if (queued) ready = std::max(ready, out_free_ + config_.timing.turnaround);
+    plan.keep = queued;
+    if (queued) plan.ready = std::max(plan.ready, out_free_ + config_.timing.turnaround);
     if (fault) {
         record.fault = fault->kind;
-        Note(t, std::string("fault ") + FaultName(fault->kind) +
+        Note(t, std::string(follower ? "still " : "fault ") + FaultName(fault->kind) +
                     (act || verdict.kind != Verdict::kExecute ? "" : ", request not carried out"));
         sent = faults_.Apply(*fault, reply);
-        if (fault->kind == FaultKind::kSlowReply && !keep) {
-            ready += SlowDelay(*fault);
-            keep = config_.queue_behind_late_answer;
-        }
-        if (fault->kind == FaultKind::kForeignAnswer) SendForeign(*fault, reply, t);
+        Behave(*fault, follower, reply, request.station, t, plan);
+    } else if (drip_ && drip_->until > t) {
+        record.fault = FaultKind::kDrip;  // the answer meets the drip on the line
     }
     if (queued) Note(t, "queued behind a late answer");
     if (kind == ReplyKind::kData && !sent.empty()) {
         pending_confirm_ = PendingConfirm{request.station, request.pc, record.seq, reply};
     }
-    Answer(record, sent, ready, keep);
+    Answer(record, sent, plan.ready, plan.keep, plan.hold);
 }
 
 // Another station's answer, on the line before this station's own.
@@ -183,18 +195,76 @@ void LineEngine::HandleBroken(std::uint8_t code, Micros t) {
     RequestRecord record = NewRecord(partial, t);
     record.command = body_.substr(4, 2);
     record.nak_code = code;
+    const Spell* spell = SpellAt(station_number, t);
+    if (spell != nullptr) record.fault = spell->kind;
+    if (spell != nullptr && spell->kind == FaultKind::kKeepFirst) {
+        DropWhileBusy(record, t);
+        SettleInbound(NoiseOutcome::kSilence, t);
+        Keep(std::move(record));
+        return;
+    }
     Answer(record, NakFrame(ReplyHeader(station_number, pc, body_), code),
            t + config_.timing.turnaround);
     SettleInbound(NoiseOutcome::kNak, t);
     Keep(std::move(record));
 }
 
-void LineEngine::Answer(RequestRecord& record, const std::string& reply, Micros ready, bool keep) {
+void LineEngine::Behave(const Fault& fault, bool follower, const std::string& reply, int station,
+                        Micros t, AnswerPlan& plan) {
+    switch (fault.kind) {
+        case FaultKind::kSlowReply:
+            if (plan.keep) break;
+            plan.keep = config_.queue_behind_late_answer;
+            plan.ready += SlowDelay(fault);
+            break;
+        case FaultKind::kForeignAnswer: SendForeign(fault, reply, t); break;
+        case FaultKind::kQueueAll:
+        case FaultKind::kKeepFirst:
+            if (follower) break;
+            spells_[station] = Spell{fault.kind, t + fault.delay};
+            plan.ready = std::max(plan.ready, t + fault.delay);
+            break;
+        case FaultKind::kLateJitter: {
+            if (!follower) {
+                const Micros span = fault.span.count() > 0 ? fault.span : 10 * fault.delay;
+                spells_[station] = Spell{fault.kind, t + span, fault.delay, fault.jitter};
+            }
+            const Spell& spell = spells_[station];
+            plan.ready += spell.late + faults_.Draw(Micros(0), spell.jitter);
+            break;
+        }
+        case FaultKind::kSlowTurnaround: plan.ready = std::max(plan.ready, t + fault.delay); break;
+        case FaultKind::kForeignNak:
+            // The own answer may come late: what the station takes meanwhile
+            // waits behind it.
+            plan.ready = std::max(plan.ready, SendForeignNak(fault, reply, t));
+            plan.hold = true;
+            break;
+        case FaultKind::kDrip: StartDrip(fault, t); break;
+        default: break;
+    }
+}
+
+void LineEngine::Answer(RequestRecord& record, const std::string& reply, Micros ready, bool keep,
+                        bool hold) {
     record.reply = reply;
     if (reply.empty()) {
         Note(ready, "no reply");
         return;
     }
+    // Behind a busy or late station's answers: in the order taken, after them.
+    if (record.station >= 0 &&
+        (hold || Holds(record.station) || SpellAt(record.station, record.time))) {
+        held_.push_back(Held{record.station, record.pc, record.seq, reply, ready});
+        record.reply.clear();
+        ++counters_.held_answers;
+        Note(record.time, "answer held back");
+        return;
+    }
+    Send(record, reply, ready, keep);
+}
+
+void LineEngine::Send(RequestRecord& record, const std::string& reply, Micros ready, bool keep) {
     const Scheduled scheduled = Schedule(reply, ready, keep);
     record.reply_start = scheduled.start;
     record.reply = scheduled.received;
@@ -286,34 +356,44 @@ void LineEngine::CancelUnsent(Micros t) {
     Note(t, "reply not yet sent dropped by the new sequence");
 }
 
+std::optional<Micros> LineEngine::NextFrameChar() const {
+    if (out_.empty()) return std::nullopt;
+    const OutFrame& frame = out_.front();
+    return frame.start + config_.timing.CharsTime(frame.sent + 1);
+}
+
+// The stations' frames and a dripping line's bytes, in the order of their time.
 std::string LineEngine::TakeOutput(Micros now) {
+    ReleaseHeld(now);
     std::string out;
-    const LineTiming& timing = config_.timing;
-    while (!out_.empty()) {
-        OutFrame& frame = out_.front();
-        while (frame.sent < frame.bytes.size() &&
-               frame.start + timing.CharsTime(frame.sent + 1) <= now) {
-            // A character the noise lost still took its time on the line.
-            if (frame.lost.empty() || !frame.lost[frame.sent]) out += frame.bytes[frame.sent];
-            ++frame.sent;
+    for (;;) {
+        const std::optional<Micros> frame_at = NextFrameChar();
+        const bool drip_due = drip_ && drip_->next <= now && (!frame_at || drip_->next < *frame_at);
+        if (drip_due) {
+            out += faults_.Text(1);
+            ++counters_.dripped;
+            drip_->next += drip_->interval;
+            if (drip_->next > drip_->until) drip_.reset();
+            continue;
         }
-        if (frame.sent < frame.bytes.size()) break;
-        out_.pop_front();
+        if (!frame_at || *frame_at > now) break;
+        // A character the noise lost still took its time on the line.
+        OutFrame& frame = out_.front();
+        if (frame.lost.empty() || !frame.lost[frame.sent]) out += frame.bytes[frame.sent];
+        if (++frame.sent == frame.bytes.size()) out_.pop_front();
     }
     counters_.bytes_out += out.size();
     return out;
 }
 
 std::optional<Micros> LineEngine::NextEvent() const {
-    std::optional<Micros> next;
-    if (!out_.empty()) {
-        const OutFrame& frame = out_.front();
-        next = frame.start + config_.timing.CharsTime(frame.sent + 1);
-    }
-    if (phase_ != Phase::kIdle) {
-        const Micros stall = last_char_ + config_.timing.interchar_timeout + Micros(1);
-        if (!next || stall < *next) next = stall;
-    }
+    std::optional<Micros> next = NextFrameChar();
+    const auto earlier = [&next](Micros t) {
+        if (!next || t < *next) next = t;
+    };
+    if (phase_ != Phase::kIdle) earlier(last_char_ + config_.timing.interchar_timeout + Micros(1));
+    if (drip_) earlier(drip_->next);
+    if (const auto release = NextRelease()) earlier(*release);
     return next;
 }
 

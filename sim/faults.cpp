@@ -7,7 +7,8 @@ namespace {
 
 const std::array<const char*, kFaultKindCount> kFaultNames = {
     "no-reply",   "cut-reply", "stray-byte", "wrong-station", "wrong-pc",        "bad-sum",
-    "lower-case", "nak",       "slow-reply", "garbage",       "extra-after-ack", "foreign-answer"};
+    "lower-case", "nak",       "slow-reply", "garbage",       "extra-after-ack", "foreign-answer",
+    "queue-all",  "keep-first", "late-jitter", "slow-turnaround", "foreign-nak",   "drip"};
 
 bool Applies(FaultKind kind, ReplyKind reply) {
     switch (kind) {
@@ -118,9 +119,35 @@ std::optional<Fault> FaultPlan::NextRandom(const FaultQuery& query) {
         if (fault.kind == FaultKind::kNoReply || fault.kind == FaultKind::kGarbage) {
             fault.carry_out = rng_.Uniform() >= random_->lost_request_share;
         }
+        if (IsStationBehaviour(fault.kind)) DrawBehaviour(fault);
         return fault;
     }
     return std::nullopt;
+}
+
+void FaultPlan::DrawBehaviour(Fault& fault) {
+    const RandomFaults& r = *random_;
+    switch (fault.kind) {
+        case FaultKind::kQueueAll:
+        case FaultKind::kKeepFirst: fault.delay = RandomDelay(r.busy_delay, r.busy_delay_max); break;
+        case FaultKind::kLateJitter:
+            fault.delay = r.late_delay;
+            fault.jitter = r.late_jitter;
+            fault.span = r.late_span;
+            break;
+        case FaultKind::kSlowTurnaround:
+            fault.delay = RandomDelay(r.turnaround_delay, r.turnaround_delay_max);
+            break;
+        case FaultKind::kForeignNak:
+            fault.delay = RandomDelay(std::chrono::microseconds(0), r.foreign_delay_max);
+            fault.after = RandomDelay(std::chrono::microseconds(0), r.foreign_after_max);
+            break;
+        case FaultKind::kDrip:
+            fault.delay = r.drip_span;
+            fault.param = r.drip_interval_ms;
+            break;
+        default: break;
+    }
 }
 
 std::string FaultPlan::RandomBytes(std::size_t count) {
@@ -142,6 +169,12 @@ std::string ForeignAnswer(const Fault& fault, const std::string& reply) {
     std::string out = reply;
     ShiftField(out, 1, ParamOr(fault, 1));
     Resum(out);
+    return out;
+}
+
+std::string ForeignNak(const Fault& fault, const std::string& reply) {
+    std::string out = std::string(1, kNakChar) + reply.substr(1, 4) + "02";
+    ShiftField(out, 1, ParamOr(fault, 1));
     return out;
 }
 
@@ -167,7 +200,13 @@ std::string FaultPlan::Apply(const Fault& fault, const std::string& reply) {
         case FaultKind::kNak:
             return std::string(1, kNakChar) + reply.substr(1, 4) + FormatHex(fault.param & 0xFF, 2);
         case FaultKind::kSlowReply:
-        case FaultKind::kForeignAnswer: return reply;
+        case FaultKind::kForeignAnswer:
+        case FaultKind::kQueueAll:
+        case FaultKind::kKeepFirst:
+        case FaultKind::kLateJitter:
+        case FaultKind::kSlowTurnaround:
+        case FaultKind::kForeignNak:
+        case FaultKind::kDrip: return reply;
         case FaultKind::kGarbage:
             return fault.bytes.empty() ? RandomBytes(static_cast<std::size_t>(ParamOr(fault, 8)))
                                        : fault.bytes;

@@ -29,8 +29,40 @@ enum class FaultKind : std::uint8_t {
     // Another station's answer (station number + `param`, default 1, sum kept
     // right) comes `delay` after the request, and the true answer right after it.
     kForeignAnswer,
+    // Station behaviours that outlast one reply. Each starts with the
+    // request it is drawn for and marks the records of the requests it
+    // touches.
+    //
+    // The station is busy for `delay`: it takes every request that comes
+    // meanwhile and answers them all back to back when the busy is over,
+    // in the order it took them, the first one first.
+    kQueueAll,
+    // The station is busy for `delay`: it drops every request that comes
+    // meanwhile (not carried out, no answer) and answers the first late.
+    kKeepFirst,
+    // The station is late with every answer for `span`: each comes `delay`
+    // plus up to `jitter` (drawn per answer) after its request, never
+    // before the station's answer before it, and no new sequence drops it.
+    kLateJitter,
+    // This answer comes `delay` after the request (a turnaround longer than
+    // a host's short quiet gap, shorter than its reply time-out).
+    kSlowTurnaround,
+    // Another station's NAK (station number + `param`, default 1, code 02h)
+    // comes `delay` after the request, this station's own answer `after`
+    // it; no new sequence drops the own answer.
+    kForeignNak,
+    // The line drips: one printable byte (never a frame start) every
+    // `param` ms (default 90) for `delay`, towards the host, whatever else
+    // is on the line. The request itself is answered as usual.
+    kDrip,
 };
-inline constexpr std::size_t kFaultKindCount = 12;
+inline constexpr std::size_t kFaultKindCount = 18;
+// The classes before kQueueAll: faults of one reply, which a random draw
+// over "every class" means unless the station behaviours are asked for.
+inline constexpr std::size_t kReplyFaultKindCount = 12;
+inline bool IsStationBehaviour(FaultKind kind) {
+    return static_cast<std::size_t>(kind) >= kReplyFaultKindCount;
+}
 const char* FaultName(FaultKind kind);  // "no-reply", "cut-reply", ...
 std::optional<FaultKind> FaultFromName(const std::string& name);
 
@@ -49,6 +81,12 @@ struct Fault {
     int station = -1;
     std::string command;
     int times = 1;  // how many matching requests it hits
+    // late-jitter: the most each answer is late beyond `delay`, and how long
+    // the station stays late (0: ten times `delay`).
+    std::chrono::microseconds jitter{0};
+    std::chrono::microseconds span{0};
+    // foreign-nak: the own answer's time after the foreign NAK.
+    std::chrono::microseconds after{0};
 };
 
 struct RandomFaults {
@@ -64,6 +102,24 @@ struct RandomFaults {
     std::chrono::microseconds foreign_delay_max{0};
     // Share of no-reply and garbage faults where the request itself was lost.
     double lost_request_share = 0.5;
+    // queue-all and keep-first: how long the station is busy, drawn evenly
+    // from `busy_delay` to `busy_delay_max`.
+    std::chrono::microseconds busy_delay = std::chrono::milliseconds(6500);
+    std::chrono::microseconds busy_delay_max{0};
+    // late-jitter: each answer `late_delay` plus 0 to `late_jitter` late,
+    // for `late_span`.
+    std::chrono::microseconds late_delay = std::chrono::milliseconds(600);
+    std::chrono::microseconds late_jitter = std::chrono::milliseconds(20);
+    std::chrono::microseconds late_span = std::chrono::milliseconds(6000);
+    // slow-turnaround: drawn evenly from the one to the other.
+    std::chrono::microseconds turnaround_delay = std::chrono::milliseconds(20);
+    std::chrono::microseconds turnaround_delay_max = std::chrono::milliseconds(200);
+    // foreign-nak: the NAK after 0 to `foreign_delay_max`, the own answer
+    // 0 to this after it.
+    std::chrono::microseconds foreign_after_max = std::chrono::milliseconds(500);
+    // drip: how long, and the time between two bytes.
+    std::chrono::microseconds drip_span = std::chrono::milliseconds(8000);
+    int drip_interval_ms = 90;
 };
 
 // What the engine asks about a request before it acts.
@@ -86,6 +142,8 @@ private:
 
 // The frame of a foreign-answer fault: the reply with another station number.
 std::string ForeignAnswer(const Fault& fault, const std::string& reply);
+// The frame of a foreign-nak fault: another station's NAK 02h.
+std::string ForeignNak(const Fault& fault, const std::string& reply);
 
 class FaultPlan {
 public:
@@ -102,10 +160,17 @@ public:
     std::uint64_t Injected(FaultKind kind) const {
         return injected_[static_cast<std::size_t>(kind)];
     }
+    // A delay drawn evenly from `low` to `high` (the seeded draws).
+    std::chrono::microseconds Draw(std::chrono::microseconds low, std::chrono::microseconds high) {
+        return RandomDelay(low, high);
+    }
+    // `count` printable bytes, never a frame start.
+    std::string Text(std::size_t count) { return RandomBytes(count); }
 
 private:
     std::optional<Fault> NextScripted(const FaultQuery& query);
     std::optional<Fault> NextRandom(const FaultQuery& query);
+    void DrawBehaviour(Fault& fault);
     std::string RandomBytes(std::size_t count);
     std::chrono::microseconds RandomDelay(std::chrono::microseconds low,
                                           std::chrono::microseconds high);

@@ -3,6 +3,8 @@
 // memory changes only by requests recorded as carried out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "sim/hex.h"
 #include "tests/sim/sim_test_util.h"
 #include "tests/support/case_name.h"
@@ -141,7 +143,8 @@ TEST(SimRandomFaults, MemoryMatchesTheCarriedOutWrites) {
     Line line(OneStation(1, CpuFamily::kAcpu));
     jynsim::RandomFaults random;
     random.seed = 42;
-    random.probability.fill(0.06);  // 72 % of the requests hit
+    // 72 % of the requests hit by the faults of one reply.
+    std::fill_n(random.probability.begin(), jynsim::kReplyFaultKindCount, 0.06);
     line.engine.Faults().SetRandom(random);
     std::uint16_t expected = 0;
     for (int i = 1; i <= 400; ++i) {

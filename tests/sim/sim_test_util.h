@@ -2,10 +2,13 @@
 // An engine with a clock the test moves, one-station lines, and the frames
 // of tests/support/frames.h.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "sim/engine.h"
 #include "tests/support/frames.h"
@@ -49,6 +52,35 @@ inline jynsim::LineConfig OneStation(int number, jynsim::CpuFamily family, int p
     station.family = family;
     config.stations.push_back(station);
     return config;
+}
+
+// A chunk of what the host hears and when it came.
+struct Heard {
+    Micros at;
+    std::string bytes;
+};
+
+// Sends each (time, bytes) at its time and lets the engine run from event
+// to event until `until`: what the host hears, chunk by chunk.
+inline std::vector<Heard> RunLine(jynsim::LineEngine& engine,
+                                  const std::vector<std::pair<Micros, std::string>>& sends,
+                                  Micros until) {
+    std::vector<Heard> heard;
+    std::size_t next_send = 0;
+    Micros now{0};
+    for (int step = 0; step < 100000; ++step) {
+        std::optional<Micros> next = engine.NextEvent();
+        if (next_send < sends.size() && (!next || sends[next_send].first <= *next))
+            next = sends[next_send].first;
+        if (!next || *next > until) break;
+        now = std::max(now, *next);
+        while (next_send < sends.size() && sends[next_send].first <= now)
+            engine.Receive(sends[next_send++].second, now);
+        engine.Advance(now);
+        std::string out = engine.TakeOutput(now);
+        if (!out.empty()) heard.push_back({now, std::move(out)});
+    }
+    return heard;
 }
 
 }  // namespace simtest
