@@ -124,8 +124,10 @@ bool SoakLine::StartPlants(std::string& error) {
     return true;
 }
 
+// The faults of one reply; the station behaviours are the fault soak's.
 bool SoakLine::ActiveClass(std::size_t kind) const {
-    return share_ > 0 && (options_.lines < 3 || (kind + static_cast<std::size_t>(index_)) % 3 != 2);
+    return share_ > 0 && kind < jynsim::kReplyFaultKindCount &&
+           (options_.lines < 3 || (kind + static_cast<std::size_t>(index_)) % 3 != 2);
 }
 
 int SoakLine::FaultClasses() const {

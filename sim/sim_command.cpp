@@ -301,7 +301,9 @@ bool ParseSimCommand(const std::vector<std::string>& args, SimCommandOptions& op
     if (parser.fault_rate > 0) {
         RandomFaults random;
         random.seed = parser.seed;
-        random.probability.fill(parser.fault_rate / static_cast<double>(kFaultKindCount));
+        // The faults of one reply; the station behaviours only when scripted.
+        std::fill_n(random.probability.begin(), kReplyFaultKindCount,
+                    parser.fault_rate / static_cast<double>(kReplyFaultKindCount));
         random.slow_delay = std::chrono::milliseconds(parser.slow_ms);
         options.random_faults = random;
     }

@@ -1,5 +1,8 @@
 #include "soak/driver_host.h"
 
+#include <chrono>
+#include <thread>
+
 #include "host/client/records.h"
 
 namespace jynsoak {
@@ -10,9 +13,17 @@ constexpr std::size_t kKeptMessages = 40;
 // A host need not clear the context; the driver must not count on zeros.
 constexpr unsigned char kUncleared = 0xA5;
 
+jynhost::MessageRoute::Echo SlowEcho(uint32_t delayMs) {
+    if (delayMs == 0) return {};
+    return [delayMs](const jynhost::DriverMessage&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    };
+}
+
 }  // namespace
 
-DriverHost::DriverHost() : messages_(kKeptMessages), instance_(library_) {}
+DriverHost::DriverHost(uint32_t logDelayMs)
+    : messages_(kKeptMessages, SlowEcho(logDelayMs)), instance_(library_) {}
 
 bool DriverHost::Load(const std::string& path, std::string& error) {
     return library_.Load(path, error) && instance_.AllocateContext(error, kUncleared);

@@ -16,7 +16,9 @@ namespace jynsoak {
 
 class DriverHost {
 public:
-    DriverHost();
+    // `logDelayMs`: the host's logging call takes that long each time (a
+    // host that writes its log slowly); 0: at once.
+    explicit DriverHost(uint32_t logDelayMs = 0);
 
     // Loads `path`, letting go of the library loaded before, and allocates
     // the context it asks for. False with `error` when either fails.

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -25,7 +26,8 @@ constexpr uint64_t kPhaseLength = 250;  // transactions between NAK code changes
 
 }  // namespace
 
-FaultSoak::FaultSoak(SoakOptions options) : options_(std::move(options)), rng_(options_.seed) {}
+FaultSoak::FaultSoak(SoakOptions options)
+    : options_(std::move(options)), rng_(options_.seed), driver_(options_.slowLogMs) {}
 
 FaultSoak::~FaultSoak() {
     if (line_) line_->Stop();
@@ -65,16 +67,46 @@ bool FaultSoak::StartLine(std::string& error) {
     return true;
 }
 
+namespace {
+
+// The station behaviours, in reply time-outs: a busy longer than the
+// driver's ten attempts; answers 1.1 time-outs late with up to half a
+// time-out (at least 10 ms) of jitter, for 20 time-outs; a turnaround from
+// 10 ms to 0.8 time-outs; the own answer up to two time-outs after another
+// station's NAK; a line that drips a byte every 0.9 time-outs (90 ms at
+// 100 ms) for 5 s.
+void SetBehaviours(jynsim::RandomFaults& faults, std::chrono::milliseconds timeout,
+                   int32_t jitterMs) {
+    using std::chrono::milliseconds;
+    faults.busy_delay = timeout * 11;
+    faults.busy_delay_max = timeout * 15;
+    faults.late_delay = timeout * 11 / 10;
+    faults.late_jitter = jitterMs >= 0
+                             ? milliseconds(jitterMs)
+                             : std::max<std::chrono::microseconds>(milliseconds(10), timeout / 2);
+    faults.late_span = timeout * 20;
+    faults.turnaround_delay = milliseconds(10);
+    faults.turnaround_delay_max = std::max<std::chrono::microseconds>(milliseconds(10), timeout * 4 / 5);
+    faults.foreign_after_max = timeout * 2;
+    faults.drip_span = milliseconds(5000);
+    faults.drip_interval_ms = std::max(1, static_cast<int>(timeout.count() * 9 / 10));
+}
+
+}  // namespace
+
 void FaultSoak::SetFaults(uint64_t phase) {
     jynsim::RandomFaults faults;
     faults.seed = options_.seed + phase;
     if (options_.classes.empty()) {
-        faults.probability.fill(options_.faultShare / jynsim::kFaultKindCount);
+        std::fill_n(faults.probability.begin(), jynsim::kReplyFaultKindCount,
+                    options_.faultShare / jynsim::kReplyFaultKindCount);
     } else {
         for (const jynsim::FaultKind kind : options_.classes)
             faults.probability[static_cast<std::size_t>(kind)] =
                 options_.faultShare / static_cast<double>(options_.classes.size());
     }
+    // A drip holds the line for seconds: a tenth of a class's share.
+    faults.probability[static_cast<std::size_t>(jynsim::FaultKind::kDrip)] /= 10;
     faults.nak_code = kNakCodes[phase % sizeof kNakCodes];
     // Slower than the driver's reply time-out, so that it gives up waiting.
     const auto timeout = std::chrono::milliseconds(10 * options_.timeoutUnits);
@@ -86,7 +118,22 @@ void FaultSoak::SetFaults(uint64_t phase) {
     }
     // In the middle of the attempt's wait.
     faults.foreign_delay_max = timeout;
+    SetBehaviours(faults, timeout, options_.jitterMs);
     line_->Sim().SetRandomFaults(faults);
+}
+
+bool DrawsBehaviours(const SoakOptions& options) {
+    return std::any_of(options.classes.begin(), options.classes.end(), jynsim::IsStationBehaviour);
+}
+
+uint64_t TransactionBoundMicros(const SoakOptions& options) {
+    const auto& classes = options.classes;
+    if (std::find(classes.begin(), classes.end(), jynsim::FaultKind::kDrip) == classes.end())
+        return 0;
+    // The longest answer: 256 bits read, framed, 11 bits a character at most.
+    const uint64_t answer = 264ull * 11 * 1000000 / DriverBaud(options);
+    const uint64_t attempt = 10000ull * options.timeoutUnits + answer + 100000;
+    return 10 * attempt + 1000000 + 10000ull * options.slowLogMs;
 }
 
 uint16_t DriverBaud(const SoakOptions& options) {
@@ -180,6 +227,8 @@ void FaultSoak::RunOne() {
     t.result = driver_.Call(code, &request);
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - begin);
     tally_.maxMicros = std::max<uint64_t>(tally_.maxMicros, static_cast<uint64_t>(micros.count()));
+    const uint64_t bound = TransactionBoundMicros(options_);
+    t.overlong = bound != 0 && static_cast<uint64_t>(micros.count()) > bound;
     Sort(t, NewRecords());
     Judge(t);
     lastTraffic_.push_back(line_->Sim().TrafficLines());

@@ -37,11 +37,23 @@ struct SoakOptions {
     // right after it; false: a retry drops the late answer.
     bool lateQueue = true;
     double noise = 0;    // bit error rate on the line
+    // The host's logging call takes this long (ms) each time the driver
+    // logs; 0: at once.
+    uint32_t slowLogMs = 0;
+    // The most a late-jitter station's answers jitter (ms); -1: half a reply
+    // time-out, at least 10 ms.
+    int32_t jitterMs = -1;
     std::string driver;  // path of libRAVEVUD.so
     bool verbose = false;
 };
 
 uint16_t DriverBaud(const SoakOptions& options);
+// Whether the run draws station behaviours (busy, late, dripping stations).
+bool DrawsBehaviours(const SoakOptions& options);
+// The longest a transaction may take on a line that drips bytes: ten
+// attempts, each a reply time-out, the longest answer and a margin, and a
+// second more; 0 when the run has no dripping line.
+uint64_t TransactionBoundMicros(const SoakOptions& options);
 
 class FaultSoak {
 public:
@@ -57,6 +69,7 @@ private:
         const SoakGate* gate;
         bool write;
         int32_t result = 0;
+        bool overlong = false;      // longer than a dripping line may hold it
         std::vector<uint8_t> sent;  // a write's data as handed over
         GuardedValues* values = nullptr;
         std::vector<jynsim::RequestRecord> own;  // the simulator's records of its requests
@@ -75,6 +88,9 @@ private:
     // on the line: the protocol's limit, not the driver's.
     bool CarriedByUnseenNoise(const Transaction& t) const;
     void JudgeFailed(Transaction& t);
+    // A station behaviour touched one of the transaction's requests, or one
+    // of the few transactions before it (whose held answers may still come).
+    bool InBehavioursWake() const;
     void Sort(Transaction& t, const std::vector<jynsim::RequestRecord>& records);
     // `traffic`: also the line's traffic of this transaction and the last.
     void Report(const char* what, const Transaction& t, bool traffic = false) const;
@@ -89,6 +105,7 @@ private:
     std::size_t previousGate_ = 0;
     bool previousWrite_ = false;
     uint64_t lastSeq_ = 0;
+    uint64_t behaviourWake_ = 0;  // transactions still in a station behaviour's wake
     // The line during the last few transactions, the latest last.
     std::deque<std::vector<std::string>> lastTraffic_;
     Tally tally_;

@@ -13,6 +13,10 @@ bool Harmless(jynsim::FaultKind kind) {
     return kind == jynsim::FaultKind::kLowerCase || kind == jynsim::FaultKind::kExtraAfterAck;
 }
 
+// Held answers of a busy or late station may come during the next few
+// transactions, and a drip may have just ended.
+constexpr uint64_t kBehaviourWake = 4;
+
 bool Noisy(const jynsim::RequestRecord& r) { return r.noise_in > 0 || r.noise_out > 0; }
 
 // A fault or noise that can spoil an attempt.
@@ -41,6 +45,10 @@ std::string Escaped(const std::string& bytes) {
 
 void FaultSoak::Judge(Transaction& t) {
     ++tally_.transactions;
+    for (const jynsim::RequestRecord& r : t.own) {
+        if (r.fault && jynsim::IsStationBehaviour(*r.fault)) behaviourWake_ = kBehaviourWake + 1;
+    }
+    if (behaviourWake_ > 0) --behaviourWake_;
     tally_.requests += t.own.size();
     ++tally_.results[t.write ? 1 : 0][static_cast<std::size_t>(t.result) % 3];
     ++tally_.byKind[static_cast<std::size_t>(t.gate->shape.kind)];
@@ -50,6 +58,10 @@ void FaultSoak::Judge(Transaction& t) {
         noisy = noisy || Noisy(r);
     }
     tally_.noisy += noisy ? 1 : 0;
+    if (t.overlong) {
+        ++tally_.overlong;
+        Report("the transaction took longer than a dripping line may hold it", t);
+    }
     const uint8_t* values = t.values->Data();
     bool damaged = !t.values->GuardsIntact();
     if (IsSingleWordOrBit(*t.gate)) {
@@ -122,6 +134,8 @@ void FaultSoak::JudgeFailed(Transaction& t) {
     if (landed) ++tally_.failedWritesLanded;
     if (fault) {
         ++tally_.failedByFault;
+    } else if (InBehavioursWake()) {
+        ++tally_.failedInWake;
     } else if (refused) {
         ++tally_.failedByPlc;
         Report("refused by the station (a gate outside its ranges?)", t);
@@ -130,6 +144,8 @@ void FaultSoak::JudgeFailed(Transaction& t) {
         Report("failure without a fault", t);
     }
 }
+
+bool FaultSoak::InBehavioursWake() const { return behaviourWake_ > 0; }
 
 // A read: the value is that of a data reply that noise had changed (or that
 // answered a request noise had changed) and whose sum check still held. A

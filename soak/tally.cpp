@@ -56,6 +56,7 @@ void Tally::Print(std::FILE* out, const jynsim::LineCounters& line) const {
     Line(out, "good despite a fault in the transaction", recoveredFromFault);
     Line(out, "failed, with faults or noise in the transaction", failedByFault);
     Line(out, "failed, refused by the station itself", failedByPlc);
+    if (failedInWake != 0) Line(out, "failed in a station behaviour's wake", failedInWake);
     Line(out, "writes that landed twice (lost ACK, retried)", reapplied);
     Line(out, "  extra applications of the same value", extraApplications);
     Line(out, "writes reported failed that landed anyway", failedWritesLanded);
@@ -68,6 +69,7 @@ void Tally::Print(std::FILE* out, const jynsim::LineCounters& line) const {
     Line(out, "failures without a fault or a refusal", unexplained);
     Line(out, "value buffer bytes touched outside the gate's", bufferDamage);
     Line(out, "requests the soak never asked for", strayRecords);
+    if (overlong != 0) Line(out, "transactions a dripping line held too long", overlong);
     std::fprintf(out, "=== %s\n", Passed() ? "PASSED" : "FAILED");
 }
 

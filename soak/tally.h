@@ -27,6 +27,9 @@ struct Tally {
     uint64_t extraApplications = 0;
     uint64_t failedWritesLanded = 0;  // reported failed, but an attempt was carried out
     uint64_t lateRecords = 0;         // requests of the previous transaction seen late
+    // Non-zero, no fault of its own, but a station behaviour (busy, late,
+    // dripping) touched it or a transaction just before it.
+    uint64_t failedInWake = 0;
     uint64_t noisy = 0;               // transactions whose frames noise hit
     // Noise the 8-bit sum cannot see: two bit errors that leave the sum
     // right. A value or a write the line itself changed, the protocol's limit.
@@ -41,10 +44,12 @@ struct Tally {
     uint64_t unexplained = 0;   // a non-zero result without a fault or a refusal
     uint64_t bufferDamage = 0;  // bytes outside the gate's own touched, or a write's changed
     uint64_t strayRecords = 0;  // requests the soak did not ask for
+    // Longer than a dripping line may hold a transaction (runs with a drip).
+    uint64_t overlong = 0;
 
     bool Passed() const {
         return transactions > 0 && wrongValues == 0 && notLanded == 0 && unexplained == 0 &&
-               bufferDamage == 0 && strayRecords == 0;
+               bufferDamage == 0 && strayRecords == 0 && overlong == 0;
     }
     void Print(std::FILE* out, const jynsim::LineCounters& line) const;
 };

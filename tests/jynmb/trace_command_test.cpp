@@ -266,12 +266,12 @@ struct FaultRun {
     bool write;
 };
 
-// Every class of fault the simulator has, on a read unless it needs a
+// Every fault of one reply the simulator has, on a read unless it needs a
 // write, and the NAKs that end a transaction at once.
 std::vector<FaultRun> FaultRuns() {
     using jynsim::FaultKind;
     std::vector<FaultRun> runs;
-    for (std::size_t kind = 0; kind < jynsim::kFaultKindCount; ++kind) {
+    for (std::size_t kind = 0; kind < jynsim::kReplyFaultKindCount; ++kind) {
         FaultRun run{{}, false};
         run.fault.kind = static_cast<FaultKind>(kind);
         if (run.fault.kind == FaultKind::kNak) run.fault.param = 0x02;
@@ -345,7 +345,7 @@ TEST_F(TracedLine, EveryFaultClassCountsInTheTraceAsTheSimulatorSawIt) {
     missing.attempts = missing.timeouts = unaddressed;
     EXPECT_EQ(stations.at("03 FF").Text(), missing.Text());
     const jynsim::LineCounters counters = Sim().Counters();
-    for (std::size_t kind = 0; kind < jynsim::kFaultKindCount; ++kind) {
+    for (std::size_t kind = 0; kind < jynsim::kReplyFaultKindCount; ++kind) {
         EXPECT_GE(counters.faults[kind], 1u)
             << jynsim::FaultName(static_cast<jynsim::FaultKind>(kind));
     }
