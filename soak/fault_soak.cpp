@@ -105,8 +105,8 @@ void FaultSoak::SetFaults(uint64_t phase) {
             faults.probability[static_cast<std::size_t>(kind)] =
                 options_.faultShare / static_cast<double>(options_.classes.size());
     }
-    // A drip holds the line for seconds: a tenth of a class's share.
-    faults.probability[static_cast<std::size_t>(jynsim::FaultKind::kDrip)] /= 10;
+    // A drip holds the line for seconds: a quarter of a class's share.
+    faults.probability[static_cast<std::size_t>(jynsim::FaultKind::kDrip)] /= 4;
     faults.nak_code = kNakCodes[phase % sizeof kNakCodes];
     // Slower than the driver's reply time-out, so that it gives up waiting.
     const auto timeout = std::chrono::milliseconds(10 * options_.timeoutUnits);

@@ -146,6 +146,28 @@ TEST_P(SimBehaviours, AnswersInTheOrderTaken) {
 
 INSTANTIATE_TEST_SUITE_P(Behaviours, SimBehaviours, ::testing::ValuesIn(kCases));
 
+// Requests 1 ms apart, answers drawn up to 20 ms late each, the engine
+// asked every millisecond: many draws would overtake the answer before
+// them; none may.
+TEST(SimLateJitter, AnswersKeepTheOrderOfTheRequests) {
+    Line line(OneStation(1, jynsim::CpuFamily::kAcpu));
+    for (std::uint16_t i = 0; i < 3; ++i)
+        line.StationNo(1).Memory().SetWord({Device::kD, 100u + i}, 0x1111 * (i + 1));
+    line.engine.Faults().Add(Late(150, 20, 1000));
+    const std::string requests[] = {kA, kB, kC};
+    const std::string answers[] = {kAnswerA, kAnswerB, kAnswerC};
+    std::vector<std::pair<Micros, std::string>> sends;
+    std::string expected;
+    for (int i = 0; i < 40; ++i) {
+        sends.emplace_back(milliseconds(i), requests[i % 3]);
+        expected += answers[i % 3];
+    }
+    std::string all;
+    for (const Heard& h : RunLine(line.engine, sends, milliseconds(1000), milliseconds(1)))
+        all += h.bytes;
+    EXPECT_EQ(jynsim::Printable(all), jynsim::Printable(expected));
+}
+
 // One printable byte every 90 ms while the line drips, none after; the
 // stations' frames pass between them, and a request met by the drip says so.
 TEST(SimDrip, OneByteEveryIntervalForItsSpan) {

@@ -61,10 +61,11 @@ struct Heard {
 };
 
 // Sends each (time, bytes) at its time and lets the engine run from event
-// to event until `until`: what the host hears, chunk by chunk.
+// to event until `until` (and every `poll` between, as a front end that
+// wakes for other reasons): what the host hears, chunk by chunk.
 inline std::vector<Heard> RunLine(jynsim::LineEngine& engine,
                                   const std::vector<std::pair<Micros, std::string>>& sends,
-                                  Micros until) {
+                                  Micros until, Micros poll = Micros(0)) {
     std::vector<Heard> heard;
     std::size_t next_send = 0;
     Micros now{0};
@@ -72,6 +73,7 @@ inline std::vector<Heard> RunLine(jynsim::LineEngine& engine,
         std::optional<Micros> next = engine.NextEvent();
         if (next_send < sends.size() && (!next || sends[next_send].first <= *next))
             next = sends[next_send].first;
+        if (poll.count() > 0 && (!next || now + poll < *next)) next = now + poll;
         if (!next || *next > until) break;
         now = std::max(now, *next);
         while (next_send < sends.size() && sends[next_send].first <= now)
