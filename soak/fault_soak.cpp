@@ -24,6 +24,11 @@ constexpr char kStationFile[] = "JYNMB01.INT";
 const uint8_t kNakCodes[] = {0x02, 0x06, 0x01, 0x08, 0x04, 0x10, 0x05, 0x11, 0x12, 0x03};
 constexpr uint64_t kPhaseLength = 250;  // transactions between NAK code changes
 
+// A read (not the loopback) of the transaction's own station.
+bool ExtraRead(const jynsim::RequestRecord& r, int station) {
+    return r.station == station && !r.write && r.command.size() == 2 && r.command[1] == 'R';
+}
+
 }  // namespace
 
 FaultSoak::FaultSoak(SoakOptions options)
@@ -264,6 +269,11 @@ void FaultSoak::Sort(Transaction& t, const std::vector<jynsim::RequestRecord>& r
         } else if (tally_.transactions > 0 &&
                    matches(record, gates_[previousGate_], previousWrite_)) {
             ++tally_.lateRecords;
+        } else if (ExtraRead(record, t.gate->station.station)) {
+            // A read the driver chose itself (to resynchronise with the
+            // station): it changes nothing, and its faults explain a failure.
+            ++tally_.extraReads;
+            t.own.push_back(record);
         } else {
             ++tally_.strayRecords;
         }

@@ -113,7 +113,7 @@ void FaultSoak::JudgeGood(Transaction& t) {
         }
     }
     uint64_t applied = 0;
-    for (const jynsim::RequestRecord& r : t.own) applied += r.carried_out ? 1 : 0;
+    for (const jynsim::RequestRecord& r : t.own) applied += r.write && r.carried_out ? 1 : 0;
     if (applied > 1) {
         ++tally_.reapplied;
         tally_.extraApplications += applied - 1;
@@ -159,7 +159,9 @@ bool FaultSoak::CarriedByUnseenNoise(const Transaction& t) const {
     }
     const std::size_t at = IsSingleWordOrBit(*t.gate) ? 2 : 0;
     for (const jynsim::RequestRecord& r : t.own) {
-        if (!Noisy(r) || !SumHolds(r.reply)) continue;
+        // A read the driver chose itself answers nothing of the gate's.
+        const bool gates = r.noise_in > 0 || (r.device && *r.device == FirstDevice(*t.gate));
+        if (!gates || !Noisy(r) || !SumHolds(r.reply)) continue;
         const std::vector<uint8_t> carried = ExpectedFromReply(*t.gate, r.reply);
         if (!carried.empty() &&
             std::memcmp(t.values->Data() + at, carried.data(), carried.size()) == 0)

@@ -57,6 +57,7 @@ void Tally::Print(std::FILE* out, const jynsim::LineCounters& line) const {
     Line(out, "failed, with faults or noise in the transaction", failedByFault);
     Line(out, "failed, refused by the station itself", failedByPlc);
     if (failedInWake != 0) Line(out, "failed in a station behaviour's wake", failedInWake);
+    if (extraReads != 0) Line(out, "reads of the gate's station the driver chose", extraReads);
     Line(out, "writes that landed twice (lost ACK, retried)", reapplied);
     Line(out, "  extra applications of the same value", extraApplications);
     Line(out, "writes reported failed that landed anyway", failedWritesLanded);

@@ -27,6 +27,7 @@ struct Tally {
     uint64_t extraApplications = 0;
     uint64_t failedWritesLanded = 0;  // reported failed, but an attempt was carried out
     uint64_t lateRecords = 0;         // requests of the previous transaction seen late
+    uint64_t extraReads = 0;          // reads of the gate's station the soak did not ask for
     // Non-zero, no fault of its own, but a station behaviour (busy, late,
     // dripping) touched it or a transaction just before it.
     uint64_t failedInWake = 0;
