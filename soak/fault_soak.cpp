@@ -227,6 +227,8 @@ void FaultSoak::RunOne() {
                                                         t.gate->shape.block, values.Data());
     const uint32_t code = jynhost::TransferFunction(t.gate->shape.block, t.write);
     driver_.Messages().Take();
+    // Everything since the last transaction began, late bytes included.
+    jynsim::DumpTrafficIfAsked(line_->Sim().Traffic(), "soak");
     line_->Sim().ClearTraffic();
     const auto begin = Clock::now();
     t.result = driver_.Call(code, &request);

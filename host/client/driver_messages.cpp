@@ -1,5 +1,8 @@
 #include "host/client/driver_messages.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "host/tavorn/tavorn.h"
 
 namespace jynhost {
@@ -8,6 +11,18 @@ namespace {
 
 void TAVORN_CALL Route(int level, const char* text, void* route) {
     static_cast<MessageRoute*>(route)->Add(level, text);
+}
+
+// For comparing what two builds of the driver logged: when JYN_MESSAGE_DUMP
+// names a file, every message is appended to it as TAVORN writes its own
+// log, whoever takes the messages.
+void DumpIfAsked(int level, const char* text) {
+    const char* path = std::getenv("JYN_MESSAGE_DUMP");
+    if (path == nullptr || *path == '\0') return;
+    if (std::FILE* file = std::fopen(path, "a")) {
+        std::fprintf(file, "[%d] %s\n", level, text);
+        std::fclose(file);
+    }
 }
 
 }  // namespace
@@ -20,6 +35,7 @@ MessageRoute::~MessageRoute() { TavornSetHandler(nullptr, nullptr); }
 
 void MessageRoute::Add(int level, const char* text) {
     std::lock_guard<std::mutex> lock(mutex_);
+    DumpIfAsked(level, text);
     ++count_;
     if (!echo_ && kept_.size() >= keep_) return;
     DriverMessage message{level, text};
