@@ -1,5 +1,7 @@
-// The shared library's own translation unit: it keeps the exported entry
-// point in the link (JynMain lives in jyn_core).
+// The shared library's own translation unit. JynMain lives in the static
+// jyn_driver library, and a linker takes from a static library only what
+// something already linked refers to: this reference pulls it (and the
+// whole driver behind it) into RAVEVUD.
 #include "interface/host_abi.h"
 
 namespace jyn {

@@ -2,10 +2,11 @@
 // and 4) and reading or writing it (codes 5, 6, 7 and 10).
 #include "address/parse.h"
 #include "address/validate.h"
-#include "driver/frame_buffers.h"
+#include "driver/lines.h"
 #include "driver/handlers.h"
 #include "interface/log.h"
 #include "protocol/transaction.h"
+#include "protocol/transfer_plan.h"
 
 namespace jyn {
 
@@ -30,12 +31,19 @@ int32_t ReportFailure(const char* format, const CallBlock& block, int32_t result
     return result;
 }
 
-// A read or write on the instance's line, with what the line remembers.
-int32_t Transfer(CallBlock& block, uint32_t function,
-                 int32_t (*transaction)(CallBlock&, uint32_t, protocol::LineState&)) {
-    protocol::LineState* line = LineStateOf(*block.context);
+// A read or write on the instance's line: the plan is made once, here,
+// and the transaction follows it. The host sees the frame lengths in its
+// context afterwards.
+int32_t Transfer(CallBlock& block, uint32_t function) {
+    protocol::Line* line = LineOf(*block.context);
     if (line == nullptr) return kDriverFailure;  // JynMain lets only started instances here
-    return transaction(block, function, *line);
+    protocol::TransferPlan plan;
+    int32_t result = kGateFailure;
+    if (protocol::PlanTransfer(block, function, *line, plan)) {
+        result = plan.StoresData() ? protocol::DoRead(*line, plan) : protocol::DoWrite(*line, plan);
+    }
+    line->PublishBuffers(*block.context);
+    return result;
 }
 
 }  // namespace
@@ -50,22 +58,22 @@ int32_t BlockAddressParser(CallBlock& block) {
 
 int32_t SingleRead(CallBlock& block) {
     return ReportFailure("JYNMB> Single Read() , ret val is %d ('%s')", block,
-                         Transfer(block, kSingleRead, &protocol::DoRead));
+                         Transfer(block, kSingleRead));
 }
 
 int32_t BlockRead(CallBlock& block) {
     return ReportFailure("JYNMB> BlockRead(), ret val is %d ('%s')", block,
-                         Transfer(block, kBlockRead, &protocol::DoRead));
+                         Transfer(block, kBlockRead));
 }
 
 int32_t SingleWrite(CallBlock& block) {
     return ReportFailure("JYNMB> SingleWrite() , ret val is %d ('%s')", block,
-                         Transfer(block, kSingleWrite, &protocol::DoWrite));
+                         Transfer(block, kSingleWrite));
 }
 
 int32_t BlockWrite(CallBlock& block) {
     return ReportFailure("JYNMB> BlockWrite() , ret val is %d ('%s')", block,
-                         Transfer(block, kBlockWrite, &protocol::DoWrite));
+                         Transfer(block, kBlockWrite));
 }
 
 }  // namespace jyn

@@ -4,6 +4,7 @@
 
 #include "interface/host_abi.h"
 #include "interface/trace.h"
+#include "protocol/line.h"
 
 namespace jyn {
 
@@ -34,6 +35,10 @@ struct StationFileOptions {
 // Fills the station table from the station configuration file of the
 // instance, and `options` from its keyword lines; called by ColdStart.
 void ReadInitFile(CallBlock& block, StationFileOptions& options);
+
+// CloseCom on the line itself: closes its port, and the context's copy of
+// the handle follows (also EndJyn's, after the line left the live set).
+int32_t CloseLinePort(protocol::Line& line, DriverContext& context);
 
 // True once the process-wide ended flag is set (EndJyn).
 bool DriverEnded();

@@ -1,8 +1,9 @@
 // The library's one export and its function-code table.
 #include <atomic>
+#include <memory>
 
 #include "driver/banner.h"
-#include "driver/frame_buffers.h"
+#include "driver/lines.h"
 #include "driver/handlers.h"
 #include "interface/host_abi.h"
 #include "interface/log.h"
@@ -91,13 +92,13 @@ int32_t EndJyn(CallBlock& block) {
     }
     DriverContext& context = *block.context;
     int32_t result = kOk;
-    // The port field is the driver's only once a start got past both
-    // buffers; a send buffer left by a start that failed on the receive
-    // buffer is given back all the same.
+    // A port is the line's only once a start got past both buffers; a line
+    // left by a start that failed on the receive buffer is given back all
+    // the same. The line's trace ends with it, before the port closes.
     const bool started = IsStarted(context);
-    ReleaseFrameBuffer(context.sendBuffer);
-    ReleaseFrameBuffer(context.receiveBuffer);
-    if (started) result = CloseCom(block);
+    std::unique_ptr<protocol::Line> line = TakeLine(context);
+    if (line) line->trace.reset();
+    if (started) result = CloseLinePort(*line, context);
     LogInfo("JYNMB> EndJyn() exited, %d", result);
     return result;
 }

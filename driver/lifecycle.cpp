@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "driver/frame_buffers.h"
+#include "driver/lines.h"
 #include "driver/handlers.h"
 #include "interface/log.h"
 #include "serial/port.h"
@@ -29,23 +29,23 @@ void CopyName(char (&to)[kPortNameSize], const char (&from)[kPortNameSize]) {
     std::memcpy(to, from, kPortNameSize);
 }
 
-// A handle that the context no longer names would hold its device until the
+// A handle that the line no longer names would hold its device until the
 // process ends; a new open that succeeded replaces it for good.
-void ReplacePort(DriverContext& context, serial::Handle handle) {
-    if (context.port != nullptr && context.port != handle) serial::ClosePort(context.port);
-    context.port = handle;
+void ReplacePort(protocol::Line& line, serial::Handle handle) {
+    if (line.port != nullptr && line.port != handle) serial::ClosePort(line.port);
+    line.Opened(handle);
 }
 
 // A second ColdStart starts from scratch: the buffers and the port of the
 // first are given back, not left to nobody.
 // A buffer left by a start that failed half-way is given back as well.
 void ReleaseEarlierStart(DriverContext& context) {
-    if (IsStarted(context) && context.port != nullptr) {
-        serial::ClosePort(context.port);
+    const bool started = IsStarted(context);
+    std::unique_ptr<protocol::Line> line = TakeLine(context);
+    if (started && line->port != nullptr) {
+        serial::ClosePort(line->port);
         context.port = nullptr;
     }
-    ReleaseFrameBuffer(context.sendBuffer);
-    ReleaseFrameBuffer(context.receiveBuffer);
 }
 
 const char* ParityName(uint16_t parity) {
@@ -67,8 +67,8 @@ unsigned long long PortTimeoutMs(uint32_t units) {
 }
 
 // What every file of a trace begins with: who wrote it and the line it is of.
-std::string TraceHeader(const DriverContext& context, uint32_t instance) {
-    const PortSettings& settings = context.portSettings;
+std::string TraceHeader(const protocol::Line& line, uint32_t instance) {
+    const PortSettings& settings = line.settings;
     const PortName name(settings.name);
     char text[256];
     std::snprintf(text, sizeof text,
@@ -76,14 +76,13 @@ std::string TraceHeader(const DriverContext& context, uint32_t instance) {
                   "time-out %llu ms",
                   JYN_VERSION, instance, name.text, unsigned{settings.baudRate},
                   unsigned{settings.dataBits & 0xFFu}, ParityName(settings.parity),
-                  StopBitsName(settings.stopBits), PortTimeoutMs(context.replyTimeout));
+                  StopBitsName(settings.stopBits), PortTimeoutMs(line.replyTimeout));
     return text;
 }
 
 // A port command in the trace, between transactions.
-void TracePort(const DriverContext& context, const std::string& what) {
-    protocol::LineState* line = LineStateOf(context);  // none once EndJyn gave it back
-    Trace* trace = line != nullptr ? line->trace.get() : nullptr;
+void TracePort(const protocol::Line& line, const std::string& what) {
+    Trace* trace = line.trace.get();
     if (trace == nullptr) return;
     trace->Record("PORT", what);
     trace->Flush();
@@ -92,7 +91,7 @@ void TracePort(const DriverContext& context, const std::string& what) {
 // TRACE = path in the station file. A file that cannot be written, or that
 // another instance writes already, costs the instance its trace and
 // nothing else.
-void OpenTrace(DriverContext& context, uint32_t instance, const StationFileOptions& options) {
+void OpenTrace(protocol::Line& line, uint32_t instance, const StationFileOptions& options) {
     if (!options.traced) return;
     Trace::OpenResult result = Trace::OpenResult::kOpened;
     std::unique_ptr<Trace> trace = Trace::Open(options.trace, result);
@@ -106,15 +105,61 @@ void OpenTrace(DriverContext& context, uint32_t instance, const StationFileOptio
         return;
     }
     LogInfo("JYNMB> ColdStart() trace to '%s'", path);
-    trace->SetHeader(TraceHeader(context, instance));
+    trace->SetHeader(TraceHeader(line, instance));
     trace->Flush();
-    LineStateOf(context)->trace = std::move(trace);
+    line.trace = std::move(trace);
 }
 
 void FillDefaultStations(DriverContext& context) {
     for (std::size_t i = 0; i < kStationCount; ++i) {
         context.stationTable[i] = {static_cast<uint8_t>(i), 0xFF, kCpuA};
     }
+}
+
+// The two frame buffers of a new line, with ColdStart's messages when one
+// cannot be had.
+protocol::Line* StartLine(DriverContext& context) {
+    protocol::Line* line = NewLine();
+    context.sendBuffer = line != nullptr ? line->sendBuffer : nullptr;
+    context.sendLength = 0;
+    if (line == nullptr) {
+        LogError("JYNMB> ColdStart() Unable to allocate memory for send buffer");
+        return nullptr;
+    }
+    const bool received = AllocateReceiveBuffer(*line);
+    line->PublishBuffers(context);
+    if (!received) {
+        LogError("JYNMB> ColdStart() Unable to allocate memory for receive buffer");
+        return nullptr;
+    }
+    return line;
+}
+
+void TakeSettings(PortSettings& settings, const ColdStartParams& params) {
+    CopyName(settings.name, params.portName);
+    settings.baudRate = params.baudRate;
+    settings.dataBits = params.dataBits;
+    settings.stopBits = params.stopBits;
+    settings.parity = params.parity;
+    settings.lineFlags = kColdStartLineFlags;
+}
+
+// ColdStart's open, when the host asks for it: 1 when the port cannot be
+// opened.
+int32_t OpenAtStart(protocol::Line& line) {
+    const PortName name(line.settings.name);
+    const serial::Handle handle = serial::OpenCom(line.settings);
+    if (handle == nullptr) {
+        LogError("JYNMB> ColdStart() unable to open %s port", name.text);
+        TracePort(line, std::string(name.text) + " cannot be opened");
+        return kGateFailure;
+    }
+    LogError("JYNMB> ColdStart() port %s opened, file handle %u", name.text,
+             device::HandleNumber(handle));
+    line.Opened(handle);
+    line.ApplyReplyTimeout();
+    TracePort(line, std::string(name.text) + " opened");
+    return kOk;
 }
 
 }  // namespace
@@ -125,49 +170,21 @@ int32_t ColdStart(CallBlock& block) {
 
     LogInfo("JYNMB> version compiled on %s at time %s", __DATE__, __TIME__);
     ReleaseEarlierStart(context);
+    protocol::Line* line = StartLine(context);
+    if (line == nullptr) return kDriverFailure;
 
-    context.sendBuffer = AllocateFrameBuffer(true);
-    context.sendLength = 0;
-    if (context.sendBuffer == nullptr) {
-        LogError("JYNMB> ColdStart() Unable to allocate memory for send buffer");
-        return kDriverFailure;
-    }
-    context.receiveBuffer = AllocateFrameBuffer();
-    context.receiveLength = 0;
-    if (context.receiveBuffer == nullptr) {
-        LogError("JYNMB> ColdStart() Unable to allocate memory for receive buffer");
-        return kDriverFailure;
-    }
-    context.replyTimeout = params.replyTimeout;
-    context.port = nullptr;
+    line->replyTimeout = params.replyTimeout;
+    line->port = nullptr;
     FillDefaultStations(context);
     StationFileOptions options;
     ReadInitFile(block, options);
-    LineStateOf(context)->restSeconds = options.offlineSeconds;
+    line->restSeconds = options.offlineSeconds;
+    TakeSettings(line->settings, params);
+    OpenTrace(*line, block.instance, options);
 
-    PortSettings& settings = context.portSettings;
-    CopyName(settings.name, params.portName);
-    settings.baudRate = params.baudRate;
-    settings.dataBits = params.dataBits;
-    settings.stopBits = params.stopBits;
-    settings.parity = params.parity;
-    settings.lineFlags = kColdStartLineFlags;
-    OpenTrace(context, block.instance, options);
-
-    if (params.openNow != 0) {
-        const PortName name(settings.name);
-        const serial::Handle handle = serial::OpenCom(settings);
-        if (handle == nullptr) {
-            LogError("JYNMB> ColdStart() unable to open %s port", name.text);
-            TracePort(context, std::string(name.text) + " cannot be opened");
-            return kGateFailure;
-        }
-        LogError("JYNMB> ColdStart() port %s opened, file handle %u", name.text,
-                 device::HandleNumber(handle));
-        context.port = handle;
-        serial::SetReplyTimeout(handle, params.replyTimeout);
-        TracePort(context, std::string(name.text) + " opened");
-    }
+    const int32_t opened = params.openNow != 0 ? OpenAtStart(*line) : kOk;
+    line->Publish(context);
+    if (opened != kOk) return opened;
     LogInfo("JYNMB> ColdStart() exited, 0");
     return kOk;
 }
@@ -177,48 +194,52 @@ int32_t WarmStart(CallBlock& block) {
     return kOk;
 }
 
-int32_t CloseCom(CallBlock& block) {
-    DriverContext& context = *block.context;
-    if (context.port != nullptr) {
-        if (serial::ClosePort(context.port) != serial::kPortOk) {
+int32_t CloseLinePort(protocol::Line& line, DriverContext& context) {
+    if (line.port != nullptr) {
+        if (serial::ClosePort(line.port) != serial::kPortOk) {
             LogError("JYNMB> CloseCom() exited 2");
             return kDriverFailure;
         }
+        line.port = nullptr;
         context.port = nullptr;
-        TracePort(context, "closed");
+        TracePort(line, "closed");
     }
     LogInfo("JYNMB> CloseCom() exited 0");
     return kOk;
 }
 
+int32_t CloseCom(CallBlock& block) { return CloseLinePort(*LineOf(*block.context), *block.context); }
+
 int32_t ReOpenCom(CallBlock& block) {
     DriverContext& context = *block.context;
-    const serial::Handle handle = serial::OpenCom(context.portSettings);
+    protocol::Line& line = *LineOf(context);
+    const serial::Handle handle = serial::OpenCom(line.settings);
     if (handle == nullptr) {
         LogError("JYNMB> ReOpenCom() exited 2");
-        TracePort(context, "cannot be reopened");
+        TracePort(line, "cannot be reopened");
         return kDriverFailure;
     }
-    ReplacePort(context, handle);
+    ReplacePort(line, handle);
     // The open leaves the device's own 1000 ms; the host's reads must keep
     // to the reply time-out it set for the instance.
-    serial::SetReplyTimeout(handle, context.replyTimeout);
-    LineStateOf(context)->WakeAll();
-    TracePort(context, "reopened");
+    line.ApplyReplyTimeout();
+    line.Publish(context);
+    line.WakeAll();
+    TracePort(line, "reopened");
     LogInfo("JYNMB> ReOpenCom() exited 0");
     return kOk;
 }
 
-int32_t ChangeJynParams(CallBlock& block) {
-    DriverContext& context = *block.context;
-    const auto& params = *static_cast<const PortChangeParams*>(block.params);
-    PortSettings& settings = context.portSettings;
+namespace {
 
+// ChangeJynParams' changes to the stored settings: a new time-out, a new
+// name (closing the port of another name), new line parameters.
+void ChangeSettings(CallBlock& block, protocol::Line& line, const PortChangeParams& params) {
+    PortSettings& settings = line.settings;
     // 0 and -1 keep the time-out; so does any other negative number, which
     // would otherwise become a wait of weeks.
-    if (params.replyTimeout > 0) context.replyTimeout = static_cast<uint32_t>(params.replyTimeout);
-    if (std::strncmp(params.portName, settings.name, kPortNameSize) != 0 &&
-        context.port != nullptr) {
+    if (params.replyTimeout > 0) line.replyTimeout = static_cast<uint32_t>(params.replyTimeout);
+    if (std::strncmp(params.portName, settings.name, kPortNameSize) != 0 && line.port != nullptr) {
         CloseCom(block);
     }
     CopyName(settings.name, params.portName);
@@ -228,19 +249,27 @@ int32_t ChangeJynParams(CallBlock& block) {
         settings.stopBits = params.stopBits;
         settings.parity = params.parity;
     }
-    if (Trace* trace = LineStateOf(context)->trace.get()) {
-        trace->SetHeader(TraceHeader(context, block.instance));
-    }
-    const serial::Handle handle = serial::OpenCom(settings);
+    if (line.trace) line.trace->SetHeader(TraceHeader(line, block.instance));
+}
+
+}  // namespace
+
+int32_t ChangeJynParams(CallBlock& block) {
+    DriverContext& context = *block.context;
+    protocol::Line& line = *LineOf(context);
+    ChangeSettings(block, line, *static_cast<const PortChangeParams*>(block.params));
+    const serial::Handle handle = serial::OpenCom(line.settings);
     if (handle == nullptr) {
+        line.Publish(context);
         LogError("JYNMB> ChangeJynParams() exited 2");
-        TracePort(context, "cannot be opened with these settings");
+        TracePort(line, "cannot be opened with these settings");
         return kDriverFailure;
     }
-    ReplacePort(context, handle);
-    LineStateOf(context)->WakeAll();
-    TracePort(context, "opened");
-    serial::SetReplyTimeout(handle, context.replyTimeout);
+    ReplacePort(line, handle);
+    line.WakeAll();
+    TracePort(line, "opened");
+    line.ApplyReplyTimeout();
+    line.Publish(context);
     LogInfo("JYNMB> ChangeJynParams() exited 0");
     return kOk;
 }

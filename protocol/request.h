@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "interface/host_abi.h"
+#include "protocol/device_field.h"
 
 namespace jyn::protocol {
 
@@ -17,12 +18,14 @@ constexpr bool IsSingle(uint32_t function, FunctionCode single) {
 // Writes the read request for the GateRequest at block.params into `buffer`
 // (kFrameBufferSize bytes), zero-terminated; `length` counts the frame
 // without the terminator. False, with a message logged and nothing to send,
-// when the request names no device the protocol has.
-bool BuildRequest(const CallBlock& block, unsigned char* buffer, uint16_t& length);
+// when the request names no device the protocol has. `planned`, when given,
+// receives what the frame was built from.
+bool BuildRequest(const CallBlock& block, unsigned char* buffer, uint16_t& length,
+                  RequestPlan* planned = nullptr);
 
 // The same for a write, with the data from the value buffer; `function`
 // (low 8 bits) 7 selects the single data, anything else the block data.
 bool BuildWriteRequest(const CallBlock& block, unsigned char* buffer, uint16_t& length,
-                       uint32_t function);
+                       uint32_t function, RequestPlan* planned = nullptr);
 
 }  // namespace jyn::protocol

@@ -52,7 +52,6 @@
 #include "protocol/settle.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "protocol/hex.h"
 #include "serial/device.h"
@@ -74,31 +73,33 @@ uint32_t LineMs(uint16_t characters, const SettleTimes& times) {
     return CeilMs(uint64_t{characters} * times.charMicros);
 }
 
-// Sets the port's read time-out for a settle and puts the old one back.
+// Sets the port's read time-out for a settle and puts the line's own back.
 class ReadTimeout {
 public:
-    ReadTimeout(serial::Handle port, uint32_t ms)
-        : port_(port), previous_(serial::SetReadTimeoutMs(port, ms)) {}
-    ~ReadTimeout() {
-        if (previous_ != 0) serial::SetReadTimeoutMs(port_, previous_);
-    }
+    ReadTimeout(const Line& line, uint32_t ms) : line_(line) { Set(ms); }
+    ~ReadTimeout() { serial::SetReadTimeoutMs(line_.port, line_.portTimeoutMs); }
     ReadTimeout(const ReadTimeout&) = delete;
     ReadTimeout& operator=(const ReadTimeout&) = delete;
-    void Set(uint32_t ms) { serial::SetReadTimeoutMs(port_, ms); }
+    void Set(uint32_t ms) {
+        serial::SetReadTimeoutMs(line_.port, ms);
+        ms_ = ms;
+    }
+    uint32_t Ms() const { return ms_; }
 
 private:
-    serial::Handle port_;
-    uint32_t previous_;
+    const Line& line_;
+    uint32_t ms_ = 0;
 };
 
 }  // namespace
 
-SettleTimes SettleTimesOf(serial::Handle port, const PortSettings& settings, uint16_t requestLength,
-                          uint16_t answerLength) {
+SettleTimes SettleTimesOf(const Line& line, const TransferPlan& plan) {
     SettleTimes times{};
-    const uint32_t timeout = serial::ReadTimeoutMs(port);
+    const uint32_t timeout = line.portTimeoutMs;
+    const uint16_t requestLength = plan.requestLength;
+    const uint16_t answerLength = plan.reply.length;
     times.timeoutMs = timeout != 0 ? timeout : 1;
-    times.charMicros = serial::CharacterMicros(settings);
+    times.charMicros = serial::CharacterMicros(line.settings);
     const uint32_t gap = std::max(kMinGapMs, CeilMs(uint64_t{kGapCharacters} * times.charMicros));
     times.gapMs = std::min(gap, times.timeoutMs);
     times.windowMs =
@@ -106,22 +107,24 @@ SettleTimes SettleTimesOf(serial::Handle port, const PortSettings& settings, uin
     return times;
 }
 
-bool IsAnswer(const AnswerShape& shape, const unsigned char* frame, uint16_t length) {
-    if (length < 5 || std::memcmp(frame + 1, shape.request + 1, 4) != 0) return false;
-    if (shape.replyLength == 0) return length == serial::kAckLength && frame[0] == serial::kACK;
+bool IsAnswer(const TransferPlan& plan, const unsigned char* frame, uint16_t length) {
+    if (length < 5 || !plan.SameAddress(frame)) return false;
+    if (plan.reply.shape == ReplyShape::kAck) {
+        return length == serial::kAckLength && frame[0] == serial::kACK;
+    }
     uint32_t sum = 0;
-    return length == shape.replyLength && frame[0] == serial::kSTX &&
+    return length == plan.reply.length && frame[0] == serial::kSTX &&
            frame[length - 3] == serial::kETX && ParseHexField(frame + length - 2, 2, sum) &&
            sum == SumCheck(frame + 1, length - 3u);
 }
 
-uint32_t SettleGap(serial::Handle port, const SettleTimes& times, Trace* trace) {
-    const ReadTimeout quiet(port, times.gapMs);
-    return serial::DrainLine(port, 1, trace);
+uint32_t SettleGap(const Line& line, const SettleTimes& times) {
+    const ReadTimeout quiet(line, times.gapMs);
+    return serial::DrainLine(line.port, 1, line.trace.get());
 }
 
-uint32_t SettleFully(serial::Handle port, int owed, Trace* trace) {
-    return serial::DrainLine(port, static_cast<uint32_t>(owed) + 1, trace);
+uint32_t SettleFully(const Line& line, int owed) {
+    return serial::DrainLine(line.port, static_cast<uint32_t>(owed) + 1, line.trace.get());
 }
 
 namespace {
@@ -137,10 +140,30 @@ struct Watch {
     }
 };
 
-uint32_t WatchForOwed(serial::Handle port, const SettleTimes& times, int owed, Watch watch,
-                      const AnswerShape& shape, Trace* trace) {
-    ReadTimeout timeout(port, times.gapMs);
+// One frame (or silence) while owed answers are watched for: false once
+// the line has been quiet to the end of the watch.
+bool HearOne(const Line& line, const SettleTimes& times, ReadTimeout& timeout, const TransferPlan& plan,
+             int& owed, Watch& watch, uint32_t& dropped) {
     unsigned char frame[kFrameBufferSize];
+    uint16_t length = 0;
+    const serial::Reception reception =
+        serial::ReceiveReply(line.port, frame, kFrameBufferSize, length, line.trace.get());
+    dropped += length;
+    if (reception == serial::Reception::kSilent) {
+        if (line.trace) line.trace->Silence(timeout.Ms());
+        return false;
+    }
+    // Cut off by quiet before the buffer was full: quiet till the end.
+    if (reception == serial::Reception::kBroken && length < kFrameBufferSize - 1) return false;
+    if (reception == serial::Reception::kComplete && IsAnswer(plan, frame, length)) --owed;
+    const uint64_t heard = device::MonotonicMs();
+    watch.startMs = heard - std::min<uint64_t>(heard, LineMs(length, times));
+    return true;
+}
+
+uint32_t WatchForOwed(const Line& line, const SettleTimes& times, int owed, Watch watch,
+                      const TransferPlan& plan) {
+    ReadTimeout timeout(line, times.gapMs);
     uint32_t dropped = 0;
     while (owed > 0 && dropped < kDrainLimit) {
         const uint64_t end = watch.EndMs(owed);
@@ -148,36 +171,26 @@ uint32_t WatchForOwed(serial::Handle port, const SettleTimes& times, int owed, W
         if (now >= end) break;
         // Within a frame the wait for each byte is never shorter than the gap.
         timeout.Set(static_cast<uint32_t>(std::max<uint64_t>(end - now, times.gapMs)));
-        uint16_t length = 0;
-        const serial::Reception reception =
-            serial::ReceiveReply(port, frame, kFrameBufferSize, length, trace);
-        dropped += length;
-        if (reception == serial::Reception::kSilent) break;
-        // Cut off by quiet before the buffer was full: quiet till the end.
-        if (reception == serial::Reception::kBroken && length < kFrameBufferSize - 1) break;
-        if (reception == serial::Reception::kComplete && IsAnswer(shape, frame, length)) --owed;
-        const uint64_t heard = device::MonotonicMs();
-        watch.startMs = heard - std::min<uint64_t>(heard, LineMs(length, times));
+        if (!HearOne(line, times, timeout, plan, owed, watch, dropped)) break;
     }
     if (owed == 0) {
         timeout.Set(times.gapMs);
-        dropped += serial::DrainLine(port, 1, trace);
+        dropped += serial::DrainLine(line.port, 1, line.trace.get());
     }
     return dropped;
 }
 
 }  // namespace
 
-uint32_t SettleOwedAfterSuccess(serial::Handle port, const SettleTimes& times, int owed, Heard last,
-                                const AnswerShape& shape, Trace* trace) {
+uint32_t SettleOwedAfterSuccess(const Line& line, const SettleTimes& times, int owed,
+                                LastFrame last, const TransferPlan& plan) {
     const uint64_t start = last.endMs - std::min<uint64_t>(last.endMs, LineMs(last.length, times));
-    return WatchForOwed(port, times, owed, {start, times.windowMs, 0}, shape, trace);
+    return WatchForOwed(line, times, owed, {start, times.windowMs, 0}, plan);
 }
 
-uint32_t SettleOwedAfterFailure(serial::Handle port, const SettleTimes& times, int owed,
-                                const AnswerShape& shape, Trace* trace) {
-    return WatchForOwed(port, times, owed, {device::MonotonicMs(), times.timeoutMs, 1}, shape,
-                        trace);
+uint32_t SettleOwedAfterFailure(const Line& line, const SettleTimes& times, int owed,
+                                const TransferPlan& plan) {
+    return WatchForOwed(line, times, owed, {device::MonotonicMs(), times.timeoutMs, 1}, plan);
 }
 
 }  // namespace jyn::protocol

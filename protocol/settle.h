@@ -4,9 +4,8 @@
 
 #include <cstdint>
 
-#include "interface/host_abi.h"
-#include "serial/frame.h"
-#include "serial/port.h"
+#include "protocol/line.h"
+#include "protocol/transfer_plan.h"
 
 namespace jyn::protocol {
 
@@ -19,43 +18,35 @@ struct SettleTimes {
     uint32_t windowMs;
     uint32_t charMicros;
 };
-SettleTimes SettleTimesOf(serial::Handle port, const PortSettings& settings, uint16_t requestLength,
-                          uint16_t answerLength);
+SettleTimes SettleTimesOf(const Line& line, const TransferPlan& plan);
 
-// What the transaction last heard on the line: when its last byte came (on
-// the device's monotonic clock) and how many bytes it had.
-struct Heard {
+// The last frame a transaction heard: when its last byte came (on the
+// device's monotonic clock) and how many bytes it had.
+struct LastFrame {
     uint64_t endMs = 0;
     uint16_t length = 0;
 };
 
-// What an answer to one of this transaction's requests looks like: a data
-// reply of the expected length with a right sum check (reads), or the ACK
-// (writes), from the request's station and PC number.
-struct AnswerShape {
-    const unsigned char* request;  // the request frame: ENQ, station, PC number, ...
-    uint16_t replyLength;          // the whole reply a read expects; 0 for a write
-};
-bool IsAnswer(const AnswerShape& shape, const unsigned char* frame, uint16_t length);
-inline uint16_t AnswerLength(const AnswerShape& shape) {
-    return shape.replyLength != 0 ? shape.replyLength : serial::kAckLength;
-}
+// An answer to one of this transaction's requests: a data reply of the
+// expected length with a right sum check (reads), or the ACK (writes), from
+// the request's station and PC number.
+bool IsAnswer(const TransferPlan& plan, const unsigned char* frame, uint16_t length);
 
-// Each returns the bytes it dropped (and writes them to `trace`, if any);
-// the port keeps its reply time-out.
+// Each returns the bytes it dropped (and writes them to the line's trace,
+// if any); the port keeps the line's read time-out.
 //
 // Noise: the line is read until it has been quiet for the short gap.
-uint32_t SettleGap(serial::Handle port, const SettleTimes& times, Trace* trace);
+uint32_t SettleGap(const Line& line, const SettleTimes& times);
 // A frame that answers something else: the line is read until it has been
 // quiet for one reply time-out, and one more for each silent attempt.
-uint32_t SettleFully(serial::Handle port, int owed, Trace* trace);
+uint32_t SettleFully(const Line& line, int owed);
 // Silent attempts whose answers may still come: each is waited for in turn
 // and counted off when it comes; once none is owed, only the gap remains.
 // After a transaction that succeeded, `last` is its answer; after one that
 // failed, the line is watched from now, as long as the failure demands.
-uint32_t SettleOwedAfterSuccess(serial::Handle port, const SettleTimes& times, int owed, Heard last,
-                                const AnswerShape& shape, Trace* trace);
-uint32_t SettleOwedAfterFailure(serial::Handle port, const SettleTimes& times, int owed,
-                                const AnswerShape& shape, Trace* trace);
+uint32_t SettleOwedAfterSuccess(const Line& line, const SettleTimes& times, int owed,
+                                LastFrame last, const TransferPlan& plan);
+uint32_t SettleOwedAfterFailure(const Line& line, const SettleTimes& times, int owed,
+                                const TransferPlan& plan);
 
 }  // namespace jyn::protocol

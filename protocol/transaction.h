@@ -1,20 +1,21 @@
 // Read and write transactions: up to ten attempts of purge, send, receive
-// and judge, the PLC's NAK codes, and the confirmation of a good read.
+// and check, the PLC's NAK codes, and the confirmation of a good read.
 #pragma once
 
 #include <cstdint>
 
-#include "interface/host_abi.h"
-#include "protocol/line_state.h"
+#include "protocol/line.h"
+#include "protocol/transfer_plan.h"
 
 namespace jyn::protocol {
 
 constexpr int kAttempts = 10;
 constexpr unsigned kMalformedPauseMs = 20;
 
-// `line` is what the instance's line remembers between transactions.
-int32_t DoRead(CallBlock& block, uint32_t function, LineState& line);
-int32_t DoWrite(CallBlock& block, uint32_t function, LineState& line);
+// The transfer `plan` describes, on `line`: its frame is in the line's send
+// buffer, the last reply it heard stays in the receive buffer.
+int32_t DoRead(Line& line, const TransferPlan& plan);
+int32_t DoWrite(Line& line, const TransferPlan& plan);
 
 // The log text of a NAK code; unknown codes are formatted into `storage`.
 constexpr unsigned kNakTextSize = 32;

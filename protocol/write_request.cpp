@@ -56,7 +56,7 @@ std::size_t PutBlock(const RequestPlan& plan, const unsigned char* values, unsig
 }  // namespace
 
 bool BuildWriteRequest(const CallBlock& block, unsigned char* buffer, uint16_t& length,
-                       uint32_t function) {
+                       uint32_t function, RequestPlan* planned) {
     RequestPlan plan;
     const bool single = IsSingle(function, kSingleWrite);
     if (!PlanRequest(block, Operation::kWrite, single, plan)) return false;
@@ -68,6 +68,7 @@ bool BuildWriteRequest(const CallBlock& block, unsigned char* buffer, uint16_t& 
         end += PutBlock(plan, values, buffer + end);
     }
     FinishFrame(buffer, end, length);
+    if (planned != nullptr) *planned = plan;
     return true;
 }
 

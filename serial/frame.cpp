@@ -120,10 +120,7 @@ Reception ReceiveReply(Handle port, unsigned char* buffer, uint16_t capacity, ui
                        Trace* trace) {
     length = 0;
     if (capacity < 2) return Reception::kBroken;  // no room for a frame at all
-    if (!ReadByte(port, buffer, 0)) {
-        if (trace != nullptr) trace->Silence(ReadTimeoutMs(port));
-        return Reception::kSilent;
-    }
+    if (!ReadByte(port, buffer, 0)) return Reception::kSilent;
     // The first byte's time is when the station answered: it is taken as
     // the byte comes, before the rest of the frame is read.
     const TraceStamp first = trace != nullptr ? Trace::Now() : 0;

@@ -32,7 +32,8 @@ bool SendFrame(Handle port, const unsigned char* bytes, uint16_t count, Trace* t
 
 // Reads one reply into `buffer` (`capacity` bytes), byte by byte, and keeps
 // `length` at the number of bytes it holds as they arrive, so that a reply
-// broken off says how far it got. Never stores past `capacity`.
+// broken off says how far it got. Never stores past `capacity`. Silence is
+// not traced here: the caller knows how long it let the port wait.
 Reception ReceiveReply(Handle port, unsigned char* buffer, uint16_t capacity, uint16_t& length,
                        Trace* trace = nullptr);
 

@@ -8,7 +8,6 @@ namespace jyn::serial {
 
 namespace {
 
-constexpr uint32_t kOpenReadTimeoutMs = 1000;
 constexpr uint32_t kQueueSize = 1200;
 constexpr uint32_t kPurgeTimeoutUnits = 5;  // 50 ms for draining stale input
 // The drain goes on while its reads come back full, which on a real line
@@ -122,6 +121,8 @@ Handle OpenCom(const PortSettings& settings) {
 
 int ClosePort(Handle handle) { return device::Close(handle) ? kPortOk : kPortCallFailed; }
 
+uint32_t ReplyTimeoutMs(uint32_t units) { return UnitsToMs(units); }
+
 uint32_t SetReplyTimeout(Handle handle, uint32_t units) {
     return SetReadTimeoutMs(handle, UnitsToMs(units)) / 10;
 }
@@ -154,7 +155,7 @@ uint32_t CharacterMicros(const PortSettings& settings) {
     return static_cast<uint32_t>(500000ull * halfBits / settings.baudRate);
 }
 
-int PurgePort(Handle handle, Trace* trace) {
+int PurgePort(Handle handle, Trace* trace, uint32_t restoreMs) {
     uint32_t queued = 0;
     if (device::ClearErrors(handle, queued) && queued == 0) return 0;
 
@@ -169,7 +170,11 @@ int PurgePort(Handle handle, Trace* trace) {
         if (!ok || got != sizeof scratch) break;
         if (device::MonotonicMs() - start >= kPurgeLimitMs) break;
     }
-    if (previous != 0) SetReplyTimeout(handle, previous);
+    if (restoreMs != 0) {
+        SetReadTimeoutMs(handle, restoreMs);
+    } else if (previous != 0) {
+        SetReplyTimeout(handle, previous);
+    }
     return ok ? 0 : 1;
 }
 

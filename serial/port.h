@@ -34,6 +34,11 @@ int OpenPort(const char (&name)[kPortNameSize], uint16_t baudRate, uint16_t data
              uint16_t stopBits, uint16_t parity, uint16_t lineFlags, Handle& out);
 int ClosePort(Handle handle);
 
+// The total read time-out OpenPort gives a port.
+constexpr uint32_t kOpenReadTimeoutMs = 1000;
+
+// The total read time-out a reply time-out of `units` x 10 ms sets.
+uint32_t ReplyTimeoutMs(uint32_t units);
 // Sets the total read time-out to units x 10 ms; returns the previous one in
 // the same units, or 0 on failure.
 uint32_t SetReplyTimeout(Handle handle, uint32_t units);
@@ -48,8 +53,10 @@ uint32_t ReadTimeoutMs(Handle handle);
 uint32_t CharacterMicros(const PortSettings& settings);
 
 // Clears line errors and throws away unread input; 0 or 1. What it throws
-// away goes to `trace` when one is given.
-int PurgePort(Handle handle, Trace* trace = nullptr);
+// away goes to `trace` when one is given. After its short drain it puts back
+// `restoreMs` when given (the time-out the caller knows the port carries),
+// else the time-out it found.
+int PurgePort(Handle handle, Trace* trace = nullptr, uint32_t restoreMs = 0);
 
 int WritePort(Handle handle, const void* bytes, uint32_t count, uint32_t* written);
 int ReadPort(Handle handle, void* buffer, uint16_t count, uint32_t* received);

@@ -1,0 +1,96 @@
+// Everything the driver keeps about one instance's serial line, from one
+// call of the host to the next. The host's DriverContext has a size and a
+// layout that hosts rely on and holds only what the host may look at; this
+// object is the driver's own, allocated by ColdStart and given back by
+// EndJyn (or the next ColdStart). One instance is one line: station 01 on
+// one line is not station 01 on another.
+//
+// The host-visible fields of the context (port, settings, reply time-out,
+// buffer pointers and lengths) are copies the driver writes from here at
+// the end of each call that changes them; the driver itself reads them here
+// only.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+
+#include "interface/host_abi.h"
+#include "interface/trace.h"
+#include "serial/port.h"
+
+namespace jyn::protocol {
+
+// A station and PC number as they go into every frame: on a multidrop line
+// one station number with two PC numbers is two stations.
+struct StationKey {
+    uint8_t station = 0;
+    uint8_t pc = 0;
+    bool operator<(const StationKey& other) const {
+        return station != other.station ? station < other.station : pc < other.pc;
+    }
+};
+
+// What the line remembers of one station across transactions.
+struct StationState {
+    // OFFLINE = n: until when (monotonic ms) the station rests. Set while it
+    // rests, and after the rest until it has answered again (its first
+    // transaction then probes it with one attempt).
+    bool resting = false;
+    uint64_t restUntilMs = 0;
+};
+
+class Line {
+public:
+    Line() = default;
+    ~Line();
+    Line(const Line&) = delete;
+    Line& operator=(const Line&) = delete;
+
+    // The two frame buffers (kFrameBufferSize bytes each, malloc'd by the
+    // driver's allocator and freed here). The context names them too, which
+    // is how the driver finds this line again.
+    unsigned char* sendBuffer = nullptr;
+    unsigned char* receiveBuffer = nullptr;
+    uint16_t sendLength = 0;     // the request frame in sendBuffer
+    uint16_t receiveLength = 0;  // the last reply in receiveBuffer
+
+    serial::Handle port = nullptr;  // the handle this line opened, or none
+    PortSettings settings{};
+    uint32_t replyTimeout = 0;  // units of 10 ms, as the host gave it
+    // The total read time-out the open port carries between operations: set
+    // with every open (OpenPort's own) and every SetReplyTimeout, never read
+    // back from the device. Settles and the purge put it back after their
+    // shorter waits.
+    uint32_t portTimeoutMs = 0;
+
+    // OFFLINE = n in the station file: a station that said nothing to a
+    // whole transaction rests for this many seconds. 0: stations never rest.
+    uint32_t restSeconds = 0;
+    std::map<StationKey, StationState> stations;
+
+    // TRACE = path in the station file: the line as the driver sees it.
+    std::unique_ptr<Trace> trace;
+
+    // Read-ahead (bytes heard between transactions, kept for the next one)
+    // will live here; today every attempt purges what is waiting.
+
+    // Both buffers are there: the instance may read and write.
+    bool Started() const { return sendBuffer != nullptr && receiveBuffer != nullptr; }
+
+    // The port is (re)opened with this handle: the device's read time-out
+    // is OpenPort's own until the reply time-out is applied.
+    void Opened(serial::Handle handle);
+    // Applies the reply time-out to the open port.
+    void ApplyReplyTimeout();
+
+    // ColdStart, ReOpenCom and ChangeJynParams: every station gets its
+    // chance again.
+    void WakeAll();
+
+    // Writes the host-visible copies into the context.
+    void PublishBuffers(DriverContext& context) const;
+    void Publish(DriverContext& context) const;
+};
+
+}  // namespace jyn::protocol
