@@ -57,7 +57,7 @@ protocol::Line* LineOf(const DriverContext& context) {
 
 bool IsStarted(const DriverContext& context) {
     const protocol::Line* line = LineOf(context);
-    return line != nullptr && line->Started() && context.receiveBuffer == line->receiveBuffer;
+    return line != nullptr && line->Started();
 }
 
 std::unique_ptr<protocol::Line> TakeLine(const DriverContext& context) {

@@ -29,7 +29,8 @@ bool AllocateReceiveBuffer(protocol::Line& line);
 
 // The line the context names, started or not; null for any other context.
 protocol::Line* LineOf(const DriverContext& context);
-// Both buffers of the context are those of a started line.
+// The context names a line that got both its buffers. The driver follows
+// the line's own buffer pointers, never the context's copies.
 bool IsStarted(const DriverContext& context);
 // Takes the line the context names out of the live set (the caller ends
 // it); null for any other context.

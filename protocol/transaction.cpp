@@ -5,6 +5,7 @@
 #include "protocol/transaction.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "address/parse.h"
@@ -190,15 +191,17 @@ void SettleOwedAnswers(Transaction& t, int32_t result) {
 }
 
 // A good read's data into the host's buffer, then the confirmation: ACK and
-// the request's station and PC number, sent from the send buffer as the
-// host's record has it.
+// the request's station and PC number. The send buffer shows it too, as the
+// host's record always has: ACK over the request's ENQ.
 int32_t StoreAndConfirm(Transaction& t) {
     Line& line = t.line;
     const int32_t result = StoreData(*t.plan.gate, line.receiveBuffer + kDataStart,
                                      line.receiveLength - kFrameOverhead, t.plan.function);
     if (result != kOk) return result;
     line.sendBuffer[0] = serial::kACK;
-    if (!serial::SendFrame(line.port, line.sendBuffer, serial::kAckLength, t.trace())) {
+    unsigned char confirmation[serial::kAckLength] = {serial::kACK};
+    std::memcpy(confirmation + 1, t.plan.address, sizeof t.plan.address);
+    if (!serial::SendFrame(line.port, confirmation, serial::kAckLength, t.trace())) {
         LogInfo("JYNMB> DoRead() Warning: confirm. send error");
         return result;
     }

@@ -139,11 +139,6 @@ uint32_t SetReadTimeoutMs(Handle handle, uint32_t ms) {
     return previous;
 }
 
-uint32_t ReadTimeoutMs(Handle handle) {
-    device::Timeouts timeouts;
-    return device::GetTimeouts(handle, timeouts) ? timeouts.readTotalConstant : 0;
-}
-
 uint32_t CharacterMicros(const PortSettings& settings) {
     if (settings.baudRate == 0) return 0;
     // Half bits: 1.5 stop bits is stop-bit code 1.

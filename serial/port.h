@@ -45,8 +45,6 @@ uint32_t SetReplyTimeout(Handle handle, uint32_t units);
 // The same in milliseconds (at least 1): returns the previous time-out in
 // milliseconds, or 0 on failure.
 uint32_t SetReadTimeoutMs(Handle handle, uint32_t ms);
-// The total read time-out in milliseconds, or 0 when it cannot be read.
-uint32_t ReadTimeoutMs(Handle handle);
 
 // How long one character takes on a line with these settings: start bit,
 // data bits, parity bit and stop bits, in microseconds (0 without a rate).

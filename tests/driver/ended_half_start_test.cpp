@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "driver/frame_buffers.h"
+#include "driver/lines.h"
 #include "interface/host_abi.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/instance.h"

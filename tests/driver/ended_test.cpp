@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "driver/frame_buffers.h"
+#include "driver/lines.h"
 #include "interface/host_abi.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/instance.h"

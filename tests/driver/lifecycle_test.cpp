@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver/frame_buffers.h"
+#include "driver/lines.h"
 #include "interface/host_abi.h"
 #include "serial/port.h"
 #include "tests/support/fake_device.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "driver/frame_buffers.h"
+#include "driver/lines.h"
 #include "host/client/records.h"
 #include "interface/host_abi.h"
 
@@ -27,8 +27,7 @@ public:
     Instance() { std::memset(&context_, 0xA5, sizeof context_); }  // a host need not clear it
     ~Instance() {
         if (IsStarted(context_)) {
-            ReleaseFrameBuffer(context_.sendBuffer);
-            ReleaseFrameBuffer(context_.receiveBuffer);
+            ReleaseLine(context_);
         }
     }
     Instance(const Instance&) = delete;
