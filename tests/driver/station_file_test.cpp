@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/frame_buffers.h"
+#include "driver/lines.h"
 #include "driver/handlers.h"
 #include "interface/host_abi.h"
 #include "tests/support/case_name.h"
@@ -289,9 +289,12 @@ TEST(StationFile, A255CharacterLineLeavesItsLineEndAsAnEmptyPiece) {
     RunReadInitFile({{"JYNMB01.INT", file}}, 1, {IllegalLine(3)}, {});
 }
 
-TEST(StationFile, TheLineCounterHasSixteenBits) {
-    const std::string file = std::string(65536, '\n') + "01 = 02\n";
-    RunReadInitFile({{"JYNMB1.INT", file}}, 1, {IllegalLine(1, "JYNMB1.INT")}, {});
+// A file longer than any line number the messages can show is still read
+// to its end: the station lines after the 65536th line take effect.
+TEST(StationFile, LinesPastTheLineNumbersStillCount) {
+    const std::string file = std::string(70000, '\n') + "01 = 21, 03, ANACPU\n";
+    RunReadInitFile({{"JYNMB1.INT", file}}, 1, {Station("01", "21", "03")},
+                    {{1, {0x21, 3, kCpuAn}}});
 }
 
 // ColdStart reads the file after the defaults are in place.
@@ -308,8 +311,7 @@ TEST(StationFile, ColdStartReadsIt) {
     CallBlock block{&context, kColdStart, 7, 0, &params};
     LogRecorder log;
     const int32_t result = JynMain(&block);
-    ReleaseFrameBuffer(context.sendBuffer);
-    ReleaseFrameBuffer(context.receiveBuffer);
+    ReleaseLine(context);
     ASSERT_EQ(result, kOk) << log.Dump();
     EXPECT_TRUE(log.Has(kI, "JYNMB> ReadIntFile() 07h= station 21h, PC 03h")) << log.Dump();
     EXPECT_FALSE(log.Has(kI, kNoFile)) << log.Dump();

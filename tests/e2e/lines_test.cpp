@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "tests/e2e/line.h"
+#include "tests/support/readiness.h"
 
 namespace jyn::e2e {
 namespace {
@@ -27,17 +28,6 @@ std::size_t OpenDescriptors() {
         closedir(folder);
     }
     return count;
-}
-
-// Waits (bounded) until `done` holds.
-template <typename Done>
-bool Eventually(Done done) {
-    const auto until = Clock::now() + kLongestWait;
-    while (!done()) {
-        if (Clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }
 
 // EndJyn gives back the buffers of the instance that calls it only: the
@@ -103,12 +93,14 @@ protected:
         } else {
             ++reads.wrong;
         }
+        progress.Changed();
     }
 
     Messages messages;
     WorkDirectory work;
     Library library;
     std::vector<HostLine> lines;
+    jyn::testing::Readiness progress;  // a reader's read came back
     HostGate gate{"01WD100", 1, 0, {}};
 };
 
@@ -124,12 +116,13 @@ TEST_F(SeveralLines, EndJynOnOneLineEndsEveryLine) {
             while (!stop && reads[i].untouched < 3) Read(i, reads[i]);
         });
     }
-    const bool reading = Eventually([&] { return reads[1].good >= 3 && reads[2].good >= 3; });
+    const bool reading = progress.WaitFor(
+        [&] { return reads[1].good >= 3 && reads[2].good >= 3; }, kLongestWait);
     const std::size_t open = OpenDescriptors();
     const int32_t ended = lines[0].instance->Call(kEndJyn, nullptr);
     const std::size_t closed = open - OpenDescriptors();
-    const bool answered =
-        Eventually([&] { return reads[1].untouched >= 3 && reads[2].untouched >= 3; });
+    const bool answered = progress.WaitFor(
+        [&] { return reads[1].untouched >= 3 && reads[2].untouched >= 3; }, kLongestWait);
     stop = true;
     for (std::thread& reader : readers) reader.join();
     // A read returns once its ACK is written; the simulator may take it off

@@ -774,11 +774,15 @@ TEST_F(JynmbLine, PollFinishesTheReadUnderWayOrStopsAtASecondCtrlC) {
     for (const bool twice : {false, true}) {
         SCOPED_TRACE(twice ? "twice" : "once");
         const std::string timeout = twice ? "--timeout=1000" : "--timeout=50";
+        const uint64_t unanswered = Sim().Counters().unaddressed;
         jynmbtest::Child poll(JYNMB_PATH,
                               On({"poll", "-q", "--interval", "60000", gates}, timeout));
         ASSERT_TRUE(poll.WaitFor("01WD100  ok", std::chrono::seconds(20)));
-        // The read of 03WD100 follows at once; this leaves it time to begin.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // The read of 03WD100 follows at once: its first request on the line
+        // says it has begun.
+        ASSERT_TRUE(Sim().WaitUntil(
+            [unanswered](const jynsim::LineCounters& c) { return c.unaddressed > unanswered; },
+            std::chrono::seconds(20)));
         poll.Signal(SIGINT);
         const bool noticed =
             poll.WaitFor("stopping after the current read (up to ", std::chrono::seconds(5));

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "serial/port.h"
 #include "tests/support/fake_device.h"
@@ -43,21 +45,26 @@ struct OpenCase {
     void (*script)(FakeDevice&);
     int result;
     bool leftOpen;
+    bool configured;  // the device carries the driver's line settings
 };
 
 TEST_F(Port, OpenPortResultsAndCleanUp) {
     const OpenCase cases[] = {
-        {"COM1", [](FakeDevice&) {}, serial::kPortOk, true},
+        {"COM1", [](FakeDevice&) {}, serial::kPortOk, true, true},
         {"COM1", [](FakeDevice& f) { f.missingNames.insert("COM1"); }, serial::kPortOpenFailed,
+         false, false},
+        {"COM1", [](FakeDevice& f) { f.failGetSettings = true; }, serial::kPortNoSettings, false,
          false},
-        {"COM1", [](FakeDevice& f) { f.failGetSettings = true; }, serial::kPortNoSettings, false},
-        {"COM1", [](FakeDevice& f) { f.failSetTimeouts = true; }, serial::kPortOpenFailed, false},
+        // A port whose time-outs cannot be set is not reconfigured either.
+        {"COM1", [](FakeDevice& f) { f.failSetTimeouts = true; }, serial::kPortOpenFailed, false,
+         false},
         {"COM1", [](FakeDevice& f) { f.failSetSettings = true; }, serial::kPortSettingsRefused,
-         false},
+         false, false},
         // The null device is not configured: its settings cannot even be read.
-        {"NUL", [](FakeDevice& f) { f.failGetSettings = true; }, serial::kPortOk, true},
+        {"NUL", [](FakeDevice& f) { f.failGetSettings = true; }, serial::kPortOk, true, false},
         // Only the exact name: "nul" goes through the configuration.
-        {"nul", [](FakeDevice& f) { f.failGetSettings = true; }, serial::kPortNoSettings, false},
+        {"nul", [](FakeDevice& f) { f.failGetSettings = true; }, serial::kPortNoSettings, false,
+         false},
     };
     for (const OpenCase& c : cases) {
         ResetFake();
@@ -67,6 +74,7 @@ TEST_F(Port, OpenPortResultsAndCleanUp) {
         EXPECT_EQ(Open(c.name, 0x0303, handle), c.result);
         EXPECT_EQ(handle != nullptr, c.leftOpen);
         EXPECT_EQ(Fake().OpenCount(), c.leftOpen ? 1u : 0u);
+        EXPECT_EQ(Fake().settingsWritten, c.configured);
     }
 }
 
@@ -103,10 +111,12 @@ TEST_F(Port, OpenWritesTheLineSettingsTimeoutsAndQueues) {
     EXPECT_EQ(Fake().timeouts.readTotalMultiplier, 0u);
     EXPECT_EQ(Fake().timeouts.writeTotalMultiplier, 0u);
     EXPECT_EQ(Fake().timeouts.writeTotalConstant, 0u);
-    std::vector<std::string> order;
-    for (const FakeCall& call : Fake().calls) order.push_back(call.what);
-    EXPECT_EQ(order, (std::vector<std::string>{"Open", "GetLineSettings", "SetTimeouts",
-                                               "SetLineSettings", "SetupQueues"}));
+    // Input and output queues of 1200 bytes each: a whole frame fits twice.
+    std::vector<std::pair<uint32_t, uint32_t>> queues;
+    for (const FakeCall& call : Fake().calls) {
+        if (call.what == "SetupQueues") queues.emplace_back(call.asked, call.done);
+    }
+    EXPECT_EQ(queues, (std::vector<std::pair<uint32_t, uint32_t>>{{1200u, 1200u}}));
 }
 
 TEST_F(Port, NameWithoutTerminatorIsNotOpened) {
@@ -190,6 +200,14 @@ TEST_F(Port, PurgeDrainsStaleInputAndRestoresTheTimeout) {
         if (call.what == "SetTimeouts") timeoutsWritten.push_back(call.asked);
     }
     EXPECT_EQ(timeoutsWritten, (std::vector<uint32_t>{50, 300}));
+
+    // The time-out the caller says the port carries goes back, even one
+    // below 10 ms that the port's own report in units of 10 ms cannot hold.
+    serial::SetReplyTimeout(handle, 0);
+    Fake().Arrive(Bytes(3, 'x'));
+    EXPECT_EQ(serial::PurgePort(handle, nullptr, serial::ReplyTimeoutMs(0)), 0);
+    EXPECT_EQ(Fake().timeouts.readTotalConstant, 1u);
+    serial::SetReplyTimeout(handle, 30);
 
     // Nothing waiting: the time-out is not touched.
     Fake().calls.clear();

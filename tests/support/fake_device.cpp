@@ -169,8 +169,8 @@ bool GetLineSettings(Handle handle, LineSettings& s) { return Fake().GetLineSett
 bool SetLineSettings(Handle handle, const LineSettings& s) { return Fake().SetLineSettings(handle, s); }
 bool GetTimeouts(Handle handle, Timeouts& t) { return Fake().GetTimeouts(handle, t); }
 bool SetTimeouts(Handle handle, const Timeouts& t) { return Fake().SetTimeouts(handle, t); }
-bool SetupQueues(Handle handle, uint32_t, uint32_t) {
-    Fake().calls.push_back({"SetupQueues", 0, 0});
+bool SetupQueues(Handle handle, uint32_t inputSize, uint32_t outputSize) {
+    Fake().calls.push_back({"SetupQueues", inputSize, outputSize});
     return handle != nullptr;
 }
 bool ClearErrors(Handle handle, uint32_t& queued) { return Fake().ClearErrors(handle, queued); }
