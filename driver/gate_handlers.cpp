@@ -2,8 +2,8 @@
 // and 4) and reading or writing it (codes 5, 6, 7 and 10).
 #include "address/parse.h"
 #include "address/validate.h"
-#include "driver/lines.h"
 #include "driver/handlers.h"
+#include "driver/lines.h"
 #include "interface/log.h"
 #include "protocol/transaction.h"
 #include "protocol/transfer_plan.h"

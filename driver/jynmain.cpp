@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "driver/banner.h"
-#include "driver/lines.h"
 #include "driver/handlers.h"
+#include "driver/lines.h"
 #include "interface/host_abi.h"
 #include "interface/log.h"
 

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "driver/lines.h"
 #include "driver/handlers.h"
+#include "driver/lines.h"
 #include "interface/log.h"
 #include "serial/port.h"
 
@@ -208,7 +208,9 @@ int32_t CloseLinePort(protocol::Line& line, DriverContext& context) {
     return kOk;
 }
 
-int32_t CloseCom(CallBlock& block) { return CloseLinePort(*LineOf(*block.context), *block.context); }
+int32_t CloseCom(CallBlock& block) {
+    return CloseLinePort(*LineOf(*block.context), *block.context);
+}
 
 int32_t ReOpenCom(CallBlock& block) {
     DriverContext& context = *block.context;

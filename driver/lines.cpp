@@ -82,7 +82,8 @@ bool IsFrameBuffer(const unsigned char* buffer) {
     if (buffer == nullptr) return false;
     std::lock_guard<std::mutex> lock(g_mutex);
     for (const auto& entry : Live()) {
-        if (entry.second->sendBuffer == buffer || entry.second->receiveBuffer == buffer) return true;
+        if (entry.second->sendBuffer == buffer || entry.second->receiveBuffer == buffer)
+            return true;
     }
     return false;
 }

@@ -219,7 +219,8 @@ SettleNeed SettleAfter(serial::Reception reception, uint16_t length) {
 SettleNeed SettleAfterFrame(const Line& line) {
     if (line.receiveBuffer[0] == kACK) return SettleNeed::kFull;
     uint32_t sum = 0;
-    const bool genuine = line.receiveBuffer[0] == kSTX && FramedByStxEtx(line) && SumHolds(line, sum);
+    const bool genuine =
+        line.receiveBuffer[0] == kSTX && FramedByStxEtx(line) && SumHolds(line, sum);
     return genuine ? SettleNeed::kFull : SettleNeed::kGap;
 }
 

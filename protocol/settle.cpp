@@ -142,8 +142,8 @@ struct Watch {
 
 // One frame (or silence) while owed answers are watched for: false once
 // the line has been quiet to the end of the watch.
-bool HearOne(const Line& line, const SettleTimes& times, ReadTimeout& timeout, const TransferPlan& plan,
-             int& owed, Watch& watch, uint32_t& dropped) {
+bool HearOne(const Line& line, const SettleTimes& times, ReadTimeout& timeout,
+             const TransferPlan& plan, int& owed, Watch& watch, uint32_t& dropped) {
     unsigned char frame[kFrameBufferSize];
     uint16_t length = 0;
     const serial::Reception reception =

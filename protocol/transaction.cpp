@@ -90,8 +90,8 @@ bool Send(Transaction& t, Attempt& attempt) {
 // trace.
 Reception Receive(Transaction& t) {
     Line& line = t.line;
-    const Reception reception = serial::ReceiveReply(line.port, line.receiveBuffer,
-                                                     kFrameBufferSize, line.receiveLength, t.trace());
+    const Reception reception = serial::ReceiveReply(
+        line.port, line.receiveBuffer, kFrameBufferSize, line.receiveLength, t.trace());
     t.tally.bytesIn += line.receiveLength;
     if (reception == Reception::kSilent) {
         if (t.trace()) t.trace()->Silence(line.portTimeoutMs);
@@ -149,9 +149,7 @@ void SettleAttempt(Transaction& t, SettleNeed need) {
     switch (need) {
         case SettleNeed::kNone: break;
         case SettleNeed::kOwed: ++t.owed; break;
-        case SettleNeed::kGap:
-            RecordSettle(t, "gap", start, SettleGap(t.line, t.Times()));
-            break;
+        case SettleNeed::kGap: RecordSettle(t, "gap", start, SettleGap(t.line, t.Times())); break;
         case SettleNeed::kFull:
             RecordSettle(t, "full", start, SettleFully(t.line, t.owed));
             t.owed = 0;
@@ -277,14 +275,14 @@ void TraceTransaction(const Transaction& t, int32_t result, TraceStamp start, co
     const TransferPlan& plan = t.plan;
     const TransactionTally& tally = t.tally;
     const address::AddressCopy gate = address::CopyAddressText(plan.gate->addressText);
-    std::string text =
-        "st " + std::string(plan.address, 2) + " pc " + std::string(plan.address + 2, 2) + " " +
-        ServiceName(plan.function) + " '" + gate.text + "' attempts " +
-        std::to_string(tally.attempts) + " result " + std::to_string(result) + " ms " +
-        Elapsed(start) + " timeouts " + std::to_string(tally.silent) + " naks " +
-        (tally.naks.empty() ? std::string("-") : tally.naks) + " settles " +
-        std::to_string(tally.settles) + " out " + std::to_string(tally.bytesOut) + " in " +
-        std::to_string(tally.bytesIn);
+    std::string text = "st " + std::string(plan.address, 2) + " pc " +
+                       std::string(plan.address + 2, 2) + " " + ServiceName(plan.function) + " '" +
+                       gate.text + "' attempts " + std::to_string(tally.attempts) + " result " +
+                       std::to_string(result) + " ms " + Elapsed(start) + " timeouts " +
+                       std::to_string(tally.silent) + " naks " +
+                       (tally.naks.empty() ? std::string("-") : tally.naks) + " settles " +
+                       std::to_string(tally.settles) + " out " + std::to_string(tally.bytesOut) +
+                       " in " + std::to_string(tally.bytesIn);
     if (note != nullptr) text += std::string(" ") + note;
     t.trace()->Record("TXN", text);
     t.trace()->Flush();

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/lines.h"
 #include "driver/handlers.h"
+#include "driver/lines.h"
 #include "interface/host_abi.h"
 #include "tests/support/case_name.h"
 #include "tests/support/in_directory.h"

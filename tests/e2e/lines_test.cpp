@@ -116,8 +116,8 @@ TEST_F(SeveralLines, EndJynOnOneLineEndsEveryLine) {
             while (!stop && reads[i].untouched < 3) Read(i, reads[i]);
         });
     }
-    const bool reading = progress.WaitFor(
-        [&] { return reads[1].good >= 3 && reads[2].good >= 3; }, kLongestWait);
+    const bool reading =
+        progress.WaitFor([&] { return reads[1].good >= 3 && reads[2].good >= 3; }, kLongestWait);
     const std::size_t open = OpenDescriptors();
     const int32_t ended = lines[0].instance->Call(kEndJyn, nullptr);
     const std::size_t closed = open - OpenDescriptors();

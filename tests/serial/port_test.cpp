@@ -1,11 +1,12 @@
 // The port operations over the scripted fake device.
+#include "serial/port.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <utility>
 #include <vector>
 
-#include "serial/port.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/instance.h"
 #include "tests/support/log_recorder.h"
