@@ -23,7 +23,6 @@ namespace {
 
 using serial::Reception;
 
-constexpr uint16_t kFrameOverhead = 8;  // STX, station, PC number, ETX, sum check
 constexpr std::size_t kDataStart = 5;
 
 // What the whole transaction heard: whether the station is alive, what the
@@ -193,8 +192,9 @@ void SettleOwedAnswers(Transaction& t, int32_t result) {
 // host's record always has: ACK over the request's ENQ.
 int32_t StoreAndConfirm(Transaction& t) {
     Line& line = t.line;
+    // The checks let only a reply of the planned length through.
     const int32_t result = StoreData(*t.plan.gate, line.receiveBuffer + kDataStart,
-                                     line.receiveLength - kFrameOverhead, t.plan.function);
+                                     t.plan.reply.dataLength, t.plan.function);
     if (result != kOk) return result;
     line.sendBuffer[0] = serial::kACK;
     unsigned char confirmation[serial::kAckLength] = {serial::kACK};
