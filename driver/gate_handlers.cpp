@@ -5,6 +5,7 @@
 #include "driver/handlers.h"
 #include "driver/lines.h"
 #include "interface/log.h"
+#include "protocol/readahead.h"
 #include "protocol/transaction.h"
 #include "protocol/transfer_plan.h"
 
@@ -32,7 +33,8 @@ int32_t ReportFailure(const char* format, const CallBlock& block, int32_t result
 }
 
 // A read or write on the instance's line: the plan is made once, here,
-// and the transaction follows it. The host sees the frame lengths in its
+// and the transaction follows it; a read may be served by the line's
+// read-ahead, and a write first drops what the read-ahead holds of it. The host sees the frame lengths in its
 // context afterwards.
 int32_t Transfer(CallBlock& block, uint32_t function) {
     protocol::Line* line = LineOf(*block.context);
@@ -40,7 +42,12 @@ int32_t Transfer(CallBlock& block, uint32_t function) {
     protocol::TransferPlan plan;
     int32_t result = kGateFailure;
     if (protocol::PlanTransfer(block, function, *line, plan)) {
-        result = plan.StoresData() ? protocol::DoRead(*line, plan) : protocol::DoWrite(*line, plan);
+        if (plan.StoresData()) {
+            result = protocol::ReadThroughReadAhead(*line, block, plan);
+        } else {
+            protocol::DropWrittenBlocks(*line, plan);
+            result = protocol::DoWrite(*line, plan);
+        }
     }
     line->PublishBuffers(*block.context);
     return result;

@@ -5,6 +5,7 @@
 #include "interface/host_abi.h"
 #include "interface/trace.h"
 #include "protocol/line.h"
+#include "protocol/readahead.h"
 
 namespace jyn {
 
@@ -30,6 +31,7 @@ struct StationFileOptions {
     uint32_t offlineSeconds = 0;  // OFFLINE = n: rest a silent station n seconds
     bool traced = false;          // TRACE = path[, size]: the line's trace
     TraceSettings trace;
+    protocol::ReadAheadSettings readAhead;  // READAHEAD = age[, gap]; age 0: off
 };
 
 // Fills the station table from the station configuration file of the

@@ -179,6 +179,9 @@ int32_t ColdStart(CallBlock& block) {
     StationFileOptions options;
     ReadInitFile(block, options);
     line->restSeconds = options.offlineSeconds;
+    if (options.readAhead.ageMs != 0) {
+        line->readAhead = std::make_unique<protocol::ReadAheadStore>(options.readAhead);
+    }
     TakeSettings(line->settings, params);
     OpenTrace(*line, block.instance, options);
 

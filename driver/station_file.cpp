@@ -183,9 +183,40 @@ bool ApplyTrace(std::string_view value, StationFileOptions& options) {
     return true;
 }
 
+// READAHEAD = age[, gap]: how long (ms) a block read ahead serves the
+// gates it holds, and the widest hole (device points) a block bridges.
+constexpr uint32_t kMaxReadAheadAgeMs = 60000;
+constexpr uint32_t kMaxReadAheadGap = 256;
+
+bool ParseDecimal(std::string_view text, uint32_t max, uint32_t& value) {
+    if (text.empty() || text.size() > 6) return false;
+    value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<uint32_t>(c - '0');
+    }
+    return value <= max;
+}
+
+bool ApplyReadAhead(std::string_view value, StationFileOptions& options) {
+    uint32_t gap = options.readAhead.gap;
+    const std::size_t comma = value.find(',');
+    if (comma != std::string_view::npos) {
+        if (!ParseDecimal(Trimmed(value.substr(comma + 1)), kMaxReadAheadGap, gap)) return false;
+        value = Trimmed(value.substr(0, comma));
+    }
+    uint32_t age = 0;
+    if (!ParseDecimal(value, kMaxReadAheadAgeMs, age) || age == 0) return false;
+    options.readAhead.ageMs = age;
+    options.readAhead.gap = gap;
+    LogInfo("JYNMB> ReadInitFile() READAHEAD %u ms, gap %u", unsigned{age}, unsigned{gap});
+    return true;
+}
+
 const Keyword kKeywords[] = {
     {"OFFLINE", &ApplyOffline},
     {"TRACE", &ApplyTrace},
+    {"READAHEAD", &ApplyReadAhead},
 };
 
 // True when the piece is a keyword line, which is then applied (or, with a

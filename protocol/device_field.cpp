@@ -183,13 +183,17 @@ bool CheckGate(const GateRequest& request, const DeviceRule* rule, GateKind kind
 
 // An ACPU station keeps its own commands only while the last point asked
 // for stays within the ACPU limit of the device.
+bool TakesExtendedForm(const StationEntry& station, const DeviceRule& rule, bool bitUnits,
+                       int64_t device, uint32_t points) {
+    const int64_t last = device + static_cast<int64_t>(points) - 1;
+    return station.cpuType != kCpuA || last > (bitUnits ? rule.bitLimit : rule.wordLimit);
+}
+
 void PlanDevice(const DeviceRule& rule, const GateAddress& gate, Operation operation,
                 RequestPlan& plan) {
     const bool bit = plan.kind == GateKind::kBit;
     const int64_t device = DeviceNumber(rule, gate, plan.kind);
-    const int64_t last = device + static_cast<int64_t>(plan.points) - 1;
-    const bool extended =
-        plan.station->cpuType != kCpuA || last > (bit ? rule.bitLimit : rule.wordLimit);
+    const bool extended = TakesExtendedForm(*plan.station, rule, bit, device, plan.points);
     plan.command = bit ? (extended ? 'J' : 'B') : (extended ? 'Q' : 'W');
     PutDeviceField(rule, device, extended, plan);
     if (plan.fieldLength != (extended ? kExtendedFieldLength : kAcpuFieldLength)) {
@@ -199,6 +203,12 @@ void PlanDevice(const DeviceRule& rule, const GateAddress& gate, Operation opera
 }
 
 }  // namespace
+
+bool TakesExtendedForm(const StationEntry& station, int32_t memType, bool bitUnits, int64_t device,
+                       uint32_t points) {
+    const DeviceRule* rule = FindRule(memType);
+    return rule == nullptr || TakesExtendedForm(station, *rule, bitUnits, device, points);
+}
 
 bool PlanRequest(const CallBlock& block, Operation operation, bool single, RequestPlan& plan) {
     const GateRequest& request = *static_cast<const GateRequest*>(block.params);

@@ -33,6 +33,13 @@ struct RequestPlan {
 // count the host gives as 1.
 bool PlanRequest(const CallBlock& block, Operation operation, bool single, RequestPlan& plan);
 
+// Whether a transfer of `points` (bits with `bitUnits`, words otherwise)
+// from `device`, the number as the line carries it, of the device `memType`
+// takes the extended commands and field on this station. An unknown device
+// counts as extended.
+bool TakesExtendedForm(const StationEntry& station, int32_t memType, bool bitUnits, int64_t device,
+                       uint32_t points);
+
 // ENQ, station, PC number, command, `operation` letter, message wait, device
 // field, point count. Returns the number of characters written.
 std::size_t PutHeader(const RequestPlan& plan, Operation operation, unsigned char* buffer);

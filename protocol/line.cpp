@@ -2,7 +2,11 @@
 
 #include <cstdlib>
 
+#include "protocol/readahead.h"
+
 namespace jyn::protocol {
+
+Line::Line() = default;
 
 Line::~Line() {
     std::free(sendBuffer);

@@ -21,6 +21,8 @@
 
 namespace jyn::protocol {
 
+class ReadAheadStore;
+
 // A station and PC number as they go into every frame: on a multidrop line
 // one station number with two PC numbers is two stations.
 struct StationKey {
@@ -42,7 +44,7 @@ struct StationState {
 
 class Line {
 public:
-    Line() = default;
+    Line();
     ~Line();
     Line(const Line&) = delete;
     Line& operator=(const Line&) = delete;
@@ -72,8 +74,10 @@ public:
     // TRACE = path in the station file: the line as the driver sees it.
     std::unique_ptr<Trace> trace;
 
-    // Read-ahead (bytes heard between transactions, kept for the next one)
-    // will live here; today every attempt purges what is waiting.
+    // READAHEAD = age[, gap] in the station file: the host's scan as the
+    // line learned it and the blocks read ahead. None: every read is the
+    // gate's own.
+    std::unique_ptr<ReadAheadStore> readAhead;
 
     // Both buffers are there: the instance may read and write.
     bool Started() const { return sendBuffer != nullptr && receiveBuffer != nullptr; }

@@ -303,7 +303,7 @@ int32_t Run(Line& line, const TransferPlan& plan, const ServiceTexts& texts) {
     int32_t result = attempted;
     if (result == kOk && plan.StoresData()) result = StoreAndConfirm(t);
     SettleOwedAnswers(t, attempted);
-    if (t.trace()) TraceTransaction(t, result, start, nullptr);
+    if (t.trace()) TraceTransaction(t, result, start, plan.note);
     return result;
 }
 

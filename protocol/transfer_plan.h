@@ -49,6 +49,8 @@ struct TransferPlan {
     const unsigned char* request = nullptr;
     uint16_t requestLength = 0;
     ExpectedReply reply;
+    // What the trace adds to the transaction's line, or nothing.
+    const char* note = nullptr;
 
     // A good read reply goes into the host's value buffer and is confirmed.
     bool StoresData() const { return operation == Operation::kRead; }

@@ -1,0 +1,159 @@
+// The read-ahead on the line: a read served from a block, a block read that
+// covers the gate, and the gate's own read whenever a block cannot be had.
+// The block read is a transaction like any other (the same attempts, checks,
+// confirmation and settles); a hit puts into the host's value buffer what
+// the gate's own reply would have put there, through the same decoding.
+#include "protocol/readahead.h"
+
+#include <cstdio>
+
+#include "address/parse.h"
+#include "protocol/hex.h"
+#include "protocol/reply_data.h"
+#include "protocol/request.h"
+#include "protocol/transaction.h"
+#include "protocol/value_buffer.h"
+#include "serial/device.h"
+
+namespace jyn::protocol {
+
+namespace {
+
+uint64_t NowMs() { return device::MonotonicMs(); }
+
+constexpr std::size_t kMaxBlockWords = 64;
+
+// The block as the trace names it: the gate text a host would write for a
+// word block there, and its size in words.
+std::string LabelOf(const GateSpan& span, const Cover& cover, const char* deviceField) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%02X %s+%u", static_cast<unsigned>(span.logicalStation),
+                  deviceField, static_cast<unsigned>(cover.hi - cover.lo + 1));
+    return text;
+}
+
+// The data characters the gate's own reply would carry, from the block's
+// words: one character for a bit gate, four per word otherwise.
+std::size_t GateCharacters(const ReadBlock& block, const GateSpan& span, unsigned char* out) {
+    const auto first = static_cast<std::size_t>(span.lo - block.cover.lo);
+    if (span.bit >= 0) {
+        out[0] = ((block.words[first] >> span.bit) & 1u) != 0 ? '1' : '0';
+        return 1;
+    }
+    std::size_t length = 0;
+    for (int64_t slot = span.lo; slot <= span.hi; ++slot) {
+        PutHex(out + length, block.words[static_cast<std::size_t>(slot - block.cover.lo)], 4);
+        length += 4;
+    }
+    return length;
+}
+
+const char* ServiceName(uint32_t function) {
+    return IsSingle(function, kSingleRead) ? "SingleRead" : "BlockRead";
+}
+
+// A transfer served from a block has its line in the trace like any other,
+// with no attempt and no byte, and the block it came from.
+void TraceServed(Line& line, const TransferPlan& plan, const ReadBlock& block, int32_t result,
+                 uint64_t nowMs) {
+    if (!line.trace) return;
+    const address::AddressCopy gate = address::CopyAddressText(plan.gate->addressText);
+    line.trace->Record(
+        "TXN", "st " + std::string(plan.address, 2) + " pc " + std::string(plan.address + 2, 2) +
+                   " " + ServiceName(plan.function) + " '" + gate.text + "' attempts 0 result " +
+                   std::to_string(result) +
+                   " ms 0.0 timeouts 0 naks - settles 0 out 0 in 0 readahead served " +
+                   block.label + " age " + std::to_string(nowMs - block.stampMs));
+    line.trace->Flush();
+}
+
+int32_t Serve(Line& line, const TransferPlan& plan, const GateSpan& span, ReadBlock& block,
+              uint64_t nowMs) {
+    unsigned char characters[4 * kMaxBlockWords];
+    const std::size_t length = GateCharacters(block, span, characters);
+    const int32_t result = StoreData(*plan.gate, characters, length, plan.function);
+    ++block.served;
+    TraceServed(line, plan, block, result, nowMs);
+    return result;
+}
+
+// The block read: a word block of the cover, planned and run as a host's
+// block read of it would be. Its words land in `fresh` when it succeeds.
+int32_t ReadCover(Line& line, const CallBlock& block, const GateSpan& span, ReadBlock& fresh) {
+    const Cover cover = fresh.cover;
+    unsigned char values[2 * kMaxBlockWords] = {};
+    GateRequest request{};
+    request.gateAddress = {span.logicalStation, span.key.device, static_cast<int32_t>(cover.lo),
+                           -1, 16};
+    request.count = static_cast<int32_t>(cover.hi - cover.lo + 1);
+    request.data = values;
+    request.addressText = "";
+    CallBlock call = block;
+    call.function = kBlockRead;
+    call.params = &request;
+    TransferPlan plan;
+    if (!PlanTransfer(call, kBlockRead, line, plan)) return kGateFailure;
+    fresh.label = LabelOf(span, cover, plan.deviceField);
+    request.addressText = fresh.label.c_str();
+    plan.note = "readahead block";
+    // Stamped before the request goes out: whatever the station answers was
+    // sampled later, so the age is never understated.
+    fresh.stampMs = NowMs();
+    const int32_t result = DoRead(line, plan);
+    if (result != kOk) return result;
+    fresh.words.resize(static_cast<std::size_t>(request.count));
+    for (std::size_t i = 0; i < fresh.words.size(); ++i) fresh.words[i] = LoadWord(values, 2 * i);
+    return kOk;
+}
+
+// The gate's own read; one that gets through ends a suspension.
+int32_t ReadAlone(Line& line, const TransferPlan& plan, ReadAheadStore& store,
+                  const GateSpan& span) {
+    const int32_t result = DoRead(line, plan);
+    if (result == kOk) store.Resume(span.key.station);
+    return result;
+}
+
+// A failed block read fails nothing the gate's own read would not: the
+// gate is read alone. A refusal (the station lacks part of the block) keeps
+// later blocks of the device within what the gate asked; a failure of the
+// link has the station's gates read alone until one gets through.
+int32_t FallBack(Line& line, const CallBlock& block, TransferPlan& plan, const GateSpan& span,
+                 const Cover& cover, int32_t failure) {
+    ReadAheadStore& store = *line.readAhead;
+    if (failure == kGateFailure) {
+        store.Refused(span, cover);
+    } else {
+        store.Suspend(span.key.station);
+    }
+    if (!PlanTransfer(block, plan.function, line, plan)) return kGateFailure;
+    return ReadAlone(line, plan, store, span);
+}
+
+}  // namespace
+
+int32_t ReadThroughReadAhead(Line& line, const CallBlock& block, TransferPlan& plan) {
+    ReadAheadStore* store = line.readAhead.get();
+    const GateSpan span = store != nullptr ? SpanOf(plan) : GateSpan{};
+    if (!span.eligible) return DoRead(line, plan);
+    store->Learn(span);
+    const uint64_t now = NowMs();
+    if (ReadBlock* hit = store->Find(span, now)) return Serve(line, plan, span, *hit, now);
+    if (store->Suspended(span.key.station)) return ReadAlone(line, plan, *store, span);
+    const Cover cover = store->Plan(span, block.context->stationTable[span.logicalStation]);
+    if (cover.lo == span.lo && cover.hi == span.hi) return DoRead(line, plan);
+    ReadBlock fresh;
+    fresh.key = span.key;
+    fresh.cover = cover;
+    const int32_t result = ReadCover(line, block, span, fresh);
+    if (result != kOk) return FallBack(line, block, plan, span, cover, result);
+    return Serve(line, plan, span, store->Keep(std::move(fresh)), NowMs());
+}
+
+void DropWrittenBlocks(Line& line, const TransferPlan& plan) {
+    if (!line.readAhead) return;
+    const GateSpan span = SpanOf(plan);
+    if (span.eligible) line.readAhead->DropWritten(span);
+}
+
+}  // namespace jyn::protocol
