@@ -132,22 +132,35 @@ int32_t FallBack(Line& line, const CallBlock& block, TransferPlan& plan, const G
 
 }  // namespace
 
-int32_t ReadThroughReadAhead(Line& line, const CallBlock& block, TransferPlan& plan) {
-    ReadAheadStore* store = line.readAhead.get();
-    const GateSpan span = store != nullptr ? SpanOf(plan) : GateSpan{};
-    if (!span.eligible) return DoRead(line, plan);
-    store->Learn(span);
-    const uint64_t now = NowMs();
-    if (ReadBlock* hit = store->Find(span, now)) return Serve(line, plan, span, *hit, now);
-    if (store->Suspended(span.key.station)) return ReadAlone(line, plan, *store, span);
-    const Cover cover = store->Plan(span, block.context->stationTable[span.logicalStation]);
-    if (cover.lo == span.lo && cover.hi == span.hi) return DoRead(line, plan);
+// A miss: one block that covers the gate and the scan around it, or the
+// gate alone while the scan is still being learned (its first round reads
+// every gate as it always did) or nothing else lies within reach.
+int32_t ReadMiss(Line& line, const CallBlock& block, TransferPlan& plan, const GateSpan& span) {
+    ReadAheadStore& store = *line.readAhead;
+    if (!store.Knows(span) || store.Suspended(span.key.station)) {
+        return ReadAlone(line, plan, store, span);
+    }
+    const Cover cover = store.Plan(span, block.context->stationTable[span.logicalStation]);
+    if (cover.lo == span.lo && cover.hi == span.hi) return ReadAlone(line, plan, store, span);
     ReadBlock fresh;
     fresh.key = span.key;
     fresh.cover = cover;
     const int32_t result = ReadCover(line, block, span, fresh);
     if (result != kOk) return FallBack(line, block, plan, span, cover, result);
-    return Serve(line, plan, span, store->Keep(std::move(fresh)), NowMs());
+    return Serve(line, plan, span, store.Keep(std::move(fresh)), NowMs());
+}
+
+int32_t ReadThroughReadAhead(Line& line, const CallBlock& block, TransferPlan& plan) {
+    ReadAheadStore* store = line.readAhead.get();
+    const GateSpan span = store != nullptr ? SpanOf(plan) : GateSpan{};
+    if (!span.eligible) return DoRead(line, plan);
+    const uint64_t now = NowMs();
+    ReadBlock* hit = store->Find(span, now);
+    const int32_t result =
+        hit != nullptr ? Serve(line, plan, span, *hit, now) : ReadMiss(line, block, plan, span);
+    if (result == kOk) store->Learn(span);
+    if (result == kGateFailure) store->Forget(span);
+    return result;
 }
 
 void DropWrittenBlocks(Line& line, const TransferPlan& plan) {

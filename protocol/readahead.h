@@ -76,7 +76,12 @@ public:
     explicit ReadAheadStore(ReadAheadSettings settings) : settings_(settings) {}
 
     const ReadAheadSettings& Settings() const { return settings_; }
+    // A gate read well is part of the scan; one the station refuses on its
+    // own is left out of every block until it is read well again.
     void Learn(const GateSpan& span);
+    void Forget(const GateSpan& span);
+    // Whether an earlier read of the scan had every slot of `span`.
+    bool Knows(const GateSpan& span) const;
     // The block to read for `span` on `station`: the gate's own slots when
     // nothing learned lies within reach, or the gate may not be read in words.
     Cover Plan(const GateSpan& span, const StationEntry& station) const;
@@ -85,8 +90,8 @@ public:
     ReadBlock& Keep(ReadBlock block);
     // A write to `span`: every block that holds one of its slots goes.
     void DropWritten(const GateSpan& span);
-    // The station refused the block `cover` read for `span`: later blocks of
-    // its key stay within what the gate's own read asked.
+    // The station refused the block `cover` read for `span` (a range it
+    // does not have): no later block of its key holds all of it.
     void Refused(const GateSpan& span, Cover cover);
     // A block read that failed on the link: read the station's gates alone
     // until one of them gets through.
@@ -97,8 +102,7 @@ public:
 private:
     struct Scan {
         std::map<int64_t, int64_t> learned;  // runs of slots read: first → last
-        int64_t floor = 0;
-        int64_t ceiling = INT64_MAX;
+        std::vector<Cover> refused;
     };
     bool Allowed(const GateSpan& span, const StationEntry& station, int64_t lo, int64_t hi) const;
     int64_t ExtendUp(const GateSpan& span, const StationEntry& station, const Scan& scan,

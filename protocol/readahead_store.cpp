@@ -48,6 +48,7 @@ constexpr int64_t kMaxRegisterSlots = 64;
 constexpr int64_t kMaxGroupSlots = 16;
 constexpr std::size_t kMaxLearnedRuns = 1024;
 constexpr std::size_t kMaxBlocks = 64;
+constexpr std::size_t kMaxRefused = 64;
 
 int64_t LastSlotOf(int32_t device) {
     const DeviceReach* reach = ReachOf(device);
@@ -98,6 +99,12 @@ void ReadAheadStore::Learn(const GateSpan& span) {
     // A host that reads ever new addresses is not scanning: start again
     // rather than grow without end.
     if (scan.learned.size() >= kMaxLearnedRuns) scan.learned.clear();
+    // What the gate read well, the station has again.
+    scan.refused.erase(std::remove_if(scan.refused.begin(), scan.refused.end(),
+                                      [&](const Cover& refused) {
+                                          return span.lo <= refused.lo && refused.hi <= span.hi;
+                                      }),
+                       scan.refused.end());
     int64_t lo = span.lo;
     int64_t hi = span.hi;
     auto it = scan.learned.upper_bound(hi + 1);
@@ -111,6 +118,32 @@ void ReadAheadStore::Learn(const GateSpan& span) {
     scan.learned[lo] = hi;
 }
 
+// The gate's points become a refused range too: a hole a block bridges
+// must not be one the station refuses.
+void ReadAheadStore::Forget(const GateSpan& span) {
+    Refused(span, {span.lo, span.hi});
+    const auto scan = scans_.find(span.key);
+    std::map<int64_t, int64_t> kept;
+    for (const auto& run : scan->second.learned) {
+        if (run.second < span.lo || run.first > span.hi) {
+            kept.insert(run);
+            continue;
+        }
+        if (run.first < span.lo) kept[run.first] = span.lo - 1;
+        if (run.second > span.hi) kept[span.hi + 1] = run.second;
+    }
+    scan->second.learned.swap(kept);
+}
+
+bool ReadAheadStore::Knows(const GateSpan& span) const {
+    const auto scan = scans_.find(span.key);
+    if (scan == scans_.end()) return false;
+    auto run = scan->second.learned.upper_bound(span.lo);
+    if (run == scan->second.learned.begin()) return false;
+    --run;
+    return run->second >= span.hi;
+}
+
 // Within the command's limit, the device's end and what the station did not
 // refuse, and all of one command family: a block never crosses from the
 // ACPU's own field to the extended one.
@@ -121,8 +154,10 @@ bool ReadAheadStore::Allowed(const GateSpan& span, const StationEntry& station, 
         return false;
     }
     const auto scan = scans_.find(span.key);
-    if (scan != scans_.end() && (lo < scan->second.floor || hi > scan->second.ceiling)) {
-        return false;
+    if (scan != scans_.end()) {
+        for (const Cover& refused : scan->second.refused) {
+            if (lo <= refused.lo && refused.hi <= hi) return false;
+        }
     }
     const auto words = static_cast<uint32_t>(hi - lo + 1);
     const int64_t head = DeviceNumberOf(span, lo);
@@ -219,9 +254,9 @@ void ReadAheadStore::DropWritten(const GateSpan& span) {
 }
 
 void ReadAheadStore::Refused(const GateSpan& span, Cover cover) {
-    Scan& scan = scans_[span.key];
-    if (cover.hi > span.hi) scan.ceiling = std::min(scan.ceiling, span.hi);
-    if (cover.lo < span.lo) scan.floor = std::max(scan.floor, span.lo);
+    std::vector<Cover>& refused = scans_[span.key].refused;
+    if (refused.size() >= kMaxRefused) refused.erase(refused.begin());
+    refused.push_back(cover);
 }
 
 }  // namespace jyn::protocol

@@ -116,18 +116,24 @@ TEST(ReadAheadPlan, CoversTheLearnedScanWithinTheLimits) {
     }
 }
 
-// A station that refused a block is asked for nothing beyond the gate's own
-// points again: which end it lacks, the refusal does not say.
-TEST(ReadAheadPlan, ARefusedBlockIsNotAskedAgain) {
+// A station that refused a block is not asked for all of it again, and a
+// gate it refuses on its own is left out of the scan's blocks.
+TEST(ReadAheadPlan, RefusedPointsStayOutOfLaterBlocks) {
     ReadAheadStore store({1000, 8});
     for (const Gate& gate : Words('D', 990, 1010)) store.Learn(SpanFor(kAnacpu5, gate));
     const GateSpan span = SpanFor(kAnacpu5, {"01WD", Word(1, 'D', 995)});
-    store.Refused(span, store.Plan(span, kAnacpu5));
-    const Cover cover = store.Plan(span, kAnacpu5);
-    EXPECT_EQ(cover.lo, 995);
-    EXPECT_EQ(cover.hi, 995);
-    const GateSpan above = SpanFor(kAnacpu5, {"01WD", Word(1, 'D', 1000)});
-    EXPECT_EQ(store.Plan(above, kAnacpu5).hi, 1000);
+    const Cover refused = store.Plan(span, kAnacpu5);
+    EXPECT_EQ(refused.lo, 990);
+    EXPECT_EQ(refused.hi, 1010);
+    store.Refused(span, refused);
+    const Cover narrower = store.Plan(span, kAnacpu5);
+    EXPECT_TRUE(narrower.lo > 990 || narrower.hi < 1010);
+    EXPECT_TRUE(narrower.lo <= 995 && narrower.hi >= 995);
+
+    store.Forget(SpanFor(kAnacpu5, {"01WD", Word(1, 'D', 1000)}));
+    const GateSpan d1001 = SpanFor(kAnacpu5, {"01WD", Word(1, 'D', 1001)});
+    EXPECT_FALSE(store.Knows(SpanFor(kAnacpu5, {"01WD", Word(1, 'D', 1000)})));
+    EXPECT_EQ(store.Plan(d1001, kAnacpu5).lo, 1001);
 }
 
 protocol::ReadBlock BlockOf(const GateSpan& span, Cover cover, uint64_t stampMs) {
