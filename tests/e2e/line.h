@@ -55,7 +55,7 @@ protected:
         ASSERT_TRUE(library.Ok()) << "cannot load " << JYN_DRIVER_PATH << ": " << dlerror();
         ASSERT_TRUE(work.Write("JYNMB07.INT", StationFile()));
         std::string error;
-        line = std::make_unique<jynsim::SimulatedLine>(PlantConfig());
+        line = std::make_unique<jynsim::SimulatedLine>(Config());
         ASSERT_TRUE(line->Start(error)) << error;
         host = std::make_unique<Instance>(library, kInstance);
         ASSERT_EQ(host->ColdStart(PortName(line->Port()), kTimeoutUnits), kOk)
@@ -75,8 +75,9 @@ protected:
         }
     }
 
-    // What JYNMB07.INT holds.
+    // What JYNMB07.INT holds, and the stations on the line.
     virtual std::string StationFile() const { return kStationFile; }
+    virtual jynsim::LineConfig Config() const { return PlantConfig(); }
 
     jynsim::Simulator& Sim() { return line->Sim(); }
 
