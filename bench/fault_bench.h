@@ -37,6 +37,12 @@ private:
 };
 
 bool BenchFail(const std::string& error);
+
+class BenchLine;
+// ColdStart on `line` in a folder of its own whose station file (JYNMB.INT,
+// which the driver reads when its instance has none) holds `contents`.
+bool AttachWithStationFile(DriverHost& host, BenchLine& line, uint32_t timeoutUnits,
+                           const std::string& contents, std::string& error);
 // "met", "MISSED", or nothing when no verdicts are shown.
 const char* GoalVerdict(bool met, bool shown);
 

@@ -34,4 +34,8 @@ bool RunNoise(DriverHost& host, std::vector<Gate>& gates, const FaultBenchOption
 // over at least two rest periods after the station was found silent.
 bool RunScan(DriverHost& host, const FaultBenchOptions& options);
 
+// A whole scan of single reads with and without READAHEAD in the station
+// file: 64 word gates, 128 bit gates, a mixed plant on two stations.
+bool RunReadAhead(DriverHost& host, const FaultBenchOptions& options);
+
 }  // namespace jynbench

@@ -92,14 +92,17 @@ bool TimedLoop(const Transfer& transfer, const RunPlan& plan, RunFigures& figure
 
 }  // namespace
 
-BenchLine::BenchLine(uint32_t baud, std::chrono::microseconds turnaround, bool queueLate) {
+BenchLine::BenchLine(uint32_t baud, std::chrono::microseconds turnaround, bool queueLate,
+                     int stations) {
     timing_.baud = baud;
     timing_.bits_per_char = 10;  // 8 data bits, no parity, 1 stop bit
     timing_.turnaround = turnaround;
     jynsim::LineConfig config;
-    jynsim::StationConfig station;
-    station.station = 1;
-    config.stations.push_back(station);
+    for (int number = 1; number <= stations; ++number) {
+        jynsim::StationConfig station;
+        station.station = number;
+        config.stations.push_back(station);
+    }
     config.timing = timing_;
     config.queue_behind_late_answer = queueLate;
     line_ = std::make_unique<jynsim::SimulatedLine>(config);

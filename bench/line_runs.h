@@ -15,12 +15,14 @@
 
 namespace jynbench {
 
-// One simulated line (station 01, ACPU) with the driver started on it.
+// One simulated line (station 01, ACPU, or more) with the driver started on it.
 class BenchLine {
 public:
     // `baud` 0: the pseudo-terminal at full speed, no pacing. `queueLate`:
     // the station answers retries right after a late answer (the worst case).
-    BenchLine(uint32_t baud, std::chrono::microseconds turnaround, bool queueLate = false);
+    // `stations`: stations 1 to this many on the line, all ACPU.
+    BenchLine(uint32_t baud, std::chrono::microseconds turnaround, bool queueLate = false,
+              int stations = 1);
     ~BenchLine();
     BenchLine(const BenchLine&) = delete;
     BenchLine& operator=(const BenchLine&) = delete;

@@ -40,6 +40,7 @@ struct Options {
     bool faults = true;
     bool noise = true;
     bool scan = true;  // minutes: never in a smoke run
+    bool readAhead = true;
     bool smoke = false;
     bool reference = true;
     std::string trace;  // the driver's trace for a second run of every case
@@ -53,8 +54,8 @@ const char kUsage[] =
     "  --repeat N         runs of each case, in rounds; the median is shown (default 5)\n"
     "  --bauds LIST       line speeds the simulator paces (default 9600,19200,115200)\n"
     "  --turnaround-us N  the station's turnaround before it answers (default 0)\n"
-    "  --only PART        one part only: paced, unpaced, timeout, faults, noise, scan\n"
-    "                     (faults, noise and scan at 9600 and 115200 baud)\n"
+    "  --only PART        one part only: paced, unpaced, timeout, faults, noise, scan,\n"
+    "                     readahead (the last four at 9600 and 115200 baud)\n"
     "  --no-reference     skip the reference host's runs\n"
     "  --trace FILE       run every paced and unpaced case again right after itself\n"
     "                     with the driver's trace on (TRACE = FILE in the station file\n"
@@ -110,8 +111,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.faults = part == "faults";
             options.noise = part == "noise";
             options.scan = part == "scan";
+            options.readAhead = part == "readahead";
             if (!options.paced && !options.unpaced && !options.timeout && !options.faults &&
-                !options.noise && !options.scan) {
+                !options.noise && !options.scan && !options.readAhead) {
                 return false;
             }
         } else {
@@ -324,6 +326,7 @@ int main(int argc, char** argv) {
     if (options.faults) clean = RunFaultCosts(host, gates, faulty) && clean;
     if (options.noise) clean = RunNoise(host, gates, faulty) && clean;
     if (options.scan && !options.smoke) clean = RunScan(host, faulty) && clean;
+    if (options.readAhead) clean = RunReadAhead(host, faulty) && clean;
     PrintLoad("at end");
     host.End();
     if (!clean) std::printf("\nsome runs were not clean: see the lines marked '!'\n");

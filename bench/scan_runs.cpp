@@ -1,18 +1,14 @@
 // A host's scan with a station switched off: ten word reads of a live
 // station and ten of one no CPU answers for, with a 1 s reply time-out, with
 // and without the rest a station file's OFFLINE line gives silent stations.
-#include <unistd.h>
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 #include "bench/fault_bench.h"
 #include "bench/fault_runs.h"
 #include "bench/line_runs.h"
-#include "tests/support/private_directory.h"
 
 namespace jynbench {
 namespace {
@@ -66,25 +62,12 @@ Scan RunScanOnce(DriverHost& host, std::vector<Gate>& gates, std::size_t count) 
     return scan;
 }
 
-// ColdStart in a folder of its own whose station file holds only the rest:
-// the driver reads JYNMB.INT when its instance has no file of its own.
+// ColdStart with a station file that holds only the rest.
 bool AttachResting(DriverHost& host, BenchLine& line, std::string& error) {
-    const std::string folder = jyn::testing::MakePrivateDirectory("jyn-bench-scan");
-    char here[4096];
-    if (folder.empty() || getcwd(here, sizeof here) == nullptr) {
-        if (!folder.empty()) rmdir(folder.c_str());
-        error = "no folder for the station file";
-        return false;
-    }
-    const std::string file = folder + "/JYNMB.INT";
-    std::ofstream(file) << "* the bench's scan: silent stations rest\nOFFLINE = "
-                        << static_cast<int>(kRestSeconds) << "\n";
-    const bool entered = chdir(folder.c_str()) == 0;
-    const bool attached = entered && line.Attach(host, kScanTimeoutUnits, error);
-    if (entered && chdir(here) != 0) error = "cannot go back to " + std::string(here);
-    std::remove(file.c_str());
-    rmdir(folder.c_str());
-    return attached && entered;
+    return AttachWithStationFile(host, line, kScanTimeoutUnits,
+                                 "* the bench's scan: silent stations rest\nOFFLINE = " +
+                                     std::to_string(static_cast<int>(kRestSeconds)) + "\n",
+                                 error);
 }
 
 struct ScanRow {

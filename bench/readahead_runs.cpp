@@ -1,0 +1,236 @@
+// A host's scan with and without the read-ahead (READAHEAD in the station
+// file), in the same run on the same line: 64 word gates, 128 bit gates, and
+// a mixed plant on two stations. Every value is checked against the
+// simulated memory, and between two timed scans the blocks are let age
+// past `age`, so that every scan reads its values fresh from the line.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/fault_bench.h"
+#include "bench/fault_runs.h"
+#include "bench/line_runs.h"
+#include "host/client/records.h"
+
+namespace jynbench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kTimeoutUnits = 50;  // 500 ms
+constexpr int kAgeMs = 150;
+constexpr int kTimedScans = 2;
+
+enum class Kind { kBit, kWord, kDword, kString };
+
+struct ScanGate {
+    std::string text;  // as the host configures it
+    Kind kind;
+    int station;
+    std::string device;  // the simulator's name of its first point
+    jyn::GateAddress address{};
+};
+
+struct Plant {
+    const char* name;
+    double goal;  // the scan this many times faster at 9600 baud
+    std::vector<ScanGate> gates;
+};
+
+std::string Hex(int value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%X", static_cast<unsigned>(value));
+    return text;
+}
+
+void AddWords(Plant& plant, int station, int first, int last) {
+    for (int d = first; d <= last; ++d) {
+        const std::string number = std::to_string(d);
+        plant.gates.push_back({"0" + std::to_string(station) + "WD" + number, Kind::kWord,
+                               station, "D" + number});
+    }
+}
+
+void AddBits(Plant& plant, int station, char device, int count, bool hex) {
+    for (int m = 0; m < count; ++m) {
+        const std::string number = hex ? Hex(m) : std::to_string(m);
+        plant.gates.push_back({"0" + std::to_string(station) + "B" + device + number, Kind::kBit,
+                               station, device + number});
+    }
+}
+
+// Each station: words with holes of 5 and 3 registers, 32-bit values, a
+// 20-character string, 32 internal relays and 32 inputs.
+void AddReferenceStation(Plant& plant, int station) {
+    const std::string prefix = "0" + std::to_string(station);
+    AddWords(plant, station, 100, 109);
+    AddWords(plant, station, 115, 124);
+    AddWords(plant, station, 128, 139);
+    for (int z = 200; z < 216; z += 2) {
+        plant.gates.push_back({prefix + "WZ" + std::to_string(z), Kind::kDword, station,
+                               "D" + std::to_string(z)});
+    }
+    plant.gates.push_back({prefix + "WS0300L20", Kind::kString, station, "D300"});
+    AddBits(plant, station, 'M', 32, false);
+    AddBits(plant, station, 'X', 32, true);
+}
+
+std::vector<Plant> Plants() {
+    std::vector<Plant> plants(3);
+    plants[0] = {"64 word gates", 5.0, {}};
+    AddWords(plants[0], 1, 100, 163);
+    plants[1] = {"128 bit gates", 8.0, {}};
+    AddBits(plants[1], 1, 'M', 128, false);
+    plants[2] = {"mixed plant, 2 stations", 2.5, {}};
+    AddReferenceStation(plants[2], 1);
+    AddReferenceStation(plants[2], 2);
+    return plants;
+}
+
+int32_t TypeOf(Kind kind) {
+    switch (kind) {
+        case Kind::kBit: return jyn::kGateDigital;
+        case Kind::kDword: return jyn::kGateAnalog32First;
+        case Kind::kString: return jyn::kGateString;
+        case Kind::kWord: break;
+    }
+    return jyn::kGateAnalog16First;
+}
+
+uint32_t Le16(const unsigned char* bytes) { return bytes[0] | (bytes[1] << 8); }
+
+// Values that differ from point to point and station to station.
+bool Fill(jynsim::Simulator& sim, const Plant& plant) {
+    bool ok = true;
+    int n = 0;
+    for (const ScanGate& gate : plant.gates) {
+        ++n;
+        switch (gate.kind) {
+            case Kind::kBit: ok = sim.SetBit(gate.station, gate.device, n % 3 == 0) && ok; break;
+            case Kind::kWord:
+                ok = sim.SetWord(gate.station, gate.device, static_cast<uint16_t>(n * 257)) && ok;
+                break;
+            case Kind::kDword:
+                ok = sim.SetDword(gate.station, gate.device, 0x10001u * static_cast<uint32_t>(n)) &&
+                     ok;
+                break;
+            case Kind::kString: ok = sim.SetText(gate.station, gate.device, "JYNMB SCAN 20 CHARS!") && ok;
+        }
+    }
+    return ok;
+}
+
+bool Matches(const jynsim::Simulator& sim, const ScanGate& gate, const unsigned char* read) {
+    switch (gate.kind) {
+        case Kind::kBit: return sim.Bit(gate.station, gate.device) == (Le16(read + 2) == 1);
+        case Kind::kWord: return sim.Word(gate.station, gate.device) == Le16(read + 2);
+        case Kind::kDword:
+            return sim.Dword(gate.station, gate.device) == (Le16(read) | (Le16(read + 2) << 16));
+        case Kind::kString:
+            return std::strcmp(reinterpret_cast<const char*>(read), "JYNMB SCAN 20 CHARS!") == 0;
+    }
+    return false;
+}
+
+struct ScanTimes {
+    double seconds = 0;  // the average timed scan
+    std::size_t wrong = 0;
+    std::string problem;
+};
+
+void ScanOnce(DriverHost& host, const jynsim::Simulator& sim, std::vector<ScanGate>& gates,
+              ScanTimes& times) {
+    unsigned char buffer[128];
+    for (ScanGate& gate : gates) {
+        std::memset(buffer, 0x5A, sizeof buffer);
+        jyn::GateRequest request =
+            jynhost::MakeGateRequest(gate.text.c_str(), gate.address, 0, buffer);
+        const int32_t result = host.Call(jyn::kSingleRead, &request);
+        if (result != jyn::kOk && times.problem.empty()) {
+            times.problem = gate.text + ": result " + std::to_string(result);
+        }
+        if (result == jyn::kOk && !Matches(sim, gate, buffer)) ++times.wrong;
+    }
+}
+
+// One learning scan, then the timed ones, each after the blocks of the one
+// before have aged out.
+bool TimeScans(DriverHost& host, BenchLine& line, Plant& plant, int scans, ScanTimes& times) {
+    std::string error;
+    for (ScanGate& gate : plant.gates) {
+        jyn::GateDefinition definition =
+            jynhost::MakeGateDefinition(gate.text.c_str(), TypeOf(gate.kind), 0);
+        if (host.Call(jyn::kSingleAddressParser, &definition) != jyn::kOk) {
+            return BenchFail("the driver refuses the address " + gate.text);
+        }
+        gate.address = definition.gateAddress;
+    }
+    ScanOnce(host, line.Line().Sim(), plant.gates, times);
+    for (int i = 0; i < scans; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kAgeMs + 50));
+        const auto start = Clock::now();
+        ScanOnce(host, line.Line().Sim(), plant.gates, times);
+        times.seconds += std::chrono::duration<double>(Clock::now() - start).count() / scans;
+    }
+    host.TakeMessages();
+    return true;
+}
+
+bool RunPlant(DriverHost& host, uint32_t baud, int scans, Plant& plant, ScanTimes (&times)[2]) {
+    const std::string files[2] = {"* per-gate reads\n",
+                                  "* read-ahead\nREADAHEAD = " + std::to_string(kAgeMs) + "\n"};
+    for (int mode = 0; mode < 2; ++mode) {
+        BenchLine line(baud, std::chrono::microseconds(0), false, 2);
+        std::string error;
+        if (!line.Start(error) || !Fill(line.Line().Sim(), plant) ||
+            !AttachWithStationFile(host, line, kTimeoutUnits, files[mode], error)) {
+            return BenchFail(error.empty() ? "the simulated stations have no room" : error);
+        }
+        if (!TimeScans(host, line, plant, scans, times[mode])) return false;
+    }
+    return true;
+}
+
+bool PrintPlant(uint32_t baud, const Plant& plant, const ScanTimes (&times)[2], bool verdicts) {
+    const double speedup = times[1].seconds > 0 ? times[0].seconds / times[1].seconds : 0;
+    std::printf("%6u  %-24s %5zu %10.1f ms %10.1f ms %7.1fx %6.1fx  %s\n", baud, plant.name,
+                plant.gates.size(), times[0].seconds * 1e3, times[1].seconds * 1e3, speedup,
+                plant.goal, GoalVerdict(speedup >= plant.goal, verdicts && baud == 9600));
+    bool clean = true;
+    for (const ScanTimes& mode : times) {
+        if (!mode.problem.empty()) std::printf("   ! %s\n", mode.problem.c_str());
+        if (mode.wrong != 0) std::printf("   ! %zu wrong values\n", mode.wrong);
+        clean = clean && mode.problem.empty() && mode.wrong == 0;
+    }
+    return clean;
+}
+
+}  // namespace
+
+bool RunReadAhead(DriverHost& host, const FaultBenchOptions& options) {
+    std::vector<Plant> plants = Plants();
+    const std::vector<uint32_t> bauds =
+        options.smoke ? std::vector<uint32_t>{115200} : options.bauds;
+    const int scans = options.smoke ? 1 : kTimedScans;
+    std::printf(
+        "\n== Read-ahead: a whole scan of single reads, per-gate against READAHEAD = %d, the "
+        "blocks aged out before every scan\n"
+        "   goal at 9600 baud: the scan faster by the factor shown\n",
+        kAgeMs);
+    std::printf("%6s  %-24s %5s %13s %13s %8s %7s  %s\n", "baud", "plant", "gates", "per gate",
+                "read-ahead", "faster", "goal", "");
+    bool clean = true;
+    for (uint32_t baud : bauds) {
+        for (Plant& plant : plants) {
+            ScanTimes times[2];
+            if (!RunPlant(host, baud, scans, plant, times)) return false;
+            clean = PrintPlant(baud, plant, times, !options.smoke) && clean;
+        }
+    }
+    return clean;
+}
+
+}  // namespace jynbench
