@@ -5,6 +5,7 @@
 // the gate's own reply would have put there, through the same decoding.
 #include "protocol/readahead.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "address/parse.h"
@@ -132,6 +133,18 @@ int32_t FallBack(Line& line, const CallBlock& block, TransferPlan& plan, const G
 
 }  // namespace
 
+// The most words a block may have so that its exchange (request, reply,
+// confirmation) takes at most half the age on the line: a block must not
+// arrive already stale, and it is timed from before its request went out.
+int64_t SlotsWithinHalfTheAge(const Line& line) {
+    constexpr int64_t kBitsPerChar = 11;      // start, 8 data, parity, stop: the most
+    constexpr int64_t kCharsAroundData = 32;  // request, frame of the reply, confirmation
+    const int64_t baud = line.settings.baudRate;
+    if (baud == 0) return INT64_MAX;
+    const int64_t chars = int64_t{line.readAhead->Settings().ageMs} * baud / (2000 * kBitsPerChar);
+    return std::max<int64_t>(0, (chars - kCharsAroundData) / 4);
+}
+
 // A miss: one block that covers the gate and the scan around it, or the
 // gate alone while the scan is still being learned (its first round reads
 // every gate as it always did) or nothing else lies within reach.
@@ -140,7 +153,8 @@ int32_t ReadMiss(Line& line, const CallBlock& block, TransferPlan& plan, const G
     if (!store.Knows(span) || store.Suspended(span.key.station)) {
         return ReadAlone(line, plan, store, span);
     }
-    const Cover cover = store.Plan(span, block.context->stationTable[span.logicalStation]);
+    const Cover cover = store.Plan(span, block.context->stationTable[span.logicalStation],
+                                   SlotsWithinHalfTheAge(line));
     if (cover.lo == span.lo && cover.hi == span.hi) return ReadAlone(line, plan, store, span);
     ReadBlock fresh;
     fresh.key = span.key;

@@ -82,9 +82,11 @@ public:
     void Forget(const GateSpan& span);
     // Whether an earlier read of the scan had every slot of `span`.
     bool Knows(const GateSpan& span) const;
-    // The block to read for `span` on `station`: the gate's own slots when
-    // nothing learned lies within reach, or the gate may not be read in words.
-    Cover Plan(const GateSpan& span, const StationEntry& station) const;
+    // The block to read for `span` on `station`, of at most `slotLimit`
+    // words: the gate's own slots when nothing learned lies within reach, or
+    // the gate may not be read in words.
+    Cover Plan(const GateSpan& span, const StationEntry& station,
+               int64_t slotLimit = INT64_MAX);
     // A block younger than the age that holds every slot of `span`.
     ReadBlock* Find(const GateSpan& span, uint64_t nowMs);
     ReadBlock& Keep(ReadBlock block);
@@ -112,6 +114,7 @@ private:
     void Expire(uint64_t nowMs);
 
     ReadAheadSettings settings_;
+    int64_t slotLimit_ = INT64_MAX;  // the plan being made
     std::map<ScanKey, Scan> scans_;
     std::vector<ReadBlock> blocks_;
     std::set<StationKey> suspended_;

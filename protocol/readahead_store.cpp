@@ -149,7 +149,8 @@ bool ReadAheadStore::Knows(const GateSpan& span) const {
 // ACPU's own field to the extended one.
 bool ReadAheadStore::Allowed(const GateSpan& span, const StationEntry& station, int64_t lo,
                              int64_t hi) const {
-    const int64_t maxSlots = span.bitDevice ? kMaxGroupSlots : kMaxRegisterSlots;
+    const int64_t maxSlots =
+        std::min(slotLimit_, span.bitDevice ? kMaxGroupSlots : kMaxRegisterSlots);
     if (lo < 0 || hi < lo || hi - lo + 1 > maxSlots || hi > LastSlotOf(span.key.device)) {
         return false;
     }
@@ -202,7 +203,9 @@ int64_t ReadAheadStore::ExtendDown(const GateSpan& span, const StationEntry& sta
     return lo;
 }
 
-Cover ReadAheadStore::Plan(const GateSpan& span, const StationEntry& station) const {
+Cover ReadAheadStore::Plan(const GateSpan& span, const StationEntry& station,
+                           int64_t slotLimit) {
+    slotLimit_ = std::max<int64_t>(slotLimit, span.hi - span.lo + 1);
     Cover cover{span.lo, span.hi};
     const auto scan = scans_.find(span.key);
     if (scan == scans_.end() || !Allowed(span, station, span.lo, span.hi)) return cover;

@@ -54,7 +54,9 @@ bool FaultSoak::EnterFolder(std::string& error) {
         return false;
     }
     folder_ = name;
-    std::ofstream(kStationFile) << StationFileText();
+    std::ofstream file(kStationFile);
+    file << StationFileText();
+    if (options_.readAheadMs != 0) file << "READAHEAD = " << options_.readAheadMs << "\n";
     return true;
 }
 
@@ -213,11 +215,30 @@ std::size_t FaultSoak::NextGate(bool write) {
     return index == previousGate_ ? (index + 1) % gates_.size() : index;
 }
 
+// Read-ahead runs: now and then a value changes in the PLC as a running
+// program changes it, and every gate that sees it keeps what it held before.
+void FaultSoak::ChangeBehindTheDriver() {
+    jynsim::Simulator& sim = line_->Sim();
+    former_.resize(gates_.size());
+    std::vector<std::vector<uint8_t>> before;
+    for (const SoakGate& gate : gates_) before.push_back(Expected(sim, gate));
+    Randomize(sim, gates_[rng_.Next() % gates_.size()], rng_);
+    const auto now = Clock::now();
+    const auto forgotten = now - std::chrono::milliseconds(options_.readAheadMs + 1000);
+    for (std::size_t i = 0; i < gates_.size(); ++i) {
+        std::vector<FormerValue>& former = former_[i];
+        while (!former.empty() && former.front().replaced < forgotten) former.erase(former.begin());
+        if (Expected(sim, gates_[i]) != before[i]) former.push_back({before[i], now});
+    }
+}
+
 void FaultSoak::RunOne() {
+    if (options_.readAheadMs != 0 && rng_.Next() % 4 == 0) ChangeBehindTheDriver();
     Transaction t;
     t.write = (rng_.Next() & 1) != 0;
     const std::size_t index = NextGate(t.write);
     t.gate = &gates_[index];
+    t.index = index;
     GuardedValues values(OwnedBytes(*t.gate, t.write), static_cast<uint8_t>(rng_.Next()));
     t.values = &values;
     if (t.write) NewWriteData(line_->Sim(), *t.gate, rng_, values.Data());
@@ -231,6 +252,7 @@ void FaultSoak::RunOne() {
     jynsim::DumpTrafficIfAsked(line_->Sim().Traffic(), "soak");
     line_->Sim().ClearTraffic();
     const auto begin = Clock::now();
+    t.begin = begin;
     t.result = driver_.Call(code, &request);
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - begin);
     tally_.maxMicros = std::max<uint64_t>(tally_.maxMicros, static_cast<uint64_t>(micros.count()));

@@ -3,6 +3,7 @@
 // class. The simulator keeps the truth about every value and every request.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -43,6 +44,10 @@ struct SoakOptions {
     // The most a late-jitter station's answers jitter (ms); -1: half a reply
     // time-out, at least 10 ms.
     int32_t jitterMs = -1;
+    // READAHEAD = this many ms in the station file; 0: off. The soak then
+    // also changes values behind the driver's back, so that a value served
+    // from a block can be checked for its age.
+    uint32_t readAheadMs = 0;
     std::string driver;  // path of libRAVEVUD.so
     bool verbose = false;
 };
@@ -73,6 +78,13 @@ private:
         std::vector<uint8_t> sent;  // a write's data as handed over
         GuardedValues* values = nullptr;
         std::vector<jynsim::RequestRecord> own;  // the simulator's records of its requests
+        std::size_t index = 0;                   // of the gate
+        std::chrono::steady_clock::time_point begin;
+    };
+    // A value a gate's points held until the soak changed them itself.
+    struct FormerValue {
+        std::vector<uint8_t> bytes;
+        std::chrono::steady_clock::time_point replaced;
     };
     bool EnterFolder(std::string& error);
     bool StartLine(std::string& error);
@@ -88,6 +100,9 @@ private:
     // on the line: the protocol's limit, not the driver's.
     bool CarriedByUnseenNoise(const Transaction& t) const;
     void JudgeFailed(Transaction& t);
+    // Read-ahead: a value the PLC held no longer ago than the age.
+    void ChangeBehindTheDriver();
+    bool HeldWithinTheAge(const Transaction& t) const;
     // A station behaviour touched one of the transaction's requests, or one
     // of the few transactions before it (whose held answers may still come).
     bool InBehavioursWake() const;
@@ -109,6 +124,7 @@ private:
     // The line during the last few transactions, the latest last.
     std::deque<std::vector<std::string>> lastTraffic_;
     Tally tally_;
+    std::vector<std::vector<FormerValue>> former_;  // by gate, read-ahead runs only
 };
 
 }  // namespace jynsoak

@@ -2,7 +2,7 @@
 //   jyn_soak [--transactions N] [--seconds S] [--seed N] [--timeout UNITS]
 //            [--faults SHARE] [--classes LIST] [--baud B] [--driver-baud B] [--slow-ms MS]
 //            [--noise BER] [--slow-log MS] [--jitter-ms MS] [--late-drop] [--driver PATH]
-//            [--verbose]
+//            [--readahead MS] [--verbose]
 // --baud paces the simulated line, --driver-baud is the driver's own (by
 // default the line's, 57600 for a faster or unpaced one); --slow-ms sets how late the slow-reply
 // fault answers (by default 1.2 to 4 reply time-outs, always given up on);
@@ -13,6 +13,8 @@
 // slow-turnaround, foreign-nak and drip only when named; "slow-log" a host
 // whose logging call takes 8 ms, as --slow-log MS does; "all" everything).
 // Without --classes the faults of one reply are drawn, all of them.
+// --readahead MS puts READAHEAD = MS in the station file and changes values
+// behind the driver's back now and then: a value older than MS is wrong.
 // --jitter-ms sets how much a late-jitter station's answers jitter (0: a
 // station late by the same time with every answer).
 // Exit status 0 when no wrong value, lost write, unexplained failure or
@@ -100,6 +102,8 @@ bool ParseOptions(int argc, char** argv, jynsoak::SoakOptions& options) {
             options.noise = value;
         } else if (name == "--slow-log" && value <= 1000) {
             options.slowLogMs = static_cast<uint32_t>(value);
+        } else if (name == "--readahead" && value >= 1 && value <= 60000) {
+            options.readAheadMs = static_cast<uint32_t>(value);
         } else if (name == "--jitter-ms" && value <= 10000) {
             options.jitterMs = static_cast<int32_t>(value);
         } else {
@@ -118,7 +122,7 @@ int main(int argc, char** argv) {
                      "usage: jyn_soak [--transactions N] [--seconds S] [--seed N] [--timeout UNITS]"
                      " [--faults SHARE] [--classes LIST] [--baud B] [--driver-baud B]"
                      " [--slow-ms MS] [--noise BER] [--slow-log MS] [--jitter-ms MS] [--late-drop]"
-                     " [--driver PATH]"
+                     " [--readahead MS] [--driver PATH]"
                      " [--verbose]\n");
         return 2;
     }

@@ -36,6 +36,9 @@ struct Tally {
     // right. A value or a write the line itself changed, the protocol's limit.
     uint64_t unseenNoiseValues = 0;
     uint64_t unseenNoiseWrites = 0;
+    // Read-ahead: a value the PLC held within the age before the read, and
+    // changed since behind the driver's back. An older one is a wrong value.
+    uint64_t servedWithinAge = 0;
     uint64_t maxMicros = 0;
     double seconds = 0;
 

@@ -4,6 +4,7 @@
 // the value came from the line or from a block.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -125,7 +126,9 @@ private:
 
 class FastAgingPlant : public ReadAheadPlant {
 protected:
-    const char* Age() const override { return "1"; }
+    // Short enough to wait out; at 9600 baud a block's exchange may take at
+    // most half of it, which leaves 13 words.
+    const char* Age() const override { return "200"; }
 };
 
 TEST_F(ReadAheadPlant, ServesThePlcMemoryWithFewRequests) {
@@ -181,9 +184,15 @@ TEST_F(FastAgingPlant, NoValueOlderThanTheAge) {
     Fill(1, 1);
     Scan(1, gates);
     Scan(1, gates);
+    uint32_t widest = 0;
+    for (const jynsim::RequestRecord& record : Sim().Records()) {
+        widest = std::max(widest, record.points);
+    }
+    EXPECT_GT(widest, 1u);
+    EXPECT_LE(widest, 13u);
     Sim().SetWord(1, "D108", 0x7777);
-    // Far longer than the age of 1 ms: the block that holds D108 is stale.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Longer than the age: whatever block holds D108 is stale.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
     EXPECT_EQ(Get16(Read(gates[5]), 2), 0x7777u);
 }
 

@@ -116,6 +116,14 @@ TEST(ReadAheadPlan, CoversTheLearnedScanWithinTheLimits) {
     }
 }
 
+TEST(ReadAheadPlan, AShortAgeKeepsBlocksShort) {
+    ReadAheadStore store({1000, 8});
+    for (const Gate& gate : Words('D', 100, 163)) store.Learn(SpanFor(kAcpu1, gate));
+    const GateSpan span = SpanFor(kAcpu1, {"01WD", Word(1, 'D', 100)});
+    EXPECT_EQ(store.Plan(span, kAcpu1, 8).hi, 107);
+    EXPECT_EQ(store.Plan(span, kAcpu1, 0).hi, 100);  // never less than the gate
+}
+
 // A station that refused a block is not asked for all of it again, and a
 // gate it refuses on its own is left out of the scan's blocks.
 TEST(ReadAheadPlan, RefusedPointsStayOutOfLaterBlocks) {
