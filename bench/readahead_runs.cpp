@@ -21,7 +21,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kTimeoutUnits = 50;  // 500 ms
-constexpr int kAgeMs = 150;
+constexpr int kAgeMs = 1000;  // a scan a second, as hosts commonly scan
 constexpr int kTimedScans = 2;
 
 enum class Kind { kBit, kWord, kDword, kString };

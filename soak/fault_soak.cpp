@@ -68,7 +68,7 @@ bool FaultSoak::StartLine(std::string& error) {
     config.noise.seed = options_.seed;
     line_ = std::make_unique<jynsim::SimulatedLine>(config);
     if (!line_->Start(error)) return false;
-    gates_ = Catalogue();
+    gates_ = Catalogue(options_.readAheadMs != 0);
     for (const SoakGate& gate : gates_) Randomize(line_->Sim(), gate, rng_);
     SetFaults(0);
     return true;

@@ -88,6 +88,7 @@ void FaultSoak::JudgeGood(Transaction& t) {
     for (const jynsim::RequestRecord& r : t.own) faulted = faulted || Spoilt(r);
     if (faulted) ++tally_.recoveredFromFault;
     jynsim::Simulator& sim = line_->Sim();
+    if (!t.write && t.own.empty()) ++tally_.readAheadReads;
     if (!t.write) {
         const std::vector<uint8_t> expected = Expected(sim, *t.gate);
         const std::size_t at = IsSingleWordOrBit(*t.gate) ? 2 : 0;

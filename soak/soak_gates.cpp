@@ -150,10 +150,33 @@ std::string Hex(const uint8_t* bytes, std::size_t count) {
 
 const std::vector<SoakStation>& Stations() { return kStations; }
 
-std::vector<SoakGate> Catalogue() {
+namespace {
+
+// A host's scan for the read-ahead: words with a hole, a 32-bit value, a
+// string, a block and bits, close enough for blocks to cover them.
+const GateShape kScanShapes[] = {
+    {"WD800", 1, Kind::kWord, 0, "D", 800, 0, false},
+    {"WD801", 1, Kind::kWord, 0, "D", 801, 0, false},
+    {"WD802", 1, Kind::kWord, 0, "D", 802, 0, false},
+    {"WD805", 1, Kind::kWord, 0, "D", 805, 0, false},
+    {"WZ806", 4, Kind::k32Bit, 0, "D", 806, 0, false},
+    {"WS0808L6", 7, Kind::kString, 0, "D", 808, 6, false},
+    {"WD812", 1, Kind::kWordBlock, 4, "D", 812, 0, false},
+    {"BM400", 6, Kind::kBit, 0, "M", 400, 0, false},
+    {"BM401", 6, Kind::kBit, 0, "M", 401, 0, false},
+    {"BM415", 6, Kind::kBit, 0, "M", 415, 0, false},
+    {"BM416", 6, Kind::kBit, 0, "M", 416, 0, false},
+    {"WM27", 0, Kind::kWord, 0, "M", 432, 0, false},
+};
+
+}  // namespace
+
+std::vector<SoakGate> Catalogue(bool scan) {
     std::vector<SoakGate> gates;
+    std::vector<GateShape> shapes(std::begin(kShapes), std::end(kShapes));
+    if (scan) shapes.insert(shapes.end(), std::begin(kScanShapes), std::end(kScanShapes));
     for (const SoakStation& station : kStations) {
-        for (const GateShape& shape : kShapes) {
+        for (const GateShape& shape : shapes) {
             if (shape.anAcpuOnly && station.family != CpuFamily::kAnAcpu) continue;
             char text[32];
             std::snprintf(text, sizeof text, "%02X%s", static_cast<unsigned>(station.logical),

@@ -44,7 +44,8 @@ struct SoakGate {
 };
 
 const std::vector<SoakStation>& Stations();
-std::vector<SoakGate> Catalogue();
+// `scan`: also a close group of gates per station, for the read-ahead.
+std::vector<SoakGate> Catalogue(bool scan = false);
 std::string StationFileText();
 // A simulated line with these stations, as the soaks run them: a 1 ms
 // turnaround and room for 4096 request records.

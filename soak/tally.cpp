@@ -64,8 +64,11 @@ void Tally::Print(std::FILE* out, const jynsim::LineCounters& line) const {
     Line(out, "requests of a finished transaction seen late", lateRecords);
     Line(out, "values noise changed, unseen by the sum check", unseenNoiseValues);
     Line(out, "writes noise changed, unseen by the sum check", unseenNoiseWrites);
+    if (readAheadReads != 0) {
+        Line(out, "reads served by the read-ahead, no request", readAheadReads);
+        Line(out, "  values held within the age, changed since", servedWithinAge);
+    }
     std::fprintf(out, "--- must be 0\n");
-    Line(out, "values held within the read-ahead's age", servedWithinAge);
     Line(out, "wrong values reported as good", wrongValues);
     Line(out, "writes reported good that did not land", notLanded);
     Line(out, "failures without a fault or a refusal", unexplained);

@@ -39,6 +39,7 @@ struct Tally {
     // Read-ahead: a value the PLC held within the age before the read, and
     // changed since behind the driver's back. An older one is a wrong value.
     uint64_t servedWithinAge = 0;
+    uint64_t readAheadReads = 0;  // good reads without a request on the line
     uint64_t maxMicros = 0;
     double seconds = 0;
 
