@@ -210,6 +210,8 @@ struct KeywordCase {
     uint32_t offlineSeconds;
     std::string tracePath = {};  // empty: no trace
     uint64_t traceBytes = 0;
+    uint32_t readAheadMs = 0;
+    uint32_t readAheadGap = 8;
 };
 void PrintTo(const KeywordCase& c, std::ostream* out) { *out << TextName(c.line); }
 
@@ -222,6 +224,14 @@ LogLine IllegalOffline(unsigned line) {
 }
 LogLine IllegalTrace(unsigned line) {
     return {kE, "JYNMB> ReadInitFile() illegal TRACE on line " + std::to_string(line) +
+                    " in 'JYNMB01.INT'"};
+}
+LogLine ReadAhead(unsigned ms, unsigned gap) {
+    return {kI, "JYNMB> ReadInitFile() READAHEAD " + std::to_string(ms) + " ms, gap " +
+                    std::to_string(gap)};
+}
+LogLine IllegalReadAhead(unsigned line) {
+    return {kE, "JYNMB> ReadInitFile() illegal READAHEAD on line " + std::to_string(line) +
                     " in 'JYNMB01.INT'"};
 }
 constexpr uint64_t kMiB = 1 << 20;
@@ -246,6 +256,16 @@ const KeywordCase kKeywordCases[] = {
     {"TRACE = a.trc, 2048\n", {IllegalTrace(1)}, 0},
     {"TRACE = , 20\n", {IllegalTrace(1)}, 0},
     {"TRACE =\n", {IllegalTrace(1)}, 0},
+    // The age in ms, 1 to a minute; the gap in device points, 8 unless given.
+    {"READAHEAD = 500\n", {ReadAhead(500, 8)}, 0, {}, 0, 500, 8},
+    {"readahead=60000, 0\r\n", {ReadAhead(60000, 0)}, 0, {}, 0, 60000, 0},
+    {"ReadAhead = 1 , 256\n", {ReadAhead(1, 256)}, 0, {}, 0, 1, 256},
+    {"READAHEAD = 0\n", {IllegalReadAhead(1)}, 0},
+    {"READAHEAD = 60001\n", {IllegalReadAhead(1)}, 0},
+    {"READAHEAD = 500, 257\n", {IllegalReadAhead(1)}, 0},
+    {"READAHEAD = 500,\n", {IllegalReadAhead(1)}, 0},
+    {"READAHEAD = 500 ms\n", {IllegalReadAhead(1)}, 0},
+    {"READAHEAD =\n", {IllegalReadAhead(1)}, 0},
 };
 
 class StationFileKeywords : public ::testing::TestWithParam<KeywordCase> {};
@@ -258,6 +278,8 @@ TEST_P(StationFileKeywords, ReadInitFile) {
     if (options.traced) {
         EXPECT_EQ(options.trace.limitBytes, c.traceBytes);
     }
+    EXPECT_EQ(options.readAhead.ageMs, c.readAheadMs);
+    EXPECT_EQ(options.readAhead.gap, c.readAheadGap);
 }
 INSTANTIATE_TEST_SUITE_P(Keywords, StationFileKeywords, ::testing::ValuesIn(kKeywordCases));
 
