@@ -153,9 +153,13 @@ int32_t ReadMiss(Line& line, const CallBlock& block, TransferPlan& plan, const G
     if (!store.Knows(span) || store.Suspended(span.key.station)) {
         return ReadAlone(line, plan, store, span);
     }
-    const Cover cover = store.Plan(span, block.context->stationTable[span.logicalStation],
-                                   SlotsWithinHalfTheAge(line));
-    if (cover.lo == span.lo && cover.hi == span.hi) return ReadAlone(line, plan, store, span);
+    const StationEntry& station = block.context->stationTable[span.logicalStation];
+    const Cover cover = store.Plan(span, station, SlotsWithinHalfTheAge(line));
+    // A bit gate's group read as a word still serves the other bits of it.
+    const bool alone = cover.lo == span.lo && cover.hi == span.hi;
+    if (alone && (span.bit < 0 || !store.ReadableInWords(span, station))) {
+        return ReadAlone(line, plan, store, span);
+    }
     ReadBlock fresh;
     fresh.key = span.key;
     fresh.cover = cover;

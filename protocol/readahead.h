@@ -87,6 +87,10 @@ public:
     // the gate may not be read in words.
     Cover Plan(const GateSpan& span, const StationEntry& station,
                int64_t slotLimit = INT64_MAX);
+    // Whether the gate's own slots may be read as a word block (after Plan).
+    bool ReadableInWords(const GateSpan& span, const StationEntry& station) const {
+        return Allowed(span, station, span.lo, span.hi);
+    }
     // A block younger than the age that holds every slot of `span`.
     ReadBlock* Find(const GateSpan& span, uint64_t nowMs);
     ReadBlock& Keep(ReadBlock block);

@@ -11,6 +11,7 @@
 #include "host/jynmb/messages.h"
 #include "host/jynmb/platform.h"
 #include "host/jynmb/poll_view.h"
+#include "host/jynmb/trace_report.h"
 #include "host/jynmb/session.h"
 #include "host/jynmb/traced_start.h"
 #include "sim/config_files.h"
@@ -32,7 +33,9 @@ const char kPollHelp[] =
     "Options:\n"
     "  --interval MS      from the start of one round to the next (default 1000)\n"
     "  --count N          rounds to run (default 0: until Ctrl-C)\n"
-    "  --json             one JSON object per gate per round (JSON Lines), for scripts\n";
+    "  --json             one JSON object per gate per round (JSON Lines), for scripts\n"
+    "With --trace and READAHEAD in the station file, the end says how many reads\n"
+    "the driver's read-ahead blocks served.\n";
 
 constexpr unsigned long kDefaultInterval = 1000;
 constexpr std::chrono::milliseconds kStopCheck{20};
@@ -218,6 +221,18 @@ std::unique_ptr<PollView> MakeView(const PollPlan& plan, std::size_t gates, Verb
     return MakeTableView(size.columns);
 }
 
+// With --trace on a line with READAHEAD: what the blocks served, from the
+// driver's own trace, once the polling stops.
+void PrintReadAhead(const PollPlan& plan) {
+    if (plan.trace.empty() || plan.json) return;
+    trace::TraceData data;
+    trace::Tally tally;
+    std::string error;
+    const bool read = trace::ReadFiles({plan.trace}, data, error,
+                                       [&tally](trace::Transaction& txn) { tally.Add(txn); });
+    if (read) std::printf("%s", trace::ReadAheadText(tally.Stations()).c_str());
+}
+
 }  // namespace
 
 int RunPoll(Args& args) {
@@ -247,7 +262,9 @@ int RunPoll(Args& args) {
     const int exitCode = Poll(session, gates, plan, *view);
     std::signal(SIGINT, SIG_DFL);
     session.End();
-    return TraceFailed(plan.trace) ? kExitUsage : exitCode;
+    if (TraceFailed(plan.trace)) return kExitUsage;
+    PrintReadAhead(plan);
+    return exitCode;
 }
 
 }  // namespace jynmb

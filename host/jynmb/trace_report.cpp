@@ -63,6 +63,24 @@ std::string StationTable(const std::vector<StationStats>& stations) {
     return out;
 }
 
+}  // namespace
+
+std::string ReadAheadText(const std::vector<StationStats>& stations) {
+    std::string out;
+    for (const StationStats& s : stations) {
+        if (s.readAheadBlocks == 0 && s.readAheadServed == 0) continue;
+        const double each = s.readAheadBlocks != 0
+                                ? static_cast<double>(s.readAheadServed) / s.readAheadBlocks
+                                : 0;
+        out += "read-ahead  st " + Printable(s.station) + " pc " + Printable(s.pc) + ": " +
+               std::to_string(s.readAheadBlocks) + " blocks served " +
+               std::to_string(s.readAheadServed) + " reads, " + Fixed(each, 1) + " a block\n";
+    }
+    return out;
+}
+
+namespace {
+
 std::string Summary(const Transaction& txn) {
     std::string text = FormatStamp(txn.start) + "  st " + Printable(txn.station) + " pc " +
                        Printable(txn.pc) + "  " + Printable(txn.service) + " '" +
@@ -101,9 +119,14 @@ std::string StationJson(const StationStats& s) {
                    ", \"p95\": " + Fixed(s.answers.Percentile(0.95), 3) +
                    ", \"max\": " + Fixed(s.answers.MaxMs(), 3) + "}";
     }
+    std::string readAhead;
+    if (s.readAheadBlocks != 0 || s.readAheadServed != 0) {
+        readAhead = ", \"readAhead\": {\"blocks\": " + std::to_string(s.readAheadBlocks) +
+                    ", \"served\": " + std::to_string(s.readAheadServed) + "}";
+    }
     return "{\"station\": " + JsonString(s.station) + ", \"pc\": " + JsonString(s.pc) + ", " +
            Counters(s) + "\"naks\": {" + Joined(naks, ", ") + "}, \"responseMs\": " + response +
-           "}";
+           readAhead + "}";
 }
 
 }  // namespace
@@ -159,7 +182,9 @@ std::string TextHead(const TraceData& data, const Tally& tally) {
     if (tally.Selected() == 0) return out + "selected    no transactions\n";
     out += "selected    " + std::to_string(tally.Selected()) + " transactions, " + Span(tally) +
            " (UTC)\n\n";
-    return out + StationTable(tally.Stations()) + FailedHeading(tally.Failed());
+    const std::string readAhead = ReadAheadText(tally.Stations());
+    return out + StationTable(tally.Stations()) + (readAhead.empty() ? "" : "\n" + readAhead) +
+           FailedHeading(tally.Failed());
 }
 
 std::string JsonHead(const TraceData& data, const Tally& tally) {

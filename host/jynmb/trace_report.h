@@ -15,6 +15,9 @@ namespace jynmb::trace {
 // second reading of the files finds them (as JSON, kJsonFailedBetween
 // between two, kJsonTail after the last).
 std::string TextHead(const TraceData& data, const Tally& tally);
+// A line per station of a line with READAHEAD: the blocks the driver read
+// and the reads they served; empty for a line without it.
+std::string ReadAheadText(const std::vector<StationStats>& stations);
 std::string TextFailed(const Transaction& txn);
 std::string JsonHead(const TraceData& data, const Tally& tally);
 std::string FailedJson(const Transaction& txn);

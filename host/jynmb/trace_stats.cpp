@@ -207,6 +207,8 @@ void Tally::Add(const Transaction& txn) {
     s.bytesOut += txn.bytesOut;
     s.bytesIn += txn.bytesIn;
     for (const std::string& code : txn.naks) ++s.naks[code];
+    if (txn.note.rfind("readahead block", 0) == 0) ++s.readAheadBlocks;
+    if (txn.note.rfind("readahead served", 0) == 0) ++s.readAheadServed;
     if (selected_ == 0) from_ = to_ = last_ = txn.start;
     for (const Response& response : txn.responses) {
         s.answers.Add(static_cast<Micros>(std::llround(response.ms * 1e3)));

@@ -85,6 +85,9 @@ struct StationStats {
     uint64_t bytesIn = 0;
     std::map<std::string, uint64_t> naks;  // by code, "??" for unreadable ones
     Answers answers;
+    // READAHEAD: the blocks the driver read, and the host's reads they served.
+    uint64_t readAheadBlocks = 0;
+    uint64_t readAheadServed = 0;
 };
 
 // The statistics of the selected transactions, gathered one at a time.

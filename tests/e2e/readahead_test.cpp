@@ -136,7 +136,8 @@ TEST_F(ReadAheadPlant, ServesThePlcMemoryWithFewRequests) {
         SCOPED_TRACE(prefix);
         const std::vector<HostGate> gates = Configure(prefix);
         Fill(station, 1);
-        EXPECT_EQ(Scan(station, gates), std::size(kScan));  // learning: a request a gate
+        // Learning: a request a gate, but for bits of a group read before.
+        EXPECT_LE(Scan(station, gates), std::size(kScan));
         // D100 .. D123 in one block, M0 .. M31 in another, X40 alone; the
         // bits' block may still be the one the learning round read at M31.
         EXPECT_LE(Scan(station, gates), 3u);

@@ -386,6 +386,28 @@ TEST(TraceReport, EveryStationRowIsALineOfItsOwn) {
     EXPECT_NE(report.find(", 3Fh x1\n"), std::string::npos) << report;
 }
 
+// A line with READAHEAD: its block reads and the reads they served, as the
+// driver marks them, counted per station; a trace without them shows none.
+TEST(TraceReport, ReadAheadBlocksAndTheReadsTheyServed) {
+    const std::string trace =
+        std::string(kHeader) +
+        "2026-12-09T12:00:01.000000Z TXN st 01 pc FF BlockRead '01 D0100+8' attempts 1 result 0 "
+        "ms 40.1 timeouts 0 naks - settles 0 out 22 in 40 readahead block\n"
+        "2026-12-09T12:00:01.000100Z TXN st 01 pc FF SingleRead '01WD100' attempts 0 result 0 ms "
+        "0.0 timeouts 0 naks - settles 0 out 0 in 0 readahead served 01 D0100+8 age 0\n"
+        "2026-12-09T12:00:01.000200Z TXN st 01 pc FF SingleRead '01WD101' attempts 0 result 0 ms "
+        "0.0 timeouts 0 naks - settles 0 out 0 in 0 readahead served 01 D0100+8 age 1\n";
+    const TraceData data = Read({trace});
+    const std::string report = jynmb::trace::TextReport(data, All(data));
+    EXPECT_NE(report.find("\nread-ahead  st 01 pc FF: 1 blocks served 2 reads, 2.0 a block\n"),
+              std::string::npos)
+        << report;
+    const std::string json = jynmb::trace::JsonReport(data, All(data));
+    EXPECT_NE(json.find("\"readAhead\": {\"blocks\": 1, \"served\": 2}"), std::string::npos) << json;
+    const TraceData plain = Read({std::string(kHeader) + kSample});
+    EXPECT_EQ(jynmb::trace::TextReport(plain, All(plain)).find("read-ahead"), std::string::npos);
+}
+
 // jynmb trace reads a file twice (counting, then printing the failures)
 // and holds one transaction at a time: the same report as from memory, also
 // when the file grew in between.
