@@ -21,7 +21,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kTimeoutUnits = 50;  // 500 ms
-constexpr int kAgeMs = 1000;  // a scan a second, as hosts commonly scan
+constexpr int kAgeMs = 1000;            // a scan a second, as hosts commonly scan
 constexpr int kTimedScans = 2;
 
 enum class Kind { kBit, kWord, kDword, kString };
@@ -49,8 +49,8 @@ std::string Hex(int value) {
 void AddWords(Plant& plant, int station, int first, int last) {
     for (int d = first; d <= last; ++d) {
         const std::string number = std::to_string(d);
-        plant.gates.push_back({"0" + std::to_string(station) + "WD" + number, Kind::kWord,
-                               station, "D" + number});
+        plant.gates.push_back(
+            {"0" + std::to_string(station) + "WD" + number, Kind::kWord, station, "D" + number});
     }
 }
 
@@ -70,8 +70,8 @@ void AddReferenceStation(Plant& plant, int station) {
     AddWords(plant, station, 115, 124);
     AddWords(plant, station, 128, 139);
     for (int z = 200; z < 216; z += 2) {
-        plant.gates.push_back({prefix + "WZ" + std::to_string(z), Kind::kDword, station,
-                               "D" + std::to_string(z)});
+        plant.gates.push_back(
+            {prefix + "WZ" + std::to_string(z), Kind::kDword, station, "D" + std::to_string(z)});
     }
     plant.gates.push_back({prefix + "WS0300L20", Kind::kString, station, "D300"});
     AddBits(plant, station, 'M', 32, false);
@@ -117,7 +117,8 @@ bool Fill(jynsim::Simulator& sim, const Plant& plant) {
                 ok = sim.SetDword(gate.station, gate.device, 0x10001u * static_cast<uint32_t>(n)) &&
                      ok;
                 break;
-            case Kind::kString: ok = sim.SetText(gate.station, gate.device, "JYNMB SCAN 20 CHARS!") && ok;
+            case Kind::kString:
+                ok = sim.SetText(gate.station, gate.device, "JYNMB SCAN 20 CHARS!") && ok;
         }
     }
     return ok;

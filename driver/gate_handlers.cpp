@@ -34,8 +34,8 @@ int32_t ReportFailure(const char* format, const CallBlock& block, int32_t result
 
 // A read or write on the instance's line: the plan is made once, here,
 // and the transaction follows it; a read may be served by the line's
-// read-ahead, and a write first drops what the read-ahead holds of it. The host sees the frame lengths in its
-// context afterwards.
+// read-ahead, and a write first drops what the read-ahead holds of it. The host sees the frame
+// lengths in its context afterwards.
 int32_t Transfer(CallBlock& block, uint32_t function) {
     protocol::Line* line = LineOf(*block.context);
     if (line == nullptr) return kDriverFailure;  // JynMain lets only started instances here

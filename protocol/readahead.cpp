@@ -84,8 +84,8 @@ int32_t ReadCover(Line& line, const CallBlock& block, const GateSpan& span, Read
     const Cover cover = fresh.cover;
     unsigned char values[2 * kMaxBlockWords] = {};
     GateRequest request{};
-    request.gateAddress = {span.logicalStation, span.key.device, static_cast<int32_t>(cover.lo),
-                           -1, 16};
+    request.gateAddress = {span.logicalStation, span.key.device, static_cast<int32_t>(cover.lo), -1,
+                           16};
     request.count = static_cast<int32_t>(cover.hi - cover.lo + 1);
     request.data = values;
     request.addressText = "";

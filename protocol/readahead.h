@@ -85,8 +85,7 @@ public:
     // The block to read for `span` on `station`, of at most `slotLimit`
     // words: the gate's own slots when nothing learned lies within reach, or
     // the gate may not be read in words.
-    Cover Plan(const GateSpan& span, const StationEntry& station,
-               int64_t slotLimit = INT64_MAX);
+    Cover Plan(const GateSpan& span, const StationEntry& station, int64_t slotLimit = INT64_MAX);
     // Whether the gate's own slots may be read as a word block (after Plan).
     bool ReadableInWords(const GateSpan& span, const StationEntry& station) const {
         return Allowed(span, station, span.lo, span.hi);

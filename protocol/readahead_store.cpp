@@ -22,16 +22,24 @@ struct DeviceReach {
 };
 
 constexpr DeviceReach kReach[] = {
-    {'X', 'X', true, 0x7F},        {'Y', 'Y', true, 0x7F},          {'B', 'B', true, 0xFF},
-    {'M', 'M', true, 8191 / 16},   {'L', 'L', true, 8191 / 16},     {'F', 'F', true, 2047 / 16},
+    {'X', 'X', true, 0x7F},
+    {'Y', 'Y', true, 0x7F},
+    {'B', 'B', true, 0xFF},
+    {'M', 'M', true, 8191 / 16},
+    {'L', 'L', true, 8191 / 16},
+    {'F', 'F', true, 2047 / 16},
     {address::kTS, address::kTS, true, 2047 / 16},
     {address::kTC, address::kTC, true, 2047 / 16},
     {address::kCS, address::kCS, true, 1023 / 16},
     {address::kCC, address::kCC, true, 1023 / 16},
     {address::kTN, address::kTN, false, 2047},
     {address::kCN, address::kCN, false, 1023},
-    {'D', 'D', false, 8191},       {'R', 'R', false, 8191},         {'W', 'W', false, 0xFFF},
-    {'S', 'D', false, 8191},       {'1', 'R', false, 8191},         {'2', 'W', false, 0xFFF},
+    {'D', 'D', false, 8191},
+    {'R', 'R', false, 8191},
+    {'W', 'W', false, 0xFFF},
+    {'S', 'D', false, 8191},
+    {'1', 'R', false, 8191},
+    {'2', 'W', false, 0xFFF},
     {'Z', 'D', false, 8191},
 };
 
@@ -175,7 +183,7 @@ int64_t ReadAheadStore::ExtendUp(const GateSpan& span, const StationEntry& stati
                                  const Scan& scan, Cover cover) const {
     const int64_t gapSlots = span.bitDevice ? settings_.gap / 16 : settings_.gap;
     int64_t hi = cover.hi;
-    for (auto it = scan.learned.upper_bound(cover.lo); ; ++it) {
+    for (auto it = scan.learned.upper_bound(cover.lo);; ++it) {
         // The run that holds `hi` itself may reach beyond it.
         auto run = it == scan.learned.begin() ? it : std::prev(it);
         if (run != scan.learned.end() && run->first <= hi && run->second > hi) it = run;
@@ -203,8 +211,7 @@ int64_t ReadAheadStore::ExtendDown(const GateSpan& span, const StationEntry& sta
     return lo;
 }
 
-Cover ReadAheadStore::Plan(const GateSpan& span, const StationEntry& station,
-                           int64_t slotLimit) {
+Cover ReadAheadStore::Plan(const GateSpan& span, const StationEntry& station, int64_t slotLimit) {
     slotLimit_ = std::max<int64_t>(slotLimit, span.hi - span.lo + 1);
     Cover cover{span.lo, span.hi};
     const auto scan = scans_.find(span.key);

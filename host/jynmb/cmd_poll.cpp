@@ -11,8 +11,8 @@
 #include "host/jynmb/messages.h"
 #include "host/jynmb/platform.h"
 #include "host/jynmb/poll_view.h"
-#include "host/jynmb/trace_report.h"
 #include "host/jynmb/session.h"
+#include "host/jynmb/trace_report.h"
 #include "host/jynmb/traced_start.h"
 #include "sim/config_files.h"
 

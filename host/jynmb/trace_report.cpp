@@ -69,9 +69,8 @@ std::string ReadAheadText(const std::vector<StationStats>& stations) {
     std::string out;
     for (const StationStats& s : stations) {
         if (s.readAheadBlocks == 0 && s.readAheadServed == 0) continue;
-        const double each = s.readAheadBlocks != 0
-                                ? static_cast<double>(s.readAheadServed) / s.readAheadBlocks
-                                : 0;
+        const double each =
+            s.readAheadBlocks != 0 ? static_cast<double>(s.readAheadServed) / s.readAheadBlocks : 0;
         out += "read-ahead  st " + Printable(s.station) + " pc " + Printable(s.pc) + ": " +
                std::to_string(s.readAheadBlocks) + " blocks served " +
                std::to_string(s.readAheadServed) + " reads, " + Fixed(each, 1) + " a block\n";

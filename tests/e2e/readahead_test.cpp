@@ -24,13 +24,13 @@ struct ScanGate {
 };
 
 const ScanGate kScan[] = {
-    {"WD100", Kind::kWord, "D100"},   {"WD101", Kind::kWord, "D101"},
-    {"WD102", Kind::kWord, "D102"},   {"WD103", Kind::kWord, "D103"},
-    {"WD107", Kind::kWord, "D107"},   {"WD108", Kind::kWord, "D108"},
-    {"WZ110", Kind::kDword, "D110"},  {"WS0112L5", Kind::kString, "D112"},
-    {"WD120", Kind::kBlock, "D120"},  {"BM0", Kind::kBit, "M0"},
-    {"BM1", Kind::kBit, "M1"},        {"BM15", Kind::kBit, "M15"},
-    {"BM16", Kind::kBit, "M16"},      {"BM31", Kind::kBit, "M31"},
+    {"WD100", Kind::kWord, "D100"},  {"WD101", Kind::kWord, "D101"},
+    {"WD102", Kind::kWord, "D102"},  {"WD103", Kind::kWord, "D103"},
+    {"WD107", Kind::kWord, "D107"},  {"WD108", Kind::kWord, "D108"},
+    {"WZ110", Kind::kDword, "D110"}, {"WS0112L5", Kind::kString, "D112"},
+    {"WD120", Kind::kBlock, "D120"}, {"BM0", Kind::kBit, "M0"},
+    {"BM1", Kind::kBit, "M1"},       {"BM15", Kind::kBit, "M15"},
+    {"BM16", Kind::kBit, "M16"},     {"BM31", Kind::kBit, "M31"},
     {"WX4", Kind::kWord, "X40"},
 };
 constexpr int32_t kBlockCount = 4;
@@ -77,7 +77,8 @@ protected:
                           static_cast<uint16_t>(round * 1000 + station * 100 + d));
         }
         Sim().SetText(station, "D112", round % 2 == 0 ? "ABCDE" : "VWXY");
-        for (int m = 0; m < 32; ++m) Sim().SetBit(station, "M" + std::to_string(m), (m + round) % 3 == 0);
+        for (int m = 0; m < 32; ++m)
+            Sim().SetBit(station, "M" + std::to_string(m), (m + round) % 3 == 0);
         Sim().SetWord(station, "X40", static_cast<uint16_t>(0xA000 + round));
     }
 
@@ -90,7 +91,8 @@ protected:
                 break;
             case Kind::kWord: EXPECT_EQ(Get16(read, 2), *Sim().Word(station, gate.device)); break;
             case Kind::kDword:
-                EXPECT_EQ(Get16(read, 0) | (Get16(read, 2) << 16), *Sim().Dword(station, gate.device));
+                EXPECT_EQ(Get16(read, 0) | (Get16(read, 2) << 16),
+                          *Sim().Dword(station, gate.device));
                 break;
             case Kind::kString:
                 EXPECT_EQ(std::string(reinterpret_cast<const char*>(read)),
@@ -176,7 +178,7 @@ TEST_F(ReadAheadPlant, ARefusedBlockFallsBackToTheGateAlone) {
     const uint64_t requests = Scan(2, gates);
     EXPECT_EQ(Sim().Counters().naks, 1u);
     EXPECT_EQ(Sim().PendingFaults(), 0u);
-    EXPECT_GT(requests, 3u);        // the refused block and the gate alone
+    EXPECT_GT(requests, 3u);                // the refused block and the gate alone
     EXPECT_LT(requests, std::size(kScan));  // the rest of the scan in blocks again
 }
 

@@ -403,7 +403,8 @@ TEST(TraceReport, ReadAheadBlocksAndTheReadsTheyServed) {
               std::string::npos)
         << report;
     const std::string json = jynmb::trace::JsonReport(data, All(data));
-    EXPECT_NE(json.find("\"readAhead\": {\"blocks\": 1, \"served\": 2}"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"readAhead\": {\"blocks\": 1, \"served\": 2}"), std::string::npos)
+        << json;
     const TraceData plain = Read({std::string(kHeader) + kSample});
     EXPECT_EQ(jynmb::trace::TextReport(plain, All(plain)).find("read-ahead"), std::string::npos);
 }
