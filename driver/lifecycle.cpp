@@ -205,6 +205,7 @@ int32_t CloseLinePort(protocol::Line& line, DriverContext& context) {
         }
         line.port = nullptr;
         context.port = nullptr;
+        line.DropReadAhead();
         TracePort(line, "closed");
     }
     LogInfo("JYNMB> CloseCom() exited 0");

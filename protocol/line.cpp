@@ -14,6 +14,8 @@ Line::~Line() {
 }
 
 void Line::Opened(serial::Handle handle) {
+    // The port may now reach other stations than the blocks came from.
+    DropReadAhead();
     port = handle;
     portTimeoutMs = serial::kOpenReadTimeoutMs;
 }
@@ -21,6 +23,10 @@ void Line::Opened(serial::Handle handle) {
 void Line::ApplyReplyTimeout() {
     serial::SetReplyTimeout(port, replyTimeout);
     portTimeoutMs = serial::ReplyTimeoutMs(replyTimeout);
+}
+
+void Line::DropReadAhead() {
+    if (readAhead) readAhead->DropAll();
 }
 
 void Line::WakeAll() {

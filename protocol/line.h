@@ -85,6 +85,8 @@ public:
     // The port is (re)opened with this handle: the device's read time-out
     // is OpenPort's own until the reply time-out is applied.
     void Opened(serial::Handle handle);
+    // Closed or (re)opened: no block read ahead before serves a read after.
+    void DropReadAhead();
     // Applies the reply time-out to the open port.
     void ApplyReplyTimeout();
 

@@ -95,6 +95,10 @@ public:
     ReadBlock& Keep(ReadBlock block);
     // A write to `span`: every block that holds one of its slots goes.
     void DropWritten(const GateSpan& span);
+    void DropAll() {
+        blocks_.clear();
+        suspended_.clear();
+    }
     // The station refused the block `cover` read for `span` (a range it
     // does not have): no later block of its key holds all of it.
     void Refused(const GateSpan& span, Cover cover);

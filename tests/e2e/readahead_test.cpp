@@ -164,6 +164,21 @@ TEST_F(ReadAheadPlant, AWriteDropsTheBlockBeforeTheNextRead) {
     EXPECT_EQ(Get16(Read(gates[3]), 2), 0x1234u);
 }
 
+// Behind a closed or reopened port may be other stations: no block of
+// before serves a read after.
+TEST_F(ReadAheadPlant, AReopenedPortServesNoBlockOfBefore) {
+    const std::vector<HostGate> gates = Configure("01");
+    Fill(1, 1);
+    Scan(1, gates);
+    Scan(1, gates);
+    Sim().SetWord(1, "D101", 0x2468);
+    ASSERT_EQ(host->Call(kCloseCom, nullptr), kOk);
+    unsigned char buffer[8] = {};
+    EXPECT_EQ(host->Transfer(gates[2], false, buffer), kDriverFailure);
+    ASSERT_EQ(host->Call(kReOpenCom, nullptr), kOk);
+    EXPECT_EQ(Get16(Read(gates[1]), 2), 0x2468u);
+}
+
 // A block the station refuses costs the gate nothing: it is read alone.
 TEST_F(ReadAheadPlant, ARefusedBlockFallsBackToTheGateAlone) {
     const std::vector<HostGate> gates = Configure("02");
