@@ -13,10 +13,42 @@ Line::~Line() {
     std::free(receiveBuffer);
 }
 
+uint64_t Debt::Count() const {
+    uint64_t count = 0;
+    for (const Run& run : runs_) count += run.count;
+    return count;
+}
+
+bool Debt::Owes(uint16_t answerLength) const {
+    for (const Run& run : runs_) {
+        if (run.length == answerLength) return true;
+    }
+    return false;
+}
+
+void Debt::Add(uint16_t answerLength) {
+    if (!runs_.empty() && runs_.back().length == answerLength) {
+        ++runs_.back().count;
+    } else {
+        runs_.push_back({answerLength, 1});
+    }
+}
+
+bool Debt::Settle(uint16_t answerLength) {
+    for (auto it = runs_.begin(); it != runs_.end(); ++it) {
+        if (it->length != answerLength) continue;
+        if (--it->count == 0) ++it;
+        runs_.erase(runs_.begin(), it);
+        return true;
+    }
+    return false;
+}
+
 void Line::Opened(serial::Handle handle) {
     // The port may now reach other stations than the blocks came from.
     DropReadAhead();
     port = handle;
+    for (auto& entry : stations) entry.second.debt.Clear();
     portTimeoutMs = serial::kOpenReadTimeoutMs;
 }
 

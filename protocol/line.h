@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 
@@ -33,8 +34,42 @@ struct StationKey {
     }
 };
 
+// The requests a station may still answer, in the order they went out, by
+// the length of the answer each would get (a read's data reply, a write's
+// ACK; any of them may instead be answered by a NAK). Format 1 carries no
+// transaction tag, so this is all that tells an old answer from a new one.
+// Kept as runs of equal lengths: a dead station asked again and again adds
+// to a count, not to the memory.
+class Debt {
+public:
+    bool Empty() const { return runs_.empty(); }
+    uint64_t Count() const;
+    bool Owes(uint16_t answerLength) const;
+    void Add(uint16_t answerLength);
+    // A good data reply of `answerLength` from the station: it answers one
+    // of the owed requests of that length, at the earliest the first one.
+    // A station answers in the order it took requests, so everything up to
+    // and including that first one is settled (a request it dropped is
+    // settled too: it will never be answered). What comes after stays owed.
+    // False when no owed request has an answer of that length.
+    bool Settle(uint16_t answerLength);
+    // The last request's answer length (0 when nothing is owed).
+    uint16_t Last() const { return runs_.empty() ? 0 : runs_.back().length; }
+    void Clear() { runs_.clear(); }
+
+private:
+    struct Run {
+        uint16_t length;
+        uint64_t count;
+    };
+    std::deque<Run> runs_;
+};
+
 // What the line remembers of one station across transactions.
 struct StationState {
+    // Requests it may still answer; only an answer that no owed request can
+    // have (the resynchronising read's) or a port reopen clears it.
+    Debt debt;
     // OFFLINE = n: until when (monotonic ms) the station rests. Set while it
     // rests, and after the rest until it has answered again (its first
     // transaction then probes it with one attempt).
@@ -84,6 +119,8 @@ public:
 
     // The port is (re)opened with this handle: the device's read time-out
     // is OpenPort's own until the reply time-out is applied.
+    // A new port is a new line: nothing sent on the old one can be
+    // answered on it, so every station's debt goes.
     void Opened(serial::Handle handle);
     // Closed or (re)opened: no block read ahead before serves a read after.
     void DropReadAhead();
@@ -93,6 +130,8 @@ public:
     // ColdStart, ReOpenCom and ChangeJynParams: every station gets its
     // chance again.
     void WakeAll();
+    // The station's state, made on first use.
+    StationState& Station(StationKey key) { return stations[key]; }
 
     // Writes the host-visible copies into the context.
     void PublishBuffers(DriverContext& context) const;

@@ -12,8 +12,8 @@
 
 namespace jyn::protocol {
 
-// What an attempt leaves on the line, and so the settle it calls for
-// (settle.cpp says why each matters).
+// What an attempt leaves on the line. Answers owed to the station are its
+// debt (transaction.cpp); only a spoilt reply's tail is waited for.
 enum class SettleNeed {
     kNone,  // nothing sent, a NAK, or a reception ended by a time-out of silence
     kOwed,  // not a byte within the time-out: its answer is owed
@@ -30,6 +30,7 @@ struct Attempt {
     int32_t result = kOk;
     SettleNeed settle = SettleNeed::kNone;
     int nak = -1;  // the NAK code it got; kGarbledNak for an unreadable one
+    bool proved = false;  // a resynchronising read was answered: nothing owed
 };
 
 // The log texts in which DoRead and DoWrite differ.

@@ -1,18 +1,30 @@
 // One transaction is a sequence of plain steps: check whether the station
-// rests, then up to ten attempts of purge, send, receive, check and decide
-// (settle what the attempt left on the line, go on or stop), then store and
-// confirm a good read, wait for answers still owed, and write the trace.
+// rests, then up to ten attempts, then store and confirm a good read and
+// write the trace. An attempt is either the gate's own request (purge,
+// send, receive, check) or, while the station may still owe answers to
+// earlier requests, a resynchronising read that proves it owes nothing.
+//
+// Format 1 has no transaction tag: a reply names its station and PC number,
+// never the request it answers. A station that was late, busy or deaf to
+// one request may still answer it, and that answer would be taken by the
+// next request of the same length: a wrong value reported as good. So every
+// request that did not get its answer stays owed (the station's debt, kept
+// on the line across transactions), and a station with debt gets no gate
+// request until a read whose answer length no owed request can have has
+// been answered. A station answers the requests it took in the order it
+// took them, so that answer comes after every old one: the debt is paid.
 #include "protocol/transaction.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "address/parse.h"
 #include "interface/log.h"
+#include "protocol/hex.h"
 #include "protocol/reply_check.h"
 #include "protocol/reply_data.h"
-#include "protocol/settle.h"
 #include "serial/device.h"
 #include "serial/frame.h"
 #include "serial/port.h"
@@ -24,15 +36,26 @@ namespace {
 using serial::Reception;
 
 constexpr std::size_t kDataStart = 5;
+// The longest data reply a request can have: 64 words, 256 bits.
+constexpr uint16_t kLongestReply = 8 + 256;
+// Beyond the reply time-out and the frames' time on the line: the host's
+// and the device's own few milliseconds.
+constexpr uint32_t kMarginMs = 20;
+// A spoilt reply's last bytes: four characters, at least 5 ms.
+constexpr uint32_t kMinGapMs = 5;
+constexpr uint32_t kGapCharacters = 4;
+// The resynchronising read: words from D0, a device every ACPU and AnACPU
+// has, read by a command that goes to the CPU (the link module may answer
+// the TT loopback itself, ahead of answers it still owes).
+constexpr uint32_t kResyncMaxWords = 64;
 
-// What the whole transaction heard: whether the station is alive, what the
-// settles after it need, and what the trace's line for it says.
+// What the whole transaction heard: whether the station is alive and what
+// the trace's line for it says.
 struct TransactionTally {
     bool alive = false;  // the station sent something
     int silent = 0;      // attempts without a byte
-    LastFrame last;      // the last bytes heard
     int attempts = 0;
-    int settles = 0;
+    int resyncs = 0;
     uint32_t bytesOut = 0;
     uint32_t bytesIn = 0;
     std::string naks;  // the codes, "02,02", "??" for an unreadable one
@@ -43,23 +66,44 @@ struct Transaction {
     Line& line;
     const TransferPlan& plan;
     const ServiceTexts& texts;
+    StationState& station;
     TransactionTally tally;
-    int owed = 0;  // silent attempts whose answers may still be coming
-    bool timed = false;
-    SettleTimes times{};
+    // Of the station's debt, how many are this gate's own request, sent
+    // again by this transaction's attempts. An answer to any of them is as
+    // good as an answer to the last: the same frame, the same gate.
+    uint64_t ownOwed = 0;
+
+    // Only requests of this gate are owed: its own request may go out, and
+    // whichever of them is answered, the answer is this gate's.
+    bool OwesOnlyOwn() const { return station.debt.Count() == ownOwed; }
+    void Owe(uint16_t answerLength, bool own) {
+        station.debt.Add(answerLength);
+        if (own) ++ownOwed;
+    }
 
     Trace* trace() const { return line.trace.get(); }
-    const SettleTimes& Times() {
-        if (!timed) times = SettleTimesOf(line, plan);
-        timed = true;
-        return times;
-    }
 };
 
 std::string HexByte(int value) {
     char text[4];
     std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(value) & 0xFFu);
     return text;
+}
+
+uint32_t LineMs(const Line& line, uint32_t characters) {
+    const uint64_t micros = uint64_t{characters} * serial::CharacterMicros(line.settings);
+    return static_cast<uint32_t>((micros + 999) / 1000);
+}
+
+// An attempt ends no later than this, whatever bytes keep coming: the
+// request's and the longest answer's time on the line, the reply time-out
+// and a margin, from the moment the request was handed to the port.
+serial::ReadBound BoundOf(const Line& line, uint16_t requestLength, uint16_t longestReply) {
+    serial::ReadBound bound;
+    bound.timeoutMs = line.portTimeoutMs;
+    bound.deadlineMs = device::MonotonicMs() + line.portTimeoutMs +
+                       LineMs(line, uint32_t{requestLength} + longestReply) + kMarginMs;
+    return bound;
 }
 
 // A reply broken off, overlong or not a reply at all is the gate's failure
@@ -73,33 +117,89 @@ int32_t ResultOf(Reception reception) {
     return kDriverFailure;
 }
 
-// Send: the request frame, as planned.
-bool Send(Transaction& t, Attempt& attempt) {
+// Send: one frame, counted for the trace; the send error logged.
+bool Send(Transaction& t, const unsigned char* frame, uint16_t length, Attempt& attempt) {
     ++t.tally.attempts;
-    if (!serial::SendFrame(t.line.port, t.plan.request, t.plan.requestLength, t.trace())) {
+    if (!serial::SendFrame(t.line.port, frame, length, t.trace())) {
         LogInfo(t.texts.sendError, attempt.number);
         attempt.result = kDriverFailure;
         return false;
     }
-    t.tally.bytesOut += t.plan.requestLength;
+    t.tally.bytesOut += length;
     return true;
 }
 
-// Receive: one reply into the receive buffer, counted for the rest and the
-// trace.
-Reception Receive(Transaction& t) {
+// Receive: one reply into the receive buffer, no later than the bound.
+Reception Receive(Transaction& t, const serial::ReadBound& bound) {
     Line& line = t.line;
     const Reception reception = serial::ReceiveReply(
-        line.port, line.receiveBuffer, kFrameBufferSize, line.receiveLength, t.trace());
+        line.port, line.receiveBuffer, kFrameBufferSize, line.receiveLength, t.trace(), bound);
     t.tally.bytesIn += line.receiveLength;
-    if (reception == Reception::kSilent) {
-        if (t.trace()) t.trace()->Silence(line.portTimeoutMs);
-        ++t.tally.silent;
-    } else {
-        t.tally.alive = true;
-        t.tally.last = {device::MonotonicMs(), line.receiveLength};
-    }
+    if (reception == Reception::kSilent && t.trace()) t.trace()->Silence(line.portTimeoutMs);
     return reception;
+}
+
+bool SumHolds(const unsigned char* frame, uint16_t length) {
+    uint32_t sum = 0;
+    return length >= 8 && frame[0] == serial::kSTX && frame[length - 3] == serial::kETX &&
+           ParseHexField(frame + length - 2, 2, sum) && sum == SumCheck(frame + 1, length - 3u);
+}
+
+// A complete frame that surely came from another station or PC: an ACK or
+// NAK naming them (neither carries a sum check), or a data reply naming
+// them with a right sum. Not this request's answer, and no end of the wait
+// for it.
+bool FromAnotherStation(const TransferPlan& plan, const unsigned char* frame, uint16_t length) {
+    if (length < serial::kAckLength || plan.SameAddress(frame)) return false;
+    return frame[0] == serial::kACK || frame[0] == serial::kNAK || SumHolds(frame, length);
+}
+
+// Receives until a frame that is not another station's, silence, a broken
+// reception or the bound; the other stations' frames are only traced.
+Reception ReceiveOwn(Transaction& t, const serial::ReadBound& bound) {
+    for (;;) {
+        const Reception reception = Receive(t, bound);
+        const Line& line = t.line;
+        if (reception != Reception::kComplete ||
+            !FromAnotherStation(t.plan, line.receiveBuffer, line.receiveLength)) {
+            if (reception == Reception::kSilent) {
+                ++t.tally.silent;
+            } else {
+                t.tally.alive = true;
+            }
+            return reception;
+        }
+        if (t.trace()) t.trace()->Record("FOREIGN", "another station's frame, still waiting");
+    }
+}
+
+// A reply whose last bytes may still be on the way: let them pass.
+void QuietGap(Transaction& t, const serial::ReadBound& bound) {
+    Line& line = t.line;
+    const uint32_t gap =
+        std::min(std::max(kMinGapMs, LineMs(line, kGapCharacters)), line.portTimeoutMs);
+    serial::SetReadTimeoutMs(line.port, gap);
+    const uint32_t dropped = serial::DrainLine(line.port, 1, t.trace(), bound);
+    serial::SetReadTimeoutMs(line.port, line.portTimeoutMs);
+    if (dropped != 0) LogInfo(t.texts.settled, dropped);
+    t.tally.bytesIn += dropped;
+}
+
+// Whether the request is still owed after a failed attempt. With nothing
+// owed before it, a complete reply of the request's own shape whose sum
+// check is wrong can only be its own answer, spoilt on the line.
+bool LeftOwed(const Transaction& t, Reception reception, const Attempt& attempt,
+              bool owedBefore) {
+    if (attempt.result == kOk) return false;
+    if (reception != Reception::kComplete) return true;
+    const Line& line = t.line;
+    const unsigned char* frame = line.receiveBuffer;
+    if (frame[0] == serial::kNAK) return attempt.nak == kGarbledNak;
+    const bool ownShape = t.plan.reply.shape == ReplyShape::kData &&
+                          line.receiveLength == t.plan.reply.length && frame[0] == serial::kSTX &&
+                          frame[line.receiveLength - 3] == serial::kETX &&
+                          t.plan.SameAddress(frame);
+    return owedBefore || !ownShape || SumHolds(frame, line.receiveLength);
 }
 
 // Check: what was received, against the plan.
@@ -121,70 +221,134 @@ void Check(Transaction& t, Reception reception, Attempt& attempt) {
     if (attempt.result != kOk) attempt.settle = SettleAfterFrame(line);
 }
 
-// One attempt: purge, send, receive, check.
-Attempt MakeAttempt(Transaction& t, int number) {
-    Attempt attempt;
-    attempt.number = number;
+// The gate's own request, to a station that owes nothing but earlier copies
+// of it: purge, send, receive, check; what did not get its answer becomes
+// the station's debt. An answer settles one copy: the debt stays as it was.
+void GateAttempt(Transaction& t, Attempt& attempt) {
+    const TransferPlan& plan = t.plan;
+    const bool owedBefore = !t.station.debt.Empty();
     serial::PurgePort(t.line.port, t.trace(), t.line.portTimeoutMs);
-    if (Send(t, attempt)) Check(t, Receive(t), attempt);
-    return attempt;
+    if (!Send(t, plan.request, plan.requestLength, attempt)) {
+        t.Owe(plan.reply.length, true);  // some of it may have gone out
+        return;
+    }
+    const serial::ReadBound bound =
+        BoundOf(t.line, plan.requestLength, std::max(plan.reply.length, serial::kNakLength));
+    const Reception reception = ReceiveOwn(t, bound);
+    Check(t, reception, attempt);
+    if (attempt.settle == SettleNeed::kGap) QuietGap(t, bound);
+    if (LeftOwed(t, reception, attempt, owedBefore)) t.Owe(plan.reply.length, true);
 }
 
-// One settle: its message when it dropped bytes, and its record in the trace.
-void RecordSettle(Transaction& t, const char* kind, uint64_t startMs, uint32_t dropped) {
-    if (dropped != 0) LogInfo(t.texts.settled, dropped);
-    ++t.tally.settles;
-    t.tally.bytesIn += dropped;
-    if (t.trace() != nullptr) {
-        t.trace()->Record("SETTLE", std::string(kind) + " " +
-                                        std::to_string(device::MonotonicMs() - startMs) + " ms " +
-                                        std::to_string(dropped) + " bytes");
+// The resynchronising read: its frame, and the length of its answer, which
+// no request the station still owes can have (nor an ACK or a NAK, which
+// no read of words has). Should every length be owed, which only a station
+// asked again and again without a word takes, it repeats the last one: its
+// answer then settles part of the debt, and the next read's the rest.
+struct ResyncRead {
+    unsigned char frame[24] = {};
+    uint16_t length = 0;
+    uint16_t answerLength = 0;
+};
+
+ResyncRead PlanResync(const TransferPlan& plan, const Debt& debt) {
+    uint32_t words = 0;
+    for (uint32_t n = 1; n <= kResyncMaxWords && words == 0; ++n) {
+        if (!debt.Owes(static_cast<uint16_t>(8 + 4 * n))) words = n;
+    }
+    if (words == 0) {
+        const uint16_t last = debt.Last();
+        const bool repeatable = last >= 12 && (last - 8) % 4 == 0;
+        words = repeatable ? (last - 8u) / 4u : 1u;
+    }
+    ResyncRead read;
+    unsigned char* at = read.frame;
+    *at++ = serial::kENQ;
+    std::memcpy(at, plan.address, sizeof plan.address);
+    at += sizeof plan.address;
+    std::memcpy(at, "WR0D0000", 8);
+    at += 8;
+    PutHex(at, words, 2);
+    at += 2;
+    PutHex(at, SumCheck(read.frame + 1, static_cast<std::size_t>(at - read.frame - 1)), 2);
+    read.length = static_cast<uint16_t>(at - read.frame + 2);
+    read.answerLength = static_cast<uint16_t>(8 + 4 * words);
+    return read;
+}
+
+// The proof has come: the station owes nothing. Its answer is confirmed as
+// any good read's is.
+void Proved(Transaction& t) {
+    unsigned char confirmation[serial::kAckLength] = {serial::kACK};
+    std::memcpy(confirmation + 1, t.plan.address, sizeof t.plan.address);
+    if (serial::SendFrame(t.line.port, confirmation, serial::kAckLength, t.trace())) {
+        t.tally.bytesOut += serial::kAckLength;
+    }
+    if (t.trace()) t.trace()->Record("RESYNC", "proof, the station owes nothing");
+}
+
+// A frame of the station's own during a resynchronising read: an old
+// answer settles what it can; the one that settles everything is the
+// proof. True when the attempt is over.
+bool HearOwn(Transaction& t, Attempt& attempt) {
+    const Line& line = t.line;
+    const unsigned char* frame = line.receiveBuffer;
+    if (frame[0] == serial::kNAK) {
+        Check(t, Reception::kComplete, attempt);
+        return true;
+    }
+    if (SumHolds(frame, line.receiveLength) && t.station.debt.Settle(line.receiveLength) &&
+        t.station.debt.Empty()) {
+        Proved(t);
+        t.ownOwed = 0;
+        attempt.proved = true;
+        return true;
+    }
+    if (t.trace()) t.trace()->Record("LATE", "an answer the station owed, discarded");
+    return false;
+}
+
+// One attempt spent on the resynchronising read: it is owed from the moment
+// it is sent, and every frame before its answer is old. Logged as an
+// attempt of the gate's service is, one line when it fails.
+void ResyncAttempt(Transaction& t, Attempt& attempt) {
+    const ResyncRead read = PlanResync(t.plan, t.station.debt);
+    ++t.tally.resyncs;
+    serial::PurgePort(t.line.port, t.trace(), t.line.portTimeoutMs);
+    const bool sent = Send(t, read.frame, read.length, attempt);
+    t.Owe(read.answerLength, false);
+    if (!sent) return;
+    const serial::ReadBound bound = BoundOf(t.line, read.length, kLongestReply);
+    for (;;) {
+        const Reception reception = ReceiveOwn(t, bound);
+        if (reception != Reception::kComplete) {
+            Check(t, reception, attempt);
+            return;
+        }
+        if (HearOwn(t, attempt)) return;
     }
 }
 
-// Decide, part one: let the line fall quiet as the failed attempt demands.
-void SettleAttempt(Transaction& t, SettleNeed need) {
-    const uint64_t start = device::MonotonicMs();
-    switch (need) {
-        case SettleNeed::kNone: break;
-        case SettleNeed::kOwed: ++t.owed; break;
-        case SettleNeed::kGap: RecordSettle(t, "gap", start, SettleGap(t.line, t.Times())); break;
-        case SettleNeed::kFull:
-            RecordSettle(t, "full", start, SettleFully(t.line, t.owed));
-            t.owed = 0;
-            break;
-    }
-}
-
-// Attempts until one succeeds, one says stop, or ten have been made; the
-// result is that of the last attempt. A probe of a station whose rest has
-// just ended stops at a first attempt that hears nothing.
+// Attempts until the gate's request succeeds, one says stop, or ten have
+// been made; the result is that of the last attempt. A station that owes
+// answers to other requests gets the resynchronising read first, which counts as an attempt; a proof
+// in the last attempt leaves none for the gate. A probe of a station whose
+// rest has just ended stops at a first attempt that hears nothing.
 int32_t RunAttempts(Transaction& t, bool probe) {
     Attempt attempt;
     for (int number = 1; number <= kAttempts; ++number) {
-        attempt = MakeAttempt(t, number);
-        if (attempt.result == kOk) break;
-        SettleAttempt(t, attempt.settle);
+        attempt = Attempt{};
+        attempt.number = number;
+        if (t.OwesOnlyOwn()) {
+            GateAttempt(t, attempt);
+            if (attempt.result == kOk) break;
+        } else {
+            ResyncAttempt(t, attempt);
+            if (attempt.proved) attempt.result = kDriverFailure;
+        }
         if (attempt.stop || (probe && !t.tally.alive)) break;
     }
-    // A station that never said a word is taken for dead: its silent
-    // attempts cost their time-outs and nothing more. One that answered
-    // something may answer the silent ones late, after a failure as after
-    // a success (a NAK that stops the transaction can be the late answer
-    // to an earlier attempt, with the answer to its own still to come).
-    if (attempt.result != kOk && !t.tally.alive) t.owed = 0;
     return attempt.result;
-}
-
-// After the transaction: wait for the answers its silent attempts still owe.
-void SettleOwedAnswers(Transaction& t, int32_t result) {
-    if (t.owed <= 0) return;
-    const SettleTimes times = SettleTimesOf(t.line, t.plan);
-    const uint64_t start = device::MonotonicMs();
-    const uint32_t dropped =
-        result == kOk ? SettleOwedAfterSuccess(t.line, times, t.owed, t.tally.last, t.plan)
-                      : SettleOwedAfterFailure(t.line, times, t.owed, t.plan);
-    RecordSettle(t, "owed", start, dropped);
 }
 
 // A good read's data into the host's buffer, then the confirmation: ACK and
@@ -280,8 +444,9 @@ void TraceTransaction(const Transaction& t, int32_t result, TraceStamp start, co
                        gate.text + "' attempts " + std::to_string(tally.attempts) + " result " +
                        std::to_string(result) + " ms " + Elapsed(start) + " timeouts " +
                        std::to_string(tally.silent) + " naks " +
-                       (tally.naks.empty() ? std::string("-") : tally.naks) + " settles " +
-                       std::to_string(tally.settles) + " out " + std::to_string(tally.bytesOut) +
+                       (tally.naks.empty() ? std::string("-") : tally.naks) + " resyncs " +
+                       std::to_string(tally.resyncs) + " owed " +
+                       std::to_string(t.station.debt.Count()) + " out " + std::to_string(tally.bytesOut) +
                        " in " + std::to_string(tally.bytesIn);
     if (note != nullptr) text += std::string(" ") + note;
     t.trace()->Record("TXN", text);
@@ -289,10 +454,10 @@ void TraceTransaction(const Transaction& t, int32_t result, TraceStamp start, co
 }
 
 // The whole transaction: the rest, the attempts, storing and confirming a
-// good read, the answers still owed, the trace.
+// good read, the trace.
 int32_t Run(Line& line, const TransferPlan& plan, const ServiceTexts& texts) {
     const TraceStamp start = line.trace ? Trace::Now() : 0;
-    Transaction t{line, plan, texts, {}};
+    Transaction t{line, plan, texts, line.Station(plan.station), {}, 0};
     Rest rest(line, plan, texts);
     if (rest.Resting()) {
         if (t.trace()) TraceTransaction(t, kDriverFailure, start, "resting");
@@ -302,7 +467,6 @@ int32_t Run(Line& line, const TransferPlan& plan, const ServiceTexts& texts) {
     rest.After(t.tally);
     int32_t result = attempted;
     if (result == kOk && plan.StoresData()) result = StoreAndConfirm(t);
-    SettleOwedAnswers(t, attempted);
     if (t.trace()) TraceTransaction(t, result, start, plan.note);
     return result;
 }

@@ -4,10 +4,26 @@ namespace jyn::serial {
 
 namespace {
 
-// One byte into `buffer` at `position`: true if it came.
-bool ReadByte(Handle port, unsigned char* buffer, uint16_t position) {
+// `count` bytes into `at`, the wait cut short where the bound's deadline
+// comes first: true if all of them came.
+bool ReadWithin(Handle port, unsigned char* at, uint16_t count, const ReadBound& bound) {
     uint32_t received = 0;
-    return ReadPort(port, buffer + position, 1, &received) == kPortOk && received == 1;
+    if (bound.deadlineMs == 0) {
+        return ReadPort(port, at, count, &received) == kPortOk && received == count;
+    }
+    const uint64_t now = device::MonotonicMs();
+    if (now >= bound.deadlineMs) return false;
+    const uint64_t left = bound.deadlineMs - now;
+    const bool shortened = left < bound.timeoutMs;
+    if (shortened) SetReadTimeoutMs(port, static_cast<uint32_t>(left));
+    const bool ok = ReadPort(port, at, count, &received) == kPortOk && received == count;
+    if (shortened) SetReadTimeoutMs(port, bound.timeoutMs);
+    return ok;
+}
+
+// One byte into `buffer` at `position`: true if it came.
+bool ReadByte(Handle port, unsigned char* buffer, uint16_t position, const ReadBound& bound) {
+    return ReadWithin(port, buffer + position, 1, bound);
 }
 
 // Where one reception writes, and how far it has got.
@@ -16,6 +32,7 @@ struct Target {
     unsigned char* buffer;
     uint16_t last;  // the last position the buffer has
     uint16_t& length;
+    const ReadBound& bound;
 };
 
 // STX ... ETX and two sum characters, read to the ETX without knowing the
@@ -24,7 +41,7 @@ Reception ReceiveData(Target& to) {
     uint16_t p = 1;
     for (;; ++p) {
         to.length = p;
-        if (!ReadByte(to.port, to.buffer, p)) return Reception::kBroken;
+        if (!ReadByte(to.port, to.buffer, p, to.bound)) return Reception::kBroken;
         if (to.buffer[p] == kETX) break;
         if (p == to.last) {
             to.length = static_cast<uint16_t>(to.last + 1);
@@ -40,17 +57,15 @@ Reception ReceiveData(Target& to) {
     }
     for (uint16_t q = p + 1; q <= p + 2; ++q) {
         to.length = q;
-        if (!ReadByte(to.port, to.buffer, q)) return Reception::kBroken;
+        if (!ReadByte(to.port, to.buffer, q, to.bound)) return Reception::kBroken;
     }
     to.length = static_cast<uint16_t>(p + 3);
     return Reception::kComplete;
 }
 
 Reception ReceiveFixed(Target& to, uint16_t length) {
-    uint32_t received = 0;
     const uint16_t rest = static_cast<uint16_t>(length - 1);
-    if (length > to.last + 1u || ReadPort(to.port, to.buffer + 1, rest, &received) != kPortOk ||
-        received != rest) {
+    if (length > to.last + 1u || !ReadWithin(to.port, to.buffer + 1, rest, to.bound)) {
         return Reception::kBroken;
     }
     to.length = length;
@@ -62,7 +77,7 @@ Reception ReceiveFixed(Target& to, uint16_t length) {
 Reception Discard(Target& to) {
     for (uint16_t p = 1;; ++p) {
         to.length = p;
-        if (!ReadByte(to.port, to.buffer, p)) return Reception::kBroken;
+        if (!ReadByte(to.port, to.buffer, p, to.bound)) return Reception::kBroken;
         if (p == to.last) {
             to.length = static_cast<uint16_t>(to.last + 1);
             return Reception::kBroken;
@@ -71,9 +86,10 @@ Reception Discard(Target& to) {
 }
 
 // The rest of a reply whose first byte is at position 0.
-Reception ReceiveRest(Handle port, unsigned char* buffer, uint16_t capacity, uint16_t& length) {
+Reception ReceiveRest(Handle port, unsigned char* buffer, uint16_t capacity, uint16_t& length,
+                      const ReadBound& bound) {
     length = 1;
-    Target to{port, buffer, static_cast<uint16_t>(capacity - 1), length};
+    Target to{port, buffer, static_cast<uint16_t>(capacity - 1), length, bound};
     switch (buffer[0]) {
         case kSTX: return ReceiveData(to);
         case kACK: return ReceiveFixed(to, kAckLength);
@@ -100,12 +116,13 @@ bool SendFrame(Handle port, const unsigned char* bytes, uint16_t count, Trace* t
     return sent;
 }
 
-uint32_t DrainLine(Handle port, uint32_t quietTimeouts, Trace* trace) {
+uint32_t DrainLine(Handle port, uint32_t quietTimeouts, Trace* trace, const ReadBound& bound) {
     unsigned char dropped[4 * kFrameBufferSize];
     uint32_t count = 0;
     uint32_t quiet = 0;
     while (quiet < quietTimeouts && count < sizeof dropped) {
-        if (ReadByte(port, dropped, static_cast<uint16_t>(count))) {
+        if (bound.deadlineMs != 0 && device::MonotonicMs() >= bound.deadlineMs) break;
+        if (ReadByte(port, dropped, static_cast<uint16_t>(count), bound)) {
             ++count;
             quiet = 0;
         } else {
@@ -117,14 +134,14 @@ uint32_t DrainLine(Handle port, uint32_t quietTimeouts, Trace* trace) {
 }
 
 Reception ReceiveReply(Handle port, unsigned char* buffer, uint16_t capacity, uint16_t& length,
-                       Trace* trace) {
+                       Trace* trace, const ReadBound& bound) {
     length = 0;
     if (capacity < 2) return Reception::kBroken;  // no room for a frame at all
-    if (!ReadByte(port, buffer, 0)) return Reception::kSilent;
+    if (!ReadByte(port, buffer, 0, bound)) return Reception::kSilent;
     // The first byte's time is when the station answered: it is taken as
     // the byte comes, before the rest of the frame is read.
     const TraceStamp first = trace != nullptr ? Trace::Now() : 0;
-    const Reception reception = ReceiveRest(port, buffer, capacity, length);
+    const Reception reception = ReceiveRest(port, buffer, capacity, length, bound);
     if (trace != nullptr) {
         trace->Received(first, buffer, length, NoteOf(reception, buffer, length, capacity));
     }

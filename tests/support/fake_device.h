@@ -71,6 +71,13 @@ public:
     }
     std::size_t OpenCount() const { return openNames_.size(); }
     std::size_t Pending() const;  // bytes not yet read, arrived or not
+    // When the last byte scheduled so far arrives (now when none is): a
+    // station answering in order answers a new request after it.
+    uint64_t LastArrivalMs() const {
+        uint64_t last = nowMs_;
+        for (const Burst& burst : pending_) last = burst.atMs > last ? burst.atMs : last;
+        return last;
+    }
 
     // Every call of the device layer goes here.
     bool Open(const char* name, device::Handle& out);

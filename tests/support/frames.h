@@ -41,4 +41,14 @@ inline std::string Nak(std::string_view stationPc, std::string_view code) {
     return "\x15" + std::string(stationPc) + std::string(code);
 }
 
+// A station's answer to the driver's resynchronising read (words from D0,
+// as many as the request asks, all 0), or "" when `request` is none.
+inline std::string ResyncAnswer(std::string_view request) {
+    if (request.size() < 17 || request[0] != '\x05' || request.substr(5, 8) != "WR0D0000") {
+        return "";
+    }
+    const unsigned words = static_cast<unsigned>(std::stoul(std::string(request.substr(13, 2)), nullptr, 16));
+    return DataReply(std::string(request.substr(1, 4)) + std::string(4 * words, '0'));
+}
+
 }  // namespace jyn::testing
