@@ -30,9 +30,10 @@ void CopyName(char (&to)[kPortNameSize], const char (&from)[kPortNameSize]) {
 }
 
 // A handle that the line no longer names would hold its device until the
-// process ends; a new open that succeeded replaces it for good.
+// process ends; a new open that succeeded replaces it for good, even when
+// its close fails (nothing will close it again).
 void ReplacePort(protocol::Line& line, serial::Handle handle) {
-    if (line.port != nullptr && line.port != handle) serial::ClosePort(line.port);
+    if (line.port != nullptr && line.port != handle) serial::ReleasePort(line.port);
     line.Opened(handle);
 }
 
@@ -43,7 +44,7 @@ void ReleaseEarlierStart(DriverContext& context) {
     const bool started = IsStarted(context);
     std::unique_ptr<protocol::Line> line = TakeLine(context);
     if (started && line->port != nullptr) {
-        serial::ClosePort(line->port);
+        serial::ReleasePort(line->port);
         context.port = nullptr;
     }
 }

@@ -55,7 +55,7 @@ struct TransactionTally {
     bool alive = false;  // the station sent something
     int silent = 0;      // attempts without a byte
     int attempts = 0;
-    int resyncs = 0;
+    int resyncs = 0;  // the trace's "settles": what it cost to know the line
     uint32_t bytesOut = 0;
     uint32_t bytesIn = 0;
     std::string naks;  // the codes, "02,02", "??" for an unreadable one
@@ -444,11 +444,15 @@ void TraceTransaction(const Transaction& t, int32_t result, TraceStamp start, co
                        gate.text + "' attempts " + std::to_string(tally.attempts) + " result " +
                        std::to_string(result) + " ms " + Elapsed(start) + " timeouts " +
                        std::to_string(tally.silent) + " naks " +
-                       (tally.naks.empty() ? std::string("-") : tally.naks) + " resyncs " +
-                       std::to_string(tally.resyncs) + " owed " +
-                       std::to_string(t.station.debt.Count()) + " out " + std::to_string(tally.bytesOut) +
+                       (tally.naks.empty() ? std::string("-") : tally.naks) + " settles " +
+                       std::to_string(tally.resyncs) + " out " + std::to_string(tally.bytesOut) +
                        " in " + std::to_string(tally.bytesIn);
     if (note != nullptr) text += std::string(" ") + note;
+    if (!t.station.debt.Empty()) {
+        t.trace()->Record("DEBT", "st " + std::string(plan.address, 2) + " pc " +
+                                      std::string(plan.address + 2, 2) + " owes " +
+                                      std::to_string(t.station.debt.Count()));
+    }
     t.trace()->Record("TXN", text);
     t.trace()->Flush();
 }

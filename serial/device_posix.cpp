@@ -275,6 +275,13 @@ bool Close(Handle handle) {
     return true;
 }
 
+// Close keeps the record of a descriptor that was closed behind its back,
+// so that the host may close again; a record nobody will close again goes.
+void Abandon(Handle handle) {
+    PosixPort* port = Port(handle);
+    if (port != nullptr && port->fd < 0) delete port;
+}
+
 bool GetLineSettings(Handle handle, LineSettings& settings) {
     PosixPort* port = Port(handle);
     termios tio{};

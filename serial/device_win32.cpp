@@ -29,6 +29,10 @@ bool Open(const char* name, Handle& out) {
 
 bool Close(Handle handle) { return handle != nullptr && CloseHandle(Win(handle)) != FALSE; }
 
+// The handle is the system's own, with nothing kept beside it; closing it
+// again could close another object that got the same value meanwhile.
+void Abandon(Handle) {}
+
 bool GetLineSettings(Handle handle, LineSettings& settings) {
     DCB dcb;
     std::memset(&dcb, 0, sizeof dcb);

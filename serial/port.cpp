@@ -121,6 +121,10 @@ Handle OpenCom(const PortSettings& settings) {
 
 int ClosePort(Handle handle) { return device::Close(handle) ? kPortOk : kPortCallFailed; }
 
+void ReleasePort(Handle handle) {
+    if (ClosePort(handle) != kPortOk) device::Abandon(handle);
+}
+
 uint32_t ReplyTimeoutMs(uint32_t units) { return UnitsToMs(units); }
 
 uint32_t SetReplyTimeout(Handle handle, uint32_t units) {

@@ -33,6 +33,9 @@ Handle OpenCom(const PortSettings& settings);
 int OpenPort(const char (&name)[kPortNameSize], uint16_t baudRate, uint16_t dataBits,
              uint16_t stopBits, uint16_t parity, uint16_t lineFlags, Handle& out);
 int ClosePort(Handle handle);
+// Closes a handle the caller lets go of for good: one whose close fails is
+// abandoned, so nothing kept for it outlives the caller's last reference.
+void ReleasePort(Handle handle);
 
 // The total read time-out OpenPort gives a port.
 constexpr uint32_t kOpenReadTimeoutMs = 1000;

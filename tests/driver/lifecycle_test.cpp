@@ -246,6 +246,28 @@ TEST_F(Lifecycle, ChangeJynParamsToAnotherPortClosesTheFirst) {
     EXPECT_EQ(texts[2], "JYNMB> ChangeJynParams() exited 0");
 }
 
+// A port replaced while its close fails: the old handle is let go of for
+// good, by each command that replaces a port.
+TEST_F(Lifecycle, AReplacedPortWhoseCloseFailsIsAbandoned) {
+    // (ReOpenCom of a port whose close failed: tests/e2e/port_test.cpp, on
+    // a real device whose descriptor was closed behind the driver's back.)
+    const std::vector<const char*> commands = {"ChangeJynParams", "ColdStart"};
+    for (const char* command : commands) {
+        SCOPED_TRACE(command);
+        ResetFake();
+        Instance fresh;
+        ASSERT_EQ(fresh.ColdStart("COM1", true, 10), kOk);
+        Fake().failClose = true;
+        const std::string name = command;
+        PortChangeParams params = MakeChange("COM2", 0, 0);
+        const int32_t result = name == "ColdStart" ? fresh.ColdStart("COM2", true, 10)
+                                                   : fresh.Call(kChangeJynParams, &params);
+        EXPECT_EQ(result, kOk);
+        EXPECT_EQ(Fake().OpenCount(), 1u) << "the old handle is still held";
+        Fake().failClose = false;
+    }
+}
+
 TEST_F(Lifecycle, ReopenAfterAFailedChangeDoesNotStrandTheOldHandle) {
     ASSERT_EQ(host.ColdStart("COM1", true, 10), kOk);
     void* first = host.Context().port;

@@ -79,6 +79,26 @@ TEST_F(PortCommands, AFailedCloseLeavesTheInstanceWhole) {
     close(hostsFile);
 }
 
+// The same failed close, then the port replaced without a CloseCom that
+// succeeds: the device's record of the old descriptor must not outlive the
+// line's last reference to it (LeakSanitizer in the asan build).
+TEST_F(PortCommands, APortReplacedAfterAFailedCloseLeavesNothingBehind) {
+    ASSERT_EQ(host->Call(kCloseCom, nullptr), kOk);
+    ASSERT_EQ(host->Call(kReOpenCom, nullptr), kOk);
+    unsigned fd = 0;
+    for (const std::string& text : messages.Take()) {
+        std::sscanf(text.c_str(), "JYNMB> OpenCom() exited OK, file handle %u", &fd);
+    }
+    ASSERT_NE(fd, 0u);
+    ASSERT_EQ(close(static_cast<int>(fd)), 0);
+    EXPECT_EQ(host->Call(kCloseCom, nullptr), kDriverFailure);
+    ASSERT_EQ(host->Call(kReOpenCom, nullptr), kOk) << Messages::Join(messages.Take());
+    ASSERT_TRUE(Sim().SetWord(1, "D100", 5));
+    uint16_t value = 0;
+    EXPECT_EQ(ReadD100(value), kOk);
+    EXPECT_EQ(value, 5);
+}
+
 TEST_F(PortCommands, ChangeToTheSamePortKeepsTheOpenOne) {
     ASSERT_TRUE(Sim().SetWord(1, "D100", 77));
     // The line is held exclusively: a second open of it fails, the first

@@ -71,6 +71,13 @@ bool FakeDevice::Close(device::Handle handle) {
     return true;
 }
 
+void FakeDevice::Abandon(device::Handle handle) {
+    calls.push_back({"Abandon", 0, 0});
+    openNames_.erase(std::remove_if(openNames_.begin(), openNames_.end(),
+                                    [handle](const auto& entry) { return entry.first == handle; }),
+                     openNames_.end());
+}
+
 bool FakeDevice::GetLineSettings(device::Handle handle, device::LineSettings& out) {
     calls.push_back({"GetLineSettings", 0, 0});
     if (failGetSettings || !Known(handle)) return false;
@@ -165,6 +172,7 @@ using jyn::testing::Fake;
 
 bool Open(const char* name, Handle& out) { return Fake().Open(name, out); }
 bool Close(Handle handle) { return Fake().Close(handle); }
+void Abandon(Handle handle) { Fake().Abandon(handle); }
 bool GetLineSettings(Handle handle, LineSettings& s) { return Fake().GetLineSettings(handle, s); }
 bool SetLineSettings(Handle handle, const LineSettings& s) { return Fake().SetLineSettings(handle, s); }
 bool GetTimeouts(Handle handle, Timeouts& t) { return Fake().GetTimeouts(handle, t); }

@@ -82,6 +82,7 @@ public:
     // Every call of the device layer goes here.
     bool Open(const char* name, device::Handle& out);
     bool Close(device::Handle handle);
+    void Abandon(device::Handle handle);
     bool GetLineSettings(device::Handle handle, device::LineSettings& out);
     bool SetLineSettings(device::Handle handle, const device::LineSettings& in);
     bool GetTimeouts(device::Handle handle, device::Timeouts& out);
