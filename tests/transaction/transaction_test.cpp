@@ -677,5 +677,121 @@ TEST_F(Transaction, NoSettlingWithoutCause) {
     EXPECT_LT(Fake().NowMs() - start, uint64_t{kTimeoutMs});
 }
 
+// A station that answers every request it takes, in the order it took them:
+// `turnaroundMs` after the request, or right after its previous answer when
+// that is later; none while it is dead. Reads of D100 hold 1111h per word,
+// every other device 2222h; the resynchronising reads 0.
+struct OrderedStation {
+    uint64_t busyUntilMs = 0;  // no answer leaves before this
+    uint32_t turnaroundMs = 5;
+    bool dead = false;
+    int taken = 0;
+
+    void Take(FakeDevice& line, const Bytes& written) {
+        if (written.empty() || written[0] != kENQ || dead) return;
+        ++taken;
+        const std::string text = ToText(written);
+        std::string answer = ResyncAnswer(text);
+        if (answer.empty()) {
+            const unsigned words = static_cast<unsigned>(std::stoul(text.substr(13, 2), nullptr, 16));
+            std::string data;
+            for (unsigned i = 0; i < words; ++i) data += text.substr(8, 5) == "D0100" ? "1111" : "2222";
+            answer = DataReply(text.substr(1, 4) + data);
+        }
+        const uint64_t at = std::max({line.NowMs() + turnaroundMs, busyUntilMs, line.LastArrivalMs() + 1});
+        line.Arrive(answer, static_cast<uint32_t>(at - line.NowMs()));
+    }
+};
+
+class Ordered : public Transaction {
+protected:
+    void SetUp() override {
+        Transaction::SetUp();
+        Fake().onWrite = [this](FakeDevice& line, const Bytes& written) { plc.Take(line, written); };
+    }
+    OrderedStation plc;
+};
+
+const Gate kD200{"01WD200", {1, 'D', 200, -1, 16}};
+
+// A busy station that holds one answer for 13 time-outs and answers the
+// requests it queued meanwhile back to back: the gate fails, and the gates
+// after it get their own values, each of the same length as the queued ones.
+TEST_F(Ordered, AStationBusyForThirteenTimeoutsHandsNoGateAnotherValue) {
+    plc.busyUntilMs = Fake().NowMs() + 13 * kTimeoutMs;
+    EXPECT_EQ(Run(kSingleRead, kWord), kDriverFailure) << log.Dump();
+    EXPECT_EQ(plc.taken, 10);
+    for (const Gate* gate : {&kD200, &kWord, &kD200}) {
+        EXPECT_EQ(Run(kSingleRead, *gate), kOk) << log.Dump();
+        EXPECT_EQ(ValueAt(2), gate == &kWord ? 0x1111 : 0x2222) << gate->text;
+    }
+}
+
+// Another station's NAK before the own answer: discarded, and the wait for
+// the own answer goes on. The own answer is this gate's, not the next one's.
+TEST_F(Transaction, AnotherStationsNakIsNotTheAnswer) {
+    Fake().onWrite = [&](FakeDevice& line, const Bytes& written) {
+        if (written.empty() || written[0] != kENQ || AnswerResync(line, written)) return;
+        ++requests;
+        const bool d100 = ToText(written).substr(8, 5) == "D0100";
+        line.Arrive(Nak("02FF", "02"), 5);
+        line.Arrive(DataReply(d100 ? "01FF1111" : "01FF2222"), 40);
+    };
+    EXPECT_EQ(Run(kSingleRead, kWord), kOk) << log.Dump();
+    EXPECT_EQ(ValueAt(2), 0x1111);
+    EXPECT_EQ(Run(kSingleRead, kD200), kOk) << log.Dump();
+    EXPECT_EQ(ValueAt(2), 0x2222);
+    EXPECT_EQ(requests, 2);
+    EXPECT_TRUE(log.Lines().empty()) << log.Dump();
+}
+
+// A line that drips a byte every 90 ms, inside the 100 ms time-out, for a
+// minute: every attempt ends by the time the line has, and the read fails
+// within 15 s.
+TEST_F(Transaction, ADrippingLineFailsTheReadInTime) {
+    Fake().onWrite = nullptr;
+    for (uint32_t at = 0; at < 60000; at += 90) Fake().Arrive(std::string("x"), at);
+    const uint64_t start = Fake().NowMs();
+    EXPECT_NE(Run(kSingleRead, kWord), kOk);
+    EXPECT_LT(Fake().NowMs() - start, 15000u);
+}
+
+// A dead station costs ten reply time-outs a gate, the resynchronising reads
+// among them, one log line an attempt; once it answers again, it owes
+// nothing after a proof and its gate gets its value.
+TEST_F(Ordered, ADeadStationCostsTenTimeoutsAGateAndComesBack) {
+    plc.dead = true;
+    for (int gate = 0; gate < 8; ++gate) {
+        log.Clear();
+        const uint64_t start = Fake().NowMs();
+        EXPECT_EQ(Run(kSingleRead, kWord), kDriverFailure);
+        EXPECT_EQ(Fake().NowMs() - start, 10u * kTimeoutMs) << "gate " << gate;
+        ASSERT_EQ(log.Lines().size(), 11u) << log.Dump();
+        EXPECT_EQ(log.Lines()[9], (LogLine{kLevelError, "JYNMB> DoRead() Read reply error (len=0), retry 10"}));
+    }
+    plc.dead = false;
+    EXPECT_EQ(Run(kSingleRead, kD200), kOk) << log.Dump();
+    EXPECT_EQ(ValueAt(2), 0x2222);
+}
+
+// A reply of the gate's own shape spoilt on the line, from a station that
+// owed nothing, can only be this request's answer: the retry is the gate's
+// own request again, and the next gate needs no resynchronising read.
+TEST_F(Ordered, ASpoiltReplyCostsNoResynchronisingRead) {
+    bool spoil = true;
+    Fake().onWrite = [&](FakeDevice& line, const Bytes& written) {
+        if (spoil && !written.empty() && written[0] == kENQ) {
+            spoil = false;
+            line.Arrive(WithBadSum(DataReply("01FF1111")), 5);
+            return;
+        }
+        plc.Take(line, written);
+    };
+    EXPECT_EQ(Run(kSingleRead, kWord), kOk);
+    EXPECT_EQ(Run(kSingleRead, kD200), kOk);
+    EXPECT_EQ(ValueAt(2), 0x2222);
+    EXPECT_EQ(plc.taken, 2);
+}
+
 }  // namespace
 }  // namespace jyn::testing
