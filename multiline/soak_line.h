@@ -50,6 +50,7 @@ struct LineTally {
     uint64_t unexplained = 0;
     uint64_t bufferDamage = 0;
     uint64_t stray = 0;            // requests this line never sent
+    uint64_t extraReads = 0;       // reads of a gate's station the driver chose itself
     uint64_t badPortFailures = 0;  // on a closed or vanished port: not 2, or silent
     uint64_t badPortCommands = 0;
 

@@ -84,6 +84,12 @@ void SoakLine::Sort(Transaction& t) {
             t.own.push_back(record);
         } else if (matches(record, plant.previous, plant.previousWrite)) {
             ++tally_.late;
+        } else if (t.gate != nullptr && record.station == t.gate->station.station &&
+                   !record.write && record.command.size() == 2 && record.command[1] == 'R') {
+            // A read the driver chose itself (to resynchronise with the
+            // station): it changes nothing, and its faults explain a failure.
+            ++tally_.extraReads;
+            t.own.push_back(record);
         } else {
             ++tally_.stray;
         }
@@ -152,7 +158,7 @@ void SoakLine::JudgeGood(Transaction& t, const ThreadMessages& messages) {
         Report("write reported good that did not land", t, messages);
     }
     uint64_t applied = 0;
-    for (const jynsim::RequestRecord& r : t.own) applied += r.carried_out ? 1 : 0;
+    for (const jynsim::RequestRecord& r : t.own) applied += r.write && r.carried_out ? 1 : 0;
     if (applied > 1) ++tally_.reapplied;
 }
 

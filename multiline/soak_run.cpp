@@ -168,6 +168,8 @@ bool MultiLineRun::PrintChecks(int32_t ended) const {
         }
     }
     std::printf("EndJyn on line 0 at the end: %d\n", ended);
+    Row("reads the driver chose itself (resynchronising)",
+        Sum(lines_, [](const LineTally& t) { return t.extraReads; }));
     std::printf("--- must be 0\n");
     Row("wrong values reported as good",
         Sum(lines_, [](const LineTally& t) { return t.wrongValues; }));

@@ -293,8 +293,9 @@ std::vector<FaultRun> FaultRuns() {
 }
 
 // The simulator's own account of station 01: every request it received is
-// an attempt; one it sent nothing to, or answered after the time-out, is
-// a time-out.
+// an attempt; one it sent nothing to, answered after the time-out, or
+// answered only under another station or PC number (wrong digits, lower
+// case), is a time-out: the driver waits out its time-out for its own.
 Counted SimulatorsAccount(const jynsim::Simulator& sim, uint64_t transactions, uint64_t failed) {
     Counted counted;
     counted.transactions = transactions;
@@ -302,8 +303,12 @@ Counted SimulatorsAccount(const jynsim::Simulator& sim, uint64_t transactions, u
     for (const jynsim::RequestRecord& record : sim.Records()) {
         EXPECT_EQ(record.station, 1);
         ++counted.attempts;
-        const bool late = record.fault == jynsim::FaultKind::kSlowReply;
-        counted.timeouts += record.reply.empty() || late ? 1 : 0;
+        const std::optional<jynsim::FaultKind> fault = record.fault;
+        const bool late = fault == jynsim::FaultKind::kSlowReply;
+        const bool foreign = fault == jynsim::FaultKind::kWrongStation ||
+                             fault == jynsim::FaultKind::kWrongPc ||
+                             fault == jynsim::FaultKind::kLowerCase;
+        counted.timeouts += record.reply.empty() || late || foreign ? 1 : 0;
     }
     for (const auto& [code, count] : sim.Counters().naks_by_code) {
         char text[3];
