@@ -26,18 +26,24 @@ bool Debt::Owes(uint16_t answerLength) const {
     return false;
 }
 
-void Debt::Add(uint16_t answerLength) {
+void Debt::Add(uint16_t answerLength, uint64_t sentMs) {
     if (!runs_.empty() && runs_.back().length == answerLength) {
         ++runs_.back().count;
+        runs_.back().lastSentMs = sentMs;
     } else {
-        runs_.push_back({answerLength, 1});
+        runs_.push_back({answerLength, 1, sentMs, sentMs});
     }
 }
 
-bool Debt::Settle(uint16_t answerLength) {
+bool Debt::Settle(uint16_t answerLength, uint64_t& sentMs) {
     for (auto it = runs_.begin(); it != runs_.end(); ++it) {
         if (it->length != answerLength) continue;
-        if (--it->count == 0) ++it;
+        sentMs = it->firstSentMs;
+        if (--it->count == 0) {
+            ++it;
+        } else {
+            it->firstSentMs = it->count == 1 ? it->lastSentMs : 0;
+        }
         runs_.erase(runs_.begin(), it);
         return true;
     }

@@ -45,14 +45,17 @@ public:
     bool Empty() const { return runs_.empty(); }
     uint64_t Count() const;
     bool Owes(uint16_t answerLength) const;
-    void Add(uint16_t answerLength);
+    // A request that went out at `sentMs` (the device's monotonic clock).
+    void Add(uint16_t answerLength, uint64_t sentMs);
     // A good data reply of `answerLength` from the station: it answers one
     // of the owed requests of that length, at the earliest the first one.
     // A station answers in the order it took requests, so everything up to
     // and including that first one is settled (a request it dropped is
     // settled too: it will never be answered). What comes after stays owed.
-    // False when no owed request has an answer of that length.
-    bool Settle(uint16_t answerLength);
+    // False when no owed request has an answer of that length. `sentMs`
+    // says when the request it answers went out, 0 when that is not known
+    // (a station asked again and again keeps only the first and last time).
+    bool Settle(uint16_t answerLength, uint64_t& sentMs);
     // The last request's answer length (0 when nothing is owed).
     uint16_t Last() const { return runs_.empty() ? 0 : runs_.back().length; }
     void Clear() { runs_.clear(); }
@@ -61,6 +64,8 @@ private:
     struct Run {
         uint16_t length;
         uint64_t count;
+        uint64_t firstSentMs;  // the oldest of the run, 0 when not known
+        uint64_t lastSentMs;
     };
     std::deque<Run> runs_;
 };

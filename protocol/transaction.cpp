@@ -77,7 +77,7 @@ struct Transaction {
     // whichever of them is answered, the answer is this gate's.
     bool OwesOnlyOwn() const { return station.debt.Count() == ownOwed; }
     void Owe(uint16_t answerLength, bool own) {
-        station.debt.Add(answerLength);
+        station.debt.Add(answerLength, device::MonotonicMs());
         if (own) ++ownOwed;
     }
 
@@ -287,6 +287,19 @@ void Proved(Transaction& t) {
     if (t.trace()) t.trace()->Record("RESYNC", "proof, the station owes nothing");
 }
 
+// An answer the station owed, heard after its attempt had ended: how late it
+// came, from its request to its first byte. What a longer reply time-out
+// would have caught is the trace reader's business.
+void TraceLate(const Transaction& t, uint64_t sentMs) {
+    if (t.trace() == nullptr || sentMs == 0) return;
+    const uint64_t now = device::MonotonicMs();
+    const uint64_t onLine = LineMs(t.line, t.line.receiveLength);
+    const uint64_t late = now > sentMs + onLine ? now - sentMs - onLine : 0;
+    t.trace()->Record("LATE", "st " + std::string(t.plan.address, 2) + " pc " +
+                                  std::string(t.plan.address + 2, 2) + " " +
+                                  std::to_string(late) + " ms");
+}
+
 // A frame of the station's own during a resynchronising read: an old
 // answer settles what it can; the one that settles everything is the
 // proof. True when the attempt is over.
@@ -297,14 +310,18 @@ bool HearOwn(Transaction& t, Attempt& attempt) {
         Check(t, Reception::kComplete, attempt);
         return true;
     }
-    if (SumHolds(frame, line.receiveLength) && t.station.debt.Settle(line.receiveLength) &&
-        t.station.debt.Empty()) {
+    uint64_t sentMs = 0;
+    if (!SumHolds(frame, line.receiveLength) || !t.station.debt.Settle(line.receiveLength, sentMs)) {
+        if (t.trace()) t.trace()->Record("OLD", "a frame of the station's own, not the proof");
+        return false;
+    }
+    if (t.station.debt.Empty()) {
         Proved(t);
         t.ownOwed = 0;
         attempt.proved = true;
         return true;
     }
-    if (t.trace()) t.trace()->Record("LATE", "an answer the station owed, discarded");
+    TraceLate(t, sentMs);
     return false;
 }
 

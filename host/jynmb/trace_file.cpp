@@ -172,6 +172,21 @@ std::vector<Response> ResponsesOf(const std::vector<Record>& records) {
     return responses;
 }
 
+// The late answers: "st 01 pc FF 412 ms", as the driver writes them.
+std::vector<double> LateOf(const std::vector<Record>& records) {
+    std::vector<double> late;
+    for (const Record& record : records) {
+        if (record.kind != "LATE") continue;
+        unsigned long ms = 0;
+        char unit[3] = {};
+        if (std::sscanf(record.text.c_str(), "st %*2s pc %*2s %lu %2s", &ms, unit) == 2 &&
+            std::string(unit) == "ms") {
+            late.push_back(static_cast<double>(ms));
+        }
+    }
+    return late;
+}
+
 // Splits bytes into lines, as they come from a file in chunks.
 class Lines {
 public:
@@ -329,6 +344,7 @@ void Reader::CloseTransaction(Micros end, std::string_view text, const std::stri
     txn.start = pending_.empty() ? end : std::min(end, pending_.front().time);
     txn.where = where;
     txn.responses = ResponsesOf(pending_);
+    txn.lateMs = LateOf(pending_);
     if (txn.result != 0) txn.records = std::move(pending_);
     pending_.clear();
     pendingBytes_ = 0;

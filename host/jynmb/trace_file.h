@@ -54,6 +54,9 @@ struct Transaction {
     uint64_t bytesIn = 0;
     std::vector<std::string> naks;  // "02", "??" for an unreadable code
     std::vector<Response> responses;
+    // Answers the station owed to earlier requests, heard during this one
+    // (LATE records): how long after their request each came, in ms.
+    std::vector<double> lateMs;
     std::vector<Record> records;  // kept for failed transactions only
     std::string where;            // "file:line" of the TXN line
 };

@@ -1,6 +1,7 @@
 #include "host/jynmb/trace_report.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "host/jynmb/json.h"
@@ -59,6 +60,27 @@ std::string StationTable(const std::vector<StationStats>& stations) {
             answered ? Fixed(s.answers.Percentile(0.95), 1).c_str() : "-",
             answered ? Fixed(s.answers.MaxMs(), 1).c_str() : "-");
         out += line + NakText(s) + "\n";
+    }
+    return out;
+}
+
+// The reply time-out, in the host's units of 10 ms, that would have waited
+// for the latest of a station's late answers.
+unsigned long CatchingTimeout(const Answers& late) {
+    return static_cast<unsigned long>(std::ceil(late.MaxMs() / 10.0)) + 1;
+}
+
+// Answers that came after their attempt had given up: the station is slow,
+// not dead; said only for the stations that had any.
+std::string LateAnswers(const std::vector<StationStats>& stations) {
+    std::string out;
+    for (const StationStats& s : stations) {
+        if (s.late.Empty()) continue;
+        if (out.empty()) out = "\nlate answers (after their attempt had given up):\n";
+        out += Printable(s.station) + " " + Printable(s.pc) + ": " +
+               std::to_string(s.late.Count()) + ", p50 " + Fixed(s.late.Percentile(0.5), 1) +
+               " ms, max " + Fixed(s.late.MaxMs(), 1) + " ms; a reply time-out of " +
+               std::to_string(CatchingTimeout(s.late)) + " (x 10 ms) would have caught them\n";
     }
     return out;
 }
@@ -123,9 +145,16 @@ std::string StationJson(const StationStats& s) {
         readAhead = ", \"readAhead\": {\"blocks\": " + std::to_string(s.readAheadBlocks) +
                     ", \"served\": " + std::to_string(s.readAheadServed) + "}";
     }
+    std::string late;
+    if (!s.late.Empty()) {
+        late = ", \"lateMs\": {\"count\": " + std::to_string(s.late.Count()) +
+               ", \"p50\": " + Fixed(s.late.Percentile(0.5), 3) +
+               ", \"max\": " + Fixed(s.late.MaxMs(), 3) +
+               ", \"catchingTimeout\": " + std::to_string(CatchingTimeout(s.late)) + "}";
+    }
     return "{\"station\": " + JsonString(s.station) + ", \"pc\": " + JsonString(s.pc) + ", " +
            Counters(s) + "\"naks\": {" + Joined(naks, ", ") + "}, \"responseMs\": " + response +
-           readAhead + "}";
+           readAhead + late + "}";
 }
 
 }  // namespace
@@ -181,9 +210,10 @@ std::string TextHead(const TraceData& data, const Tally& tally) {
     if (tally.Selected() == 0) return out + "selected    no transactions\n";
     out += "selected    " + std::to_string(tally.Selected()) + " transactions, " + Span(tally) +
            " (UTC)\n\n";
-    const std::string readAhead = ReadAheadText(tally.Stations());
-    return out + StationTable(tally.Stations()) + (readAhead.empty() ? "" : "\n" + readAhead) +
-           FailedHeading(tally.Failed());
+    const std::vector<StationStats> stations = tally.Stations();
+    const std::string readAhead = ReadAheadText(stations);
+    return out + StationTable(stations) + (readAhead.empty() ? "" : "\n" + readAhead) +
+           LateAnswers(stations) + FailedHeading(tally.Failed());
 }
 
 std::string JsonHead(const TraceData& data, const Tally& tally) {

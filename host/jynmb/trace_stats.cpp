@@ -210,6 +210,7 @@ void Tally::Add(const Transaction& txn) {
     if (txn.note.rfind("readahead block", 0) == 0) ++s.readAheadBlocks;
     if (txn.note.rfind("readahead served", 0) == 0) ++s.readAheadServed;
     if (selected_ == 0) from_ = to_ = last_ = txn.start;
+    for (double ms : txn.lateMs) s.late.Add(static_cast<Micros>(std::llround(ms * 1e3)));
     for (const Response& response : txn.responses) {
         s.answers.Add(static_cast<Micros>(std::llround(response.ms * 1e3)));
         last_ = std::max(last_, response.at);

@@ -88,6 +88,7 @@ struct StationStats {
     // READAHEAD: the blocks the driver read, and the host's reads they served.
     uint64_t readAheadBlocks = 0;
     uint64_t readAheadServed = 0;
+    Answers late;  // answers that came after their attempt had given up
 };
 
 // The statistics of the selected transactions, gathered one at a time.
