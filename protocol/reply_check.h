@@ -29,7 +29,7 @@ struct Attempt {
     bool stop = false;  // no further attempt
     int32_t result = kOk;
     SettleNeed settle = SettleNeed::kNone;
-    int nak = -1;  // the NAK code it got; kGarbledNak for an unreadable one
+    int nak = -1;         // the NAK code it got; kGarbledNak for an unreadable one
     bool proved = false;  // a resynchronising read was answered: nothing owed
 };
 

@@ -188,8 +188,7 @@ void QuietGap(Transaction& t, const serial::ReadBound& bound) {
 // Whether the request is still owed after a failed attempt. With nothing
 // owed before it, a complete reply of the request's own shape whose sum
 // check is wrong can only be its own answer, spoilt on the line.
-bool LeftOwed(const Transaction& t, Reception reception, const Attempt& attempt,
-              bool owedBefore) {
+bool LeftOwed(const Transaction& t, Reception reception, const Attempt& attempt, bool owedBefore) {
     if (attempt.result == kOk) return false;
     if (reception != Reception::kComplete) return true;
     const Line& line = t.line;
@@ -296,8 +295,8 @@ void TraceLate(const Transaction& t, uint64_t sentMs) {
     const uint64_t onLine = LineMs(t.line, t.line.receiveLength);
     const uint64_t late = now > sentMs + onLine ? now - sentMs - onLine : 0;
     t.trace()->Record("LATE", "st " + std::string(t.plan.address, 2) + " pc " +
-                                  std::string(t.plan.address + 2, 2) + " " +
-                                  std::to_string(late) + " ms");
+                                  std::string(t.plan.address + 2, 2) + " " + std::to_string(late) +
+                                  " ms");
 }
 
 // A frame of the station's own during a resynchronising read: an old
@@ -311,7 +310,8 @@ bool HearOwn(Transaction& t, Attempt& attempt) {
         return true;
     }
     uint64_t sentMs = 0;
-    if (!SumHolds(frame, line.receiveLength) || !t.station.debt.Settle(line.receiveLength, sentMs)) {
+    if (!SumHolds(frame, line.receiveLength) ||
+        !t.station.debt.Settle(line.receiveLength, sentMs)) {
         if (t.trace()) t.trace()->Record("OLD", "a frame of the station's own, not the proof");
         return false;
     }
@@ -348,9 +348,9 @@ void ResyncAttempt(Transaction& t, Attempt& attempt) {
 
 // Attempts until the gate's request succeeds, one says stop, or ten have
 // been made; the result is that of the last attempt. A station that owes
-// answers to other requests gets the resynchronising read first, which counts as an attempt; a proof
-// in the last attempt leaves none for the gate. A probe of a station whose
-// rest has just ended stops at a first attempt that hears nothing.
+// answers to other requests gets the resynchronising read first, which counts as an attempt; a
+// proof in the last attempt leaves none for the gate. A probe of a station whose rest has just
+// ended stops at a first attempt that hears nothing.
 int32_t RunAttempts(Transaction& t, bool probe) {
     Attempt attempt;
     for (int number = 1; number <= kAttempts; ++number) {

@@ -57,10 +57,10 @@ TEST_F(Lifecycle, ColdStartWithoutOpenStoresSettingsAndDefaultStations) {
     ASSERT_NE(context.port, nullptr);
     EXPECT_EQ(Fake().opened, std::vector<std::string>{"COM3"});
     EXPECT_EQ(Fake().settings.baudRate, 9600u);
-    EXPECT_EQ(log.Lines(), (std::vector<LogLine>{
-                               {kLevelInfo, "JYNMB> OpenCom() exited OK, file handle " +
-                                                std::to_string(Handle(host))},
-                               {kLevelInfo, "JYNMB> ReOpenCom() exited 0"}}));
+    EXPECT_EQ(log.Lines(),
+              (std::vector<LogLine>{{kLevelInfo, "JYNMB> OpenCom() exited OK, file handle " +
+                                                     std::to_string(Handle(host))},
+                                    {kLevelInfo, "JYNMB> ReOpenCom() exited 0"}}));
 
     // A station that never answers costs the host ten of its own reply
     // time-outs (250 ms here), not ten of the device's 1000 ms.
@@ -112,7 +112,8 @@ void* FailSecond(std::size_t size) { return ++g_allocations == 2 ? nullptr : std
 TEST_F(Lifecycle, AllocationFailuresAreReported) {
     SetFrameAllocator(&FailFirst);
     EXPECT_EQ(host.ColdStart("COM1", true), kDriverFailure);
-    EXPECT_TRUE(log.Has(kLevelError, "JYNMB> ColdStart() Unable to allocate memory for send buffer"));
+    EXPECT_TRUE(
+        log.Has(kLevelError, "JYNMB> ColdStart() Unable to allocate memory for send buffer"));
 
     g_allocations = 0;
     SetFrameAllocator(&FailSecond);
@@ -194,8 +195,10 @@ struct KeepCase {
 
 TEST_F(Lifecycle, ChangeJynParamsKeepsWhatTheHostLeavesOut) {
     const KeepCase cases[] = {
-        {0, 0, 10, 9600, 8, 0, 0},      {-1, 0, 10, 9600, 8, 0, 0},
-        {-5, 19200, 10, 19200, 7, 2, 2}, {30, 4800, 30, 4800, 7, 2, 2},
+        {0, 0, 10, 9600, 8, 0, 0},
+        {-1, 0, 10, 9600, 8, 0, 0},
+        {-5, 19200, 10, 19200, 7, 2, 2},
+        {30, 4800, 30, 4800, 7, 2, 2},
     };
     for (const KeepCase& c : cases) {
         ResetFake();
@@ -228,8 +231,9 @@ TEST_F(Lifecycle, ChangeJynParamsToTheSamePortKeepsTheOldHandle) {
     EXPECT_TRUE(Fake().closed.empty());
     EXPECT_EQ(Fake().settings.baudRate, before.baudRate);
     EXPECT_EQ(Fake().timeouts.readTotalConstant, 100u);
-    EXPECT_EQ(log.Lines(), (std::vector<LogLine>{{kLevelError, "JYNMB> OpenCom() exited with error"},
-                                                  {kLevelError, "JYNMB> ChangeJynParams() exited 2"}}));
+    EXPECT_EQ(log.Lines(),
+              (std::vector<LogLine>{{kLevelError, "JYNMB> OpenCom() exited with error"},
+                                    {kLevelError, "JYNMB> ChangeJynParams() exited 2"}}));
 }
 
 TEST_F(Lifecycle, ChangeJynParamsToAnotherPortClosesTheFirst) {

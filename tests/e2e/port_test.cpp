@@ -105,7 +105,8 @@ TEST_F(PortCommands, ChangeToTheSamePortKeepsTheOpenOne) {
     // handle stays in use.
     EXPECT_EQ(host->ChangePort(PortName(line->Port()), 5), kDriverFailure);
     const auto lines = messages.Take();
-    EXPECT_TRUE(Messages::Contains(lines, "JYNMB> ChangeJynParams() exited 2")) << Messages::Join(lines);
+    EXPECT_TRUE(Messages::Contains(lines, "JYNMB> ChangeJynParams() exited 2"))
+        << Messages::Join(lines);
     uint16_t value = 0;
     EXPECT_EQ(ReadD100(value), kOk);
     EXPECT_EQ(value, 77);
@@ -118,7 +119,8 @@ TEST_F(PortCommands, ChangeToAnotherLine) {
     ASSERT_TRUE(Sim().SetWord(1, "D100", 1));
     ASSERT_TRUE(second.Sim().SetWord(1, "D100", 2));
 
-    ASSERT_EQ(host->ChangePort(PortName(second.Port()), -1), kOk) << Messages::Join(messages.Take());
+    ASSERT_EQ(host->ChangePort(PortName(second.Port()), -1), kOk)
+        << Messages::Join(messages.Take());
     uint16_t value = 0;
     EXPECT_EQ(ReadD100(value), kOk);
     EXPECT_EQ(value, 2);

@@ -413,7 +413,8 @@ TEST(TraceReport, ReadAheadBlocksAndTheReadsTheyServed) {
 // resynchronised: counted per station, with the reply time-out that would
 // have caught the latest; a station without any gets no line.
 TEST(TraceReport, LateAnswersSayWhatTimeOutWouldHaveCaughtThem) {
-    std::string trace = std::string(kHeader) +
+    std::string trace =
+        std::string(kHeader) +
         "2026-12-09T12:00:00.100000Z LATE st 01 pc FF 130 ms\n"
         "2026-12-09T12:00:00.200000Z LATE st 01 pc FF 412 ms\n"
         "2026-12-09T12:00:00.300000Z TXN st 01 pc FF SingleRead '01WD1' attempts 2 result 0 ms "
@@ -422,9 +423,10 @@ TEST(TraceReport, LateAnswersSayWhatTimeOutWouldHaveCaughtThem) {
         "1.0 timeouts 0 naks - settles 0 out 17 in 19\n";
     const TraceData data = Read({trace});
     const std::string report = jynmb::trace::TextReport(data, All(data));
-    EXPECT_NE(report.find("\n01 FF: 2, p50 130.0 ms, max 412.0 ms; a reply time-out of 43 (x 10 ms) "
-                          "would have caught them\n"),
-              std::string::npos)
+    EXPECT_NE(
+        report.find("\n01 FF: 2, p50 130.0 ms, max 412.0 ms; a reply time-out of 43 (x 10 ms) "
+                    "would have caught them\n"),
+        std::string::npos)
         << report;
     EXPECT_EQ(report.find("\n02 FF: "), std::string::npos) << report;
     const std::string json = jynmb::trace::JsonReport(data, All(data));

@@ -36,7 +36,8 @@ std::size_t FakeDevice::Pending() const {
 
 void FakeDevice::Deliver() {
     while (!pending_.empty() && pending_.front().atMs <= nowMs_) {
-        arrived_.insert(arrived_.end(), pending_.front().bytes.begin(), pending_.front().bytes.end());
+        arrived_.insert(arrived_.end(), pending_.front().bytes.begin(),
+                        pending_.front().bytes.end());
         pending_.pop_front();
     }
 }
@@ -142,8 +143,7 @@ bool FakeDevice::Read(device::Handle handle, void* buffer, uint32_t count, uint3
     return true;
 }
 
-bool FakeDevice::Write(device::Handle handle, const void* buffer, uint32_t count,
-                       uint32_t& done) {
+bool FakeDevice::Write(device::Handle handle, const void* buffer, uint32_t count, uint32_t& done) {
     done = 0;
     const bool refuse = failWrite || failWriteAfter == 0 || !Known(handle);
     if (failWriteAfter > 0) --failWriteAfter;
@@ -174,7 +174,9 @@ bool Open(const char* name, Handle& out) { return Fake().Open(name, out); }
 bool Close(Handle handle) { return Fake().Close(handle); }
 void Abandon(Handle handle) { Fake().Abandon(handle); }
 bool GetLineSettings(Handle handle, LineSettings& s) { return Fake().GetLineSettings(handle, s); }
-bool SetLineSettings(Handle handle, const LineSettings& s) { return Fake().SetLineSettings(handle, s); }
+bool SetLineSettings(Handle handle, const LineSettings& s) {
+    return Fake().SetLineSettings(handle, s);
+}
 bool GetTimeouts(Handle handle, Timeouts& t) { return Fake().GetTimeouts(handle, t); }
 bool SetTimeouts(Handle handle, const Timeouts& t) { return Fake().SetTimeouts(handle, t); }
 bool SetupQueues(Handle handle, uint32_t inputSize, uint32_t outputSize) {

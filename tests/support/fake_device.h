@@ -42,17 +42,17 @@ public:
     bool failClose = false;
     bool failRead = false;
     bool failWrite = false;
-    int failWriteAfter = -1;      // writes that succeed before writes fail
-    int64_t writeLimit = -1;      // a write sends at most this many bytes
+    int failWriteAfter = -1;  // writes that succeed before writes fail
+    int64_t writeLimit = -1;  // a write sends at most this many bytes
 
     // What the driver did.
     std::vector<std::string> opened;  // names, in order
     std::vector<device::Handle> closed;
-    device::LineSettings settings;    // last SetLineSettings
+    device::LineSettings settings;  // last SetLineSettings
     bool settingsWritten = false;
-    device::Timeouts timeouts;        // current time-outs of the open port
+    device::Timeouts timeouts;  // current time-outs of the open port
     int setTimeoutsCalls = 0;
-    std::vector<Bytes> written;       // each Write's bytes
+    std::vector<Bytes> written;  // each Write's bytes
     std::vector<FakeCall> calls;
 
     // Called after every successful write with the bytes written; a test

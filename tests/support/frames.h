@@ -47,7 +47,8 @@ inline std::string ResyncAnswer(std::string_view request) {
     if (request.size() < 17 || request[0] != '\x05' || request.substr(5, 8) != "WR0D0000") {
         return "";
     }
-    const unsigned words = static_cast<unsigned>(std::stoul(std::string(request.substr(13, 2)), nullptr, 16));
+    const unsigned words =
+        static_cast<unsigned>(std::stoul(std::string(request.substr(13, 2)), nullptr, 16));
     return DataReply(std::string(request.substr(1, 4)) + std::string(4 * words, '0'));
 }
 

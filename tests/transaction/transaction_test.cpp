@@ -522,7 +522,8 @@ TEST_F(Transaction, LateAckIsNotTakenByTheNextWrite) {
         if (writes <= 2) line.Arrive(kAck, kTimeoutMs + (writes == 1 ? 10 : 50));
     };
     EXPECT_EQ(Run(kSingleWrite, kWord), kOk) << log.Dump();
-    EXPECT_EQ(Run(kSingleWrite, kWord), kDriverFailure) << "a write reported done that never landed";
+    EXPECT_EQ(Run(kSingleWrite, kWord), kDriverFailure)
+        << "a write reported done that never landed";
     EXPECT_GE(g_resyncs, 1);
 }
 
@@ -693,12 +694,15 @@ struct OrderedStation {
         const std::string text = ToText(written);
         std::string answer = ResyncAnswer(text);
         if (answer.empty()) {
-            const unsigned words = static_cast<unsigned>(std::stoul(text.substr(13, 2), nullptr, 16));
+            const unsigned words =
+                static_cast<unsigned>(std::stoul(text.substr(13, 2), nullptr, 16));
             std::string data;
-            for (unsigned i = 0; i < words; ++i) data += text.substr(8, 5) == "D0100" ? "1111" : "2222";
+            for (unsigned i = 0; i < words; ++i)
+                data += text.substr(8, 5) == "D0100" ? "1111" : "2222";
             answer = DataReply(text.substr(1, 4) + data);
         }
-        const uint64_t at = std::max({line.NowMs() + turnaroundMs, busyUntilMs, line.LastArrivalMs() + 1});
+        const uint64_t at =
+            std::max({line.NowMs() + turnaroundMs, busyUntilMs, line.LastArrivalMs() + 1});
         line.Arrive(answer, static_cast<uint32_t>(at - line.NowMs()));
     }
 };
@@ -707,7 +711,9 @@ class Ordered : public Transaction {
 protected:
     void SetUp() override {
         Transaction::SetUp();
-        Fake().onWrite = [this](FakeDevice& line, const Bytes& written) { plc.Take(line, written); };
+        Fake().onWrite = [this](FakeDevice& line, const Bytes& written) {
+            plc.Take(line, written);
+        };
     }
     OrderedStation plc;
 };
@@ -767,7 +773,8 @@ TEST_F(Ordered, ADeadStationCostsTenTimeoutsAGateAndComesBack) {
         EXPECT_EQ(Run(kSingleRead, kWord), kDriverFailure);
         EXPECT_EQ(Fake().NowMs() - start, 10u * kTimeoutMs) << "gate " << gate;
         ASSERT_EQ(log.Lines().size(), 11u) << log.Dump();
-        EXPECT_EQ(log.Lines()[9], (LogLine{kLevelError, "JYNMB> DoRead() Read reply error (len=0), retry 10"}));
+        EXPECT_EQ(log.Lines()[9],
+                  (LogLine{kLevelError, "JYNMB> DoRead() Read reply error (len=0), retry 10"}));
     }
     plc.dead = false;
     EXPECT_EQ(Run(kSingleRead, kD200), kOk) << log.Dump();
