@@ -76,8 +76,9 @@ struct Transaction {
     // Only requests of this gate are owed: its own request may go out, and
     // whichever of them is answered, the answer is this gate's.
     bool OwesOnlyOwn() const { return station.debt.Count() == ownOwed; }
-    void Owe(uint16_t answerLength, bool own) {
-        station.debt.Add(answerLength, device::MonotonicMs());
+    // The request went out at `sentMs`: a late answer is timed from there.
+    void Owe(uint16_t answerLength, bool own, uint64_t sentMs) {
+        station.debt.Add(answerLength, sentMs);
         if (own) ++ownOwed;
     }
 
@@ -228,15 +229,16 @@ void GateAttempt(Transaction& t, Attempt& attempt) {
     const bool owedBefore = !t.station.debt.Empty();
     serial::PurgePort(t.line.port, t.trace(), t.line.portTimeoutMs);
     if (!Send(t, plan.request, plan.requestLength, attempt)) {
-        t.Owe(plan.reply.length, true);  // some of it may have gone out
+        t.Owe(plan.reply.length, true, device::MonotonicMs());  // some may have gone out
         return;
     }
+    const uint64_t sentMs = device::MonotonicMs();
     const serial::ReadBound bound =
         BoundOf(t.line, plan.requestLength, std::max(plan.reply.length, serial::kNakLength));
     const Reception reception = ReceiveOwn(t, bound);
     Check(t, reception, attempt);
     if (attempt.settle == SettleNeed::kGap) QuietGap(t, bound);
-    if (LeftOwed(t, reception, attempt, owedBefore)) t.Owe(plan.reply.length, true);
+    if (LeftOwed(t, reception, attempt, owedBefore)) t.Owe(plan.reply.length, true, sentMs);
 }
 
 // The resynchronising read: its frame, and the length of its answer, which
@@ -333,7 +335,7 @@ void ResyncAttempt(Transaction& t, Attempt& attempt) {
     ++t.tally.resyncs;
     serial::PurgePort(t.line.port, t.trace(), t.line.portTimeoutMs);
     const bool sent = Send(t, read.frame, read.length, attempt);
-    t.Owe(read.answerLength, false);
+    t.Owe(read.answerLength, false, device::MonotonicMs());
     if (!sent) return;
     const serial::ReadBound bound = BoundOf(t.line, read.length, kLongestReply);
     for (;;) {

@@ -616,7 +616,7 @@ TEST_P(FirstReply, CostsOnlyWhatItsEvidenceCallsFor) {
     EXPECT_EQ(requests, 2);
     EXPECT_EQ(Fake().NowMs() - start, c.ms) << log.Dump();
 }
-INSTANTIATE_TEST_SUITE_P(Settle, FirstReply, ::testing::ValuesIn(kCostCases));
+INSTANTIATE_TEST_SUITE_P(Cost, FirstReply, ::testing::ValuesIn(kCostCases));
 
 // A station slower than the time-out answers every request, the retries
 // too, each as late as the first: the answer to the retry comes one attempt
