@@ -19,7 +19,7 @@ constexpr std::size_t kWordWrite = 1;
 
 // What a fault in the first attempt may cost at most, over a clean
 // transaction ("exchange": the clean transaction's time).
-enum class Goal { kNone, kOneExchange, kTwoTimeouts };
+enum class Goal { kNone, kOneExchange, kOneTimeout };
 
 struct FaultClass {
     const char* name;
@@ -36,7 +36,7 @@ const FaultClass kFaultClasses[] = {
     {"NAK 02h", FaultKind::kNak, 0x02, 0, false, Goal::kOneExchange},
     {"NAK 04h", FaultKind::kNak, 0x04, 0, false, Goal::kOneExchange},
     {"NAK 05h", FaultKind::kNak, 0x05, 0, false, Goal::kOneExchange},
-    {"silent attempt", FaultKind::kNoReply, 0, 0, false, Goal::kTwoTimeouts},
+    {"silent attempt", FaultKind::kNoReply, 0, 0, false, Goal::kOneTimeout},
     {"reply cut after 3", FaultKind::kCutReply, 3, 0, false, Goal::kNone},
     {"NUL before the reply", FaultKind::kStrayByte, 0, 0, false, Goal::kNone},
     {"8 bytes of garbage", FaultKind::kGarbage, 8, 0, false, Goal::kNone},
@@ -110,9 +110,11 @@ void PrintFaultRow(const FaultRow& row, const Timings& clean, double timeout, bo
     if (row.fault->goal == Goal::kOneExchange) {
         std::printf("  <= %.1f ms %s", (exchange + 0.010) * 1e3,
                     GoalVerdict(extra <= exchange + 0.010, shown));
-    } else if (row.fault->goal == Goal::kTwoTimeouts) {
-        std::printf("  <= %.1f ms %s", (2 * timeout + 2 * exchange) * 1e3,
-                    GoalVerdict(extra <= 2 * timeout + 2 * exchange, shown));
+    } else if (row.fault->goal == Goal::kOneTimeout) {
+        // Its time-out, the retry, and the resynchronising read the answer
+        // it still owes calls for before the station's next gate.
+        std::printf("  <= %.1f ms %s", (timeout + 2 * exchange) * 1e3,
+                    GoalVerdict(extra <= timeout + 2 * exchange, shown));
     }
     std::printf("\n");
     row.both.PrintProblem(row.fault->name);
