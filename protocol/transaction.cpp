@@ -308,7 +308,10 @@ bool HearOwn(Transaction& t, Attempt& attempt) {
     const Line& line = t.line;
     const unsigned char* frame = line.receiveBuffer;
     if (frame[0] == serial::kNAK) {
+        // It may answer any request still owed, an earlier gate's among
+        // them: a refusal it carries is no reason to stop this gate.
         Check(t, Reception::kComplete, attempt);
+        attempt.stop = false;
         return true;
     }
     uint64_t sentMs = 0;

@@ -751,6 +751,28 @@ TEST_F(Transaction, AnotherStationsNakIsNotTheAnswer) {
     EXPECT_TRUE(log.Lines().empty()) << log.Dump();
 }
 
+// A NAK that answers an earlier request comes while the driver
+// resynchronises: it may be any owed request's, so its refusal does not end
+// the next gate, which gets its value after the proof.
+TEST_F(Transaction, AnOldRefusalDoesNotStopTheNextGate) {
+    int d100 = 0;
+    Fake().onWrite = [&](FakeDevice& line, const Bytes& written) {
+        if (written.empty() || written[0] != kENQ || AnswerResync(line, written)) return;
+        const bool first = ToText(written).substr(8, 5) == "D0100" && d100++ == 0;
+        if (first) {
+            line.Arrive(NakCode(0x07), kTimeoutMs + 50);  // late, and a refusal
+        } else {
+            line.Arrive(DataReply(d100 > 0 && ToText(written).substr(8, 5) == "D0100" ? "01FF1111"
+                                                                                      : "01FF2222"),
+                        5);
+        }
+    };
+    EXPECT_EQ(Run(kSingleRead, kWord), kOk) << log.Dump();
+    EXPECT_EQ(ValueAt(2), 0x1111);
+    EXPECT_EQ(Run(kSingleRead, Gate{"01WD200", {1, 'D', 200, -1, 16}}), kOk) << log.Dump();
+    EXPECT_EQ(ValueAt(2), 0x2222);
+}
+
 // A line that drips a byte every 90 ms, inside the 100 ms time-out, for a
 // minute: every attempt ends by the time the line has, and the read fails
 // within 15 s.
