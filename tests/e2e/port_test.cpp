@@ -22,6 +22,19 @@ protected:
         return *kept->back();
     }
 
+    // Reopens the port, learns its descriptor from the driver's message and
+    // closes it behind the driver's back; -1 when that cannot be done.
+    int ReopenAndCloseBehindTheDriversBack() {
+        if (host->Call(kCloseCom, nullptr) != kOk || host->Call(kReOpenCom, nullptr) != kOk)
+            return -1;
+        unsigned fd = 0;
+        for (const std::string& text : messages.Take()) {
+            std::sscanf(text.c_str(), "JYNMB> OpenCom() exited OK, file handle %u", &fd);
+        }
+        if (fd == 0 || close(static_cast<int>(fd)) != 0) return -1;
+        return static_cast<int>(fd);
+    }
+
     int32_t ReadD100(uint16_t& value) {
         HostGate gate{"01WD100", 1, 0, {}};
         if (host->Configure(gate) != kOk) return -1;
@@ -54,18 +67,12 @@ TEST_F(PortCommands, CloseReadReopen) {
 // again; and the descriptor's number, handed on to another file of the host
 // meanwhile, must not be touched.
 TEST_F(PortCommands, AFailedCloseLeavesTheInstanceWhole) {
-    ASSERT_EQ(host->Call(kCloseCom, nullptr), kOk);
-    ASSERT_EQ(host->Call(kReOpenCom, nullptr), kOk);
-    unsigned fd = 0;
-    for (const std::string& text : messages.Take()) {
-        std::sscanf(text.c_str(), "JYNMB> OpenCom() exited OK, file handle %u", &fd);
-    }
-    ASSERT_NE(fd, 0u);
-    ASSERT_EQ(close(static_cast<int>(fd)), 0);
+    const int fd = ReopenAndCloseBehindTheDriversBack();
+    ASSERT_GE(fd, 0);
     EXPECT_EQ(host->Call(kCloseCom, nullptr), kDriverFailure);
     EXPECT_EQ(messages.Take(), std::vector<std::string>{"JYNMB> CloseCom() exited 2"});
     const int hostsFile = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    ASSERT_EQ(hostsFile, static_cast<int>(fd)) << "the lowest free number is taken";
+    ASSERT_EQ(hostsFile, fd) << "the lowest free number is taken";
 
     uint16_t value = 0;
     EXPECT_EQ(ReadD100(value), kDriverFailure);
@@ -84,14 +91,8 @@ TEST_F(PortCommands, AFailedCloseLeavesTheInstanceWhole) {
 // must not outlive the line's last reference to it (LeakSanitizer, in the
 // asan build, fails the run otherwise).
 TEST_F(PortCommands, ARestartAfterAFailedCloseLeavesNothingBehind) {
-    ASSERT_EQ(host->Call(kCloseCom, nullptr), kOk);
-    ASSERT_EQ(host->Call(kReOpenCom, nullptr), kOk);
-    unsigned fd = 0;
-    for (const std::string& text : messages.Take()) {
-        std::sscanf(text.c_str(), "JYNMB> OpenCom() exited OK, file handle %u", &fd);
-    }
-    ASSERT_NE(fd, 0u);
-    ASSERT_EQ(close(static_cast<int>(fd)), 0);
+    const int fd = ReopenAndCloseBehindTheDriversBack();
+    ASSERT_GE(fd, 0);
     ASSERT_EQ(host->ColdStart(PortName(line->Port()), kTimeoutUnits), kOk)
         << Messages::Join(messages.Take());
     ASSERT_TRUE(Sim().SetWord(1, "D100", 5));
