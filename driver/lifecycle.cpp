@@ -33,7 +33,7 @@ void CopyName(char (&to)[kPortNameSize], const char (&from)[kPortNameSize]) {
 // process ends; a new open that succeeded replaces it for good, even when
 // its close fails (nothing will close it again).
 void ReplacePort(protocol::Line& line, serial::Handle handle) {
-    if (line.port != nullptr && line.port != handle) serial::ReleasePort(line.port);
+    if (line.port != nullptr && line.port != handle) serial::ReleaseReplacedPort(line.port, handle);
     line.Opened(handle);
 }
 

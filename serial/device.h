@@ -57,8 +57,9 @@ struct Timeouts {
 // open of a device that is already open fails. `name` is zero-terminated.
 bool Open(const char* name, Handle& out);
 bool Close(Handle handle);
-// A handle whose Close failed and that nobody will close again: what this
-// layer keeps for it is freed, and the device is not touched.
+// A handle nobody will close again (its Close failed, or its descriptor is
+// known to be gone): what this layer keeps for it is freed, and the device
+// is not touched.
 void Abandon(Handle handle);
 
 bool GetLineSettings(Handle handle, LineSettings& settings);

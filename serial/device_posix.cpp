@@ -276,11 +276,9 @@ bool Close(Handle handle) {
 }
 
 // Close keeps the record of a descriptor that was closed behind its back,
-// so that the host may close again; a record nobody will close again goes.
-void Abandon(Handle handle) {
-    PosixPort* port = Port(handle);
-    if (port != nullptr && port->fd < 0) delete port;
-}
+// so that the host may close again; a record nobody will close again goes,
+// and its descriptor number, which may be another file's now, is left alone.
+void Abandon(Handle handle) { delete Port(handle); }
 
 bool GetLineSettings(Handle handle, LineSettings& settings) {
     PosixPort* port = Port(handle);

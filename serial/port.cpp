@@ -125,6 +125,14 @@ void ReleasePort(Handle handle) {
     if (ClosePort(handle) != kPortOk) device::Abandon(handle);
 }
 
+void ReleaseReplacedPort(Handle old, Handle replacement) {
+    if (device::HandleNumber(old) == device::HandleNumber(replacement)) {
+        device::Abandon(old);
+        return;
+    }
+    ReleasePort(old);
+}
+
 uint32_t ReplyTimeoutMs(uint32_t units) { return UnitsToMs(units); }
 
 uint32_t SetReplyTimeout(Handle handle, uint32_t units) {

@@ -36,6 +36,11 @@ int ClosePort(Handle handle);
 // Closes a handle the caller lets go of for good: one whose close fails is
 // abandoned, so nothing kept for it outlives the caller's last reference.
 void ReleasePort(Handle handle);
+// Lets go of the handle a reopen replaced. The system hands out only a
+// descriptor (or handle) number that is free, so a replacement that got the
+// old handle's number means the old one was closed behind the driver's
+// back: closing it would close the replacement. It is abandoned instead.
+void ReleaseReplacedPort(Handle old, Handle replacement);
 
 // The total read time-out OpenPort gives a port.
 constexpr uint32_t kOpenReadTimeoutMs = 1000;

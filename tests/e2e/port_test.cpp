@@ -86,6 +86,18 @@ TEST_F(PortCommands, AFailedCloseLeavesTheInstanceWhole) {
     close(hostsFile);
 }
 
+// The driver's descriptor closed behind its back, then ReOpenCom: the new
+// open gets the freed number, which the old record still names; letting go
+// of the old port must not close the new one.
+TEST_F(PortCommands, AReopenAfterTheDescriptorWasClosedBehindItsBackKeepsTheNewPort) {
+    ASSERT_GE(ReopenAndCloseBehindTheDriversBack(), 0);
+    ASSERT_EQ(host->Call(kReOpenCom, nullptr), kOk) << Messages::Join(messages.Take());
+    ASSERT_TRUE(Sim().SetWord(1, "D100", 77));
+    uint16_t value = 0;
+    EXPECT_EQ(ReadD100(value), kOk) << Messages::Join(messages.Take());
+    EXPECT_EQ(value, 77);
+}
+
 // The driver's descriptor closed behind its back, then a second ColdStart:
 // its close of the old port fails, and the device's record of that port
 // must not outlive the line's last reference to it (LeakSanitizer, in the
