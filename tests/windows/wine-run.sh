@@ -108,10 +108,15 @@ wine_unusable() {
 }
 
 # The processes of the prefix: wine hands the prefix to every process it
-# starts, the server and the Windows programs alike. grep runs without it.
+# starts, the server and the Windows programs alike. The pipeline's own
+# commands run without it: a `cut` started while grep walks /proc would
+# otherwise be found as a process of the prefix, on every call.
 prefix_processes() {
-    env -u WINEPREFIX grep -lxzF "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null |
-        grep -vx "/proc/$$/environ" | cut -d/ -f3 || true
+    (
+        unset WINEPREFIX
+        grep -lxzF "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null |
+            grep -vx "/proc/$$/environ" | cut -d/ -f3
+    ) || true
 }
 
 # stop_server: ends the prefix's server and with it every program of the
