@@ -74,12 +74,6 @@ bool FramedByStxEtx(const Line& line) {
     return length >= 3 && line.receiveBuffer[0] == kSTX && line.receiveBuffer[length - 3] == kETX;
 }
 
-bool SumHolds(const Line& line, uint32_t& sum) {
-    const uint16_t length = line.receiveLength;
-    return ParseHexField(line.receiveBuffer + length - 2, 2, sum) &&
-           sum == SumCheck(line.receiveBuffer + 1, length - 3u);
-}
-
 bool CheckStringLength(const Line& line, const TransferPlan& plan, Attempt& attempt) {
     if (line.receiveLength == plan.reply.length) return true;
     LogError("JYNMB> DoRead() illegal length reply , retry %d", attempt.number);
@@ -208,7 +202,7 @@ void CheckReply(const Line& line, const TransferPlan& plan, Attempt& attempt) {
 // time-out of silence (the line is quiet), or a buffer's worth of them (it
 // may not be).
 SettleNeed SettleAfter(serial::Reception reception, uint16_t length) {
-    if (reception == serial::Reception::kSilent) return SettleNeed::kOwed;
+    if (reception == serial::Reception::kSilent) return SettleNeed::kNone;
     return length >= kFrameBufferSize - 1 ? SettleNeed::kGap : SettleNeed::kNone;
 }
 
@@ -217,11 +211,14 @@ SettleNeed SettleAfter(serial::Reception reception, uint16_t length) {
 // noise. An ACK carries no sum check to tell the two apart, so it is taken
 // for genuine.
 SettleNeed SettleAfterFrame(const Line& line) {
-    if (line.receiveBuffer[0] == kACK) return SettleNeed::kFull;
+    if (line.receiveBuffer[0] == kACK) return SettleNeed::kNone;
+    return SumHolds(line.receiveBuffer, line.receiveLength) ? SettleNeed::kNone : SettleNeed::kGap;
+}
+
+bool SumHolds(const unsigned char* frame, uint16_t length) {
     uint32_t sum = 0;
-    const bool genuine =
-        line.receiveBuffer[0] == kSTX && FramedByStxEtx(line) && SumHolds(line, sum);
-    return genuine ? SettleNeed::kFull : SettleNeed::kGap;
+    return length >= 8 && frame[0] == kSTX && frame[length - 3] == kETX &&
+           ParseHexField(frame + length - 2, 2, sum) && sum == SumCheck(frame + 1, length - 3u);
 }
 
 }  // namespace jyn::protocol

@@ -15,10 +15,8 @@ namespace jyn::protocol {
 // What an attempt leaves on the line. Answers owed to the station are its
 // debt (transaction.cpp); only a spoilt reply's tail is waited for.
 enum class SettleNeed {
-    kNone,  // nothing sent, a NAK, or a reception ended by a time-out of silence
-    kOwed,  // not a byte within the time-out: its answer is owed
+    kNone,  // silence, a whole frame, or a reception ended by a time-out of silence
     kGap,   // a spoilt reply: its last bytes may still be coming
-    kFull,  // a good frame that answers something else: this answer may follow
 };
 
 constexpr int kGarbledNak = 0x100;  // a NAK whose code characters are no number
@@ -55,6 +53,10 @@ void CheckReply(const Line& line, const TransferPlan& plan, Attempt& attempt);
 // answer: what each leaves on the line.
 SettleNeed SettleAfter(serial::Reception reception, uint16_t length);
 SettleNeed SettleAfterFrame(const Line& line);
+
+// A data reply, STX to its sum characters, whose sum check holds: a frame
+// that crossed the line whole, whoever it answers.
+bool SumHolds(const unsigned char* frame, uint16_t length);
 
 // The pause after some malformed replies.
 void Pause(unsigned milliseconds);

@@ -140,12 +140,6 @@ Reception Receive(Transaction& t, const serial::ReadBound& bound) {
     return reception;
 }
 
-bool SumHolds(const unsigned char* frame, uint16_t length) {
-    uint32_t sum = 0;
-    return length >= 8 && frame[0] == serial::kSTX && frame[length - 3] == serial::kETX &&
-           ParseHexField(frame + length - 2, 2, sum) && sum == SumCheck(frame + 1, length - 3u);
-}
-
 // A complete frame that surely came from another station or PC: an ACK or
 // NAK naming them (neither carries a sum check), or a data reply naming
 // them with a right sum. Not this request's answer, and no end of the wait
