@@ -133,16 +133,22 @@ std::string_view Trimmed(std::string_view text) {
 // rests; 0 turns resting off. A day at the most.
 constexpr uint32_t kMaxOfflineSeconds = 86400;
 
-bool ApplyOffline(std::string_view value, StationFileOptions& options) {
-    if (value.empty() || value.size() > 5) return false;
-    uint32_t seconds = 0;
-    for (const char c : value) {
+// The keywords' numbers: decimal digits only, no sign, at most `digits`.
+bool ParseDecimal(std::string_view text, std::size_t digits, uint64_t& value) {
+    if (text.empty() || text.size() > digits) return false;
+    value = 0;
+    for (const char c : text) {
         if (c < '0' || c > '9') return false;
-        seconds = seconds * 10 + static_cast<uint32_t>(c - '0');
+        value = value * 10 + static_cast<uint64_t>(c - '0');
     }
-    if (seconds > kMaxOfflineSeconds) return false;
-    options.offlineSeconds = seconds;
-    LogInfo("JYNMB> ReadInitFile() OFFLINE %u s", unsigned{seconds});
+    return true;
+}
+
+bool ApplyOffline(std::string_view value, StationFileOptions& options) {
+    uint64_t seconds = 0;
+    if (!ParseDecimal(value, 5, seconds) || seconds > kMaxOfflineSeconds) return false;
+    options.offlineSeconds = static_cast<uint32_t>(seconds);
+    LogInfo("JYNMB> ReadInitFile() OFFLINE %u s", static_cast<unsigned>(seconds));
     return true;
 }
 
@@ -159,12 +165,8 @@ bool ParseTraceSize(std::string_view text, uint64_t& bytes) {
         unit = 1ull << 10;
         text.remove_suffix(1);
     }
-    if (text.empty() || text.size() > 10) return false;
     uint64_t count = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return false;
-        count = count * 10 + static_cast<uint64_t>(c - '0');
-    }
+    if (!ParseDecimal(text, 10, count)) return false;
     bytes = count * unit;
     return count != 0 && bytes <= kMaxTraceBytes;
 }
@@ -188,25 +190,23 @@ bool ApplyTrace(std::string_view value, StationFileOptions& options) {
 constexpr uint32_t kMaxReadAheadAgeMs = 60000;
 constexpr uint32_t kMaxReadAheadGap = 256;
 
-bool ParseDecimal(std::string_view text, uint32_t max, uint32_t& value) {
-    if (text.empty() || text.size() > 6) return false;
-    value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + static_cast<uint32_t>(c - '0');
-    }
-    return value <= max;
+// A number of the keyword, at most `max`.
+bool ParseBounded(std::string_view text, uint32_t max, uint32_t& value) {
+    uint64_t number = 0;
+    if (!ParseDecimal(text, 6, number) || number > max) return false;
+    value = static_cast<uint32_t>(number);
+    return true;
 }
 
 bool ApplyReadAhead(std::string_view value, StationFileOptions& options) {
     uint32_t gap = options.readAhead.gap;
     const std::size_t comma = value.find(',');
     if (comma != std::string_view::npos) {
-        if (!ParseDecimal(Trimmed(value.substr(comma + 1)), kMaxReadAheadGap, gap)) return false;
+        if (!ParseBounded(Trimmed(value.substr(comma + 1)), kMaxReadAheadGap, gap)) return false;
         value = Trimmed(value.substr(0, comma));
     }
     uint32_t age = 0;
-    if (!ParseDecimal(value, kMaxReadAheadAgeMs, age) || age == 0) return false;
+    if (!ParseBounded(value, kMaxReadAheadAgeMs, age) || age == 0) return false;
     options.readAhead.ageMs = age;
     options.readAhead.gap = gap;
     LogInfo("JYNMB> ReadInitFile() READAHEAD %u ms, gap %u", unsigned{age}, unsigned{gap});
