@@ -8,7 +8,7 @@
 #include <map>
 #include <set>
 
-#include "host/jynmb/scan_search.h"
+#include "host/jynmb/scan/scan_search.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "host/jynmb/trace_file.h"
-#include "host/jynmb/trace_picture.h"
-#include "host/jynmb/trace_report.h"
-#include "host/jynmb/trace_stats.h"
+#include "host/jynmb/trace/trace_file.h"
+#include "host/jynmb/trace/trace_picture.h"
+#include "host/jynmb/trace/trace_report.h"
+#include "host/jynmb/trace/trace_stats.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include "address/parse.h"
 #include "address/validate.h"
-#include "host/jynmb/gate_arg.h"
-#include "host/jynmb/gate_reading.h"
-#include "host/jynmb/value_buffer.h"
+#include "host/jynmb/values/gate_arg.h"
+#include "host/jynmb/values/gate_reading.h"
+#include "host/jynmb/values/value_buffer.h"
 
 namespace {
 
