@@ -1,8 +1,13 @@
 #include "address/gate_kind.h"
 
+#include "address/device_table.h"
+
 namespace jyn::address {
 
-bool Is32BitLetter(int32_t memType) { return memType == '1' || memType == '2' || memType == 'Z'; }
+bool Is32BitLetter(int32_t memType) {
+    const DeviceRule* rule = FindDevice(memType);
+    return rule != nullptr && rule->numbering == Numbering::kPair;
+}
 
 bool HasStringMarker(const char* text) {
     if (text == nullptr) return false;

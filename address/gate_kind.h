@@ -30,7 +30,8 @@ constexpr int32_t kMax32BitPoints = 32;
 constexpr std::size_t kStringMarkerPosition = 8;  // the ninth character
 constexpr uint16_t kMaxStringLength = 64;
 
-// '1' (file registers), '2' (link registers), 'Z' (data registers).
+// The letters of 32-bit register pairs: '1' (file registers), '2' (link
+// registers), 'Z' (data registers).
 bool Is32BitLetter(int32_t memType);
 
 // Position 8 holds the string marker 'L'. A text that ends earlier has no

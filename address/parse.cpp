@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "address/device_table.h"
 #include "address/gate_kind.h"
 #include "interface/chars.h"
 #include "interface/log.h"
@@ -252,22 +253,14 @@ bool ParseDevice(GateDefinition& gate, Scan& scan, bool bitGate) {
 
 // Registers and present values have no single points to address. The 32-bit
 // letters and string gates are word-only too: a bit of them has no encoding
-// in the read and write commands.
-bool IsWordOnly(int32_t memType) {
-    static constexpr int32_t kWordOnlyTypes[] = {'D', 'W', 'R', kTN, kCN, '1', '2', 'Z', 'S'};
-    for (const int32_t code : kWordOnlyTypes) {
-        if (memType == code) return true;
-    }
-    return false;
-}
-
+// in the read and write commands. Only a bit device's points are.
 bool FinishGate(GateAddress& out, const Scan& scan, bool bitGate) {
     if (!bitGate) {
         out.bitIndex = -1;
         out.bitWidth = 16;
         return true;
     }
-    if (IsWordOnly(out.memType)) {
+    if (!IsBitDevice(out.memType)) {
         if (!scan.quiet) LogInfo(kWordOnly, scan.copy.text);
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "address/device_table.h"
 #include "interface/log.h"
 #include "protocol/hex.h"
 #include "protocol/request.h"
@@ -11,48 +12,9 @@ namespace jyn::protocol {
 
 namespace {
 
+using address::DeviceRule;
 using address::GateKind;
-
-// How the gate's `address` turns into the device number on the line.
-enum class Numbering {
-    kRegister,  // the register number itself
-    kPair,      // 32-bit gates keep half the number of their first register
-    kGroup,     // bit devices: 16-point groups, a bit gate adds its point
-};
-
-// The ACPU commands reach only the low end of each device; past these
-// limits an ACPU station needs the extended commands, as an AnACPU always
-// does.
-struct DeviceRule {
-    int32_t memType;
-    const char* code;
-    unsigned radix;
-    Numbering numbering;
-    int64_t wordLimit;
-    int64_t bitLimit;
-};
-
-constexpr DeviceRule kDeviceRules[] = {
-    {'X', "X", 16, Numbering::kGroup, 2047, 2047},
-    {'Y', "Y", 16, Numbering::kGroup, 2047, 2047},
-    {'B', "B", 16, Numbering::kGroup, 2047, 2047},
-    {'M', "M", 10, Numbering::kGroup, 1023, 2047},
-    {'L', "L", 10, Numbering::kGroup, 1023, 2047},
-    {'F', "F", 10, Numbering::kGroup, 255, 255},
-    {address::kTS, "TS", 10, Numbering::kGroup, 255, 255},
-    {address::kTC, "TC", 10, Numbering::kGroup, 255, 255},
-    {address::kCS, "CS", 10, Numbering::kGroup, 255, 255},
-    {address::kCC, "CC", 10, Numbering::kGroup, 255, 255},
-    {address::kTN, "TN", 10, Numbering::kRegister, 255, 255},
-    {address::kCN, "CN", 10, Numbering::kRegister, 255, 255},
-    {'D', "D", 10, Numbering::kRegister, 1023, 1023},
-    {'R', "R", 10, Numbering::kRegister, 2047, 2047},
-    {'W', "W", 16, Numbering::kRegister, 1023, 1023},
-    {'S', "D", 10, Numbering::kRegister, 1023, 1023},
-    {'1', "R", 10, Numbering::kPair, 2047, 2047},
-    {'2', "W", 16, Numbering::kPair, 1023, 1023},
-    {'Z', "D", 10, Numbering::kPair, 1023, 1023},
-};
+using address::Numbering;
 
 constexpr std::size_t kAcpuFieldLength = 5;
 constexpr std::size_t kExtendedFieldLength = 7;
@@ -99,13 +61,6 @@ bool Refuse(Refusal refusal, Operation operation, const char* text) {
     return false;
 }
 
-const DeviceRule* FindRule(int32_t memType) {
-    for (const DeviceRule& rule : kDeviceRules) {
-        if (rule.memType == memType) return &rule;
-    }
-    return nullptr;
-}
-
 // Kept in 64 bits: a group past point 65535 must not wrap onto X0000.
 int64_t DeviceNumber(const DeviceRule& rule, const GateAddress& gate, GateKind kind) {
     const int64_t number = gate.address;
@@ -150,9 +105,10 @@ std::size_t PutNumber(char* out, uint64_t value, unsigned radix, std::size_t wid
 }
 
 void PutDeviceField(const DeviceRule& rule, int64_t device, bool extended, RequestPlan& plan) {
-    const std::size_t codeLength = std::strlen(rule.code);
+    const address::CodeText code = address::CodeOf(rule.device);
+    const std::size_t codeLength = std::strlen(code.text);
     const std::size_t form = extended ? kExtendedFieldLength : kAcpuFieldLength;
-    std::memcpy(plan.deviceField, rule.code, codeLength);
+    std::memcpy(plan.deviceField, code.text, codeLength);
     plan.fieldLength =
         codeLength + PutNumber(plan.deviceField + codeLength, static_cast<uint64_t>(device),
                                rule.radix, form - codeLength);
@@ -186,7 +142,7 @@ bool CheckGate(const GateRequest& request, const DeviceRule* rule, GateKind kind
 bool TakesExtendedForm(const StationEntry& station, const DeviceRule& rule, bool bitUnits,
                        int64_t device, uint32_t points) {
     const int64_t last = device + static_cast<int64_t>(points) - 1;
-    return station.cpuType != kCpuA || last > (bitUnits ? rule.bitLimit : rule.wordLimit);
+    return station.cpuType != kCpuA || last > (bitUnits ? rule.acpuBitLimit : rule.acpuWordLimit);
 }
 
 void PlanDevice(const DeviceRule& rule, const GateAddress& gate, Operation operation,
@@ -206,14 +162,14 @@ void PlanDevice(const DeviceRule& rule, const GateAddress& gate, Operation opera
 
 bool TakesExtendedForm(const StationEntry& station, int32_t memType, bool bitUnits, int64_t device,
                        uint32_t points) {
-    const DeviceRule* rule = FindRule(memType);
+    const DeviceRule* rule = address::FindDevice(memType);
     return rule == nullptr || TakesExtendedForm(station, *rule, bitUnits, device, points);
 }
 
 bool PlanRequest(const CallBlock& block, Operation operation, bool single, RequestPlan& plan) {
     const GateRequest& request = *static_cast<const GateRequest*>(block.params);
     const GateAddress& gate = request.gateAddress;
-    const DeviceRule* rule = FindRule(gate.memType);
+    const DeviceRule* rule = address::FindDevice(gate.memType);
     plan.request = &request;
     plan.kind = address::KindOf(gate, request.addressText);
     if (!CheckGate(request, rule, plan.kind, operation)) return false;

@@ -2,6 +2,7 @@
 // covers a gate, and the blocks it keeps.
 #include <algorithm>
 
+#include "address/device_table.h"
 #include "address/gate_kind.h"
 #include "protocol/device_field.h"
 #include "protocol/readahead.h"
@@ -10,44 +11,13 @@ namespace jyn::protocol {
 
 namespace {
 
-// The devices a block can hold, by the letter a gate names them with: the
-// device the line reads, whether it counts points in 16-point groups, and
-// the last word slot an AnACPU (A3A class) has of it. Special relays and
-// registers past that end are read alone.
-struct DeviceReach {
-    int32_t memType;
-    int32_t device;
-    bool bitDevice;
-    int64_t lastSlot;
-};
-
-constexpr DeviceReach kReach[] = {
-    {'X', 'X', true, 0x7F},
-    {'Y', 'Y', true, 0x7F},
-    {'B', 'B', true, 0xFF},
-    {'M', 'M', true, 8191 / 16},
-    {'L', 'L', true, 8191 / 16},
-    {'F', 'F', true, 2047 / 16},
-    {address::kTS, address::kTS, true, 2047 / 16},
-    {address::kTC, address::kTC, true, 2047 / 16},
-    {address::kCS, address::kCS, true, 1023 / 16},
-    {address::kCC, address::kCC, true, 1023 / 16},
-    {address::kTN, address::kTN, false, 2047},
-    {address::kCN, address::kCN, false, 1023},
-    {'D', 'D', false, 8191},
-    {'R', 'R', false, 8191},
-    {'W', 'W', false, 0xFFF},
-    {'S', 'D', false, 8191},
-    {'1', 'R', false, 8191},
-    {'2', 'W', false, 0xFFF},
-    {'Z', 'D', false, 8191},
-};
-
-const DeviceReach* ReachOf(int32_t memType) {
-    for (const DeviceReach& reach : kReach) {
-        if (reach.memType == memType) return &reach;
-    }
-    return nullptr;
+// The devices a block can hold are those of the device table; an AnACPU
+// (A3A class) has each of them up to its last point or register, and special
+// relays and registers past that end are read alone.
+int64_t LastSlotOf(int32_t device) {
+    const address::DeviceRule* rule = address::FindDevice(device);
+    if (rule == nullptr) return -1;
+    return rule->numbering == address::Numbering::kGroup ? rule->anacpuLast / 16 : rule->anacpuLast;
 }
 
 // The word commands carry 64 words of a word device; a bit device's block
@@ -57,11 +27,6 @@ constexpr int64_t kMaxGroupSlots = 16;
 constexpr std::size_t kMaxLearnedRuns = 1024;
 constexpr std::size_t kMaxBlocks = 64;
 constexpr std::size_t kMaxRefused = 64;
-
-int64_t LastSlotOf(int32_t device) {
-    const DeviceReach* reach = ReachOf(device);
-    return reach != nullptr ? reach->lastSlot : -1;
-}
 
 // The device number a word read of the slot `slot` names on the line.
 int64_t DeviceNumberOf(const GateSpan& span, int64_t slot) {
@@ -83,10 +48,10 @@ bool ScanKey::operator<(const ScanKey& other) const {
 GateSpan SpanOf(const GateRequest& gate, StationKey station, bool extended, uint32_t points) {
     GateSpan span;
     const GateAddress& address = gate.gateAddress;
-    const DeviceReach* reach = ReachOf(address.memType);
-    if (reach == nullptr || points == 0 || address.address < 0) return span;
-    span.key = {station, reach->device, extended};
-    span.bitDevice = reach->bitDevice;
+    const address::DeviceRule* rule = address::FindDevice(address.memType);
+    if (rule == nullptr || points == 0 || address.address < 0) return span;
+    span.key = {station, rule->device, extended};
+    span.bitDevice = rule->numbering == address::Numbering::kGroup;
     span.logicalStation = address.station;
     const bool bitGate = address.bitIndex >= 0 && address.bitWidth == 8;
     span.bit = bitGate ? address.bitIndex : -1;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "address/device_table.h"
 #include "address/gate_kind.h"
 #include "address/parse.h"
 
@@ -12,44 +13,31 @@ namespace {
 constexpr int64_t kPointsPerWord = 16;
 constexpr int32_t kPairWidth = 32;
 
-struct DeviceLetter {
-    int32_t memType;
-    std::string device;  // as the requests name it
+// How the device of a gate's letter is named, from the driver's device
+// table; a letter the table does not know is named as a decimal register.
+struct Naming {
+    jyn::address::CodeText device;
     bool hex;
     bool points;  // a bit device: a word gate covers 16 of its points
 };
 
-using jyn::address::kCC, jyn::address::kCN, jyn::address::kCS;
-using jyn::address::kTC, jyn::address::kTN, jyn::address::kTS;
-
-// The letters whose device differs from the letter, or whose numbers are
-// hexadecimal, or that count points; any other letter is a decimal register.
-const DeviceLetter kLetters[] = {
-    {'X', "X", true, true},    {'Y', "Y", true, true},    {'B', "B", true, true},
-    {'W', "W", true, false},   {'2', "W", true, false},   {'1', "R", false, false},
-    {'Z', "D", false, false},  {'S', "D", false, false},  {'M', "M", false, true},
-    {'L', "L", false, true},   {'F', "F", false, true},   {kTS, "TS", false, true},
-    {kTC, "TC", false, true},  {kCS, "CS", false, true},  {kCC, "CC", false, true},
-    {kTN, "TN", false, false}, {kCN, "CN", false, false},
-};
-
-DeviceLetter LetterOf(int32_t memType) {
-    for (const DeviceLetter& letter : kLetters) {
-        if (letter.memType == memType) return letter;
-    }
-    return {memType, std::string(1, static_cast<char>(memType & 0xFF)), false, false};
+Naming NamingOf(int32_t memType) {
+    const jyn::address::DeviceRule* rule = jyn::address::FindDevice(memType);
+    if (rule == nullptr) return {jyn::address::CodeOf(memType & 0xFF), false, false};
+    return {jyn::address::CodeOf(rule->device), rule->radix == 16,
+            rule->numbering == jyn::address::Numbering::kGroup};
 }
 
-std::string Number(const DeviceLetter& letter, int64_t number) {
+std::string Number(const Naming& naming, int64_t number) {
     char text[32];
-    std::snprintf(text, sizeof text, letter.hex ? "%s%llX" : "%s%lld", letter.device.c_str(),
+    std::snprintf(text, sizeof text, naming.hex ? "%s%llX" : "%s%lld", naming.device.text,
                   static_cast<long long>(number));
     return text;
 }
 
 // First point or register, and how many the gate covers.
-void Span(const GateArg& arg, const jyn::GateAddress& address, const DeviceLetter& letter,
-          int64_t& first, int64_t& count) {
+void Span(const GateArg& arg, const jyn::GateAddress& address, const Naming& naming, int64_t& first,
+          int64_t& count) {
     const int64_t gates = arg.IsBlock() ? arg.blockSize : 1;
     first = address.address;
     switch (KindOf(arg, address)) {
@@ -57,15 +45,17 @@ void Span(const GateArg& arg, const jyn::GateAddress& address, const DeviceLette
             first = first * kPointsPerWord + address.bitIndex;
             count = 1;
             return;
-        case ValueKind::kDword:
+        case ValueKind::k32Bit:
             // Once validated, a 32-bit gate's address counts register pairs.
             if (address.bitWidth == kPairWidth) first *= 2;
             count = 2 * gates;
             return;
-        case ValueKind::kString: count = (StringLength(arg.text) + 1) / 2; return;
+        case ValueKind::kString:
+            count = jyn::address::RoundedStringLength(arg.text.c_str()) / 2;
+            return;
         case ValueKind::kWord: break;
     }
-    if (letter.points) {
+    if (naming.points) {
         first *= kPointsPerWord;
         count = kPointsPerWord * gates;
     } else {
@@ -95,11 +85,11 @@ std::string CaretLine(const std::vector<std::size_t>& unread) {
 }
 
 std::string DeviceName(const GateArg& arg, const jyn::GateAddress& address) {
-    const DeviceLetter letter = LetterOf(address.memType);
+    const Naming naming = NamingOf(address.memType);
     int64_t first = 0, count = 0;
-    Span(arg, address, letter, first, count);
-    if (count <= 1) return Number(letter, first);
-    return Number(letter, first) + ".." + Number(letter, first + count - 1);
+    Span(arg, address, naming, first, count);
+    if (count <= 1) return Number(naming, first);
+    return Number(naming, first) + ".." + Number(naming, first + count - 1);
 }
 
 }  // namespace jynmb

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "address/device_table.h"
 #include "host/jynmb/values/json.h"
 
 namespace jynmb {
@@ -18,7 +19,7 @@ std::string Hex(int64_t value, int digits) {
 
 std::string FormatNumber(ValueKind kind, int64_t value) {
     if (kind == ValueKind::kBit) return std::to_string(value);
-    return std::to_string(value) + " (" + Hex(value, kind == ValueKind::kDword ? 8 : 4) + ")";
+    return std::to_string(value) + " (" + Hex(value, kind == ValueKind::k32Bit ? 8 : 4) + ")";
 }
 
 }  // namespace
@@ -39,18 +40,12 @@ std::string CompactValue(ValueKind kind, const Value& value) {
     for (std::size_t i = 0; i < value.numbers.size(); ++i) {
         if (i > 0) out += ",";
         out += kind == ValueKind::kBit ? std::to_string(value.numbers[i])
-                                       : Hex(value.numbers[i], kind == ValueKind::kDword ? 8 : 4);
+                                       : Hex(value.numbers[i], kind == ValueKind::k32Bit ? 8 : 4);
     }
     return out;
 }
 
-std::string MemTypeName(int32_t memType) {
-    const char low = static_cast<char>(memType & 0xFF);
-    const char high = static_cast<char>((memType >> 8) & 0xFF);
-    std::string name(1, low);
-    if (high != 0) name += high;
-    return name;
-}
+std::string MemTypeName(int32_t memType) { return jyn::address::CodeOf(memType).text; }
 
 std::string DescribeGateAddress(const GateArg& arg, const jyn::GateAddress& a) {
     char text[160];
