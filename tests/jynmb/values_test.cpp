@@ -77,9 +77,9 @@ const BufferCase kBufferCases[] = {
     {"01WD100", kWord, "0X1f", {0, 0, 0x1F, 0}, ValueKind::kWord},
     {"01WD100", kWord, "-0x10", {0, 0, 0xF0, 0xFF}, ValueKind::kWord},
     {"01BM100", kBit, "1", {0, 0, 1, 0}, ValueKind::kBit},
-    {"01WZ100", kDword, "0x12345678", {0x78, 0x56, 0x34, 0x12}, ValueKind::kDword},
+    {"01WZ100", kDword, "0x12345678", {0x78, 0x56, 0x34, 0x12}, ValueKind::k32Bit},
     {"01WD100*3", kWord, "1,2,3", {1, 0, 2, 0, 3, 0}, ValueKind::kWord},
-    {"01WZ100*2", kDword, "1, 0x10000", {1, 0, 0, 0, 0, 0, 1, 0}, ValueKind::kDword},
+    {"01WZ100*2", kDword, "1, 0x10000", {1, 0, 0, 0, 0, 0, 1, 0}, ValueKind::k32Bit},
     {"00WS0100L5", kString, "HELLO", {'H', 'E', 'L', 'L', 'O', 0, 0}, ValueKind::kString},
     {"00WS0100L5", kString, "\"HI\"", {'H', 'I', 0, 0}, ValueKind::kString},
 };

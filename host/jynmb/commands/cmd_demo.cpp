@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "address/gate_kind.h"
 #include "host/jynmb/commands/commands.h"
 #include "host/jynmb/plant/demo_directory.h"
 #include "host/jynmb/commands/messages.h"
@@ -104,7 +105,7 @@ bool PlantHolds(const jynsim::Simulator& sim, const DemoRow& row) {
     const ValueKind kind = KindOf(gate.arg, gate.address);
     const std::vector<int64_t>& numbers = gate.value.numbers;
     if (kind == ValueKind::kString) {
-        const auto words = static_cast<uint32_t>((StringLength(gate.arg.text) + 1) / 2);
+        const uint32_t words = jyn::address::RoundedStringLength(gate.arg.text.c_str()) / 2;
         return sim.Text(cpu, row.demo->device, words) == gate.value.text;
     }
     for (std::size_t i = 0; i < numbers.size(); ++i) {
@@ -112,7 +113,7 @@ bool PlantHolds(const jynsim::Simulator& sim, const DemoRow& row) {
         bool same = false;
         if (kind == ValueKind::kBit) {
             same = sim.Bit(cpu, row.demo->device) == (numbers[i] != 0);
-        } else if (kind == ValueKind::kDword) {
+        } else if (kind == ValueKind::k32Bit) {
             same = sim.Dword(cpu, Nth(row.demo->device, 2 * index)) ==
                    static_cast<uint32_t>(numbers[i]);
         } else {

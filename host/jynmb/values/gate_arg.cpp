@@ -38,7 +38,7 @@ bool InRange(ValueKind kind, int64_t value) {
     switch (kind) {
         case ValueKind::kBit: return value == 0 || value == 1;
         case ValueKind::kWord: return value >= -32768 && value <= 0xFFFF;
-        case ValueKind::kDword: return value >= INT32_MIN && value <= 0xFFFFFFFFLL;
+        case ValueKind::k32Bit: return value >= INT32_MIN && value <= 0xFFFFFFFFLL;
         case ValueKind::kString: return false;
     }
     return false;
@@ -67,10 +67,10 @@ std::vector<std::string> SplitCommas(const std::string& input) {
 // 3, a string address 7, anything else 1.
 int32_t DefaultGateType(const std::string& text) {
     if (text.size() > 2 && Upper(text[2]) == 'B') return jyn::kGateDigital;
-    if (text.size() > 3 && (text[3] == '1' || text[3] == '2' || Upper(text[3]) == 'Z')) {
+    if (text.size() > 3 && jyn::address::Is32BitLetter(Upper(text[3]))) {
         return jyn::kGateAnalog32First;
     }
-    if (text.size() > 8 && text[8] == 'L') return jyn::kGateString;
+    if (jyn::address::HasStringMarker(text.c_str())) return jyn::kGateString;
     if (text.size() > 3 && Upper(text[3]) == 'S') return jyn::kGateString;
     return 1;
 }
@@ -143,31 +143,17 @@ bool ParseGateList(const std::string& text, std::vector<GateArg>& args, std::str
     return !args.empty();
 }
 
-unsigned StringLength(const std::string& text) {
-    if (text.size() < 9 || text[8] != 'L') return 0;
-    unsigned length = 0;
-    for (std::size_t i = 9; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]));
-         ++i) {
-        length = length * 10 + static_cast<unsigned>(text[i] - '0');
-        if (length > 0xFFFF) break;
-    }
-    return length;
-}
+unsigned StringLength(const std::string& text) { return jyn::address::StringLength(text.c_str()); }
 
 ValueKind KindOf(const GateArg& arg, const jyn::GateAddress& address) {
-    if (address.bitIndex != -1) return ValueKind::kBit;
-    if (address.memType == '1' || address.memType == '2' || address.memType == 'Z') {
-        return ValueKind::kDword;
-    }
-    if (arg.text.size() > 8 && arg.text[8] == 'L') return ValueKind::kString;
-    return ValueKind::kWord;
+    return jyn::address::KindOf(address, arg.text.c_str());
 }
 
 const char* KindName(ValueKind kind) {
     switch (kind) {
         case ValueKind::kBit: return "bit";
         case ValueKind::kWord: return "word";
-        case ValueKind::kDword: return "32-bit";
+        case ValueKind::k32Bit: return "32-bit";
         case ValueKind::kString: return "string";
     }
     return "?";
@@ -203,7 +189,7 @@ bool ParseValue(ValueKind kind, const GateArg& arg, const std::string& input, Va
         }
         // A negative number is the two's complement the PLC will hold, so a
         // written value reads back the same.
-        const int64_t mask = kind == ValueKind::kDword ? 0xFFFFFFFFLL : 0xFFFFLL;
+        const int64_t mask = kind == ValueKind::k32Bit ? 0xFFFFFFFFLL : 0xFFFFLL;
         value.numbers.push_back(number & mask);
     }
     return true;

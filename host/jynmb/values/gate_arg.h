@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "address/gate_kind.h"
 #include "interface/host_abi.h"
 
 namespace jynmb {
@@ -26,13 +27,14 @@ std::string GateName(const GateArg& arg);
 // comment, blank lines are skipped. False with `error` naming the line.
 bool ParseGateList(const std::string& text, std::vector<GateArg>& args, std::string& error);
 
-enum class ValueKind { kBit, kWord, kDword, kString };
-
-// How the value buffer of a configured gate is laid out.
+// How the value buffer of a configured gate is laid out: the driver's own
+// four kinds of gate.
+using ValueKind = jyn::address::GateKind;
 ValueKind KindOf(const GateArg& arg, const jyn::GateAddress& address);
 const char* KindName(ValueKind kind);
 
-// The string length after the 'L' marker; 0 when there is none.
+// The string length after the 'L' marker, as the driver reads it; 0 when
+// there is none.
 unsigned StringLength(const std::string& text);
 
 struct Value {

@@ -29,7 +29,7 @@ void EncodeValue(ValueKind kind, const GateArg& arg, const Value& value, unsigne
     }
     for (std::size_t i = 0; i < value.numbers.size(); ++i) {
         const auto number = static_cast<uint64_t>(value.numbers[i]);
-        if (kind == ValueKind::kDword) {
+        if (kind == ValueKind::k32Bit) {
             PutWord(buffer, 4 * i, static_cast<uint32_t>(number & 0xFFFF));
             PutWord(buffer, 4 * i + 2, static_cast<uint32_t>((number >> 16) & 0xFFFF));
         } else {
@@ -48,7 +48,7 @@ Value DecodeValue(ValueKind kind, const GateArg& arg, const unsigned char* buffe
     }
     const std::size_t points = arg.IsBlock() ? static_cast<std::size_t>(arg.blockSize) : 1;
     for (std::size_t i = 0; i < points; ++i) {
-        if (kind == ValueKind::kDword) {
+        if (kind == ValueKind::k32Bit) {
             value.numbers.push_back(GetWord(buffer, 4 * i) |
                                     (int64_t{GetWord(buffer, 4 * i + 2)} << 16));
         } else {
