@@ -11,15 +11,15 @@
 #include "driver/handlers.h"
 #include "interface/chars.h"
 #include "interface/log.h"
+#include "interface/station_file_names.h"
 
 namespace jyn {
 
 namespace {
 
-constexpr int kLineBufferSize = 256;  // lines are read in pieces of 255 characters
+constexpr int kLineBufferSize = static_cast<int>(station_file::kPieceLength) + 1;
 constexpr std::size_t kCpuWordLimit = 127;
-constexpr std::size_t kNameSize = 32;
-constexpr std::size_t kNameCount = 3;
+constexpr std::size_t kNameSize = station_file::kNameSize;
 constexpr unsigned kStationDigits = 2;
 
 using chars::IsBlank;
@@ -214,9 +214,9 @@ bool ApplyReadAhead(std::string_view value, StationFileOptions& options) {
 }
 
 const Keyword kKeywords[] = {
-    {"OFFLINE", &ApplyOffline},
-    {"TRACE", &ApplyTrace},
-    {"READAHEAD", &ApplyReadAhead},
+    {station_file::kOffline, &ApplyOffline},
+    {station_file::kTrace, &ApplyTrace},
+    {station_file::kReadAhead, &ApplyReadAhead},
 };
 
 // True when the piece is a keyword line, which is then applied (or, with a
@@ -264,12 +264,8 @@ bool IsDirectory(std::FILE* file) {
 
 // The instance's own file first, then the one shared by all instances.
 std::FILE* OpenStationFile(uint32_t instance, char (&name)[kNameSize]) {
-    char names[kNameCount][kNameSize];
-    const unsigned n = instance;
-    std::snprintf(names[0], kNameSize, "JYNMB%02u.INT", n);
-    std::snprintf(names[1], kNameSize, "JYNMB%u.INT", n);
-    std::snprintf(names[2], kNameSize, "JYNMB.INT");
-    for (const auto& candidate : names) {
+    const station_file::Names names = station_file::NamesFor(instance);
+    for (const auto& candidate : names.name) {
         std::FILE* file = std::fopen(candidate, "r");
         if (file != nullptr && IsDirectory(file)) {
             std::fclose(file);

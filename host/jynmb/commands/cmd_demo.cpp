@@ -7,12 +7,13 @@
 
 #include "address/gate_kind.h"
 #include "host/jynmb/commands/commands.h"
-#include "host/jynmb/plant/demo_directory.h"
 #include "host/jynmb/commands/messages.h"
-#include "host/jynmb/plant/plant_transfer.h"
-#include "host/jynmb/platform/platform.h"
 #include "host/jynmb/commands/session.h"
+#include "host/jynmb/commands/traced_start.h"
+#include "host/jynmb/plant/demo_directory.h"
+#include "host/jynmb/plant/plant_transfer.h"
 #include "host/jynmb/plant/traffic_view.h"
+#include "host/jynmb/platform/platform.h"
 #include "host/jynmb/values/value_text.h"
 #include "sim/config_files.h"
 #include "sim/simulator.h"
@@ -36,7 +37,6 @@ const char kDemoHelp[] =
 
 // Logical station 01 is an ACPU; logical station 02 is the AnACPU with
 // station number 05, to show the mapping at work.
-const char kStationFileName[] = "JYNMB01.INT";
 const char kStationFile[] =
     "* JYNMB demo plant: logical station = station number, PC number, CPU\n"
     "01 = 01, FF, ACPU\n"
@@ -163,7 +163,8 @@ void PrintIntro(Session& session, const PlantLine& plant, const jynsim::LineConf
     if (plant.PortName() != plant.DevicePath()) {
         std::printf("            (the driver's port name for it: %s)\n", plant.PortName().c_str());
     }
-    std::printf("station file %s, in a private temporary directory:\n", kStationFileName);
+    std::printf("station file %s, in a private temporary directory:\n",
+                StationFileNames(PortOptions().instance).front().c_str());
     const std::string file = kStationFile;
     for (std::size_t start = 0, end = 0; start < file.size(); start = end + 1) {
         end = file.find('\n', start);
@@ -269,7 +270,8 @@ int Demo(const DemoOptions& given) {
     PrivateDirectory directory;  // first made, last gone: the rest runs inside it
     std::string error;
     if (!directory.Enter("jynmb-demo-", error) ||
-        !directory.WriteFile(kStationFileName, kStationFile, error)) {
+        !directory.WriteFile(StationFileNames(PortOptions().instance).front(), kStationFile,
+                             error)) {
         std::fprintf(stderr, "jynmb demo: %s\n", error.c_str());
         return kExitUsage;
     }

@@ -137,15 +137,6 @@ uint32_t FunctionCode(bool write, bool block) {
     return block ? jyn::kBlockRead : jyn::kSingleRead;
 }
 
-// The station files the driver looks for, its own instance's first, then
-// the one shared by all; it reads the first that opens.
-std::vector<std::string> StationFileNames(uint32_t instance) {
-    char own[2][32];
-    std::snprintf(own[0], sizeof own[0], "JYNMB%02u.INT", instance);
-    std::snprintf(own[1], sizeof own[1], "JYNMB%u.INT", instance);
-    return {own[0], own[1], "JYNMB.INT"};
-}
-
 // Where the entry came from: the station file the driver read, and whether
 // it has a line for the station, read as the driver reads it.
 std::string EntrySource(int station, uint32_t instance) {

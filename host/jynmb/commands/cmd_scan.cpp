@@ -189,8 +189,7 @@ private:
 bool StartScan(Session& session, DriverLine& line, ScanOptions& options) {
     const ScanPlan& plan = options.plan;
     options.port.line = LineOf(plan.bauds.front(), plan.frames.front(), plan.timeoutUnits);
-    char name[32];
-    std::snprintf(name, sizeof name, "JYNMB%02u.INT", static_cast<unsigned>(options.port.instance));
+    const std::string name = StationFileNames(options.port.instance).front();
     std::string error;
     PrivateDirectory directory;
     if (!directory.Enter("jynmb-scan-", error) ||

@@ -6,13 +6,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <system_error>
 
 #include "host/jynmb/commands/commands.h"
+#include "host/jynmb/commands/messages.h"
 #include "host/jynmb/plant/demo_directory.h"
 #include "host/jynmb/values/json.h"
-#include "host/jynmb/commands/messages.h"
+#include "interface/station_file_names.h"
 #include "interface/trace.h"
 
 namespace jynmb {
@@ -25,20 +27,10 @@ const char kTraceOptionHelp[] =
 
 namespace {
 
-// The driver reads its station file in pieces of 255 characters: the whole
-// TRACE line must be one.
-constexpr std::size_t kLongestLine = 254;
-const char kTraceKeyword[] = "TRACE = ";
-
-// The driver's own order: its instance's file with two digits, with one,
-// then the file every instance shares.
-std::vector<std::string> StationFileNames(uint32_t instance) {
-    char names[3][32];
-    std::snprintf(names[0], sizeof names[0], "JYNMB%02u.INT", static_cast<unsigned>(instance));
-    std::snprintf(names[1], sizeof names[1], "JYNMB%u.INT", static_cast<unsigned>(instance));
-    std::snprintf(names[2], sizeof names[2], "JYNMB.INT");
-    return {names[0], names[1], names[2]};
-}
+// The driver reads its station file in pieces: the whole TRACE line, with
+// its line end, must be one.
+constexpr std::size_t kLongestLine = jyn::station_file::kPieceLength - 1;
+const std::string kTraceKeyword = std::string(jyn::station_file::kTrace) + " = ";
 
 // The station file the current directory gives the instance, as the driver
 // would pick it; with none, the name the driver looks for first.
@@ -65,8 +57,8 @@ std::string PathProblem(const std::string& path) {
         if (static_cast<unsigned char>(c) < 0x20) return "holds a control character";
     }
     if (path.back() == ' ' || path.back() == '\t') return "ends with a blank";
-    if (path.size() + sizeof kTraceKeyword - 1 > kLongestLine) {
-        return "is longer than the " + std::to_string(kLongestLine - (sizeof kTraceKeyword - 1)) +
+    if (path.size() + kTraceKeyword.size() > kLongestLine) {
+        return "is longer than the " + std::to_string(kLongestLine - kTraceKeyword.size()) +
                " characters a station file line holds for it";
     }
     return std::string();
@@ -103,11 +95,12 @@ std::vector<std::string> Pieces(const std::string& text) {
 }
 
 bool IsTraceKeyword(const std::string& name) {
+    const std::string keyword = jyn::station_file::kTrace;
     std::size_t from = name.find_first_not_of(" \t"), to = name.find_last_not_of(" \t");
-    if (from == std::string::npos || to - from != 4) return false;
-    std::string word = name.substr(from, 5);
+    if (from == std::string::npos || to - from + 1 != keyword.size()) return false;
+    std::string word = name.substr(from, keyword.size());
     for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return word == "TRACE";
+    return word == keyword;
 }
 
 // The station file with each TRACE line pointed at `scratch`, its size and
@@ -128,6 +121,11 @@ std::string WithScratchTrace(const std::string& text, const std::string& scratch
 }
 
 }  // namespace
+
+std::vector<std::string> StationFileNames(uint32_t instance) {
+    const jyn::station_file::Names names = jyn::station_file::NamesFor(instance);
+    return std::vector<std::string>(std::begin(names.name), std::end(names.name));
+}
 
 bool TraceFailed(const std::string& trace) {
     if (trace.empty() || !DriverTraceEnded()) return false;

@@ -6,14 +6,20 @@
 // added; the user's files are never changed.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
-#include "host/jynmb/plant/demo_directory.h"
 #include "host/jynmb/commands/session.h"
+#include "host/jynmb/plant/demo_directory.h"
 
 namespace jynmb {
 
 extern const char kTraceOptionHelp[];
+
+// The station files the driver looks for, in its order: it reads the first
+// that opens.
+std::vector<std::string> StationFileNames(uint32_t instance);
 
 // Takes --trace FILE, made absolute; empty when not given. False with
 // `error` for a path a station file line cannot carry.

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "host/jynmb/values/json.h"
+#include "interface/station_file_names.h"
 
 namespace jynmb {
 
@@ -53,9 +54,8 @@ std::string PasteLines(const ScanOutcome& outcome, const ScanReportInfo& info) {
     text += "jynmb options:      --port " + info.port + " --baud " + std::to_string(outcome.baud) +
             " --data-bits " + std::to_string(frame.dataBits) + " --parity " +
             kParityWords[frame.parity] + " --stop-bits " + stop + "\n";
-    char name[32];
-    std::snprintf(name, sizeof name, "JYNMB%02u.INT", static_cast<unsigned>(info.instance));
-    text += "\nstation file " + std::string(name) + " (logical station = station number):\n";
+    const std::string name = jyn::station_file::NamesFor(info.instance).name[0];
+    text += "\nstation file " + name + " (logical station = station number):\n";
     for (const FoundStation& station : outcome.stations) {
         const std::string cpu = station.cpu == "AnACPU" ? "AnACPU" : "ACPU";
         text += Hex2(station.station) + " = " + Hex2(station.station) + ", FF, " + cpu +
