@@ -5,6 +5,7 @@
 #include "driver/banner.h"
 #include "driver/handlers.h"
 #include "driver/lines.h"
+#include "interface/baud_rates.h"
 #include "interface/host_abi.h"
 #include "interface/log.h"
 
@@ -73,7 +74,7 @@ int32_t GetJynInfo(CallBlock& block) {
     info.banner = kBanner;
     info.contextSize = static_cast<uint32_t>(sizeof(DriverContext));
     info.infoValue = 4;
-    info.defaultBaudRate = 9600;
+    info.defaultBaudRate = kDefaultBaudRate;
     info.defaultDataBits = 8;
     info.defaultStopBits = 0;
     info.defaultParity = 0;

@@ -21,6 +21,7 @@
 #include <new>
 #include <string>
 
+#include "interface/baud_rates.h"
 #include "serial/device.h"
 
 namespace jyn::device {
@@ -75,11 +76,9 @@ struct BaudCode {
     speed_t code;
 };
 
-constexpr BaudCode kBaudCodes[] = {
-    {50, B50},     {75, B75},       {110, B110},     {134, B134},     {150, B150},   {200, B200},
-    {300, B300},   {600, B600},     {1200, B1200},   {1800, B1800},   {2400, B2400}, {4800, B4800},
-    {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600},
-};
+#define JYN_BAUD_CODE(rate) {rate, B##rate},
+constexpr BaudCode kBaudCodes[] = {JYN_POSIX_BAUD_RATES(JYN_BAUD_CODE)};
+#undef JYN_BAUD_CODE
 
 bool SpeedCode(uint32_t rate, speed_t& code) {
     for (const BaudCode& entry : kBaudCodes) {

@@ -6,8 +6,10 @@
 The layers, bottom to top: interface (the host's records, the log seam),
 serial, address, protocol, driver. A layer may include its own headers and
 those of the layers below it that it uses. Outside the driver, jynmb and the
-host client know the driver only by its public records (and jynmb also by
-the address parser, the driver's own code for what a gate text names); the
+host client know the driver only by its public records and the line speeds
+it takes (and jynmb also by the address parser and device table, the
+driver's own code for what a gate text names, and the station file's names
+and keywords); the
 simulator, a second implementation of the protocol, knows nothing of it.
 Tests, benchmarks, soaks and fuzzers may include anything.
 
@@ -18,7 +20,7 @@ import pathlib
 import re
 import sys
 
-# folder -> the include prefixes it may use ("interface/host_abi.h" is a file,
+# folder -> the include prefixes it may use (a name ending in ".h" is a file,
 # the others are folders).
 ALLOWED = {
     "interface": ["interface/"],
@@ -27,8 +29,9 @@ ALLOWED = {
     "protocol": ["interface/", "serial/", "address/", "protocol/"],
     "driver": ["interface/", "serial/", "address/", "protocol/", "driver/"],
     "host/tavorn": ["host/tavorn/"],
-    "host/client": ["interface/host_abi.h", "host/"],
-    "host/jynmb": ["interface/host_abi.h", "interface/trace.h", "address/", "host/", "sim/"],
+    "host/client": ["interface/host_abi.h", "interface/baud_rates.h", "host/"],
+    "host/jynmb": ["interface/host_abi.h", "interface/trace.h", "interface/baud_rates.h",
+                   "interface/station_file_names.h", "address/", "host/", "sim/"],
     "sim": ["sim/"],
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "interface/baud_rates.h"
 #include "interface/host_abi.h"
 
 namespace jynhost {
@@ -36,7 +37,7 @@ inline void CopyPortName(char (&field)[jyn::kPortNameSize], const std::string& n
 // GetJynInfo reports; the reply time-out is a second.
 struct LineSettings {
     uint32_t replyTimeout = 100;  // units of 10 ms
-    uint16_t baudRate = 9600;
+    uint16_t baudRate = jyn::kDefaultBaudRate;
     uint16_t dataBits = 8;
     uint16_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
     uint16_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space

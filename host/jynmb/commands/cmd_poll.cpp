@@ -237,7 +237,7 @@ void PrintReadAhead(const PollPlan& plan) {
 
 int RunPoll(Args& args) {
     if (args.Flag("--help")) {
-        std::printf("%s%s%s", kPollHelp, kPortOptionsHelp, kTraceOptionHelp);
+        std::printf("%s%s%s", kPollHelp, PortOptionsHelp().c_str(), kTraceOptionHelp);
         return kExitOk;
     }
     const Verbosity verbosity = ReadVerbosity(args);

@@ -183,8 +183,8 @@ bool Transfer(Session& session, Mode mode, Plan& plan, std::string& error) {
 int Run(Args& args, Mode mode) {
     const char* command = mode == Mode::kRead ? "read" : "write";
     if (args.Flag("--help")) {
-        std::printf("%s%s%s%s", mode == Mode::kRead ? kReadHelp : kWriteHelp, kPortOptionsHelp,
-                    kTraceOptionHelp, kJsonHelp);
+        std::printf("%s%s%s%s", mode == Mode::kRead ? kReadHelp : kWriteHelp,
+                    PortOptionsHelp().c_str(), kTraceOptionHelp, kJsonHelp);
         return kExitOk;
     }
     InstallMessageHandler(ReadVerbosity(args));

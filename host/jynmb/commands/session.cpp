@@ -6,12 +6,13 @@
 #include <cstdlib>
 
 #include "host/jynmb/commands/commands.h"
-#include "host/jynmb/values/gate_reading.h"
-#include "host/jynmb/values/json.h"
 #include "host/jynmb/commands/messages.h"
 #include "host/jynmb/platform/platform.h"
 #include "host/jynmb/platform/port_check.h"
+#include "host/jynmb/values/gate_reading.h"
+#include "host/jynmb/values/json.h"
 #include "host/jynmb/values/value_buffer.h"
+#include "interface/baud_rates.h"
 
 namespace jynmb {
 
@@ -65,17 +66,24 @@ std::string Cause(const std::vector<DriverMessage>& messages, bool endsWithSumma
 
 }  // namespace
 
-const char kPortOptionsHelp[] =
-    "  --port NAME        the serial port: COM1, NUL, ttyUSB0, pts/3, /dev/ttyS0 ...\n"
-    "  --baud N           line speed (default 9600); the host's record carries it in\n"
-    "                     16 bits, and the driver sets standard rates up to 57600\n"
-    "  --data-bits N      5..8 (default 8)\n"
-    "  --parity P         none, odd, even, mark, space (default none)\n"
-    "  --stop-bits S      1, 1.5, 2 (default 1)\n"
-    "  --timeout N        reply time-out in units of 10 ms (default 100)\n"
-    "  --instance N       the host's instance number: names the station file JYNMB<N>.INT\n"
-    "  --driver PATH      the driver library (default: beside jynmb)\n"
-    "  -q, -v             hide the driver's level-8 messages / show them with time stamps\n";
+std::string PortOptionsHelp() {
+    return "  --port NAME        the serial port: COM1, NUL, ttyUSB0, pts/3, /dev/ttyS0 ...\n"
+           "  --baud N           line speed (default " +
+           std::to_string(jyn::kDefaultBaudRate) +
+           "); the host's record carries it in\n"
+           "                     16 bits, and the driver sets standard rates up to " +
+           std::to_string(DriverBaudList().back()) +
+           "\n"
+           "  --data-bits N      5..8 (default 8)\n"
+           "  --parity P         none, odd, even, mark, space (default none)\n"
+           "  --stop-bits S      1, 1.5, 2 (default 1)\n"
+           "  --timeout N        reply time-out in units of 10 ms (default 100)\n"
+           "  --instance N       the host's instance number: names the station file "
+           "JYNMB<N>.INT\n"
+           "  --driver PATH      the driver library (default: beside jynmb)\n"
+           "  -q, -v             hide the driver's level-8 messages / show them with time "
+           "stamps\n";
+}
 
 namespace {
 

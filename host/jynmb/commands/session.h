@@ -28,7 +28,8 @@ struct PortOptions {
 bool ReadPortOptions(class Args& args, PortOptions& options, std::string& error);
 // Only --timeout and --instance: for commands that bring their own line.
 bool ReadInstanceOptions(class Args& args, PortOptions& options, std::string& error);
-extern const char kPortOptionsHelp[];
+// The port options, for a command's --help.
+std::string PortOptionsHelp();
 
 // What became of one gate.
 struct GateOutcome {

@@ -20,6 +20,7 @@
 #include <iterator>
 
 #include "host/jynmb/platform/port_check.h"
+#include "interface/baud_rates.h"
 
 namespace jynmb {
 
@@ -27,8 +28,7 @@ namespace {
 
 // The speeds termios has a setting for, up to the largest the host's 16-bit
 // field can carry: the driver sets exactly these.
-const unsigned kBaudRates[] = {50,   75,   110,  134,  150,  200,   300,   600,
-                               1200, 1800, 2400, 4800, 9600, 19200, 38400, 57600};
+const auto& kBaudRates = jyn::kPosixBaudRates;
 
 std::string DevicePath(const std::string& name) {
     if (name == "NUL") return "/dev/null";
