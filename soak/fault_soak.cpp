@@ -9,14 +9,15 @@
 #include <fstream>
 
 #include "host/client/records.h"
-#include "soak/guarded_values.h"
-#include "tests/support/private_directory.h"
+#include "harness/guarded_values.h"
+#include "harness/work_directory.h"
 
 namespace jynsoak {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using jynharness::Gate;
 constexpr char kStationFile[] = "JYNMB01.INT";
 
 // NAK codes the faulty line answers with, in turn: the transmission errors
@@ -29,17 +30,19 @@ bool ExtraRead(const jynsim::RequestRecord& r, int station) {
     return r.station == station && !r.write && r.command.size() == 2 && r.command[1] == 'R';
 }
 
+jynharness::HostSettings HostOf(const SoakOptions& options) {
+    jynharness::HostSettings settings;
+    settings.logDelayMs = options.slowLogMs;
+    return settings;
+}
+
 }  // namespace
 
 FaultSoak::FaultSoak(SoakOptions options)
-    : options_(std::move(options)), rng_(options_.seed), driver_(options_.slowLogMs) {}
+    : options_(std::move(options)), rng_(options_.seed), driver_(HostOf(options_)) {}
 
 FaultSoak::~FaultSoak() {
     if (line_) line_->Stop();
-    if (!folder_.empty()) {
-        std::remove((folder_ + "/" + kStationFile).c_str());
-        rmdir(folder_.c_str());
-    }
 }
 
 bool FaultSoak::Setup(std::string& error) {
@@ -48,28 +51,27 @@ bool FaultSoak::Setup(std::string& error) {
 
 // The driver reads its station file from the current directory.
 bool FaultSoak::EnterFolder(std::string& error) {
-    const std::string name = jyn::testing::MakePrivateDirectory("jyn-soak");
-    if (name.empty() || chdir(name.c_str()) != 0) {
+    folder_ = std::make_unique<jynharness::WorkDirectory>("jyn-soak");
+    if (!folder_->Ok()) {
         error = "no private folder";
         return false;
     }
-    folder_ = name;
     std::ofstream file(kStationFile);
-    file << StationFileText();
+    file << jynharness::StationFileText();
     if (options_.readAheadMs != 0) file << "READAHEAD = " << options_.readAheadMs << "\n";
     return true;
 }
 
 bool FaultSoak::StartLine(std::string& error) {
-    jynsim::LineConfig config = LineOf(Stations());
+    jynsim::LineConfig config = jynharness::LineOf(jynharness::Stations());
     config.timing.baud = options_.baud;
     config.queue_behind_late_answer = options_.lateQueue;
     config.noise.bit_error_rate = options_.noise;
     config.noise.seed = options_.seed;
     line_ = std::make_unique<jynsim::SimulatedLine>(config);
     if (!line_->Start(error)) return false;
-    gates_ = Catalogue(options_.readAheadMs != 0);
-    for (const SoakGate& gate : gates_) Randomize(line_->Sim(), gate, rng_);
+    gates_ = jynharness::Catalogue(options_.readAheadMs != 0);
+    for (const Gate& gate : gates_) Randomize(line_->Sim(), gate, rng_);
     SetFaults(0);
     return true;
 }
@@ -157,8 +159,7 @@ bool FaultSoak::StartDriver(std::string& error) {
         error = "ColdStart on " + port + " failed";
         return false;
     }
-    started_ = true;
-    for (const SoakStation& s : Stations()) {
+    for (const jynharness::Station& s : jynharness::Stations()) {
         const jyn::StationEntry& entry = driver_.Context().stationTable[s.logical];
         const uint8_t cpu = s.family == jynsim::CpuFamily::kAnAcpu ? 1 : 0;
         if (entry.stationNumber != s.station || entry.pcNumber != s.pc || entry.cpuType != cpu) {
@@ -170,7 +171,7 @@ bool FaultSoak::StartDriver(std::string& error) {
 }
 
 bool FaultSoak::ParseGates(std::string& error) {
-    for (SoakGate& gate : gates_) {
+    for (Gate& gate : gates_) {
         jyn::GateDefinition definition =
             jynhost::MakeGateDefinition(gate.text.c_str(), gate.shape.gateType, gate.shape.block);
         if (driver_.Call(jynhost::ParserFunction(gate.shape.block), &definition) != jyn::kOk) {
@@ -201,10 +202,10 @@ void FaultSoak::Run() {
 // from the last transaction is then one the next could take for its own.
 // Never the same gate twice in a row, so that requests tell their gate.
 std::size_t FaultSoak::NextGate(bool write) {
-    const SoakGate& last = gates_[previousGate_];
+    const Gate& last = gates_[previousGate_];
     std::vector<std::size_t> like;
     for (std::size_t i = 0; i < gates_.size() && tally_.transactions > 0; ++i) {
-        const SoakGate& gate = gates_[i];
+        const Gate& gate = gates_[i];
         if (i != previousGate_ && gate.station.logical == last.station.logical &&
             write == previousWrite_ && (write || ReplyDataChars(gate) == ReplyDataChars(last))) {
             like.push_back(i);
@@ -221,7 +222,7 @@ void FaultSoak::ChangeBehindTheDriver() {
     jynsim::Simulator& sim = line_->Sim();
     former_.resize(gates_.size());
     std::vector<std::vector<uint8_t>> before;
-    for (const SoakGate& gate : gates_) before.push_back(Expected(sim, gate));
+    for (const Gate& gate : gates_) before.push_back(Expected(sim, gate));
     Randomize(sim, gates_[rng_.Next() % gates_.size()], rng_);
     const auto now = Clock::now();
     const auto forgotten = now - std::chrono::milliseconds(options_.readAheadMs + 1000);
@@ -239,7 +240,7 @@ void FaultSoak::RunOne() {
     const std::size_t index = NextGate(t.write);
     t.gate = &gates_[index];
     t.index = index;
-    GuardedValues values(OwnedBytes(*t.gate, t.write), static_cast<uint8_t>(rng_.Next()));
+    jynharness::GuardedValues values(OwnedBytes(*t.gate, t.write), static_cast<uint8_t>(rng_.Next()));
     t.values = &values;
     if (t.write) NewWriteData(line_->Sim(), *t.gate, rng_, values.Data());
     t.sent.assign(values.Data(), values.Data() + values.Owned());
@@ -247,7 +248,7 @@ void FaultSoak::RunOne() {
     jyn::GateRequest request = jynhost::MakeGateRequest(t.gate->text.c_str(), t.gate->address,
                                                         t.gate->shape.block, values.Data());
     const uint32_t code = jynhost::TransferFunction(t.gate->shape.block, t.write);
-    driver_.Messages().Take();
+    driver_.Take();
     // Everything since the last transaction began, late bytes included.
     jynsim::DumpTrafficIfAsked(line_->Sim().Traffic(), "soak");
     line_->Sim().ClearTraffic();
@@ -282,7 +283,7 @@ std::vector<jynsim::RequestRecord> FaultSoak::NewRecords() {
 // Requests are told apart by station, direction and first device: the soak
 // never runs the same gate twice in a row.
 void FaultSoak::Sort(Transaction& t, const std::vector<jynsim::RequestRecord>& records) {
-    const auto matches = [](const jynsim::RequestRecord& r, const SoakGate& gate, bool write) {
+    const auto matches = [](const jynsim::RequestRecord& r, const Gate& gate, bool write) {
         return r.station == gate.station.station && r.write == write && r.device &&
                *r.device == FirstDevice(gate);
     };

@@ -11,13 +11,16 @@
 #include <vector>
 
 #include "sim/pty_server.h"
-#include "soak/driver_host.h"
-#include "soak/soak_gates.h"
+#include "harness/catalogue.h"
+#include "harness/driver_host.h"
+#include "harness/work_directory.h"
 #include "soak/tally.h"
 
-namespace jynsoak {
-
+namespace jynharness {
 class GuardedValues;
+}
+
+namespace jynsoak {
 
 struct SoakOptions {
     uint64_t transactions = 2000;
@@ -71,12 +74,12 @@ public:
 
 private:
     struct Transaction {
-        const SoakGate* gate;
+        const jynharness::Gate* gate;
         bool write;
         int32_t result = 0;
         bool overlong = false;      // longer than a dripping line may hold it
         std::vector<uint8_t> sent;  // a write's data as handed over
-        GuardedValues* values = nullptr;
+        jynharness::GuardedValues* values = nullptr;
         std::vector<jynsim::RequestRecord> own;  // the simulator's records of its requests
         std::size_t index = 0;                   // of the gate
         std::chrono::steady_clock::time_point begin;
@@ -112,11 +115,10 @@ private:
 
     SoakOptions options_;
     jynsim::SplitMix rng_;
-    std::string folder_;
+    std::unique_ptr<jynharness::WorkDirectory> folder_;
     std::unique_ptr<jynsim::SimulatedLine> line_;
-    DriverHost driver_;
-    bool started_ = false;
-    std::vector<SoakGate> gates_;
+    jynharness::DriverHost driver_;
+    std::vector<jynharness::Gate> gates_;
     std::size_t previousGate_ = 0;
     bool previousWrite_ = false;
     uint64_t lastSeq_ = 0;

@@ -3,7 +3,7 @@
 
 #include "sim/hex.h"
 #include "soak/fault_soak.h"
-#include "soak/guarded_values.h"
+#include "harness/guarded_values.h"
 
 namespace jynsoak {
 
@@ -103,7 +103,7 @@ void FaultSoak::JudgeGood(Transaction& t) {
             }
             ++tally_.wrongValues;
             Report(("wrong value reported as good; the PLC holds " +
-                    Hex(expected.data(), expected.size()))
+                    jynharness::Hex(expected.data(), expected.size()))
                        .c_str(),
                    t, true);
         }
@@ -194,7 +194,7 @@ void FaultSoak::Report(const char* what, const Transaction& t, bool traffic) con
     static int reports = 0;
     if (++reports > 20 && !options_.verbose) return;
     std::printf("--- %s: %s %s, result %d, data %s\n", what, t.write ? "write" : "read",
-                t.gate->text.c_str(), t.result, Hex(t.values->Data(), t.values->Owned()).c_str());
+                t.gate->text.c_str(), t.result, jynharness::Hex(t.values->Data(), t.values->Owned()).c_str());
     for (const jynsim::RequestRecord& r : t.own) {
         std::printf("    request %llu %s points %u%s%s reply %s\n",
                     static_cast<unsigned long long>(r.seq), r.command.c_str(), r.points,
@@ -202,7 +202,7 @@ void FaultSoak::Report(const char* what, const Transaction& t, bool traffic) con
                     r.fault ? (std::string(" fault ") + jynsim::FaultName(*r.fault)).c_str() : "",
                     Escaped(r.reply).c_str());
     }
-    for (const jynhost::DriverMessage& message : driver_.Messages().Kept())
+    for (const jynhost::DriverMessage& message : driver_.Kept())
         std::printf("    [%d] %s\n", message.level, message.text.c_str());
     if (!traffic) return;
     for (const std::vector<std::string>& lines : lastTraffic_) {
@@ -215,8 +215,7 @@ void FaultSoak::Report(const char* what, const Transaction& t, bool traffic) con
 }
 
 bool FaultSoak::Finish() {
-    if (started_) driver_.Call(jyn::kEndJyn);
-    started_ = false;
+    driver_.End();
     line_->Stop();
     tally_.Print(stdout, line_->Sim().Counters());
     std::fflush(stdout);

@@ -21,12 +21,12 @@
 
 #include "host/client/records.h"
 #include "sim/pty_server.h"
-#include "soak/driver_host.h"
-#include "soak/guarded_values.h"
+#include "harness/driver_host.h"
+#include "harness/guarded_values.h"
 
 namespace {
 
-using jynsoak::DriverHost;
+using jynharness::DriverHost;
 
 constexpr char kGate[] = "01WD100";
 constexpr uint32_t kTimeoutUnits = 5;
@@ -43,7 +43,7 @@ std::size_t OpenDescriptors() {
 // Bytes the C library's allocator has handed out; under AddressSanitizer
 // the allocator is its own and LeakSanitizer does this job at exit.
 long long HeapInUse() {
-#if defined(JYN_SOAK_ASAN)
+#if defined(JYN_HARNESS_ASAN)
     return -1;
 #else
     return static_cast<long long>(mallinfo2().uordblks);
@@ -82,7 +82,7 @@ public:
     }
     void Unload() { driver_.Unload(); }
     const std::string& Path() const { return path_; }
-    void ForgetMessages() { driver_.Messages().Take(); }
+    void ForgetMessages() { driver_.Take(); }
 
     int32_t Call(uint32_t function, void* params = nullptr) {
         return driver_.Call(function, params);
@@ -100,7 +100,7 @@ public:
         if (Call(jyn::kSingleAddressParser, &gate) != jyn::kOk) return false;
         const uint16_t value = static_cast<uint16_t>(std::rand());
         sim.SetWord(1, "D100", value);
-        jynsoak::GuardedValues values(4, 0);
+        jynharness::GuardedValues values(4, 0);
         jyn::GateRequest request =
             jynhost::MakeGateRequest(kGate, gate.gateAddress, 0, values.Data());
         if (Call(jyn::kSingleRead, &request) != jyn::kOk) return false;

@@ -21,21 +21,14 @@
 // damaged value buffer was seen; 1 otherwise; 2 when it could not start.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "harness/options.h"
 #include "host/client/driver_library.h"
 #include "soak/fault_soak.h"
 
 namespace {
-
-bool Number(const char* text, double& value) {
-    char* end = nullptr;
-    value = std::strtod(text, &end);
-    return end != text && *end == '\0' && value >= 0;
-}
 
 constexpr uint32_t kSlowLogMs = 8;
 
@@ -62,55 +55,27 @@ bool ParseClasses(const std::string& text, jynsoak::SoakOptions& options) {
 }
 
 bool ParseOptions(int argc, char** argv, jynsoak::SoakOptions& options) {
+    using namespace jynharness;
     options.driver = jynhost::DriverBesideExecutable();
-    for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        if (name == "--verbose") {
-            options.verbose = true;
-            continue;
-        }
-        if (name == "--late-drop") {
-            options.lateQueue = false;
-            continue;
-        }
-        if (i + 1 >= argc) return false;
-        const char* text = argv[++i];
-        double value = 0;
-        if (name == "--driver") {
-            options.driver = text;
-        } else if (name == "--classes") {
-            if (!ParseClasses(text, options)) return false;
-        } else if (!Number(text, value)) {
-            return false;
-        } else if (name == "--transactions") {
-            options.transactions = static_cast<uint64_t>(value);
-        } else if (name == "--seconds") {
-            options.seconds = value;
-        } else if (name == "--seed") {
-            options.seed = static_cast<uint64_t>(value);
-        } else if (name == "--timeout" && value >= 1) {
-            options.timeoutUnits = static_cast<uint32_t>(value);
-        } else if (name == "--baud") {
-            options.baud = static_cast<uint32_t>(value);
-        } else if (name == "--driver-baud" && value >= 300 && value <= 57600) {
-            options.driverBaud = static_cast<uint32_t>(value);
-        } else if (name == "--slow-ms") {
-            options.slowMs = static_cast<uint32_t>(value);
-        } else if (name == "--faults" && value <= 1) {
-            options.faultShare = value;
-        } else if (name == "--noise" && value <= 1) {
-            options.noise = value;
-        } else if (name == "--slow-log" && value <= 1000) {
-            options.slowLogMs = static_cast<uint32_t>(value);
-        } else if (name == "--readahead" && value >= 1 && value <= 60000) {
-            options.readAheadMs = static_cast<uint32_t>(value);
-        } else if (name == "--jitter-ms" && value <= 10000) {
-            options.jitterMs = static_cast<int32_t>(value);
-        } else {
-            return false;
-        }
-    }
-    return true;
+    const OptionTable table = {
+        Verbose(options.verbose),
+        Flag("--late-drop", options.lateQueue, false),
+        Driver(options.driver),
+        {"--classes", true, [&options](const char* text) { return ParseClasses(text, options); }},
+        Transactions(options.transactions),
+        Seconds(options.seconds),
+        Seed(options.seed),
+        Timeout(options.timeoutUnits),
+        Baud(options.baud),
+        Whole("--driver-baud", options.driverBaud, 300, 57600),
+        Whole("--slow-ms", options.slowMs, 0, 4294967295.0),
+        Faults(options.faultShare),
+        Real("--noise", options.noise, 0, 1),
+        Whole("--slow-log", options.slowLogMs, 0, 1000),
+        Whole("--readahead", options.readAheadMs, 1, 60000),
+        Whole("--jitter-ms", options.jitterMs, 0, 10000),
+    };
+    return jynharness::ParseOptions(argc, argv, table);
 }
 
 }  // namespace

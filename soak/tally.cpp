@@ -29,7 +29,7 @@ void PrintResults(std::FILE* out, const Tally& tally) {
     }
     for (std::size_t kind = 0; kind < kKinds; ++kind) {
         std::fprintf(out, "  %-18s %8llu transactions, %llu good\n",
-                     KindName(static_cast<Kind>(kind)),
+                     jynharness::KindName(static_cast<jynharness::Kind>(kind)),
                      static_cast<unsigned long long>(tally.byKind[kind]),
                      static_cast<unsigned long long>(tally.goodByKind[kind]));
     }

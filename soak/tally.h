@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "sim/engine.h"
-#include "soak/soak_gates.h"
+#include "harness/gate_kinds.h"
 
 namespace jynsoak {
 

@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/support/private_directory.h"
+#include "harness/work_directory.h"
 
 extern char** environ;
 
@@ -172,7 +172,7 @@ std::string FindOnPath(const std::string& program) {
     return std::string();
 }
 
-TempDir::TempDir() : path_(jyn::testing::MakePrivateDirectory("jynmb-test")) {}
+TempDir::TempDir() : path_(jynharness::MakePrivateDirectory("jynmb-test")) {}
 
 TempDir::~TempDir() {
     std::error_code code;

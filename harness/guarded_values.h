@@ -9,17 +9,17 @@
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
-#define JYN_SOAK_ASAN 1
+#define JYN_HARNESS_ASAN 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-#define JYN_SOAK_ASAN 1
+#define JYN_HARNESS_ASAN 1
 #endif
 #endif
-#if defined(JYN_SOAK_ASAN)
+#if defined(JYN_HARNESS_ASAN)
 #include <sanitizer/asan_interface.h>
 #endif
 
-namespace jynsoak {
+namespace jynharness {
 
 class GuardedValues {
 public:
@@ -51,7 +51,7 @@ public:
 
 private:
     void Poison(bool on) {
-#if defined(JYN_SOAK_ASAN)
+#if defined(JYN_HARNESS_ASAN)
         uint8_t* back = Data() + owned_;
         if (on) {
             ASAN_POISON_MEMORY_REGION(storage_.data(), kGuard);
@@ -70,4 +70,4 @@ private:
     uint8_t fill_;
 };
 
-}  // namespace jynsoak
+}  // namespace jynharness

@@ -1,17 +1,17 @@
-#include "soak/soak_gates.h"
+#include "harness/catalogue.h"
 
 #include <chrono>
 #include <cstdio>
 
 #include "sim/hex.h"
 
-namespace jynsoak {
+namespace jynharness {
 
 namespace {
 
 using jynsim::CpuFamily;
 
-const std::vector<SoakStation> kStations = {
+const std::vector<Station> kStations = {
     {0x01, 0x01, 0xFF, CpuFamily::kAcpu},
     {0x02, 0x05, 0xFF, CpuFamily::kAnAcpu},
     {0x03, 0x02, 0xFF, CpuFamily::kAcpu},
@@ -65,27 +65,18 @@ bool BitDevice(const std::string& code) {
            code == "TS" || code == "TC" || code == "CS" || code == "CC";
 }
 
-uint32_t Rounded(const SoakGate& gate) { return gate.shape.chars + (gate.shape.chars & 1); }
-
 // Words of device memory the gate covers, in device-number offsets.
-std::vector<uint32_t> WordOffsets(const SoakGate& gate) {
-    uint32_t words = 1;
-    switch (gate.shape.kind) {
-        case Kind::kString: words = Rounded(gate) / 2; break;
-        case Kind::k32Bit: words = 2; break;
-        case Kind::kWordBlock: words = static_cast<uint32_t>(gate.shape.block); break;
-        case Kind::k32BitBlock: words = 2 * static_cast<uint32_t>(gate.shape.block); break;
-        default: break;
-    }
+std::vector<uint32_t> WordOffsets(const Gate& gate) {
+    const std::size_t words = WordsOf(gate.shape.kind, gate.shape.block, gate.shape.chars);
     const uint32_t step = BitDevice(gate.shape.device) ? 16 : 1;
     std::vector<uint32_t> offsets;
     for (uint32_t i = 0; i < words; ++i) offsets.push_back(i * step);
     return offsets;
 }
 
-jynsim::Target TargetOf(const SoakGate& gate) { return {gate.station.station, gate.station.pc}; }
+jynsim::Target TargetOf(const Gate& gate) { return {gate.station.station, gate.station.pc}; }
 
-uint16_t WordOf(jynsim::Simulator& sim, const SoakGate& gate, uint32_t offset) {
+uint16_t WordOf(jynsim::Simulator& sim, const Gate& gate, uint32_t offset) {
     return sim.Word(TargetOf(gate), DeviceName(gate, offset)).value_or(0);
 }
 
@@ -102,7 +93,7 @@ uint32_t GetLe(const uint8_t* in, int bytes) {
 }
 
 // The value buffer's bytes of a gate of words, in device order.
-std::vector<uint8_t> BytesOfWords(const SoakGate& gate, const std::vector<uint16_t>& words) {
+std::vector<uint8_t> BytesOfWords(const Gate& gate, const std::vector<uint16_t>& words) {
     std::vector<uint8_t> out;
     for (const uint16_t word : words) {
         out.push_back(static_cast<uint8_t>(word & 0xFF));
@@ -119,14 +110,9 @@ std::vector<uint8_t> BytesOfWords(const SoakGate& gate, const std::vector<uint16
 
 }  // namespace
 
-const char* KindName(Kind kind) {
-    const char* kNames[] = {"bit", "word", "32-bit", "string", "word block", "32-bit block"};
-    return kNames[static_cast<int>(kind)];
-}
-
-jynsim::LineConfig LineOf(const std::vector<SoakStation>& stations) {
+jynsim::LineConfig LineOf(const std::vector<Station>& stations) {
     jynsim::LineConfig config;
-    for (const SoakStation& s : stations) {
+    for (const Station& s : stations) {
         jynsim::StationConfig station;
         station.station = static_cast<uint8_t>(s.station);
         station.pc = static_cast<uint8_t>(s.pc);
@@ -148,7 +134,7 @@ std::string Hex(const uint8_t* bytes, std::size_t count) {
     return out;
 }
 
-const std::vector<SoakStation>& Stations() { return kStations; }
+const std::vector<Station>& Stations() { return kStations; }
 
 namespace {
 
@@ -171,11 +157,11 @@ const GateShape kScanShapes[] = {
 
 }  // namespace
 
-std::vector<SoakGate> Catalogue(bool scan) {
-    std::vector<SoakGate> gates;
+std::vector<Gate> Catalogue(bool scan) {
+    std::vector<Gate> gates;
     std::vector<GateShape> shapes(std::begin(kShapes), std::end(kShapes));
     if (scan) shapes.insert(shapes.end(), std::begin(kScanShapes), std::end(kScanShapes));
-    for (const SoakStation& station : kStations) {
+    for (const Station& station : kStations) {
         for (const GateShape& shape : shapes) {
             if (shape.anAcpuOnly && station.family != CpuFamily::kAnAcpu) continue;
             char text[32];
@@ -197,24 +183,11 @@ std::string StationFileText() {
            "1A = 1F, 03, anacpu\n";
 }
 
-bool IsSingleWordOrBit(const SoakGate& gate) {
+bool IsSingleWordOrBit(const Gate& gate) {
     return gate.shape.kind == Kind::kBit || gate.shape.kind == Kind::kWord;
 }
 
-std::size_t ReplyDataChars(const SoakGate& gate) {
-    return gate.shape.kind == Kind::kBit ? 1 : 4 * WordOffsets(gate).size();
-}
-
-std::size_t OwnedBytes(const SoakGate& gate, bool write) {
-    switch (gate.shape.kind) {
-        case Kind::kString: return Rounded(gate) + (write ? 0 : 1);
-        case Kind::kWordBlock: return 2u * static_cast<std::size_t>(gate.shape.block);
-        case Kind::k32BitBlock: return 4u * static_cast<std::size_t>(gate.shape.block);
-        default: return 4;
-    }
-}
-
-std::string DeviceName(const SoakGate& gate, uint32_t offset) {
+std::string DeviceName(const Gate& gate, uint32_t offset) {
     char name[32];
     const uint32_t number = gate.shape.number + offset;
     std::snprintf(name, sizeof name, HexNumbered(gate.shape.device) ? "%s%X" : "%s%u",
@@ -222,11 +195,11 @@ std::string DeviceName(const SoakGate& gate, uint32_t offset) {
     return name;
 }
 
-jynsim::DeviceRef FirstDevice(const SoakGate& gate) {
+jynsim::DeviceRef FirstDevice(const Gate& gate) {
     return *jynsim::ParseDeviceName(DeviceName(gate, 0));
 }
 
-void Randomize(jynsim::Simulator& sim, const SoakGate& gate, jynsim::SplitMix& rng) {
+void Randomize(jynsim::Simulator& sim, const Gate& gate, jynsim::SplitMix& rng) {
     if (gate.shape.kind == Kind::kBit) {
         sim.SetBit(TargetOf(gate), DeviceName(gate, 0), (rng.Next() & 1) != 0);
         return;
@@ -239,7 +212,7 @@ void Randomize(jynsim::Simulator& sim, const SoakGate& gate, jynsim::SplitMix& r
     }
 }
 
-std::vector<uint8_t> Expected(jynsim::Simulator& sim, const SoakGate& gate) {
+std::vector<uint8_t> Expected(jynsim::Simulator& sim, const Gate& gate) {
     if (gate.shape.kind == Kind::kBit) {
         const bool on = sim.Bit(TargetOf(gate), DeviceName(gate, 0)).value_or(false);
         return {static_cast<uint8_t>(on ? 1 : 0), 0};
@@ -249,7 +222,7 @@ std::vector<uint8_t> Expected(jynsim::Simulator& sim, const SoakGate& gate) {
     return BytesOfWords(gate, words);
 }
 
-std::vector<uint8_t> ExpectedFromReply(const SoakGate& gate, const std::string& reply) {
+std::vector<uint8_t> ExpectedFromReply(const Gate& gate, const std::string& reply) {
     constexpr std::size_t kFraming = 8;  // STX, station, PC, ETX, sum
     if (reply.size() < kFraming || reply[0] != '\x02') return {};
     const std::string data = reply.substr(5, reply.size() - kFraming);
@@ -268,7 +241,7 @@ std::vector<uint8_t> ExpectedFromReply(const SoakGate& gate, const std::string& 
     return BytesOfWords(gate, words);
 }
 
-void NewWriteData(jynsim::Simulator& sim, const SoakGate& gate, jynsim::SplitMix& rng,
+void NewWriteData(jynsim::Simulator& sim, const Gate& gate, jynsim::SplitMix& rng,
                   uint8_t* values) {
     if (gate.shape.kind == Kind::kBit) {
         const bool on = !sim.Bit(TargetOf(gate), DeviceName(gate, 0)).value_or(false);
@@ -292,7 +265,7 @@ void NewWriteData(jynsim::Simulator& sim, const SoakGate& gate, jynsim::SplitMix
     if (!differs) values[base] = static_cast<uint8_t>(values[base] ^ 0x01);
 }
 
-bool Landed(jynsim::Simulator& sim, const SoakGate& gate, const uint8_t* values) {
+bool Landed(jynsim::Simulator& sim, const Gate& gate, const uint8_t* values) {
     if (gate.shape.kind == Kind::kBit) {
         const bool on = sim.Bit(TargetOf(gate), DeviceName(gate, 0)).value_or(false);
         return on == (GetLe(values + 2, 2) != 0);
@@ -305,4 +278,4 @@ bool Landed(jynsim::Simulator& sim, const SoakGate& gate, const uint8_t* values)
     return true;
 }
 
-}  // namespace jynsoak
+}  // namespace jynharness

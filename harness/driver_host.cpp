@@ -1,0 +1,83 @@
+#include "harness/driver_host.h"
+
+#include <chrono>
+#include <thread>
+
+#include "host/client/records.h"
+
+namespace jynharness {
+
+namespace {
+
+jynhost::MessageRoute::Echo SlowEcho(uint32_t delayMs) {
+    if (delayMs == 0) return {};
+    return [delayMs](const jynhost::DriverMessage&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    };
+}
+
+std::unique_ptr<jynhost::MessageRoute> RouteOf(const HostSettings& settings) {
+    if (settings.keptMessages == 0) return nullptr;
+    return std::make_unique<jynhost::MessageRoute>(settings.keptMessages,
+                                                   SlowEcho(settings.logDelayMs));
+}
+
+// The instances whose contexts must outlive their hosts.
+void KeepUntilExit(std::unique_ptr<jynhost::DriverInstance> instance) {
+    static auto* kept = new std::vector<std::unique_ptr<jynhost::DriverInstance>>();
+    kept->push_back(std::move(instance));
+}
+
+}  // namespace
+
+DriverHost::DriverHost(const HostSettings& settings)
+    : own_(std::make_unique<jynhost::DriverLibrary>()),
+      library_(own_.get()),
+      number_(settings.instance),
+      fill_(settings.contextFill),
+      keep_(settings.keepContextUntilExit),
+      route_(RouteOf(settings)),
+      instance_(std::make_unique<jynhost::DriverInstance>(*library_, number_)) {}
+
+DriverHost::DriverHost(const jynhost::DriverLibrary& shared, const HostSettings& settings)
+    : library_(&shared),
+      number_(settings.instance),
+      fill_(settings.contextFill),
+      keep_(settings.keepContextUntilExit),
+      route_(RouteOf(settings)),
+      instance_(std::make_unique<jynhost::DriverInstance>(*library_, number_)) {}
+
+DriverHost::~DriverHost() {
+    if (keep_) KeepUntilExit(std::move(instance_));
+}
+
+bool DriverHost::Load(const std::string& path, std::string& error) {
+    if (!own_) {
+        error = "this host shares a library it does not load";
+        return false;
+    }
+    started_ = false;
+    return own_->Load(path, error) && Allocate(error);
+}
+
+void DriverHost::Unload() {
+    if (own_) own_->Unload();
+    started_ = false;
+}
+
+int32_t DriverHost::ColdStart(const std::string& port, uint32_t timeoutUnits, uint16_t baud) {
+    jynhost::LineSettings line;
+    line.replyTimeout = timeoutUnits;
+    line.baudRate = baud;
+    jyn::ColdStartParams params = jynhost::MakeColdStart(port, true, line);
+    started_ = true;
+    return Call(jyn::kColdStart, &params);
+}
+
+void DriverHost::End() {
+    if (!started_) return;
+    started_ = false;
+    Call(jyn::kEndJyn);
+}
+
+}  // namespace jynharness
