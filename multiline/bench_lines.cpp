@@ -6,20 +6,19 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <thread>
 
-#include "host/client/driver_instance.h"
+#include "harness/driver_host.h"
+#include "harness/options.h"
+#include "harness/work_directory.h"
 #include "host/client/driver_library.h"
 #include "host/client/records.h"
 #include "multiline/bench_timed.h"
-#include "multiline/kept_instances.h"
 #include "multiline/thread_messages.h"
 #include "sim/pty_server.h"
 #include "sim/reference_host.h"
-#include "tests/support/private_directory.h"
 
 namespace jynmulti {
 
@@ -36,6 +35,17 @@ uint16_t DriverBaud(uint32_t lineBaud) {
     return lineBaud <= 57600 ? static_cast<uint16_t>(lineBaud) : 57600;
 }
 
+// The lines share one library and its one message route; the driver is
+// ended once, at the end, from the first line: the others' contexts stay.
+jynharness::HostSettings HostOf(uint32_t instance) {
+    jynharness::HostSettings settings;
+    settings.instance = instance;
+    settings.contextFill = 0;
+    settings.keptMessages = 0;
+    settings.keepContextUntilExit = true;
+    return settings;
+}
+
 // One ACPU station 01 on a paced line, answering at once, and the driver
 // instance started on it.
 class PacedLine {
@@ -43,7 +53,7 @@ public:
     PacedLine(const jynhost::DriverLibrary& library, uint32_t baud, uint32_t instance)
         : baud_(baud),
           value_(static_cast<uint16_t>(0x1000 + instance)),
-          instance_(std::make_unique<jynhost::DriverInstance>(library, instance)) {
+          host_(library, HostOf(instance)) {
         jynsim::LineConfig config;
         jynsim::StationConfig station;
         station.station = 1;
@@ -55,7 +65,6 @@ public:
     }
     ~PacedLine() {
         line_->Stop();
-        KeepUntilExit(std::move(instance_));
     }
     PacedLine(const PacedLine&) = delete;
     PacedLine& operator=(const PacedLine&) = delete;
@@ -63,14 +72,10 @@ public:
     bool StartLine(std::string& error) {
         return line_->Start(error) && line_->Sim().SetWord(1, "D100", value_);
     }
-    bool Allocate(std::string& error) { return instance_->AllocateContext(error); }
+    bool Allocate(std::string& error) { return host_.Allocate(error); }
     bool StartDriver(std::string& error) {
-        jynhost::LineSettings settings;
-        settings.replyTimeout = kTimeoutUnits;
-        settings.baudRate = DriverBaud(baud_);
-        jyn::ColdStartParams params =
-            jynhost::MakeColdStart(line_->Port().substr(5), true, settings);
-        if (instance_->Call(jyn::kColdStart, &params) == jyn::kOk) return true;
+        const std::string port = line_->Port().substr(5);
+        if (host_.ColdStart(port, kTimeoutUnits, DriverBaud(baud_)) == jyn::kOk) return true;
         error = "ColdStart on " + line_->Port() + " failed";
         return false;
     }
@@ -78,11 +83,11 @@ public:
     bool Read(const jyn::GateAddress& address) {
         unsigned char buffer[4] = {};
         jyn::GateRequest request = jynhost::MakeGateRequest(kGateText, address, 0, buffer);
-        return instance_->Call(jyn::kSingleRead, &request) == jyn::kOk &&
+        return host_.Call(jyn::kSingleRead, &request) == jyn::kOk &&
                (buffer[2] | buffer[3] << 8) == value_;
     }
     int32_t Call(uint32_t function, void* params = nullptr) {
-        return instance_->Call(function, params);
+        return host_.Call(function, params);
     }
     jynsim::Simulator& Sim() { return line_->Sim(); }
     const std::string& Path() const { return line_->Port(); }
@@ -91,7 +96,7 @@ public:
 private:
     uint32_t baud_;
     uint16_t value_;
-    std::unique_ptr<jynhost::DriverInstance> instance_;
+    jynharness::DriverHost host_;
     std::unique_ptr<jynsim::SimulatedLine> line_;
 };
 
@@ -159,23 +164,6 @@ LinesRun RunReference(Lines& lines, std::size_t count, const TimedPlan& plan) {
     }
     return run;
 }
-
-// A folder of its own as the current directory: no station file there.
-class Folder {
-public:
-    Folder() {
-        const std::string name = jyn::testing::MakePrivateDirectory("jyn-multibench");
-        if (!name.empty() && chdir(name.c_str()) == 0) path_ = name;
-    }
-    ~Folder() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    bool Ok() const { return !path_.empty(); }
-
-private:
-    std::string path_;
-};
 
 double RssBytes() {
     std::ifstream status("/proc/self/status");
@@ -263,21 +251,9 @@ void RunRounds(std::vector<Lines>& byBaud, const jyn::GateAddress& address,
 
 }  // namespace
 
-bool ParseList(const char* text, uint32_t most, bool zero, std::vector<uint32_t>& out) {
-    out.clear();
-    for (const char* p = text; *p != '\0';) {
-        char* end = nullptr;
-        const unsigned long value = std::strtoul(p, &end, 10);
-        if (end == p || (value == 0 && !zero) || value > most || (*end != ',' && *end != '\0'))
-            return false;
-        out.push_back(static_cast<uint32_t>(value));
-        p = *end == ',' ? end + 1 : end;
-    }
-    return !out.empty();
-}
-
 int RunBench(const BenchOptions& options) {
-    Folder folder;
+    // A folder of its own as the current directory: no station file there.
+    jynharness::WorkDirectory folder("jyn-multibench");
     MessageSorter sorter;
     jynhost::DriverLibrary library;
     std::vector<Lines> byBaud;

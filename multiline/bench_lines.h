@@ -23,9 +23,6 @@ struct BenchOptions {
     std::string driver;
 };
 
-// "1,2,4,8": numbers from 1 (or 0, with `zero`) to `most`.
-bool ParseList(const char* text, uint32_t most, bool zero, std::vector<uint32_t>& out);
-
 // Exit status: 0 when every run was clean, 1 when one was not, 2 when the
 // lines could not be set up.
 int RunBench(const BenchOptions& options);

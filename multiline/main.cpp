@@ -11,10 +11,9 @@
 // did not, 2 when the run could not start. See docs/reliability.md and
 // docs/performance.md.
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
+#include "harness/options.h"
 #include "host/client/driver_library.h"
 #include "multiline/bench_lines.h"
 #include "multiline/soak_run.h"
@@ -31,74 +30,37 @@ const char kUsage[] =
 
 constexpr int kMostLines = 16;
 
-bool Number(const char* text, double& value) {
-    char* end = nullptr;
-    value = std::strtod(text, &end);
-    return end != text && *end == '\0' && value >= 0;
-}
-
-// The options without a value; false for any other.
-bool Flag(const std::string& name, jynmulti::RunOptions& run, jynmulti::BenchOptions& bench) {
-    struct Switch {
-        const char* name;
-        bool* setting;
-        bool value;
-    };
-    const Switch switches[] = {
-        {"--no-port-commands", &run.portCommands, false},  {"--no-vanish", &run.vanish, false},
-        {"--trace-every-line", &run.traceEveryLine, true}, {"--verbose", &run.verbose, true},
-        {"--no-reference", &bench.reference, false},       {"--smoke", &bench.smoke, true},
-    };
-    for (const Switch& s : switches) {
-        if (name == s.name) {
-            *s.setting = s.value;
-            return true;
-        }
-    }
-    return false;
-}
-
-bool Value(const std::string& name, const char* text, jynmulti::RunOptions& run,
-           jynmulti::BenchOptions& bench) {
-    double value = 0;
-    if (name == "--driver") return !(run.driver = text).empty();
-    if (name == "--lines-list") return jynmulti::ParseList(text, kMostLines, false, bench.lines);
-    if (name == "--bauds") return jynmulti::ParseList(text, 4000000, true, bench.bauds);
-    if (!Number(text, value)) return false;
-    if (name == "--lines" && value >= 1 && value <= kMostLines) {
-        run.lines = static_cast<int>(value);
-    } else if (name == "--transactions") {
-        run.transactions = static_cast<uint64_t>(value);
-    } else if (name == "--seconds") {
-        run.seconds = bench.seconds = value;
-    } else if (name == "--seed") {
-        run.seed = static_cast<uint64_t>(value);
-    } else if (name == "--timeout" && value >= 1) {
-        run.timeoutUnits = static_cast<uint32_t>(value);
-    } else if (name == "--faults" && value <= 1) {
-        run.faultShare = value;
-    } else if (name == "--baud") {
-        run.baud = static_cast<uint32_t>(value);
-    } else if (name == "--repeat" && value >= 1 && value <= 100) {
-        bench.repeat = static_cast<int>(value);
-    } else {
-        return false;
-    }
-    return true;
-}
-
 bool ParseOptions(int argc, char** argv, jynmulti::RunOptions& run, jynmulti::BenchOptions& bench,
                   bool& benchMode) {
+    using namespace jynharness;
     run.driver = jynhost::DriverBesideExecutable();
-    for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        if (name == "--bench") {
-            benchMode = true;
-        } else if (!Flag(name, run, bench)) {
-            if (i + 1 >= argc || !Value(name, argv[i + 1], run, bench)) return false;
-            ++i;
-        }
-    }
+    const OptionTable table = {
+        Flag("--bench", benchMode),
+        Flag("--no-port-commands", run.portCommands, false),
+        Flag("--no-vanish", run.vanish, false),
+        Flag("--trace-every-line", run.traceEveryLine),
+        Verbose(run.verbose),
+        Flag("--no-reference", bench.reference, false),
+        Smoke(bench.smoke),
+        Driver(run.driver),
+        List("--lines-list", bench.lines, 1, kMostLines),
+        List("--bauds", bench.bauds, 0, 4000000),
+        Whole("--lines", run.lines, 1, kMostLines),
+        Transactions(run.transactions),
+        // One time limit for either run.
+        {"--seconds", true,
+         [&run, &bench](const char* text) {
+             if (!Number(text, 0, 1e18, run.seconds)) return false;
+             bench.seconds = run.seconds;
+             return true;
+         }},
+        Seed(run.seed),
+        Timeout(run.timeoutUnits),
+        Faults(run.faultShare),
+        Baud(run.baud),
+        Whole("--repeat", bench.repeat, 1, 100),
+    };
+    if (!jynharness::ParseOptions(argc, argv, table)) return false;
     bench.driver = run.driver;
     return true;
 }

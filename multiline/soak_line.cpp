@@ -7,15 +7,23 @@
 #include <thread>
 
 #include "host/client/records.h"
-#include "multiline/kept_instances.h"
-#include "soak/guarded_values.h"
+#include "harness/guarded_values.h"
 
 namespace jynmulti {
 
 namespace {
 
 constexpr uint32_t kFirstInstance = 11;
-constexpr unsigned char kUncleared = 0xA5;  // a host need not clear the context
+
+// The lines share one library; each sorts its messages by thread, and only
+// line 0 ends the driver, which leaves the others' contexts in use.
+jynharness::HostSettings HostOf(uint32_t instance) {
+    jynharness::HostSettings settings;
+    settings.instance = instance;
+    settings.keptMessages = 0;
+    settings.keepContextUntilExit = true;
+    return settings;
+}
 // NAK codes the faulty lines answer with, in turn: the transmission errors
 // the driver retries, and refusals that end a transaction with 1 or 2.
 const uint8_t kNakCodes[] = {0x02, 0x06, 0x01, 0x08, 0x04, 0x10, 0x05, 0x11, 0x12, 0x03};
@@ -64,17 +72,17 @@ SoakLine::SoakLine(const jynhost::DriverLibrary& library, int index, Role role,
       role_(role),
       instance_number_(kFirstInstance + static_cast<uint32_t>(index)),
       share_(options.faultShare * kShareSteps[index % 4]),
-      instance_(std::make_unique<jynhost::DriverInstance>(library, instance_number_)),
+      host_(library, HostOf(instance_number_)),
       rng_(options.seed + 7919u * static_cast<uint64_t>(index + 1)) {
-    for (jynsoak::SoakStation station : jynsoak::Stations()) {
+    for (jynharness::Station station : jynharness::Stations()) {
         station.station = Shifted(station.station, index);
         stations_.push_back(station);
     }
     // Each line leaves out a different quarter of the catalogue.
-    const std::vector<jynsoak::SoakGate> catalogue = jynsoak::Catalogue();
+    const std::vector<jynharness::Gate> catalogue = jynharness::Catalogue();
     for (std::size_t i = 0; i < catalogue.size(); ++i) {
         if (options.lines > 1 && (i + static_cast<std::size_t>(index)) % 4 == 3) continue;
-        jynsoak::SoakGate gate = catalogue[i];
+        jynharness::Gate gate = catalogue[i];
         gate.station.station = Shifted(gate.station.station, index);
         gates_.push_back(gate);
     }
@@ -82,7 +90,6 @@ SoakLine::SoakLine(const jynhost::DriverLibrary& library, int index, Role role,
 
 SoakLine::~SoakLine() {
     for (Plant& plant : plants_) plant.line->Stop();
-    KeepUntilExit(std::move(instance_));
 }
 
 bool SoakLine::Setup(std::string& error) {
@@ -96,7 +103,7 @@ bool SoakLine::WriteStationFile(std::string& error) {
     std::snprintf(name, sizeof name, "JYNMB%02u.INT", instance_number_);
     std::ofstream file(name);
     file << "* line " << index_ << " of the multi-line run\n";
-    for (const jynsoak::SoakStation& s : stations_) {
+    for (const jynharness::Station& s : stations_) {
         char text[64];
         std::snprintf(text, sizeof text, "%02X = %02X, %02X, %s\n",
                       static_cast<unsigned>(s.logical), static_cast<unsigned>(s.station),
@@ -110,14 +117,14 @@ bool SoakLine::WriteStationFile(std::string& error) {
 }
 
 bool SoakLine::StartPlants(std::string& error) {
-    jynsim::LineConfig config = jynsoak::LineOf(stations_);
+    jynsim::LineConfig config = jynharness::LineOf(stations_);
     config.timing.baud = Baud();
     const int count = role_ == Role::kPortCommands ? 2 : 1;
     for (int i = 0; i < count; ++i) {
         Plant plant;
         plant.line = std::make_unique<jynsim::SimulatedLine>(config);
         if (!plant.line->Start(error)) return false;
-        for (const jynsoak::SoakGate& gate : gates_) Randomize(plant.line->Sim(), gate, rng_);
+        for (const jynharness::Gate& gate : gates_) Randomize(plant.line->Sim(), gate, rng_);
         plants_.push_back(std::move(plant));
     }
     SetFaults(0);
@@ -163,11 +170,8 @@ std::string SoakLine::PortOf(const Plant& plant) const {
 }
 
 bool SoakLine::StartDriver(std::string& error) {
-    if (!instance_->AllocateContext(error, kUncleared)) return false;
-    jynhost::LineSettings line;
-    line.replyTimeout = TimeoutUnits();
-    jyn::ColdStartParams params = jynhost::MakeColdStart(PortOf(plants_[0]), true, line);
-    if (Call(jyn::kColdStart, &params) != jyn::kOk) {
+    if (!host_.Allocate(error)) return false;
+    if (host_.ColdStart(PortOf(plants_[0]), TimeoutUnits()) != jyn::kOk) {
         error = "line " + std::to_string(index_) + ": ColdStart failed";
         return false;
     }
@@ -179,8 +183,8 @@ bool SoakLine::StartDriver(std::string& error) {
 }
 
 bool SoakLine::TableHolds() const {
-    for (const jynsoak::SoakStation& s : stations_) {
-        const jyn::StationEntry& entry = instance_->Context()->stationTable[s.logical];
+    for (const jynharness::Station& s : stations_) {
+        const jyn::StationEntry& entry = host_.Context().stationTable[s.logical];
         const uint8_t cpu = s.family == jynsim::CpuFamily::kAnAcpu ? jyn::kCpuAn : jyn::kCpuA;
         if (entry.stationNumber != s.station || entry.pcNumber != s.pc || entry.cpuType != cpu)
             return false;
@@ -189,7 +193,7 @@ bool SoakLine::TableHolds() const {
 }
 
 bool SoakLine::ParseGates(std::string& error) {
-    for (jynsoak::SoakGate& gate : gates_) {
+    for (jynharness::Gate& gate : gates_) {
         jyn::GateDefinition definition =
             jynhost::MakeGateDefinition(gate.text.c_str(), gate.shape.gateType, gate.shape.block);
         if (Call(jynhost::ParserFunction(gate.shape.block), &definition) != jyn::kOk) {

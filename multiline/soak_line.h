@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "host/client/driver_instance.h"
+#include "harness/catalogue.h"
+#include "harness/driver_host.h"
 #include "host/client/driver_library.h"
 #include "multiline/run_control.h"
 #include "multiline/thread_messages.h"
 #include "sim/pty_server.h"
-#include "soak/soak_gates.h"
 
-namespace jynsoak {
+namespace jynharness {
 class GuardedValues;
 }
 
@@ -84,7 +84,7 @@ public:
     uint32_t Baud() const;          // its simulator's pacing; 0: none
     const LineTally& Tally() const { return tally_; }
     int32_t Call(uint32_t function, void* params = nullptr) {
-        return instance_->Call(function, params);
+        return host_.Call(function, params);
     }
     // What the driver said about the first transfer on the vanished port.
     const std::vector<jynhost::DriverMessage>& FirstOnVanishedPort() const { return firstGone_; }
@@ -95,15 +95,15 @@ private:
     struct Plant {
         std::unique_ptr<jynsim::SimulatedLine> line;
         uint64_t lastSeq = 0;
-        const jynsoak::SoakGate* previous = nullptr;
+        const jynharness::Gate* previous = nullptr;
         bool previousWrite = false;
     };
     struct Transaction {
-        const jynsoak::SoakGate* gate = nullptr;
+        const jynharness::Gate* gate = nullptr;
         bool write = false;
         int32_t result = 0;
         std::vector<uint8_t> sent;
-        jynsoak::GuardedValues* values = nullptr;
+        jynharness::GuardedValues* values = nullptr;
         std::vector<jynsim::RequestRecord> own;
     };
 
@@ -140,10 +140,10 @@ private:
     const Role role_;
     const uint32_t instance_number_;
     const double share_;
-    std::unique_ptr<jynhost::DriverInstance> instance_;
+    jynharness::DriverHost host_;
     jynsim::SplitMix rng_;
-    std::vector<jynsoak::SoakStation> stations_;
-    std::vector<jynsoak::SoakGate> gates_;
+    std::vector<jynharness::Station> stations_;
+    std::vector<jynharness::Gate> gates_;
     std::vector<Plant> plants_;
     std::size_t current_ = 0;
     std::size_t previousGate_ = 0;

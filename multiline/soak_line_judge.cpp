@@ -5,7 +5,7 @@
 
 #include "host/client/records.h"
 #include "multiline/soak_line.h"
-#include "soak/guarded_values.h"
+#include "harness/guarded_values.h"
 
 namespace jynmulti {
 
@@ -18,7 +18,7 @@ bool Harmless(jynsim::FaultKind kind) {
 }
 
 // The driver's last word on a failed transfer names the gate.
-std::string FailureText(const jynsoak::SoakGate& gate, bool write, int32_t result) {
+std::string FailureText(const jynharness::Gate& gate, bool write, int32_t result) {
     const bool block = gate.shape.block > 0;
     const char* format = write ? (block ? "JYNMB> BlockWrite() , ret val is %d ('%s')"
                                         : "JYNMB> SingleWrite() , ret val is %d ('%s')")
@@ -41,7 +41,7 @@ void SoakLine::Transact(RunControl& control, ThreadMessages& messages) {
     Transaction t;
     t.gate = &gates_[index];
     t.write = (rng_.Next() & 1) != 0;
-    jynsoak::GuardedValues values(OwnedBytes(*t.gate, t.write), static_cast<uint8_t>(rng_.Next()));
+    jynharness::GuardedValues values(OwnedBytes(*t.gate, t.write), static_cast<uint8_t>(rng_.Next()));
     t.values = &values;
     if (t.write) NewWriteData(Sim(), *t.gate, rng_, values.Data());
     t.sent.assign(values.Data(), values.Data() + values.Owned());
@@ -74,7 +74,7 @@ void SoakLine::Sort(Transaction& t) {
         if (!out.empty()) plant.lastSeq = out.back().seq;
         return out;
     });
-    const auto matches = [](const jynsim::RequestRecord& r, const jynsoak::SoakGate* gate,
+    const auto matches = [](const jynsim::RequestRecord& r, const jynharness::Gate* gate,
                             bool write) {
         return gate != nullptr && r.station == gate->station.station && r.write == write &&
                r.device && *r.device == FirstDevice(*gate);
@@ -147,7 +147,7 @@ void SoakLine::JudgeGood(Transaction& t, const ThreadMessages& messages) {
         if (std::memcmp(t.values->Data() + at, expected.data(), expected.size()) != 0) {
             ++tally_.wrongValues;
             Report(("wrong value reported as good; the PLC holds " +
-                    jynsoak::Hex(expected.data(), expected.size()))
+                    jynharness::Hex(expected.data(), expected.size()))
                        .c_str(),
                    t, messages);
         }
@@ -196,7 +196,7 @@ void SoakLine::Report(const char* what, const Transaction& t,
     if (++g_reports > 20 && !options_.verbose) return;
     std::printf("--- line %d: %s: %s %s, result %d, data %s\n", index_, what,
                 t.write ? "write" : "read", t.gate->text.c_str(), t.result,
-                jynsoak::Hex(t.values->Data(), t.values->Owned()).c_str());
+                jynharness::Hex(t.values->Data(), t.values->Owned()).c_str());
     for (const jynsim::RequestRecord& r : t.own) {
         std::printf("    request %llu %s points %u%s%s\n", static_cast<unsigned long long>(r.seq),
                     r.command.c_str(), r.points, r.carried_out ? " carried out" : "",

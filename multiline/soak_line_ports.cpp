@@ -5,7 +5,7 @@
 
 #include "host/client/records.h"
 #include "multiline/soak_line.h"
-#include "soak/guarded_values.h"
+#include "harness/guarded_values.h"
 
 namespace jynmulti {
 
@@ -48,13 +48,13 @@ bool SoakLine::CloseReadReopen(RunControl& control, ThreadMessages& messages) {
     messages.Take();
     const bool closed =
         Call(jyn::kCloseCom) == jyn::kOk && messages.Has("JYNMB> CloseCom() exited 0");
-    const jynsoak::SoakGate* gate = &gates_.front();
-    for (const jynsoak::SoakGate& g : gates_) {
-        if (g.shape.kind == jynsoak::Kind::kWord) gate = &g;
+    const jynharness::Gate* gate = &gates_.front();
+    for (const jynharness::Gate& g : gates_) {
+        if (g.shape.kind == jynharness::Kind::kWord) gate = &g;
     }
     Transaction t;
     t.gate = gate;
-    jynsoak::GuardedValues values(kSingleValueBytes, 0x3C);
+    jynharness::GuardedValues values(kSingleValueBytes, 0x3C);
     t.values = &values;
     t.sent.assign(values.Data(), values.Data() + values.Owned());
     Transfer(t, control);

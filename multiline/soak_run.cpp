@@ -1,12 +1,7 @@
 #include "multiline/soak_run.h"
 
-#include <unistd.h>
-
 #include <cstdio>
-#include <filesystem>
 #include <thread>
-
-#include "tests/support/private_directory.h"
 
 namespace jynmulti {
 
@@ -31,21 +26,13 @@ MultiLineRun::MultiLineRun(RunOptions options) : options_(std::move(options)) {}
 
 MultiLineRun::~MultiLineRun() {
     lines_.clear();
-    if (!folder_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
 }
 
 // The driver reads its station files from the current directory.
 bool MultiLineRun::EnterFolder(std::string& error) {
-    const std::string name = jyn::testing::MakePrivateDirectory("jyn-multiline");
-    if (name.empty() || chdir(name.c_str()) != 0) {
-        error = "no private folder";
-        return false;
-    }
-    folder_ = name;
-    return true;
+    folder_ = std::make_unique<jynharness::WorkDirectory>("jyn-multiline");
+    if (!folder_->Ok()) error = "no private folder";
+    return folder_->Ok();
 }
 
 Role MultiLineRun::RoleOf(int index) const {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "harness/work_directory.h"
 #include "host/client/driver_library.h"
 #include "multiline/run_control.h"
 #include "multiline/soak_line.h"
@@ -36,7 +37,7 @@ private:
     bool PrintChecks(int32_t ended) const;
 
     RunOptions options_;
-    std::string folder_;
+    std::unique_ptr<jynharness::WorkDirectory> folder_;
     MessageSorter sorter_;
     jynhost::DriverLibrary library_;
     std::vector<std::unique_ptr<SoakLine>> lines_;
