@@ -1,7 +1,5 @@
 #include "bench/fault_bench.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -9,7 +7,7 @@
 #include <thread>
 
 #include "bench/line_runs.h"
-#include "tests/support/private_directory.h"
+#include "harness/work_directory.h"
 
 namespace jynbench {
 
@@ -76,21 +74,13 @@ const char* GoalVerdict(bool met, bool shown) {
 
 bool AttachWithStationFile(DriverHost& host, BenchLine& line, uint32_t timeoutUnits,
                            const std::string& contents, std::string& error) {
-    const std::string folder = jyn::testing::MakePrivateDirectory("jyn-bench-station");
-    char here[4096];
-    if (folder.empty() || getcwd(here, sizeof here) == nullptr) {
-        if (!folder.empty()) rmdir(folder.c_str());
+    const jynharness::WorkDirectory folder("jyn-bench-station");
+    if (!folder.Ok()) {
         error = "no folder for the station file";
         return false;
     }
-    const std::string file = folder + "/JYNMB.INT";
-    std::ofstream(file) << contents;
-    const bool entered = chdir(folder.c_str()) == 0;
-    const bool attached = entered && line.Attach(host, timeoutUnits, error);
-    if (entered && chdir(here) != 0) error = "cannot go back to " + std::string(here);
-    std::remove(file.c_str());
-    rmdir(folder.c_str());
-    return attached && entered;
+    std::ofstream("JYNMB.INT") << contents;
+    return line.Attach(host, timeoutUnits, error);
 }
 
 }  // namespace jynbench

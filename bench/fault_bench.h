@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/driver_host.h"
+#include "bench/gates.h"
 #include "bench/gates.h"
 #include "sim/simulator.h"
 

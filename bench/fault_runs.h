@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/driver_host.h"
+#include "bench/gates.h"
 #include "bench/gates.h"
 
 namespace jynbench {

@@ -15,6 +15,17 @@ constexpr uint16_t kWriteValue = 0xC35A;
 // Exactly the 20 characters the string gate holds.
 constexpr char kText[] = "JYNMB BENCH 20 CHARS";
 
+// No station file JYNMB<n>.INT of this instance is expected anywhere: the
+// default table (logical station n is station n, PC FF, ACPU) is what the
+// simulated line is built for, and StartDriver checks that it holds.
+constexpr uint32_t kInstance = 7319;
+constexpr std::size_t kKeptMessages = 200;
+
+bool DefaultStation(const jyn::DriverContext& context, int logical) {
+    const jyn::StationEntry& entry = context.stationTable[logical];
+    return entry.stationNumber == logical && entry.pcNumber == 0xFF && entry.cpuType == jyn::kCpuA;
+}
+
 uint16_t BlockValue(int i) { return static_cast<uint16_t>(0xA000 + i * 0x0101); }
 
 std::string Register(int number) { return "D" + std::to_string(number); }
@@ -24,6 +35,35 @@ uint16_t Le16(const unsigned char* bytes) {
 }
 
 }  // namespace
+
+jynharness::HostSettings BenchHost() {
+    jynharness::HostSettings settings;
+    settings.instance = kInstance;
+    settings.contextFill = 0;
+    settings.keptMessages = kKeptMessages;
+    return settings;
+}
+
+std::string StationFile() { return "JYNMB" + std::to_string(kInstance) + ".INT"; }
+
+bool StartDriver(DriverHost& host, const std::string& port, uint16_t baudRate,
+                 uint32_t timeoutUnits, std::string& error) {
+    if (!jynhost::PortNameFits(port)) {
+        error = "port name '" + port + "' is longer than 11 characters";
+        return false;
+    }
+    const int32_t result = host.ColdStart(port, timeoutUnits, baudRate);
+    if (result != jyn::kOk) {
+        error = "ColdStart on " + port + " returned " + std::to_string(result);
+        return false;
+    }
+    if (!DefaultStation(host.Context(), 1) || !DefaultStation(host.Context(), 5)) {
+        error = "a station file " + StationFile() +
+                " in the current directory changes logical stations 1 or 5";
+        return false;
+    }
+    return true;
+}
 
 const GateCase kGateCases[] = {
     {"word read", "01WD100", jyn::kGateAnalog16First, 0, false},

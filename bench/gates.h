@@ -6,11 +6,24 @@
 #include <cstdint>
 #include <string>
 
-#include "bench/driver_host.h"
+#include "harness/driver_host.h"
 #include "interface/host_abi.h"
 #include "sim/simulator.h"
 
 namespace jynbench {
+
+// The driver as the bench hosts it: one instance, the first 200 messages of
+// a run kept, so a run can tell whether the driver complained (a retry, a
+// time-out) while it was being timed.
+using DriverHost = jynharness::DriverHost;
+jynharness::HostSettings BenchHost();
+// The station file its instance reads from the current directory.
+std::string StationFile();
+// ColdStart on `port` ("pts/N"), opened at once, and the default station
+// table checked. A second start releases the first, as a host's second
+// ColdStart does.
+bool StartDriver(DriverHost& host, const std::string& port, uint16_t baudRate,
+                 uint32_t timeoutUnits, std::string& error);
 
 struct GateCase {
     const char* name;

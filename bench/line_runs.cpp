@@ -116,7 +116,7 @@ BenchLine::~BenchLine() {
 bool BenchLine::Attach(DriverHost& host, uint32_t timeoutUnits, std::string& error) {
     // The driver takes names under /dev/: "pts/N".
     const std::string port = line_->Port().substr(5);
-    return host.Start(port, DriverBaud(timing_.baud), timeoutUnits, error);
+    return StartDriver(host, port, DriverBaud(timing_.baud), timeoutUnits, error);
 }
 
 bool BenchLine::Settle(std::size_t transactions) {
@@ -164,10 +164,10 @@ RunFigures RunTransactions(DriverHost& host, BenchLine& line, Gate& gate, const 
         figures.problem = problem;
         return figures;
     }
-    host.TakeMessages();
+    host.Take();
     RunFigures figures = RunTimed(
         line, [&host, &gate] { return gate.Transfer(host) == jyn::kOk; }, plan);
-    figures.messages = host.PendingMessages();
+    figures.messages = host.Count();
     figures.valuesOk = gate.Verify(line.Line().Sim(), problem);
     if (figures.problem.empty()) figures.problem = problem;
     return figures;
@@ -177,11 +177,11 @@ TimeoutFigures RunSilentRead(DriverHost& host, BenchLine& line, Gate& gate, int 
     TimeoutFigures figures;
     jynsim::Simulator& sim = line.Line().Sim();
     const uint64_t before = sim.Counters().unaddressed;
-    host.TakeMessages();
+    host.Take();
     const auto start = Clock::now();
     figures.result = gate.Transfer(host);
     figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    figures.messages = host.PendingMessages();
+    figures.messages = host.Count();
     // The last request left a time-out ago; on a loaded machine the
     // simulator's thread may still be on its way to it.
     const uint64_t target = before + static_cast<uint64_t>(attempts);

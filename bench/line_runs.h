@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "bench/driver_host.h"
+#include "bench/gates.h"
 #include "bench/gates.h"
 #include "sim/pty_server.h"
 

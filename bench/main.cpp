@@ -13,13 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "bench/driver_host.h"
 #include "bench/fault_runs.h"
 #include "bench/gates.h"
 #include "bench/line_runs.h"
 #include "bench/reference_host.h"
 #include "bench/report.h"
 #include "bench/trace_cost.h"
+#include "harness/options.h"
+#include "host/client/driver_library.h"
 
 namespace jynbench {
 namespace {
@@ -33,7 +34,7 @@ struct Options {
     int repeat = 5;
     int timeoutRepeat = 5;
     std::vector<uint32_t> bauds = {9600, 19200, 115200};
-    long turnaroundUs = 0;
+    int turnaroundUs = 0;
     bool paced = true;
     bool unpaced = true;
     bool timeout = true;
@@ -62,65 +63,38 @@ const char kUsage[] =
     "                     of the bench's instance), and compare the two\n"
     "  --smoke            a few transactions of every case, one run, no goals shown\n";
 
-std::vector<uint32_t> BaudList(const char* text) {
-    std::vector<uint32_t> bauds;
-    for (const char* p = text; *p != '\0';) {
-        char* end = nullptr;
-        const unsigned long baud = std::strtoul(p, &end, 10);
-        if (end == p || baud == 0 || baud > 4000000) return {};
-        bauds.push_back(static_cast<uint32_t>(baud));
-        p = *end == ',' ? end + 1 : end;
-        if (*end != ',' && *end != '\0') return {};
-    }
-    return bauds;
+// --only PART: that part alone.
+bool OnlyPart(const std::string& part, Options& options) {
+    options.paced = part == "paced";
+    options.unpaced = part == "unpaced";
+    options.timeout = part == "timeout";
+    options.faults = part == "faults";
+    options.noise = part == "noise";
+    options.scan = part == "scan";
+    options.readAhead = part == "readahead";
+    return options.paced || options.unpaced || options.timeout || options.faults ||
+           options.noise || options.scan || options.readAhead;
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == "--smoke") {
-            options.smoke = true;
-            continue;
-        }
-        if (arg == "--no-reference") {
-            options.reference = false;
-            continue;
-        }
-        if (value == nullptr) return false;
-        ++i;
-        if (arg == "--seconds") {
-            options.seconds = std::atof(value);
-            if (options.seconds < 0 || options.seconds > 600) return false;
-        } else if (arg == "--repeat") {
-            options.repeat = options.timeoutRepeat = std::atoi(value);
-            if (options.repeat < 1 || options.repeat > 100) return false;
-        } else if (arg == "--bauds") {
-            options.bauds = BaudList(value);
-            if (options.bauds.empty()) return false;
-        } else if (arg == "--trace") {
-            options.trace = value;
-        } else if (arg == "--turnaround-us") {
-            options.turnaroundUs = std::atol(value);
-            if (options.turnaroundUs < 0 || options.turnaroundUs > 1000000) return false;
-        } else if (arg == "--only") {
-            const std::string part = value;
-            options.paced = part == "paced";
-            options.unpaced = part == "unpaced";
-            options.timeout = part == "timeout";
-            options.faults = part == "faults";
-            options.noise = part == "noise";
-            options.scan = part == "scan";
-            options.readAhead = part == "readahead";
-            if (!options.paced && !options.unpaced && !options.timeout && !options.faults &&
-                !options.noise && !options.scan && !options.readAhead) {
-                return false;
-            }
-        } else {
-            return false;
-        }
-    }
-    return true;
+    using namespace jynharness;
+    const OptionTable table = {
+        Smoke(options.smoke),
+        Flag("--no-reference", options.reference, false),
+        Seconds(options.seconds, 600),
+        {"--repeat", true,
+         [&options](const char* text) {
+             double value = 0;
+             if (!Number(text, 1, 100, value)) return false;
+             options.repeat = options.timeoutRepeat = static_cast<int>(value);
+             return true;
+         }},
+        List("--bauds", options.bauds, 1, 4000000),
+        Text("--trace", options.trace),
+        Whole("--turnaround-us", options.turnaroundUs, 0, 1000000),
+        {"--only", true, [&options](const char* part) { return OnlyPart(part, options); }},
+    };
+    return jynharness::ParseOptions(argc, argv, table);
 }
 
 RunPlan PlanOf(const Options& options) {
@@ -169,7 +143,7 @@ bool RunCase(DriverHost& host, BenchLine& line, Gate& gate, const Options& optio
     if (!options.reference) return true;
     Exchange exchange;
     if (!CaptureExchange(line.Line().Sim(), exchange, error) ||
-        !host.Start("NUL", 9600, kTransferTimeoutUnits, error)) {
+        !StartDriver(host, "NUL", 9600, kTransferTimeoutUnits, error)) {
         return Fail(error);
     }
     references.push_back(RunReference(line, exchange, plan));
@@ -292,10 +266,10 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    DriverHost host;
+    DriverHost host(BenchHost());
     std::string error;
     std::vector<Gate> gates;
-    if (!host.Load(error)) {
+    if (!host.Load(jynhost::DriverBesideExecutable(), error)) {
         Fail(error);
         return 2;
     }
@@ -305,14 +279,14 @@ int main(int argc, char** argv) {
     bool clean = true;
     // The gates are configured once, as a host does at start-up; the
     // address parsers need no line.
-    if (!host.Start("NUL", 9600, kTransferTimeoutUnits, error) ||
+    if (!StartDriver(host, "NUL", 9600, kTransferTimeoutUnits, error) ||
         !ConfigureGates(host, gates, error)) {
         Fail(error);
         return 2;
     }
     std::unique_ptr<TraceSwitch> trace;
     if (!options.trace.empty()) {
-        trace = std::make_unique<TraceSwitch>(DriverHost::StationFile(),
+        trace = std::make_unique<TraceSwitch>(StationFile(),
                                               std::filesystem::absolute(options.trace).string());
     }
     if (options.paced) clean = RunPaced(host, gates, options, goals, trace.get()) && clean;

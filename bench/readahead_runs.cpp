@@ -176,7 +176,7 @@ bool TimeScans(DriverHost& host, BenchLine& line, Plant& plant, int scans, ScanT
         ScanOnce(host, line.Line().Sim(), plant.gates, times);
         times.seconds += std::chrono::duration<double>(Clock::now() - start).count() / scans;
     }
-    host.TakeMessages();
+    host.Take();
     return true;
 }
 

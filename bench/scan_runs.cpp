@@ -58,7 +58,7 @@ Scan RunScanOnce(DriverHost& host, std::vector<Gate>& gates, std::size_t count) 
         if (!live && took <= 0.5) scan.resting += took;
     }
     scan.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    host.TakeMessages();
+    host.Take();
     return scan;
 }
 
