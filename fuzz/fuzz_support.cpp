@@ -5,19 +5,8 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "harness/work_directory.h"
 #include "interface/log.h"
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define JYN_FUZZ_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define JYN_FUZZ_ASAN 1
-#endif
-#if defined(JYN_FUZZ_ASAN)
-#include <sanitizer/asan_interface.h>
-#endif
 
 namespace jynfuzz {
 
@@ -60,46 +49,11 @@ void InstallLogSink() { jyn::SetLogSink(&FormattingSink); }
 std::size_t MessagesLogged() { return g_messages; }
 
 void EnterPrivateFolder(const std::vector<std::string>& files) {
-    const std::string pattern = TemporaryBase() + "/jyn-fuzz-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    Check(mkdtemp(name.data()) != nullptr, "no private folder");
-    g_folder = name.data();
+    g_folder = jynharness::MakePrivateDirectory("jyn-fuzz", TemporaryBase());
+    Check(!g_folder.empty(), "no private folder");
     g_files = files;
     Check(chdir(g_folder.c_str()) == 0, "cannot enter the private folder");
     std::atexit(&RemoveFolder);
-}
-
-GuardedBuffer::GuardedBuffer(std::size_t owned, uint8_t fill)
-    : storage_(kGuard + owned + kGuard, kGuardByte), owned_(owned) {
-    std::memset(Data(), fill, owned);
-    Poison(true);
-}
-
-GuardedBuffer::~GuardedBuffer() { Poison(false); }
-
-bool GuardedBuffer::GuardsIntact() {
-    Poison(false);
-    for (std::size_t i = 0; i < kGuard; ++i) {
-        if (storage_[i] != kGuardByte || storage_[kGuard + owned_ + i] != kGuardByte) return false;
-    }
-    return true;
-}
-
-void GuardedBuffer::Poison(bool on) {
-#if defined(JYN_FUZZ_ASAN)
-    unsigned char* front = storage_.data();
-    unsigned char* back = Data() + owned_;
-    if (on) {
-        ASAN_POISON_MEMORY_REGION(front, kGuard);
-        ASAN_POISON_MEMORY_REGION(back, kGuard);
-    } else {
-        ASAN_UNPOISON_MEMORY_REGION(front, kGuard);
-        ASAN_UNPOISON_MEMORY_REGION(back, kGuard);
-    }
-#else
-    (void)on;
-#endif
 }
 
 }  // namespace jynfuzz

@@ -1,7 +1,7 @@
 // What the fuzz targets share: a bounded reader over the fuzzer's bytes, a
 // log sink that formats every message as the host would (so a format that
-// does not fit its arguments shows up under the sanitizers), a private
-// working folder, and value buffers fenced with guard bytes.
+// does not fit its arguments shows up under the sanitizers), and a private
+// working folder.
 #pragma once
 
 #include <cstddef>
@@ -53,29 +53,5 @@ std::size_t MessagesLogged();
 // Creates a fresh folder under the system's temporary folder, makes it the
 // current directory, and removes it (with `files` in it) at exit.
 void EnterPrivateFolder(const std::vector<std::string>& files);
-
-// A value buffer as the host hands it over, with guard bytes before and
-// after the bytes its gate kind owns. Under AddressSanitizer the guards are
-// poisoned too, so even a read of them is reported.
-class GuardedBuffer {
-public:
-    static constexpr std::size_t kGuard = 32;
-    static constexpr uint8_t kGuardByte = 0xC5;
-
-    GuardedBuffer(std::size_t owned, uint8_t fill);
-    ~GuardedBuffer();
-    GuardedBuffer(const GuardedBuffer&) = delete;
-    GuardedBuffer& operator=(const GuardedBuffer&) = delete;
-
-    unsigned char* Data() { return storage_.data() + kGuard; }
-    std::size_t Owned() const { return owned_; }
-    // Unpoisons the guards and reports whether every guard byte is intact.
-    bool GuardsIntact();
-
-private:
-    void Poison(bool on);
-    std::vector<unsigned char> storage_;
-    std::size_t owned_;
-};
 
 }  // namespace jynfuzz

@@ -19,6 +19,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "fuzz/transaction_gates.h"
+#include "harness/guarded_values.h"
 #include "interface/host_abi.h"
 #include "protocol/transaction.h"
 #include "tests/support/fake_device.h"
@@ -106,7 +107,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
     Input input(bytes, size);
     const jynfuzz::FuzzGate& gate = jynfuzz::PickGate(input.Byte());
-    const int32_t count = gate.maxCount == 0 ? 1 : input.Byte() % (gate.maxCount + 1);
+    const int32_t count = gate.shape.block == 0 ? 1 : input.Byte() % (gate.shape.block + 1);
     const uint8_t flags = input.Byte();
     const bool write = (flags & 1) != 0;
     StartInstance((flags & 2) != 0);
@@ -122,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
         }
     };
     const uint8_t fill = static_cast<uint8_t>(flags >> 2 | flags << 6);
-    jynfuzz::GuardedBuffer values(jynfuzz::OwnedBytes(gate, count, write), fill);
+    jynharness::GuardedValues values(jynfuzz::OwnedBytes(gate, count, write), fill);
     const int32_t result = jynfuzz::RunGate(*g_host, gate, count, write, values.Data());
     jyn::testing::Fake().onWrite = nullptr;
 

@@ -1,6 +1,8 @@
 #include "fuzz/transaction_gates.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
 
@@ -8,21 +10,31 @@ namespace jynfuzz {
 
 namespace {
 
-FuzzGate g_gates[] = {
-    {"01BM100", 6, Kind::kBit, 0, 0, {}},          {"01BX7FF", 6, Kind::kBit, 0, 0, {}},
-    {"01WD100", 1, Kind::kWord, 0, 0, {}},         {"01WX20", 0, Kind::kWord, 0, 0, {}},
-    {"01WTN5", 2, Kind::kWord, 0, 0, {}},          {"01WD9000", 1, Kind::kWord, 0, 0, {}},
-    {"01WZ100", 4, Kind::k32Bit, 0, 0, {}},        {"01W2010", 3, Kind::k32Bit, 0, 0, {}},
-    {"01WS0100L5", 7, Kind::kString, 0, 5, {}},    {"01WS0100L64", 7, Kind::kString, 0, 64, {}},
-    {"01WS0100L0", 7, Kind::kString, 0, 0, {}},    {"01WR0100L1", 7, Kind::kString, 0, 1, {}},
-    {"01WW01AFL20", 7, Kind::kString, 0, 20, {}},  {"01WD100", 1, Kind::kWordBlock, 64, 0, {}},
-    {"01WX10", 0, Kind::kWordBlock, 64, 0, {}},    {"01WZ100", 4, Kind::k32BitBlock, 32, 0, {}},
-    {"01W10200", 3, Kind::k32BitBlock, 32, 0, {}},
+// Edges of the address syntax: the last X, a D beyond the ACPU's, strings
+// of 0, 1 and 64 characters, the largest blocks.
+const jynharness::GateShape kShapes[] = {
+    {"BM100", 6, Kind::kBit, 0, "M", 100, 0, false},
+    {"BX7FF", 6, Kind::kBit, 0, "X", 0x7FF, 0, false},
+    {"WD100", 1, Kind::kWord, 0, "D", 100, 0, false},
+    {"WX20", 0, Kind::kWord, 0, "X", 0x200, 0, false},
+    {"WTN5", 2, Kind::kWord, 0, "TN", 5, 0, false},
+    {"WD9000", 1, Kind::kWord, 0, "D", 9000, 0, true},
+    {"WZ100", 4, Kind::k32Bit, 0, "D", 100, 0, false},
+    {"W2010", 3, Kind::k32Bit, 0, "W", 0x10, 0, false},
+    {"WS0100L5", 7, Kind::kString, 0, "D", 100, 5, false},
+    {"WS0100L64", 7, Kind::kString, 0, "D", 100, 64, false},
+    {"WS0100L0", 7, Kind::kString, 0, "D", 100, 0, false},
+    {"WR0100L1", 7, Kind::kString, 0, "R", 100, 1, false},
+    {"WW01AFL20", 7, Kind::kString, 0, "W", 0x1AF, 20, false},
+    {"WD100", 1, Kind::kWordBlock, 64, "D", 100, 0, false},
+    {"WX10", 0, Kind::kWordBlock, 64, "X", 0x100, 0, false},
+    {"WZ100", 4, Kind::k32BitBlock, 32, "D", 100, 0, false},
+    {"W10200", 3, Kind::k32BitBlock, 32, "R", 200, 0, false},
 };
-constexpr std::size_t kGateCount = sizeof g_gates / sizeof g_gates[0];
+std::vector<FuzzGate> g_gates;
 
-bool IsBlock(const FuzzGate& gate) { return gate.maxCount != 0; }
-uint32_t RoundedChars(const FuzzGate& gate) { return gate.stringChars + (gate.stringChars & 1); }
+bool IsBlock(const FuzzGate& gate) { return gate.shape.block != 0; }
+uint32_t RoundedChars(const FuzzGate& gate) { return jynharness::RoundedChars(gate.shape.chars); }
 
 int HexValue(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -46,17 +58,8 @@ uint16_t WordAt(const unsigned char* values, std::size_t offset) {
     return static_cast<uint16_t>(values[offset] | values[offset + 1] << 8);
 }
 
-// Data characters a good reply carries for this gate.
 std::size_t DataChars(const FuzzGate& gate, int32_t count) {
-    switch (gate.kind) {
-        case Kind::kBit: return 1;
-        case Kind::kWord: return 4;
-        case Kind::k32Bit: return 8;
-        case Kind::kString: return 2 * RoundedChars(gate);
-        case Kind::kWordBlock: return 4u * static_cast<std::size_t>(count);
-        case Kind::k32BitBlock: return 8u * static_cast<std::size_t>(count);
-    }
-    return 0;
+    return jynharness::ReplyDataChars(gate.shape.kind, count, gate.shape.chars);
 }
 
 // STX, the request's station and PC number, the data, ETX, a right sum.
@@ -85,7 +88,7 @@ void CheckString(const FuzzGate& gate, const unsigned char* data, const unsigned
 
 void CheckStored(const FuzzGate& gate, int32_t count, const unsigned char* data,
                  const unsigned char* values) {
-    switch (gate.kind) {
+    switch (gate.shape.kind) {
         case Kind::kBit:
             Check(data[0] == '0' || data[0] == '1', "a bit taken from neither '0' nor '1'");
             Check(WordAt(values, 2) == (data[0] == '1' ? 1 : 0),
@@ -109,36 +112,25 @@ void CheckStored(const FuzzGate& gate, int32_t count, const unsigned char* data,
 }  // namespace
 
 void ParseGates(jyn::testing::Instance& host) {
+    g_gates.clear();
+    for (const jynharness::GateShape& shape : kShapes) g_gates.push_back({shape, "01" + std::string(shape.suffix), {}});
     for (FuzzGate& gate : g_gates) {
         jyn::GateDefinition definition{};
-        definition.addressText = gate.text;
-        definition.gateType = gate.gateType;
-        definition.blockSize = gate.maxCount;
+        definition.addressText = gate.text.c_str();
+        definition.gateType = gate.shape.gateType;
+        definition.blockSize = gate.shape.block;
         const uint32_t code = IsBlock(gate) ? jyn::kBlockAddressParser : jyn::kSingleAddressParser;
         Check(host.Call(code, &definition) == jyn::kOk, "a fuzz gate was refused by the parser");
         gate.address = definition.gateAddress;
     }
 }
 
-const FuzzGate& PickGate(uint8_t byte) { return g_gates[byte % kGateCount]; }
-
-std::size_t OwnedBytes(const FuzzGate& gate, int32_t count, bool write) {
-    const auto n = static_cast<std::size_t>(count);
-    switch (gate.kind) {
-        case Kind::kBit:
-        case Kind::kWord:
-        case Kind::k32Bit: return 4;
-        case Kind::kString: return RoundedChars(gate) + (write ? 0 : 1);
-        case Kind::kWordBlock: return 2 * n;
-        case Kind::k32BitBlock: return 4 * n;
-    }
-    return 0;
-}
+const FuzzGate& PickGate(uint8_t byte) { return g_gates[byte % g_gates.size()]; }
 
 int32_t RunGate(jyn::testing::Instance& host, const FuzzGate& gate, int32_t count, bool write,
                 unsigned char* values) {
     jyn::GateRequest request{};
-    request.addressText = gate.text;
+    request.addressText = gate.text.c_str();
     request.gateAddress = gate.address;
     request.count = count;
     request.data = values;
@@ -150,7 +142,7 @@ int32_t RunGate(jyn::testing::Instance& host, const FuzzGate& gate, int32_t coun
 
 void CheckValues(jyn::testing::Instance& host, const FuzzGate& gate, int32_t count, bool write,
                  int32_t result, uint8_t fill, const unsigned char* values) {
-    if (gate.kind == Kind::kBit || gate.kind == Kind::kWord) {
+    if (gate.shape.kind == Kind::kBit || gate.shape.kind == Kind::kWord) {
         Check(values[0] == fill && values[1] == fill, "bytes 0..1 of a single gate were touched");
     }
     const std::size_t owned = OwnedBytes(gate, count, write);

@@ -6,29 +6,29 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
+#include "harness/gate_kinds.h"
 #include "interface/host_abi.h"
 #include "tests/support/instance.h"
 
 namespace jynfuzz {
 
-enum class Kind { kBit, kWord, k32Bit, kString, kWordBlock, k32BitBlock };
+using jynharness::Kind;
 
 struct FuzzGate {
-    const char* text;
-    int32_t gateType;
-    Kind kind;
-    int32_t maxCount;          // blocks: the largest block; 0 for singles
-    uint32_t stringChars;      // string gates: the length in the text
-    jyn::GateAddress address;  // as the parser left it
+    jynharness::GateShape shape;  // a block's `block`: the largest block
+    std::string text;             // on logical station 01
+    jyn::GateAddress address;     // as the parser left it
 };
 
 void ParseGates(jyn::testing::Instance& host);
 const FuzzGate& PickGate(uint8_t byte);
 
-// Bytes of the value buffer the call may touch: a read may store a string's
-// terminator, a write reads only the whole words of the string.
-std::size_t OwnedBytes(const FuzzGate& gate, int32_t count, bool write);
+// Bytes of the value buffer the call may touch.
+inline std::size_t OwnedBytes(const FuzzGate& gate, int32_t count, bool write) {
+    return jynharness::OwnedBytes(gate.shape.kind, count, gate.shape.chars, write);
+}
 
 int32_t RunGate(jyn::testing::Instance& host, const FuzzGate& gate, int32_t count, bool write,
                 unsigned char* values);

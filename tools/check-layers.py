@@ -11,7 +11,8 @@ it takes (and jynmb also by the address parser and device table, the
 driver's own code for what a gate text names, and the station file's names
 and keywords); the
 simulator, a second implementation of the protocol, knows nothing of it.
-Tests, benchmarks, soaks and fuzzers may include anything.
+Tests, benchmarks, soaks, fuzzers and their harness (harness/) may include
+anything.
 
 Prints one line per include that breaks the rule, with the file, the line and
 what the including folder may use, and exits 1 if there was any.
