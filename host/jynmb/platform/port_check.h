@@ -21,7 +21,8 @@ std::vector<PortCause> DiagnosePort(const std::string& name, const jynhost::Line
 // The baud rates the driver can set on this system, for a person to read:
 // "50, 75, 110, ... 57600".
 std::string DriverBaudRates();
-// The same, as numbers, slowest first.
+// The same, as numbers, slowest first: one list per platform.
 std::vector<unsigned> DriverBaudList();
+bool DriverSetsRate(unsigned rate);
 
 }  // namespace jynmb

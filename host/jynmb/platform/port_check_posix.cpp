@@ -10,7 +10,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -163,8 +162,7 @@ void CheckDevice(const std::string& path, std::vector<PortCause>& causes) {
 }
 
 void CheckLine(const jynhost::LineSettings& line, std::vector<PortCause>& causes) {
-    if (std::find(std::begin(kBaudRates), std::end(kBaudRates), line.baudRate) ==
-        std::end(kBaudRates)) {
+    if (!DriverSetsRate(line.baudRate)) {
         causes.push_back(
             {"the system has no setting for " + std::to_string(line.baudRate) + " baud",
              "use the link module's rate, one of " + DriverBaudRates()});
@@ -190,13 +188,6 @@ std::vector<PortCause> DiagnosePort(const std::string& name, const jynhost::Line
     CheckDevice(DevicePath(name), causes);
     CheckLine(line, causes);
     return causes;
-}
-
-std::string DriverBaudRates() {
-    std::string list;
-    for (const unsigned rate : kBaudRates)
-        list += (list.empty() ? "" : ", ") + std::to_string(rate);
-    return list;
 }
 
 std::vector<unsigned> DriverBaudList() {

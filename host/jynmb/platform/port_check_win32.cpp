@@ -2,7 +2,6 @@
 // CreateFileA for exclusive read and write, and its comm state asked for.
 #include <windows.h>
 
-#include <algorithm>
 #include <iterator>
 
 #include "host/jynmb/platform/port_check.h"
@@ -54,19 +53,11 @@ std::vector<PortCause> DiagnosePort(const std::string& name, const jynhost::Line
     }
     if (name == "NUL") return causes;
     CheckDevice(name, causes);
-    if (std::find(std::begin(kBaudRates), std::end(kBaudRates), line.baudRate) ==
-        std::end(kBaudRates)) {
+    if (!DriverSetsRate(line.baudRate)) {
         causes.push_back({std::to_string(line.baudRate) + " baud is no standard rate",
                           "use the link module's rate, one of " + DriverBaudRates()});
     }
     return causes;
-}
-
-std::string DriverBaudRates() {
-    std::string list;
-    for (const unsigned rate : kBaudRates)
-        list += (list.empty() ? "" : ", ") + std::to_string(rate);
-    return list;
 }
 
 std::vector<unsigned> DriverBaudList() {
