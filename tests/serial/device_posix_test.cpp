@@ -35,34 +35,9 @@ TEST_F(PosixDevice, ReadWithNothingWaitingTakesTheTotalTimeout) {
     ExpectReadWaitsOutItsTimeout(pty.PortName(), 0);
 }
 
-TEST_F(PosixDevice, BytesInTwoBurstsAreReadWhole) {
-    ASSERT_EQ(Open(pty.PortName()), serial::kPortOk);
-    serial::SetReplyTimeout(handle, 200);  // 2 s: far longer than the gap
-    std::thread far([this] {
-        pty.Send("abc");
-        std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        pty.Send("def");
-    });
-    uint8_t buffer[6] = {};
-    uint32_t received = 0;
-    EXPECT_EQ(serial::ReadPort(handle, buffer, 6, &received), serial::kPortOk);
-    far.join();
-    EXPECT_EQ(received, 6u);
-    EXPECT_EQ(std::string(buffer, buffer + 6), "abcdef");
-}
+TEST_F(PosixDevice, BytesInTwoBurstsAreReadWhole) { ExpectBurstsReadWhole(pty.PortName(), pty); }
 
-TEST_F(PosixDevice, WritesReachTheFarEnd) {
-    ASSERT_EQ(Open(pty.PortName()), serial::kPortOk);
-    const std::string frame =
-        "\x05"
-        "00FFWR0D0100012C";
-    uint32_t written = 0;
-    EXPECT_EQ(
-        serial::WritePort(handle, frame.data(), static_cast<uint32_t>(frame.size()), &written),
-        serial::kPortOk);
-    EXPECT_EQ(written, frame.size());
-    EXPECT_EQ(pty.Receive(frame.size(), 2000), frame);
-}
+TEST_F(PosixDevice, WritesReachTheFarEnd) { ExpectWritesReachTheFarEnd(pty.PortName(), pty); }
 
 TEST_F(PosixDevice, SecondOpenOfTheSameDeviceFails) {
     ASSERT_EQ(Open(pty.PortName()), serial::kPortOk);
@@ -181,20 +156,7 @@ TEST_F(PosixDevice, SettingsTheLineCannotTakeAreRefused) {
 }
 
 TEST_F(PosixDevice, PurgeThrowsAwayStaleInput) {
-    ASSERT_EQ(Open(pty.PortName()), serial::kPortOk);
-    serial::SetReplyTimeout(handle, 20);
-    pty.Send(std::string(1100, 'z'));
-    // Wait (bounded) until the line discipline holds all of it.
-    uint32_t queued = 0;
-    const auto start = Clock::now();
-    while (ElapsedMs(start) < 2000 && device::ClearErrors(handle, queued) && queued < 1100) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_EQ(queued, 1100u);
-    EXPECT_EQ(serial::PurgePort(handle), 0);
-    ASSERT_TRUE(device::ClearErrors(handle, queued));
-    EXPECT_EQ(queued, 0u);
-    EXPECT_EQ(serial::SetReplyTimeout(handle, 20), 20u);  // restored
+    ExpectPurgeThrowsAwayStaleInput(pty.PortName(), pty);
 }
 
 // A terminal the user named as the port gets its own settings back on

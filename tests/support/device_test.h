@@ -8,7 +8,9 @@
 #include <chrono>
 #include <initializer_list>
 #include <string>
+#include <thread>
 
+#include "serial/device.h"
 #include "serial/port.h"
 #include "tests/support/instance.h"
 #include "tests/support/log_recorder.h"
@@ -84,6 +86,63 @@ protected:
             EXPECT_EQ(handle, nullptr);
         }
         EXPECT_EQ(Open(port), serial::kPortOk);
+    }
+
+    // The total time-out bounds the whole read, not the gap between bytes:
+    // bytes that arrive in two bursts well within it are read as one.
+    template <class FarEnd>
+    void ExpectBurstsReadWhole(const std::string& port, const FarEnd& remote) {
+        ASSERT_EQ(Open(port), serial::kPortOk);
+        serial::SetReplyTimeout(handle, 200);  // 2 s: far longer than the gap
+        std::thread sender([&remote] {
+            remote.Send("abc");
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            remote.Send("def");
+        });
+        uint8_t buffer[6] = {};
+        uint32_t received = 0;
+        EXPECT_EQ(serial::ReadPort(handle, buffer, 6, &received), serial::kPortOk);
+        sender.join();
+        EXPECT_EQ(received, 6u);
+        EXPECT_EQ(std::string(buffer, buffer + 6), "abcdef");
+    }
+
+    template <class FarEnd>
+    void ExpectWritesReachTheFarEnd(const std::string& port, const FarEnd& remote) {
+        ASSERT_EQ(Open(port), serial::kPortOk);
+        const std::string frame =
+            "\x05"
+            "00FFWR0D0100012C";
+        uint32_t written = 0;
+        EXPECT_EQ(
+            serial::WritePort(handle, frame.data(), static_cast<uint32_t>(frame.size()), &written),
+            serial::kPortOk);
+        EXPECT_EQ(written, frame.size());
+        EXPECT_EQ(remote.Receive(frame.size(), 2000), frame);
+    }
+
+    // A purge empties the input queue, puts the reply time-out back and
+    // leaves nothing stale for the next reply.
+    template <class FarEnd>
+    void ExpectPurgeThrowsAwayStaleInput(const std::string& port, const FarEnd& remote) {
+        ASSERT_EQ(Open(port), serial::kPortOk);
+        serial::SetReplyTimeout(handle, 20);
+        remote.Send(std::string(1100, 'z'));
+        // Wait (bounded) until the port holds all of it.
+        uint32_t queued = 0;
+        const auto start = Clock::now();
+        while (ElapsedMs(start) < 3000 && device::ClearErrors(handle, queued) && queued < 1100) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_EQ(queued, 1100u);
+        EXPECT_EQ(serial::PurgePort(handle), 0);
+        ASSERT_TRUE(device::ClearErrors(handle, queued));
+        EXPECT_EQ(queued, 0u);
+        EXPECT_EQ(serial::SetReplyTimeout(handle, 20), 20u) << "the reply time-out is put back";
+        remote.Send("ok");
+        uint8_t buffer[2] = {};
+        EXPECT_EQ(serial::ReadPort(handle, buffer, 2, nullptr), serial::kPortOk);
+        EXPECT_EQ(std::string(buffer, buffer + 2), "ok");
     }
 
     LogRecorder log;

@@ -90,23 +90,7 @@ TEST_F(Win32Device, AReplyTimeoutOfZeroStillEnds) {
     EXPECT_LT(ElapsedMs(start), 1000);
 }
 
-// The total time-out bounds the whole read, not the gap between bytes:
-// bytes that arrive in bursts well within it are read as one.
-TEST_F(Win32Device, BytesInTwoBurstsAreReadWhole) {
-    ASSERT_EQ(Open("COM1"), serial::kPortOk);
-    serial::SetReplyTimeout(handle, 200);  // 2 s: far longer than the gap
-    std::thread sender([this] {
-        remote.Send("abc");
-        std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        remote.Send("def");
-    });
-    uint8_t buffer[6] = {};
-    uint32_t received = 0;
-    EXPECT_EQ(serial::ReadPort(handle, buffer, 6, &received), serial::kPortOk);
-    sender.join();
-    EXPECT_EQ(received, 6u);
-    EXPECT_EQ(std::string(buffer, buffer + 6), "abcdef");
-}
+TEST_F(Win32Device, BytesInTwoBurstsAreReadWhole) { ExpectBurstsReadWhole("COM1", remote); }
 
 TEST_F(Win32Device, ALateSecondBurstIsReadByTheNextCall) {
     ASSERT_EQ(Open("COM1"), serial::kPortOk);
@@ -119,40 +103,9 @@ TEST_F(Win32Device, ALateSecondBurstIsReadByTheNextCall) {
     EXPECT_EQ(std::string(buffer, buffer + 4), "abcd");
 }
 
-TEST_F(Win32Device, WritesReachTheFarEnd) {
-    ASSERT_EQ(Open("COM1"), serial::kPortOk);
-    const std::string frame =
-        "\x05"
-        "00FFWR0D0100012C";
-    uint32_t written = 0;
-    EXPECT_EQ(
-        serial::WritePort(handle, frame.data(), static_cast<uint32_t>(frame.size()), &written),
-        serial::kPortOk);
-    EXPECT_EQ(written, frame.size());
-    EXPECT_EQ(remote.Receive(frame.size(), 2000), frame);
-}
+TEST_F(Win32Device, WritesReachTheFarEnd) { ExpectWritesReachTheFarEnd("COM1", remote); }
 
-TEST_F(Win32Device, PurgeThrowsAwayStaleInput) {
-    ASSERT_EQ(Open("COM1"), serial::kPortOk);
-    serial::SetReplyTimeout(handle, 20);
-    remote.Send(std::string(1100, 'z'));
-    // Wait (bounded) until the port holds all of it.
-    uint32_t queued = 0;
-    const auto start = Clock::now();
-    while (ElapsedMs(start) < 3000 && device::ClearErrors(handle, queued) && queued < 1100) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_EQ(queued, 1100u);
-    EXPECT_EQ(serial::PurgePort(handle), 0);
-    ASSERT_TRUE(device::ClearErrors(handle, queued));
-    EXPECT_EQ(queued, 0u);
-    EXPECT_EQ(serial::SetReplyTimeout(handle, 20), 20u) << "the reply time-out is put back";
-    // Nothing stale is left for the next reply.
-    remote.Send("ok");
-    uint8_t buffer[2] = {};
-    EXPECT_EQ(serial::ReadPort(handle, buffer, 2, nullptr), serial::kPortOk);
-    EXPECT_EQ(std::string(buffer, buffer + 2), "ok");
-}
+TEST_F(Win32Device, PurgeThrowsAwayStaleInput) { ExpectPurgeThrowsAwayStaleInput("COM1", remote); }
 
 TEST_F(Win32Device, PurgeWithNothingWaitingLeavesTheTimeoutAlone) {
     ASSERT_EQ(Open("COM1"), serial::kPortOk);

@@ -1,7 +1,7 @@
 // What the ports of both platforms say alike about the driver's baud rates.
-#include <algorithm>
-
 #include "host/jynmb/platform/port_check.h"
+
+#include <algorithm>
 
 namespace jynmb {
 
