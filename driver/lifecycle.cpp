@@ -85,7 +85,7 @@ std::string TraceHeader(const protocol::Line& line, uint32_t instance) {
 void TracePort(const protocol::Line& line, const std::string& what) {
     Trace* trace = line.trace.get();
     if (trace == nullptr) return;
-    trace->Record("PORT", what);
+    trace->Record(RecordKind::kPort, what);
     trace->Flush();
 }
 

@@ -57,66 +57,7 @@ std::string RegistryKey(const std::string& path) {
 #endif
 }
 
-// Days since 1970-01-01 to a civil date (proleptic Gregorian), without the
-// C library's time functions, which differ between the platforms.
-void CivilDate(int64_t days, int64_t& year, unsigned& month, unsigned& day) {
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-    const unsigned yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const unsigned shifted = (5 * dayOfYear + 2) / 153;
-    day = dayOfYear - (153 * shifted + 2) / 5 + 1;
-    month = shifted < 10 ? shifted + 3 : shifted - 9;
-    year = static_cast<int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
-}
-
-const char* const kControlNames[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
-                                       "BS",  "HT",  "LF",  "VT",  "CL",  "CR",  "SO",  "SI",
-                                       "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
-                                       "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
-
 }  // namespace
-
-std::string TraceText(const unsigned char* bytes, std::size_t count) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(count + 16);
-    for (std::size_t i = 0; i < count; ++i) {
-        const unsigned char c = bytes[i];
-        if (c < 32) {
-            text += '<';
-            text += kControlNames[c];
-            text += '>';
-        } else if (c >= 127 || c == '<') {
-            text += '<';
-            text += kDigits[c >> 4];
-            text += kDigits[c & 15];
-            text += '>';
-        } else {
-            text += static_cast<char>(c);
-        }
-    }
-    return text;
-}
-
-std::string TraceTime(TraceStamp stamp) {
-    const int64_t micros = ((stamp % 1000000) + 1000000) % 1000000;
-    const int64_t seconds = (stamp - micros) / 1000000;
-    const int64_t secondOfDay = ((seconds % 86400) + 86400) % 86400;
-    int64_t year = 0;
-    unsigned month = 0;
-    unsigned day = 0;
-    CivilDate((seconds - secondOfDay) / 86400, year, month, day);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02u.%06uZ",
-                  static_cast<long long>(year), month, day,
-                  static_cast<unsigned>(secondOfDay / 3600),
-                  static_cast<unsigned>(secondOfDay / 60 % 60),
-                  static_cast<unsigned>(secondOfDay % 60), static_cast<unsigned>(micros));
-    return text;
-}
 
 TraceStamp Trace::Now() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -159,42 +100,31 @@ Trace::~Trace() {
 }
 
 void Trace::SetHeader(const std::string& header) {
-    header_ = "# " + header + "\n";
+    header_.clear();
+    AppendTraceHeader(header_, header);
     pending_ += header_;
 }
 
-void Trace::Line(TraceStamp stamp, const char* kind, const std::string& text) {
-    pending_ += TraceTime(stamp);
-    pending_ += ' ';
-    pending_ += kind;
-    pending_ += ' ';
-    pending_ += text;
-    pending_ += '\n';
-}
-
 void Trace::Sent(const unsigned char* bytes, std::size_t count) {
-    Line(Now(), "TX", TraceText(bytes, count));
+    AppendTraceLine(pending_, Now(), RecordKind::kTx, TraceText(bytes, count));
 }
 
 void Trace::Received(TraceStamp firstByte, const unsigned char* bytes, std::size_t count,
                      const char* note) {
-    std::string text = TraceText(bytes, count);
-    if (note != nullptr) {
-        text += " (";
-        text += note;
-        text += ')';
-    }
-    Line(firstByte, "RX", text);
+    AppendTraceLine(pending_, firstByte, RecordKind::kRx, RxText(bytes, count, note));
 }
 
-void Trace::Silence(uint32_t waitedMs) { Line(Now(), "TIMEOUT", std::to_string(waitedMs) + " ms"); }
+void Trace::Silence(uint32_t waitedMs) {
+    AppendTraceLine(pending_, Now(), RecordKind::kTimeout, TimeoutText(waitedMs));
+}
 
 void Trace::Drained(const char* by, const unsigned char* bytes, std::size_t count) {
-    Line(Now(), "DRAIN",
-         std::string(by) + " " + std::to_string(count) + " " + TraceText(bytes, count));
+    AppendTraceLine(pending_, Now(), RecordKind::kDrain, DrainText(by, bytes, count));
 }
 
-void Trace::Record(const char* kind, const std::string& text) { Line(Now(), kind, text); }
+void Trace::Record(RecordKind kind, std::string_view text) {
+    AppendTraceLine(pending_, Now(), kind, text);
+}
 
 // The one message of a trace that ended early; the instance goes on.
 void Trace::End(const std::string& why) {

@@ -19,11 +19,11 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
+
+#include "interface/trace_record.h"
 
 namespace jyn {
-
-// Microseconds since 1970-01-01 UTC.
-using TraceStamp = int64_t;
 
 struct TraceSettings {
     std::string path;  // as the station file wrote it
@@ -59,8 +59,11 @@ public:
     void Silence(uint32_t waitedMs);
     // Bytes thrown away: by the purge before an attempt, or by a settle.
     void Drained(const char* by, const unsigned char* bytes, std::size_t count);
-    // Any other record: the kind word and its text.
-    void Record(const char* kind, const std::string& text);
+    // Any other record: its kind and its text, as trace_record.h writes
+    // them.
+    void Record(RecordKind kind, std::string_view text);
+    // FOREIGN, OLD, RESYNC: a record that says one thing.
+    void Notice(RecordKind kind) { Record(kind, NoticeText(kind)); }
 
     // Writes what was gathered; rotates the file when it is full.
     void Flush();
@@ -72,7 +75,6 @@ public:
 
 private:
     Trace(std::string path, std::string key, uint64_t limit, int file, uint64_t size);
-    void Line(TraceStamp stamp, const char* kind, const std::string& text);
     bool Rotate();
     void End(const std::string& why);
 
@@ -84,14 +86,6 @@ private:
     std::string header_;
     std::string pending_;
 };
-
-// The bytes of a frame as a person reads them: control characters by name
-// (<ENQ>, <STX>, <ETX>, <ACK>, <NAK>, ...), other bytes outside printable
-// ASCII and '<' itself by their code (<3C>).
-std::string TraceText(const unsigned char* bytes, std::size_t count);
-
-// "2026-12-09T11:22:00.123456Z"
-std::string TraceTime(TraceStamp stamp);
 
 // Why the path cannot take a trace ("not a regular file", "not a trace",
 // the system's reason), or empty when it can; looks without creating or

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "address/parse.h"
 #include "protocol/hex.h"
 #include "protocol/reply_data.h"
 #include "protocol/request.h"
@@ -49,23 +48,17 @@ std::size_t GateCharacters(const ReadBlock& block, const GateSpan& span, unsigne
     return length;
 }
 
-const char* ServiceName(uint32_t function) {
-    return IsSingle(function, kSingleRead) ? "SingleRead" : "BlockRead";
-}
-
 // A transfer served from a block has its line in the trace like any other,
 // with no attempt and no byte, and the block it came from.
 void TraceServed(Line& line, const TransferPlan& plan, const ReadBlock& block, int32_t result,
                  uint64_t nowMs) {
     if (!line.trace) return;
-    const address::AddressCopy gate = address::CopyAddressText(plan.gate->addressText);
-    line.trace->Record(
-        "TXN", "st " + std::string(plan.address, 2) + " pc " + std::string(plan.address + 2, 2) +
-                   " " + ServiceName(plan.function) + " '" + gate.text + "' attempts 0 result " +
-                   std::to_string(result) +
-                   " ms 0.0 timeouts 0 naks - settles 0 out 0 in 0 readahead served " +
-                   block.label + " age " + std::to_string(nowMs - block.stampMs));
-    line.trace->Flush();
+    const std::string note =
+        "readahead served " + block.label + " age " + std::to_string(nowMs - block.stampMs);
+    TxnFields txn;
+    txn.result = result;
+    txn.note = note;
+    TraceTxn(line, plan, txn);
 }
 
 int32_t Serve(Line& line, const TransferPlan& plan, const GateSpan& span, ReadBlock& block,

@@ -164,7 +164,7 @@ Reception ReceiveOwn(Transaction& t, const serial::ReadBound& bound) {
             }
             return reception;
         }
-        if (t.trace()) t.trace()->Record("FOREIGN", "another station's frame, still waiting");
+        if (t.trace()) t.trace()->Notice(RecordKind::kForeign);
     }
 }
 
@@ -279,7 +279,7 @@ void Proved(Transaction& t) {
     if (serial::SendFrame(t.line.port, confirmation, serial::kAckLength, t.trace())) {
         t.tally.bytesOut += serial::kAckLength;
     }
-    if (t.trace()) t.trace()->Record("RESYNC", "proof, the station owes nothing");
+    if (t.trace()) t.trace()->Notice(RecordKind::kResync);
 }
 
 // An answer the station owed, heard after its attempt had ended: how late it
@@ -290,9 +290,8 @@ void TraceLate(const Transaction& t, uint64_t sentMs) {
     const uint64_t now = device::MonotonicMs();
     const uint64_t onLine = LineMs(t.line, t.line.receiveLength);
     const uint64_t late = now > sentMs + onLine ? now - sentMs - onLine : 0;
-    t.trace()->Record("LATE", "st " + std::string(t.plan.address, 2) + " pc " +
-                                  std::string(t.plan.address + 2, 2) + " " + std::to_string(late) +
-                                  " ms");
+    t.trace()->Record(RecordKind::kLate,
+                      LateText({{t.plan.address, 2}, {t.plan.address + 2, 2}, late}));
 }
 
 // A frame of the station's own during a resynchronising read: an old
@@ -311,7 +310,7 @@ bool HearOwn(Transaction& t, Attempt& attempt) {
     uint64_t sentMs = 0;
     if (!SumHolds(frame, line.receiveLength) ||
         !t.station.debt.Settle(line.receiveLength, sentMs)) {
-        if (t.trace()) t.trace()->Record("OLD", "a frame of the station's own, not the proof");
+        if (t.trace()) t.trace()->Notice(RecordKind::kOld);
         return false;
     }
     if (t.station.debt.Empty()) {
@@ -431,47 +430,45 @@ private:
     bool probing_ = false;
 };
 
-const char* ServiceName(uint32_t function) {
-    switch (function & 0xFFu) {
-        case kSingleRead: return "SingleRead";
-        case kBlockRead: return "BlockRead";
-        case kSingleWrite: return "SingleWrite";
-        case kBlockWrite: return "BlockWrite";
-        default: return "Transfer";
-    }
-}
-
-std::string Elapsed(TraceStamp start) {
-    const TraceStamp micros = Trace::Now() - start;
-    char elapsed[32];
-    std::snprintf(elapsed, sizeof elapsed, "%lld.%lld", static_cast<long long>(micros / 1000),
-                  static_cast<long long>(micros % 1000 / 100));
-    return elapsed;
-}
+// Tenths of a millisecond since `start`.
+int64_t ElapsedTenths(TraceStamp start) { return (Trace::Now() - start) / 100; }
 
 // The trace's line for a whole transaction: what a statistic of the line
 // is made of.
 void TraceTransaction(const Transaction& t, int32_t result, TraceStamp start, const char* note) {
     const TransferPlan& plan = t.plan;
     const TransactionTally& tally = t.tally;
-    const address::AddressCopy gate = address::CopyAddressText(plan.gate->addressText);
-    std::string text = "st " + std::string(plan.address, 2) + " pc " +
-                       std::string(plan.address + 2, 2) + " " + ServiceName(plan.function) + " '" +
-                       gate.text + "' attempts " + std::to_string(tally.attempts) + " result " +
-                       std::to_string(result) + " ms " + Elapsed(start) + " timeouts " +
-                       std::to_string(tally.silent) + " naks " +
-                       (tally.naks.empty() ? std::string("-") : tally.naks) + " settles " +
-                       std::to_string(tally.resyncs) + " out " + std::to_string(tally.bytesOut) +
-                       " in " + std::to_string(tally.bytesIn);
-    if (note != nullptr) text += std::string(" ") + note;
+    TxnFields txn;
+    txn.attempts = tally.attempts;
+    txn.result = result;
+    txn.tenthsMs = ElapsedTenths(start);
+    txn.timeouts = tally.silent;
+    txn.naks = tally.naks;
+    txn.settles = tally.resyncs;
+    txn.bytesOut = tally.bytesOut;
+    txn.bytesIn = tally.bytesIn;
+    if (note != nullptr) txn.note = note;
     if (!t.station.debt.Empty()) {
-        t.trace()->Record("DEBT", "st " + std::string(plan.address, 2) + " pc " +
-                                      std::string(plan.address + 2, 2) + " owes " +
-                                      std::to_string(t.station.debt.Count()));
+        t.trace()->Record(
+            RecordKind::kDebt,
+            DebtText({{plan.address, 2}, {plan.address + 2, 2}, t.station.debt.Count()}));
     }
-    t.trace()->Record("TXN", text);
-    t.trace()->Flush();
+    TraceTxn(t.line, plan, txn);
 }
+
+}  // namespace
+
+void TraceTxn(Line& line, const TransferPlan& plan, TxnFields txn) {
+    const address::AddressCopy gate = address::CopyAddressText(plan.gate->addressText);
+    txn.station = {plan.address, 2};
+    txn.pc = {plan.address + 2, 2};
+    txn.service = TraceServiceName(plan.function);
+    txn.gate = gate.text;
+    line.trace->Record(RecordKind::kTxn, TxnText(txn));
+    line.trace->Flush();
+}
+
+namespace {
 
 // The whole transaction: the rest, the attempts, storing and confirming a
 // good read, the trace.

@@ -17,6 +17,11 @@ constexpr unsigned kMalformedPauseMs = 20;
 int32_t DoRead(Line& line, const TransferPlan& plan);
 int32_t DoWrite(Line& line, const TransferPlan& plan);
 
+// The trace's TXN line of a transfer, from its own attempts or served from
+// a read-ahead block: the plan names the station, the service and the
+// gate, `txn` says the rest. The line has a trace.
+void TraceTxn(Line& line, const TransferPlan& plan, TxnFields txn);
+
 // The log text of a NAK code; unknown codes are formatted into `storage`.
 constexpr unsigned kNakTextSize = 32;
 const char* NakText(uint32_t code, char (&storage)[kNakTextSize]);
