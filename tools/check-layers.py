@@ -31,8 +31,9 @@ ALLOWED = {
     "driver": ["interface/", "serial/", "address/", "protocol/", "driver/"],
     "host/tavorn": ["host/tavorn/"],
     "host/client": ["interface/host_abi.h", "interface/baud_rates.h", "host/"],
-    "host/jynmb": ["interface/host_abi.h", "interface/trace.h", "interface/baud_rates.h",
-                   "interface/station_file_names.h", "address/", "host/", "sim/"],
+    "host/jynmb": ["interface/host_abi.h", "interface/trace.h", "interface/trace_record.h",
+                   "interface/baud_rates.h", "interface/station_file_names.h", "address/",
+                   "host/", "sim/"],
     "sim": ["sim/"],
 }
 

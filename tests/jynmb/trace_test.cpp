@@ -311,7 +311,7 @@ TEST(TraceStats, MomentsAsAPersonWritesThem) {
         {"", false, false, ""},
     };
     Micros first = 0;
-    ASSERT_TRUE(jynmb::trace::ParseStamp("2026-12-09T23:59:59.999999Z", first));
+    ASSERT_TRUE(jyn::ReadTraceTime("2026-12-09T23:59:59.999999Z", first));
     for (const MomentCase& c : cases) {
         SCOPED_TRACE(c.text);
         jynmb::trace::Moment moment;

@@ -1,7 +1,6 @@
 #include "host/jynmb/trace/trace_file.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <memory>
 
@@ -11,181 +10,7 @@ namespace jynmb::trace {
 
 namespace {
 
-constexpr std::size_t kStampLength = 27;  // 2026-12-09T12:49:34.057805Z
-constexpr std::size_t kLongestKind = 15;
-constexpr std::size_t kLongestNumber = 18;  // far beyond any count, within 64 bits
 constexpr std::size_t kChunk = 65536;
-constexpr Micros kMicrosPerDay = 86400000000LL;
-
-bool Digits(std::string_view text, std::size_t at, std::size_t count, unsigned& value) {
-    value = 0;
-    if (at + count > text.size()) return false;
-    for (std::size_t i = at; i < at + count; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        value = value * 10 + static_cast<unsigned>(text[i] - '0');
-    }
-    return true;
-}
-
-bool LeapYear(unsigned year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-unsigned DaysInMonth(unsigned year, unsigned month) {
-    static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && LeapYear(year) ? 29 : kDays[month - 1];
-}
-
-bool StartsWith(std::string_view text, std::string_view start) {
-    return text.substr(0, start.size()) == start;
-}
-
-// A count as the driver writes it: decimal digits only.
-bool Count(std::string_view text, uint64_t& value) {
-    if (text.empty() || text.size() > kLongestNumber) return false;
-    value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return true;
-}
-
-bool Count(std::string_view text, long& value) {
-    uint64_t count = 0;
-    if (!Count(text, count) || count > 0x7FFFFFFFu) return false;
-    value = static_cast<long>(count);
-    return true;
-}
-
-// "3.4": milliseconds with one decimal.
-bool Milliseconds(std::string_view text, double& ms) {
-    const std::size_t dot = text.find('.');
-    uint64_t whole = 0;
-    uint64_t tenths = 0;
-    if (dot == std::string_view::npos || !Count(text.substr(0, dot), whole) ||
-        !Count(text.substr(dot + 1), tenths) || text.size() - dot - 1 > 6) {
-        return false;
-    }
-    double fraction = static_cast<double>(tenths);
-    for (std::size_t i = dot + 1; i < text.size(); ++i) fraction /= 10;
-    ms = static_cast<double>(whole) + fraction;
-    return true;
-}
-
-bool NakCodes(std::string_view text, std::vector<std::string>& codes) {
-    codes.clear();
-    if (text == "-") return true;
-    for (std::size_t at = 0; at <= text.size();) {
-        const std::size_t comma = std::min(text.find(',', at), text.size());
-        const std::string_view code = text.substr(at, comma - at);
-        const auto hex = [](char c) {
-            return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-        };
-        if (code != "??" && (code.size() != 2 || !hex(code[0]) || !hex(code[1]))) return false;
-        codes.emplace_back(code);
-        at = comma + 1;
-    }
-    return !codes.empty();
-}
-
-std::vector<std::string_view> Words(std::string_view text) {
-    std::vector<std::string_view> words;
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t blank = std::min(text.find(' ', at), text.size());
-        words.push_back(text.substr(at, blank - at));
-        at = blank + 1;
-    }
-    return words;
-}
-
-// "attempts 1 result 0 ms 3.4 timeouts 0 naks - settles 0 out 21 in 5",
-// then a note or nothing.
-bool Counts(std::string_view text, Transaction& txn) {
-    const std::vector<std::string_view> words = Words(text);
-    static const char* const kNames[] = {"attempts", "result",  "ms",  "timeouts",
-                                         "naks",     "settles", "out", "in"};
-    constexpr std::size_t kPairs = std::size(kNames);
-    if (words.size() < 2 * kPairs) return false;
-    for (std::size_t i = 0; i < kPairs; ++i) {
-        if (words[2 * i] != kNames[i]) return false;
-    }
-    if (!Count(words[1], txn.attempts) || !Count(words[3], txn.result) ||
-        !Milliseconds(words[5], txn.ms) || !Count(words[7], txn.timeouts) ||
-        !NakCodes(words[9], txn.naks) || !Count(words[11], txn.settles) ||
-        !Count(words[13], txn.bytesOut) || !Count(words[15], txn.bytesIn)) {
-        return false;
-    }
-    const std::size_t noted = 2 * kPairs;
-    for (std::size_t i = noted; i < words.size(); ++i) {
-        txn.note += (i > noted ? " " : "") + std::string(words[i]);
-    }
-    return true;
-}
-
-// "st 01 pc FF SingleRead '01WD100' attempts ...". The gate text is the
-// host's and may hold anything, quotes and blanks too: it ends at the last
-// "' attempts ".
-bool ParseTxn(std::string_view text, Transaction& txn) {
-    if (text.size() < 12 || !StartsWith(text, "st ") || text.substr(5, 4) != " pc " ||
-        text[11] != ' ') {
-        return false;
-    }
-    // Hexadecimal as the driver writes them: no more rows than there are
-    // station and PC numbers.
-    const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
-    if (!hex(text[3]) || !hex(text[4]) || !hex(text[9]) || !hex(text[10])) return false;
-    txn.station = std::string(text.substr(3, 2));
-    txn.pc = std::string(text.substr(9, 2));
-    const std::size_t quote = text.find(" '", 12);
-    const std::size_t close = text.rfind("' attempts ");
-    if (quote == std::string_view::npos || close == std::string_view::npos || close < quote + 2 ||
-        quote == 12) {
-        return false;
-    }
-    txn.service = std::string(text.substr(12, quote - 12));
-    txn.gate = std::string(text.substr(quote + 2, close - quote - 2));
-    return Counts(text.substr(close + 2), txn);
-}
-
-bool KindWord(std::string_view kind) {
-    if (kind.empty() || kind.size() > kLongestKind) return false;
-    return std::all_of(kind.begin(), kind.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
-}
-
-// The answers to requests: each RX that follows a request's TX with no
-// other reception in between.
-std::vector<Response> ResponsesOf(const std::vector<Record>& records) {
-    std::vector<Response> responses;
-    bool asked = false;  // a request went out and nothing came back yet
-    Micros sent = 0;
-    for (const Record& record : records) {
-        if (record.kind == "TX") {
-            asked = StartsWith(record.text, "<ENQ>");
-            sent = record.time;
-        } else if (record.kind == "RX" || record.kind == "TIMEOUT") {
-            // A wall clock set back between the two gives no figure at all.
-            if (record.kind == "RX" && asked && record.time >= sent) {
-                responses.push_back({record.time, static_cast<double>(record.time - sent) / 1e3});
-            }
-            asked = false;
-        }
-    }
-    return responses;
-}
-
-// The late answers: "st 01 pc FF 412 ms", as the driver writes them.
-std::vector<double> LateOf(const std::vector<Record>& records) {
-    std::vector<double> late;
-    for (const Record& record : records) {
-        if (record.kind != "LATE") continue;
-        unsigned long ms = 0;
-        char unit[3] = {};
-        if (std::sscanf(record.text.c_str(), "st %*2s pc %*2s %lu %2s", &ms, unit) == 2 &&
-            std::string(unit) == "ms") {
-            late.push_back(static_cast<double>(ms));
-        }
-    }
-    return late;
-}
 
 // Splits bytes into lines, as they come from a file in chunks.
 class Lines {
@@ -235,37 +60,26 @@ private:
     uint64_t number_ = 0;
 };
 
+// The driver's TXN line as jynmb keeps a transaction.
+Transaction TransactionOf(const jyn::TxnFields& fields) {
+    Transaction txn;
+    txn.station = std::string(fields.station);
+    txn.pc = std::string(fields.pc);
+    txn.service = std::string(fields.service);
+    txn.gate = std::string(fields.gate);
+    txn.note = std::string(fields.note);
+    txn.attempts = static_cast<long>(fields.attempts);
+    txn.result = static_cast<long>(fields.result);
+    txn.timeouts = static_cast<long>(fields.timeouts);
+    txn.settles = static_cast<long>(fields.settles);
+    txn.ms = static_cast<double>(fields.tenthsMs) / 10;
+    txn.bytesOut = fields.bytesOut;
+    txn.bytesIn = fields.bytesIn;
+    jyn::SplitNakCodes(fields.naks, txn.naks);
+    return txn;
+}
+
 }  // namespace
-
-int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
-    year -= month <= 2 ? 1 : 0;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const auto yearOfEra = static_cast<unsigned>(year - era * 400);
-    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
-}
-
-bool ParseStamp(std::string_view text, Micros& stamp) {
-    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, micros = 0;
-    if (text.size() != kStampLength || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-        text[13] != ':' || text[16] != ':' || text[19] != '.' || text[26] != 'Z') {
-        return false;
-    }
-    if (!Digits(text, 0, 4, year) || !Digits(text, 5, 2, month) || !Digits(text, 8, 2, day) ||
-        !Digits(text, 11, 2, hour) || !Digits(text, 14, 2, minute) ||
-        !Digits(text, 17, 2, second) || !Digits(text, 20, 6, micros)) {
-        return false;
-    }
-    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
-        minute > 59 || second > 59) {
-        return false;
-    }
-    const int64_t days = DaysFromCivil(year, month, day);
-    stamp = days * kMicrosPerDay +
-            (static_cast<int64_t>(hour) * 3600 + minute * 60 + second) * 1000000LL + micros;
-    return true;
-}
 
 // The driver's own formatting of its time stamps.
 std::string FormatStamp(Micros stamp) { return jyn::TraceTime(stamp); }
@@ -288,66 +102,84 @@ void Reader::Header(std::string_view text, bool first) {
 
 void Reader::DropPending() {
     data_.unfinished += pending_.size();
+    ClearPending();
+}
+
+void Reader::ClearPending() {
     pending_.clear();
     pendingBytes_ = 0;
+    responses_.clear();
+    lateMs_.clear();
+    asked_ = false;
 }
 
 // Records no TXN line has closed after far more than a transaction writes
 // belong to none.
-void Reader::Pend(Micros time, std::string_view kind, std::string_view text) {
-    if (pending_.size() >= kMostPendingRecords || pendingBytes_ + text.size() > kMostPendingBytes) {
+void Reader::Pend(const jyn::TraceRecord& record, bool fieldsRead) {
+    if (pending_.size() >= kMostPendingRecords ||
+        pendingBytes_ + record.text.size() > kMostPendingBytes) {
         DropPending();
     }
-    pendingBytes_ += text.size();
-    pending_.push_back({time, std::string(kind), std::string(text)});
+    pendingBytes_ += record.text.size();
+    pending_.push_back({record.time, std::string(record.word), std::string(record.text)});
+    if (record.kind == jyn::RecordKind::kLate && fieldsRead) {
+        lateMs_.push_back(static_cast<double>(record.figure.value));
+    }
+    Answer(record);
+}
+
+// The answers to requests: each RX that follows a request's TX with no
+// other reception in between.
+void Reader::Answer(const jyn::TraceRecord& record) {
+    if (record.kind == jyn::RecordKind::kTx) {
+        asked_ = record.request;
+        sent_ = record.time;
+    } else if (record.kind == jyn::RecordKind::kRx || record.kind == jyn::RecordKind::kTimeout) {
+        // A wall clock set back between the two gives no figure at all.
+        if (record.kind == jyn::RecordKind::kRx && asked_ && record.time >= sent_) {
+            responses_.push_back({record.time, static_cast<double>(record.time - sent_) / 1e3});
+        }
+        asked_ = false;
+    }
 }
 
 void Reader::Line(std::string_view line, const std::string& where, bool first) {
     ++data_.lines;
-    if (line.empty()) return;
-    if (StartsWith(line, "# ")) {
-        Header(line.substr(2), first);
-        return;
+    jyn::TraceRecord record;
+    const jyn::LineRead read = jyn::ReadTraceLine(line, record);
+    switch (read) {
+        case jyn::LineRead::kBlank: return;
+        case jyn::LineRead::kHeader: Header(record.text, first); return;
+        case jyn::LineRead::kNoStamp: NotUnderstood(where, "no time stamp"); return;
+        case jyn::LineRead::kNoKind: NotUnderstood(where, "no record kind"); return;
+        case jyn::LineRead::kRecord:
+        case jyn::LineRead::kBadFields: break;
     }
-    Micros time = 0;
-    if (line.size() < kStampLength + 2 || line[kStampLength] != ' ' ||
-        !ParseStamp(line.substr(0, kStampLength), time)) {
-        NotUnderstood(where, "no time stamp");
-        return;
-    }
-    const std::string_view rest = line.substr(kStampLength + 1);
-    const std::size_t blank = std::min(rest.find(' '), rest.size());
-    const std::string_view kind = rest.substr(0, blank);
-    const std::string_view text = blank < rest.size() ? rest.substr(blank + 1) : std::string_view();
-    if (!KindWord(kind)) {
-        NotUnderstood(where, "no record kind");
-        return;
-    }
-    if (kind == "TXN") {
-        CloseTransaction(time, text, where);
+    if (record.kind == jyn::RecordKind::kTxn) {
+        CloseTransaction(record, read == jyn::LineRead::kRecord, where);
         return;
     }
     // The port's records fall between transactions.
-    if (kind == "PORT") return;
-    Pend(time, kind, text);
+    if (record.kind == jyn::RecordKind::kPort) return;
+    Pend(record, read == jyn::LineRead::kRecord);
 }
 
-void Reader::CloseTransaction(Micros end, std::string_view text, const std::string& where) {
-    Transaction txn;
-    if (!ParseTxn(text, txn)) {
+void Reader::CloseTransaction(const jyn::TraceRecord& record, bool fieldsRead,
+                              const std::string& where) {
+    if (!fieldsRead) {
         // Its records cannot be told apart from the next transaction's.
         NotUnderstood(where, "a TXN line that cannot be read");
         DropPending();
         return;
     }
-    txn.end = end;
-    txn.start = pending_.empty() ? end : std::min(end, pending_.front().time);
+    Transaction txn = TransactionOf(record.txn);
+    txn.end = record.time;
+    txn.start = pending_.empty() ? txn.end : std::min(txn.end, pending_.front().time);
     txn.where = where;
-    txn.responses = ResponsesOf(pending_);
-    txn.lateMs = LateOf(pending_);
+    txn.responses = std::move(responses_);
+    txn.lateMs = std::move(lateMs_);
     if (txn.result != 0) txn.records = std::move(pending_);
-    pending_.clear();
-    pendingBytes_ = 0;
+    ClearPending();
     ++data_.transactionCount;
     if (sink_) {
         sink_(txn);

@@ -12,17 +12,14 @@
 #include <string_view>
 #include <vector>
 
+#include "interface/trace_record.h"
+
 namespace jynmb::trace {
 
 using Micros = int64_t;  // since 1970-01-01 UTC
 
-// "2026-12-09T12:49:34.057805Z" as the driver stamps its records; false for
-// anything else, a day that no month has included.
-bool ParseStamp(std::string_view text, Micros& stamp);
-// The same form back.
+// "2026-12-09T12:49:34.057805Z" as the driver stamps its records.
 std::string FormatStamp(Micros stamp);
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
 
 struct Record {
     Micros time = 0;
@@ -111,15 +108,23 @@ public:
 private:
     void NotUnderstood(const std::string& where, const std::string& why);
     void Header(std::string_view text, bool first);
-    void CloseTransaction(Micros end, std::string_view text, const std::string& where);
+    void CloseTransaction(const jyn::TraceRecord& record, bool fieldsRead,
+                          const std::string& where);
 
-    void Pend(Micros time, std::string_view kind, std::string_view text);
+    void Pend(const jyn::TraceRecord& record, bool fieldsRead);
+    void Answer(const jyn::TraceRecord& record);
     void DropPending();
+    void ClearPending();
 
     TransactionSink sink_;
     TraceData data_;
+    // The records of the transaction under way, and what they say so far.
     std::vector<Record> pending_;
     std::size_t pendingBytes_ = 0;
+    std::vector<Response> responses_;
+    std::vector<double> lateMs_;
+    bool asked_ = false;  // a request went out and nothing came back yet
+    Micros sent_ = 0;
 };
 
 // The order to read them in: a file's older part (x.trc.1) right before it

@@ -121,7 +121,7 @@ bool ParseMoment(const std::string& text, Moment& moment) {
     cursor.Next('Z');
     if (!cursor.Done()) return false;
     moment.timeOfDay = false;
-    moment.value = DaysFromCivil(year, month, day) * kMicrosPerDay + ofDay;
+    moment.value = jyn::DaysFromCivil(year, month, day) * kMicrosPerDay + ofDay;
     // 2026-02-30 would quietly be 2026-03-02.
     return FormatStamp(moment.value).compare(0, 10, text, 0, 10) == 0;
 }
