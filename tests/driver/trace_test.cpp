@@ -373,5 +373,105 @@ TEST(TraceText, TimesAndBytesAsAPersonReadsThem) {
     EXPECT_EQ(TraceText(bytes, sizeof bytes), "<ENQ>0<STX><3C><7F><80><CL><NAK><ETX><ACK><NUL>");
 }
 
+// What the driver writes, jynmb trace reads: every kind written by its own
+// writer and read back as the same record, and lines whose kind's fields
+// are spoilt read as no record of that kind.
+struct RoundTripCase {
+    RecordKind kind;
+    std::string text;
+    std::string fields;  // what the reader makes of the text
+};
+
+std::string Fields(const TraceRecord& r) {
+    if (r.kind == RecordKind::kTxn) {
+        const TxnFields& t = r.txn;
+        return std::string(t.station) + "|" + std::string(t.pc) + "|" + std::string(t.service) +
+               "|" + std::string(t.gate) + "|" + std::to_string(t.attempts) + "|" +
+               std::to_string(t.result) + "|" + std::to_string(t.tenthsMs) + "|" +
+               std::to_string(t.timeouts) + "|" + std::string(t.naks) + "|" +
+               std::to_string(t.settles) + "|" + std::to_string(t.bytesOut) + "|" +
+               std::to_string(t.bytesIn) + "|" + std::string(t.note);
+    }
+    if (r.kind == RecordKind::kLate || r.kind == RecordKind::kDebt) {
+        return std::string(r.figure.station) + "|" + std::string(r.figure.pc) + "|" +
+               std::to_string(r.figure.value);
+    }
+    return r.request ? "request" : "";
+}
+
+TEST(TraceRecord, EachKindReadsBackAsWritten) {
+    const unsigned char enq[] = {0x05, '0', '1', 'F', 'F', 'W', 'R', 0x3C, 0x80};
+    const unsigned char ack[] = {0x06, '0', '1', 'F', 'F'};
+    // clang-format off
+    const TxnFields full{"0A", "FF", "BlockWrite", "01'WD1 x", 10, 2, 12345, 3, "02,??", 4, 420, 17,
+                         "readahead served 01WD0 64 age 5"};
+    const TxnFields bare{"01", "fe", "SingleRead", "", 0, 0, 0, 0, "", 0, 0, 0, ""};
+    // clang-format on
+    const RoundTripCase cases[] = {
+        {RecordKind::kTx, TraceText(enq, sizeof enq), "request"},
+        {RecordKind::kTx, TraceText(ack, sizeof ack), ""},
+        {RecordKind::kRx, RxText(ack, sizeof ack, "cut short"), ""},
+        {RecordKind::kTimeout, TimeoutText(100), ""},
+        {RecordKind::kDrain, DrainText("purge", enq, sizeof enq), ""},
+        {RecordKind::kPort, "COM1 opened", ""},
+        {RecordKind::kTxn, TxnText(full),
+         "0A|FF|BlockWrite|01'WD1 x|10|2|12345|3|02,??|4|420|17|readahead served 01WD0 64 age 5"},
+        {RecordKind::kTxn, TxnText(bare), "01|fe|SingleRead||0|0|0|0||0|0|0|"},
+        {RecordKind::kLate, LateText({"01", "FF", 412}), "01|FF|412"},
+        {RecordKind::kDebt, DebtText({"01", "FF", 3}), "01|FF|3"},
+        {RecordKind::kForeign, std::string(NoticeText(RecordKind::kForeign)), ""},
+        {RecordKind::kOld, std::string(NoticeText(RecordKind::kOld)), ""},
+        {RecordKind::kResync, std::string(NoticeText(RecordKind::kResync)), ""},
+    };
+    const TraceStamp stamps[] = {951782400123456, -1};
+    for (const RoundTripCase& c : cases) {
+        for (const TraceStamp stamp : stamps) {
+            std::string line;
+            AppendTraceLine(line, stamp, c.kind, c.text);
+            SCOPED_TRACE(line);
+            ASSERT_EQ(line.back(), '\n');
+            line.pop_back();
+            TraceRecord record;
+            ASSERT_EQ(ReadTraceLine(line, record), LineRead::kRecord);
+            EXPECT_EQ(record.kind, c.kind);
+            EXPECT_EQ(record.word, KindWord(c.kind));
+            EXPECT_EQ(record.time, stamp);
+            EXPECT_EQ(record.text, c.text);
+            EXPECT_EQ(Fields(record), c.fields);
+        }
+    }
+}
+
+struct SpoiltCase {
+    std::string line;
+    LineRead read;
+};
+
+TEST(TraceRecord, SpoiltLinesAreNoRecordOfTheirKind) {
+    const std::string stamp = "2026-12-09T12:00:01.000000Z ";
+    const SpoiltCase cases[] = {
+        {stamp + "LATE st 01 pc FF -5 ms", LineRead::kBadFields},
+        {stamp + "LATE st 01 pc FF 412 ms later", LineRead::kBadFields},
+        {stamp + "LATE st 01 pc FF 412 us", LineRead::kBadFields},
+        {stamp + "LATE st 1 pc FF 412 ms", LineRead::kBadFields},
+        {stamp + "DEBT st 01 pc FF owes", LineRead::kBadFields},
+        {stamp + "TXN st 01 pc FF SingleRead '01WD1' attempts 1 result 0 ms -3.-4 timeouts 0 "
+                 "naks - settles 0 out 1 in 1",
+         LineRead::kBadFields},
+        {stamp + "TXN st 01 pc FF SingleRead '01WD1' attempts 1 result 0 ms "
+                 "999999999999999999.9 timeouts 0 naks - settles 0 out 1 in 1",
+         LineRead::kBadFields},
+        {stamp + "TXN", LineRead::kBadFields},
+        {"# ", LineRead::kHeader},
+        {"#", LineRead::kNoStamp},
+        {stamp, LineRead::kNoStamp},
+        {stamp + " TX", LineRead::kNoKind},
+    };
+    for (const SpoiltCase& c : cases) {
+        TraceRecord record;
+        EXPECT_EQ(ReadTraceLine(c.line, record), c.read) << c.line;
+    }
+}
+
 }  // namespace
 }  // namespace jyn::testing
