@@ -162,7 +162,9 @@ std::string TxnText(const TxnFields& txn) {
     AppendStation(text, txn.station, txn.pc);
     text += txn.service;
     text += " '";
-    text += txn.gate;
+    // The host's text may hold anything behind what the parser reads: a line
+    // break in it must not end the record.
+    text += TraceText(reinterpret_cast<const unsigned char*>(txn.gate.data()), txn.gate.size());
     text += "' attempts " + std::to_string(txn.attempts);
     text += " result " + std::to_string(txn.result);
     text += " ms ";

@@ -16,6 +16,7 @@
 #include "protocol/transaction.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -430,12 +431,20 @@ private:
     bool probing_ = false;
 };
 
+// The transaction's own clock: steady, so that a wall clock set back while
+// it runs does not give it a negative time.
+int64_t SteadyMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 // Tenths of a millisecond since `start`.
-int64_t ElapsedTenths(TraceStamp start) { return (Trace::Now() - start) / 100; }
+int64_t ElapsedTenths(int64_t start) { return (SteadyMicros() - start) / 100; }
 
 // The trace's line for a whole transaction: what a statistic of the line
 // is made of.
-void TraceTransaction(const Transaction& t, int32_t result, TraceStamp start, const char* note) {
+void TraceTransaction(const Transaction& t, int32_t result, int64_t start, const char* note) {
     const TransferPlan& plan = t.plan;
     const TransactionTally& tally = t.tally;
     TxnFields txn;
@@ -473,7 +482,7 @@ namespace {
 // The whole transaction: the rest, the attempts, storing and confirming a
 // good read, the trace.
 int32_t Run(Line& line, const TransferPlan& plan, const ServiceTexts& texts) {
-    const TraceStamp start = line.trace ? Trace::Now() : 0;
+    const int64_t start = line.trace ? SteadyMicros() : 0;
     Transaction t{line, plan, texts, line.Station(plan.station), {}, 0};
     Rest rest(line, plan, texts);
     if (rest.Resting()) {

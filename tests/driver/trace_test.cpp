@@ -406,6 +406,7 @@ TEST(TraceRecord, EachKindReadsBackAsWritten) {
     const TxnFields full{"0A", "FF", "BlockWrite", "01'WD1 x", 10, 2, 12345, 3, "02,??", 4, 420, 17,
                          "readahead served 01WD0 64 age 5"};
     const TxnFields bare{"01", "fe", "SingleRead", "", 0, 0, 0, 0, "", 0, 0, 0, ""};
+    const TxnFields broken{"01", "FF", "SingleRead", "01WD20\r\n0<", 1, 0, 5, 0, "", 0, 0, 0, ""};
     // clang-format on
     const RoundTripCase cases[] = {
         {RecordKind::kTx, TraceText(enq, sizeof enq), "request"},
@@ -417,6 +418,7 @@ TEST(TraceRecord, EachKindReadsBackAsWritten) {
         {RecordKind::kTxn, TxnText(full),
          "0A|FF|BlockWrite|01'WD1 x|10|2|12345|3|02,??|4|420|17|readahead served 01WD0 64 age 5"},
         {RecordKind::kTxn, TxnText(bare), "01|fe|SingleRead||0|0|0|0||0|0|0|"},
+        {RecordKind::kTxn, TxnText(broken), "01|FF|SingleRead|01WD20<CR><LF>0<3C>|1|0|5|0||0|0|0|"},
         {RecordKind::kLate, LateText({"01", "FF", 412}), "01|FF|412"},
         {RecordKind::kDebt, DebtText({"01", "FF", 3}), "01|FF|3"},
         {RecordKind::kForeign, std::string(NoticeText(RecordKind::kForeign)), ""},
