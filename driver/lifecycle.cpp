@@ -7,6 +7,7 @@
 #include "driver/handlers.h"
 #include "driver/lines.h"
 #include "interface/log.h"
+#include "interface/trace_record.h"
 #include "serial/port.h"
 
 namespace jyn {
@@ -71,14 +72,9 @@ unsigned long long PortTimeoutMs(uint32_t units) {
 std::string TraceHeader(const protocol::Line& line, uint32_t instance) {
     const PortSettings& settings = line.settings;
     const PortName name(settings.name);
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "JYNMB %s trace, instance %u, port %s: %u baud, %u data bits, %s, %s; reply "
-                  "time-out %llu ms",
-                  JYN_VERSION, instance, name.text, unsigned{settings.baudRate},
-                  unsigned{settings.dataBits & 0xFFu}, ParityName(settings.parity),
-                  StopBitsName(settings.stopBits), PortTimeoutMs(line.replyTimeout));
-    return text;
+    return TraceHeaderText({JYN_VERSION, instance, name.text, unsigned{settings.baudRate},
+                            unsigned{settings.dataBits & 0xFFu}, ParityName(settings.parity),
+                            StopBitsName(settings.stopBits), PortTimeoutMs(line.replyTimeout)});
 }
 
 // A port command in the trace, between transactions.

@@ -1,6 +1,5 @@
 #include "interface/trace.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -10,6 +9,7 @@
 #include <set>
 
 #include "interface/log.h"
+#include "interface/trace_record.h"
 #include "interface/trace_target.h"
 
 namespace jyn {
@@ -189,10 +189,7 @@ std::FILE* OpenTraceToRead(const std::string& path, uint64_t& size, std::string&
 }
 
 bool tracefile::IsTraceStart(const char* head, std::size_t count) {
-    static const char kStart[] = "# JYNMB ";
-    static const char kWhat[] = " trace, instance ";
-    const std::string first(head, std::find(head, head + count, '\n'));
-    return first.rfind(kStart, 0) == 0 && first.find(kWhat) != std::string::npos;
+    return IsTraceHeader(std::string_view(head, count));
 }
 
 }  // namespace jyn

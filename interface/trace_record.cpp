@@ -125,6 +125,26 @@ std::string TraceTime(TraceStamp stamp) {
     return text;
 }
 
+namespace {
+constexpr std::string_view kHeaderStart = "# JYNMB ";
+constexpr std::string_view kHeaderWhat = " trace, instance ";
+}  // namespace
+
+std::string TraceHeaderText(const TraceHeaderFields& h) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "JYNMB %s%.*s%u, port %s: %u baud, %u data bits, %s, %s; reply time-out %llu ms",
+                  h.version, static_cast<int>(kHeaderWhat.size()), kHeaderWhat.data(), h.instance,
+                  h.port, h.baud, h.dataBits, h.parity, h.stopBits, h.replyTimeoutMs);
+    return text;
+}
+
+bool IsTraceHeader(std::string_view head) {
+    const std::string_view first = head.substr(0, head.find('\n'));
+    return first.substr(0, kHeaderStart.size()) == kHeaderStart &&
+           first.find(kHeaderWhat) != std::string_view::npos;
+}
+
 void AppendTraceHeader(std::string& out, std::string_view header) {
     out += "# ";
     out += header;

@@ -92,8 +92,25 @@ std::string TraceTime(TraceStamp stamp);
 // ASCII and '<' itself by their code (<3C>).
 std::string TraceText(const unsigned char* bytes, std::size_t count);
 
+// What a trace's header says of its writer and its line.
+struct TraceHeaderFields {
+    const char* version;
+    uint32_t instance;
+    const char* port;
+    unsigned baud;
+    unsigned dataBits;
+    const char* parity;    // "no parity", "even parity", ...
+    const char* stopBits;  // "1 stop bit", ...
+    unsigned long long replyTimeoutMs;
+};
+// "JYNMB 1.0.0 trace, instance 1, port COM1: 9600 baud, 8 data bits, no
+// parity, 1 stop bit; reply time-out 100 ms"
+std::string TraceHeaderText(const TraceHeaderFields& header);
 // Appends "# <header>\n".
 void AppendTraceHeader(std::string& out, std::string_view header);
+// Whether a file's first line (up to its line break, or all of `head`) is
+// such a header: only a file that begins so is ever written over.
+bool IsTraceHeader(std::string_view head);
 // Appends "<stamp> <KIND> <text>\n"; kOther is never written.
 void AppendTraceLine(std::string& out, TraceStamp stamp, RecordKind kind, std::string_view text);
 
