@@ -16,11 +16,14 @@
 #include "host/client/driver_library.h"
 #include "host/client/records.h"
 #include "multiline/bench_timed.h"
-#include "multiline/thread_messages.h"
+#include "harness/thread_messages.h"
 #include "sim/pty_server.h"
 #include "sim/reference_host.h"
 
 namespace jynmulti {
+using jynharness::MessageSorter;
+using jynharness::MessagesArrive;
+using jynharness::kMessagesLost;
 
 namespace {
 

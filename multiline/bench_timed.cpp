@@ -4,9 +4,10 @@
 
 #include <chrono>
 
-#include "multiline/thread_messages.h"
+#include "harness/thread_messages.h"
 
 namespace jynmulti {
+using jynharness::ThreadMessages;
 
 namespace {
 

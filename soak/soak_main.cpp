@@ -1,11 +1,11 @@
-// jyn_soak: the fault soak. Usage:
-//   jyn_soak [--transactions N] [--seconds S] [--seed N] [--timeout UNITS]
+// jyn_soak: the soak, on one line or several at once. Usage:
+//   jyn_soak [--lines N] [--transactions N] [--seconds S] [--seed N] [--timeout UNITS]
 //            [--faults SHARE] [--classes LIST] [--baud B] [--driver-baud B] [--slow-ms MS]
-//            [--noise BER] [--slow-log MS] [--jitter-ms MS] [--late-drop] [--driver PATH]
-//            [--readahead MS] [--verbose]
+//            [--noise BER] [--slow-log MS] [--jitter-ms MS] [--late-drop] [--readahead MS]
+//            [--no-port-commands] [--no-vanish] [--trace-every-line] [--driver PATH] [--verbose]
 // --baud paces the simulated line, --driver-baud is the driver's own (by
-// default the line's, 57600 for a faster or unpaced one); --slow-ms sets how late the slow-reply
-// fault answers (by default 1.2 to 4 reply time-outs, always given up on);
+// default the line's, the most it takes for a faster or unpaced one); --slow-ms sets how late the
+// slow-reply fault answers (by default 1.2 to 4 reply time-outs, always given up on);
 // --noise flips line bits at that rate; --late-drop lets a retry drop a
 // late answer instead of the station answering it right after; --classes
 // draws only the fault classes named (the simulator's names, with commas;
@@ -17,6 +17,11 @@
 // behind the driver's back now and then: a value older than MS is wrong.
 // --jitter-ms sets how much a late-jitter station's answers jitter (0: a
 // station late by the same time with every answer).
+// --lines N runs N lines at once, one driver instance and host thread each,
+// until T transactions over all lines or S seconds: line 0 closes, reopens,
+// switches and restarts its port (not with --no-port-commands), the last
+// line's port vanishes a third of the way (not with --no-vanish), line 0
+// traces (every line with --trace-every-line).
 // Exit status 0 when no wrong value, lost write, unexplained failure or
 // damaged value buffer was seen; 1 otherwise; 2 when it could not start.
 #include <algorithm>
@@ -26,11 +31,19 @@
 
 #include "harness/options.h"
 #include "host/client/driver_library.h"
-#include "soak/fault_soak.h"
+#include "soak/soak_run.h"
 
 namespace {
 
 constexpr uint32_t kSlowLogMs = 8;
+constexpr int kMostLines = 16;
+
+const char kUsage[] =
+    "usage: jyn_soak [--lines N] [--transactions N] [--seconds S] [--seed N] [--timeout UNITS]\n"
+    "                [--faults SHARE] [--classes LIST] [--baud B] [--driver-baud B]\n"
+    "                [--slow-ms MS] [--noise BER] [--slow-log MS] [--jitter-ms MS] [--late-drop]\n"
+    "                [--readahead MS] [--no-port-commands] [--no-vanish] [--trace-every-line]\n"
+    "                [--driver PATH] [--verbose]\n";
 
 // "slow-reply,foreign-answer": the fault classes by their simulator names;
 // "slow-log" a host whose logging call is slow, "all" every class and it.
@@ -54,14 +67,19 @@ bool ParseClasses(const std::string& text, jynsoak::SoakOptions& options) {
     return !options.classes.empty() || options.slowLogMs != 0;
 }
 
+// The options of several lines mean nothing to one; said, not ignored.
 bool ParseOptions(int argc, char** argv, jynsoak::SoakOptions& options) {
     using namespace jynharness;
     options.driver = jynhost::DriverBesideExecutable();
     const OptionTable table = {
         Verbose(options.verbose),
         Flag("--late-drop", options.lateQueue, false),
+        Flag("--no-port-commands", options.portCommands, false),
+        Flag("--no-vanish", options.vanish, false),
+        Flag("--trace-every-line", options.traceEveryLine),
         Driver(options.driver),
         {"--classes", true, [&options](const char* text) { return ParseClasses(text, options); }},
+        Whole("--lines", options.lines, 1, kMostLines),
         Transactions(options.transactions),
         Seconds(options.seconds),
         Seed(options.seed),
@@ -75,7 +93,14 @@ bool ParseOptions(int argc, char** argv, jynsoak::SoakOptions& options) {
         Whole("--readahead", options.readAheadMs, 1, 60000),
         Whole("--jitter-ms", options.jitterMs, 0, 10000),
     };
-    return jynharness::ParseOptions(argc, argv, table);
+    if (!jynharness::ParseOptions(argc, argv, table)) return false;
+    const bool severalOnly = !options.portCommands || !options.vanish || options.traceEveryLine;
+    if (options.lines == 1 && severalOnly) {
+        std::fprintf(stderr, "jyn_soak: --no-port-commands, --no-vanish and --trace-every-line"
+                             " need --lines 2 or more\n");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -83,28 +108,25 @@ bool ParseOptions(int argc, char** argv, jynsoak::SoakOptions& options) {
 int main(int argc, char** argv) {
     jynsoak::SoakOptions options;
     if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr,
-                     "usage: jyn_soak [--transactions N] [--seconds S] [--seed N] [--timeout UNITS]"
-                     " [--faults SHARE] [--classes LIST] [--baud B] [--driver-baud B]"
-                     " [--slow-ms MS] [--noise BER] [--slow-log MS] [--jitter-ms MS] [--late-drop]"
-                     " [--readahead MS] [--driver PATH]"
-                     " [--verbose]\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
-    jynsoak::FaultSoak soak(options);
+    jynsoak::SoakRun soak(options);
     std::string error;
     if (!soak.Setup(error)) {
         std::fprintf(stderr, "jyn_soak: %s\n", error.c_str());
         return 2;
     }
-    std::printf(
-        "jyn_soak: %llu transactions at most, seed %llu, reply time-out %u0 ms, faults %g, "
-        "baud %u (driver %u), noise %g, late answers %s, host log %u ms, driver %s\n",
-        static_cast<unsigned long long>(options.transactions),
-        static_cast<unsigned long long>(options.seed), options.timeoutUnits, options.faultShare,
-        options.baud, unsigned{jynsoak::DriverBaud(options)}, options.noise,
-        options.lateQueue ? "queue the retries" : "dropped by a retry", options.slowLogMs,
-        options.driver.c_str());
+    if (options.lines == 1) {
+        std::printf(
+            "jyn_soak: %llu transactions at most, seed %llu, reply time-out %u0 ms, faults %g, "
+            "baud %u (driver %u), noise %g, late answers %s, host log %u ms, driver %s\n",
+            static_cast<unsigned long long>(options.transactions),
+            static_cast<unsigned long long>(options.seed), options.timeoutUnits,
+            options.faultShare, options.baud, unsigned{jynsoak::DriverBaud(options, options.baud)},
+            options.noise, options.lateQueue ? "queue the retries" : "dropped by a retry",
+            options.slowLogMs, options.driver.c_str());
+    }
     soak.Run();
     return soak.Finish() ? 0 : 1;
 }

@@ -5,18 +5,20 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "host/client/driver_library.h"
 #include "host/client/driver_messages.h"
 
-namespace jynmulti {
+namespace jynharness {
 
 // Takes over TAVORN's handler while it lives; one per process.
 class MessageSorter {
 public:
-    MessageSorter();
+    // `logDelayMs`: a host whose logging call takes that long each time.
+    explicit MessageSorter(uint32_t logDelayMs = 0);
     // Messages of calls made on threads that keep none (the main thread's
     // start-up and EndJyn).
     std::size_t Unclaimed() const { return unclaimed_.load(); }
@@ -54,4 +56,4 @@ inline constexpr char kMessagesLost[] =
     "the driver's messages do not reach this program: the driver uses another libTAVORN.so than "
     "it does";
 
-}  // namespace jynmulti
+}  // namespace jynharness

@@ -4,10 +4,9 @@
 #include <cstdio>
 
 #include "host/client/records.h"
-#include "multiline/soak_line.h"
-#include "harness/guarded_values.h"
+#include "soak/soak_line.h"
 
-namespace jynmulti {
+namespace jynsoak {
 
 namespace {
 
@@ -15,7 +14,7 @@ constexpr std::size_t kSingleValueBytes = 4;  // a single word's value buffer
 
 }  // namespace
 
-void SoakLine::PortCommand(RunControl& control, ThreadMessages& messages) {
+void SoakLine::PortCommand(RunControl& control, Messages& messages) {
     bool done = false;
     const char* what = "";
     // The reopened port reads with the driver's own time-out of a second,
@@ -35,16 +34,17 @@ void SoakLine::PortCommand(RunControl& control, ThreadMessages& messages) {
             done = CloseReadReopen(control, messages);
             break;
     }
-    ++tally_.portCommands;
+    jynharness::Tally& figures = judge_.Figures();
+    ++figures[jynharness::kPortCommands];
     if (done) return;
-    ++tally_.badPortCommands;
+    ++figures[jynharness::kBadPortCommands];
     std::printf("--- line %d: %s went wrong\n", index_, what);
     for (const jynhost::DriverMessage& message : messages.Kept())
         std::printf("    [%d] %s\n", message.level, message.text.c_str());
 }
 
 // The messages of all three steps are kept, for the report if one fails.
-bool SoakLine::CloseReadReopen(RunControl& control, ThreadMessages& messages) {
+bool SoakLine::CloseReadReopen(RunControl& control, Messages& messages) {
     messages.Take();
     const bool closed =
         Call(jyn::kCloseCom) == jyn::kOk && messages.Has("JYNMB> CloseCom() exited 0");
@@ -52,7 +52,7 @@ bool SoakLine::CloseReadReopen(RunControl& control, ThreadMessages& messages) {
     for (const jynharness::Gate& g : gates_) {
         if (g.shape.kind == jynharness::Kind::kWord) gate = &g;
     }
-    Transaction t;
+    jynharness::Transaction t;
     t.gate = gate;
     jynharness::GuardedValues values(kSingleValueBytes, 0x3C);
     t.values = &values;
@@ -60,7 +60,7 @@ bool SoakLine::CloseReadReopen(RunControl& control, ThreadMessages& messages) {
     Transfer(t, control);
     // Every attempt failed to send: the simulator's byte count cannot tell,
     // since the last transaction's confirmation may still be on its way.
-    const bool failed = FailedAsTheDriver(t, messages) &&
+    const bool failed = FailedAsTheDriver(t, messages.Kept()) &&
                         messages.Has("JYNMB> DoRead() Send req error retry 10") &&
                         !BufferDamaged(t);
     const bool reopened =
@@ -68,7 +68,7 @@ bool SoakLine::CloseReadReopen(RunControl& control, ThreadMessages& messages) {
     return closed && failed && reopened;
 }
 
-bool SoakLine::SwitchPlant(ThreadMessages& messages) {
+bool SoakLine::SwitchPlant(Messages& messages) {
     const std::size_t next = 1 - current_;
     jyn::PortChangeParams params =
         jynhost::MakePortChange(PortOf(plants_[next]), jynhost::kKeepReplyTimeout);
@@ -80,9 +80,10 @@ bool SoakLine::SwitchPlant(ThreadMessages& messages) {
 
 // The start releases the instance's buffers and its trace and takes new
 // ones; the station file is read again.
-bool SoakLine::Restart(ThreadMessages& messages) {
+bool SoakLine::Restart(Messages& messages) {
     jynhost::LineSettings line;
     line.replyTimeout = TimeoutUnits();
+    line.baudRate = DriverBaud(options_, Baud());
     jyn::ColdStartParams params = jynhost::MakeColdStart(PortOf(plants_[current_]), true, line);
     messages.Take();
     const bool started = Call(jyn::kColdStart, &params) == jyn::kOk &&
@@ -92,4 +93,4 @@ bool SoakLine::Restart(ThreadMessages& messages) {
     return started && traced;
 }
 
-}  // namespace jynmulti
+}  // namespace jynsoak

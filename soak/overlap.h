@@ -8,7 +8,7 @@
 #include <atomic>
 #include <cstdint>
 
-namespace jynmulti {
+namespace jynsoak {
 
 class Overlap {
 public:
@@ -48,4 +48,4 @@ private:
     std::atomic<uint64_t> all_{0};
 };
 
-}  // namespace jynmulti
+}  // namespace jynsoak

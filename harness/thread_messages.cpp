@@ -1,6 +1,9 @@
-#include "multiline/thread_messages.h"
+#include "harness/thread_messages.h"
 
-namespace jynmulti {
+#include <chrono>
+#include <thread>
+
+namespace jynharness {
 
 namespace {
 
@@ -11,8 +14,9 @@ constexpr std::size_t kKeptPerCall = 200;
 
 }  // namespace
 
-MessageSorter::MessageSorter()
-    : route_(0, [this](const jynhost::DriverMessage& message) {
+MessageSorter::MessageSorter(uint32_t logDelayMs)
+    : route_(0, [this, logDelayMs](const jynhost::DriverMessage& message) {
+          if (logDelayMs != 0) std::this_thread::sleep_for(std::chrono::milliseconds(logDelayMs));
           ThreadMessages* own = t_messages;
           if (own == nullptr) {
               ++unclaimed_;
@@ -45,4 +49,4 @@ bool MessagesArrive(const jynhost::DriverLibrary& library) {
     return messages.Has("JYNMB> GetJynInfo() exited");
 }
 
-}  // namespace jynmulti
+}  // namespace jynharness
