@@ -13,21 +13,6 @@ void Add(Array& to, const Array& from) {
     for (std::size_t i = 0; i < to.size(); ++i) to[i] += from[i];
 }
 
-void PrintFaults(std::FILE* out, const Tally& tally, const jynsim::LineCounters& line) {
-    uint64_t injected = 0;
-    for (uint64_t count : line.faults) injected += count;
-    std::fprintf(out,
-                 "faults injected       %llu (by class: injected on the line / met by the"
-                 " soak's transactions)\n",
-                 static_cast<unsigned long long>(injected));
-    for (std::size_t i = 0; i < jynsim::kFaultKindCount; ++i) {
-        std::fprintf(out, "  %-18s %8llu / %llu\n",
-                     jynsim::FaultName(static_cast<jynsim::FaultKind>(i)),
-                     static_cast<unsigned long long>(line.faults[i]),
-                     static_cast<unsigned long long>(tally.faultsMet[i]));
-    }
-}
-
 void PrintResults(std::FILE* out, const Tally& tally) {
     const char* kOps[] = {"reads", "writes"};
     for (std::size_t op = 0; op < 2; ++op) {
@@ -101,13 +86,28 @@ void Tally::PrintMustBeZero(std::FILE* out, bool all) const {
     }
 }
 
+void Tally::PrintFaults(std::FILE* out, const FaultCounts& injected) const {
+    uint64_t all = 0;
+    for (uint64_t count : injected) all += count;
+    std::fprintf(out,
+                 "faults injected       %llu (by class: injected on the line / met by the"
+                 " soak's transactions)\n",
+                 static_cast<unsigned long long>(all));
+    for (std::size_t i = 0; i < jynsim::kFaultKindCount; ++i) {
+        std::fprintf(out, "  %-18s %8llu / %llu\n",
+                     jynsim::FaultName(static_cast<jynsim::FaultKind>(i)),
+                     static_cast<unsigned long long>(injected[i]),
+                     static_cast<unsigned long long>(faultsMet[i]));
+    }
+}
+
 void Tally::Print(std::FILE* out, const jynsim::LineCounters& line) const {
     std::fprintf(out, "=== JYNMB fault soak\n");
     Row(out, "transactions", n[kTransactions]);
     Row(out, "requests on the line (retries included)", n[kRequests]);
     std::fprintf(out, "%-44s %.1f s (longest transaction %.1f ms)\n", "run time", seconds,
                  static_cast<double>(maxMicros) / 1000.0);
-    PrintFaults(out, *this, line);
+    PrintFaults(out, line.faults);
     if (line.noise.Hits() > 0) {
         std::fprintf(out, "noise                 %s\n", jynsim::NoiseSummary(line.noise).c_str());
         Row(out, "transactions whose frames noise hit", n[kNoisy]);

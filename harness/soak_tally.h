@@ -49,12 +49,14 @@ enum Figure : std::size_t {
 };
 constexpr std::size_t kFirstMustBeZero = kWrongValues;
 
+using FaultCounts = std::array<uint64_t, jynsim::kFaultKindCount>;
+
 struct Tally {
     std::array<uint64_t, kCounts> n{};
     std::array<std::array<uint64_t, 3>, 2> results{};  // [read, write][result 0..2]
     std::array<uint64_t, kKinds> byKind{};
     std::array<uint64_t, kKinds> goodByKind{};
-    std::array<uint64_t, jynsim::kFaultKindCount> faultsMet{};  // on the transactions' own requests
+    FaultCounts faultsMet{};  // on the transactions' own requests
     uint64_t maxMicros = 0;
     double seconds = 0;
 
@@ -63,6 +65,8 @@ struct Tally {
     Tally& operator+=(const Tally& other);
     uint64_t MustBeZero() const;
     bool Passed() const { return n[kTransactions] > 0 && MustBeZero() == 0; }
+    // Injected on the line, and met by the transactions.
+    void PrintFaults(std::FILE* out, const FaultCounts& injected) const;
     // The one-line soak's report.
     void Print(std::FILE* out, const jynsim::LineCounters& line) const;
     // The rows every must-be-zero report ends with: the first five always,

@@ -1,8 +1,9 @@
-// What the lines of a soak share while they run: when to stop,
-// the count of transactions over all lines, the moment a line's port
+// The soak's options, and what its lines share while they run: when to
+// stop, the count of transactions over all lines, the moment a line's port
 // vanished, and how many lines were inside a transfer at once. None of it
-// orders the lines' calls (relaxed): the threads are joined before the
-// figures are read.
+// orders the lines' calls (relaxed), so that ThreadSanitizer sees their
+// calls into the driver with only the driver's own synchronisation; the
+// threads are joined before the figures are read.
 #pragma once
 
 #include <atomic>
@@ -12,8 +13,6 @@
 #include <vector>
 
 #include "sim/faults.h"
-
-#include "soak/overlap.h"
 
 namespace jynsoak {
 
@@ -26,39 +25,29 @@ struct SoakOptions {
     uint64_t seed = 20240601;
     uint32_t timeoutUnits = 5;  // reply time-out, units of 10 ms
     double faultShare = 0.25;   // chance of a fault per request (the busiest line's)
-    std::vector<jynsim::FaultKind> classes;  // the classes drawn; empty: the faults of one reply
-    uint32_t baud = 0;                       // line pacing of the simulator; 0: none
-    // The driver's baud rate, which its waits for the line are reckoned in;
-    // 0: the line's, or the most the driver takes on a faster or unpaced line.
-    uint32_t driverBaud = 0;
-    // Delay of the slow-reply fault; 0: drawn from 1.2 to 4 reply time-outs
-    // (the late answer comes 0.2 to 3 time-outs after the time-out).
-    uint32_t slowMs = 0;
-    // A station late with an answer still takes the retries and answers them
-    // right after it; false: a retry drops the late answer.
-    bool lateQueue = true;
-    double noise = 0;  // bit error rate on the line
-    // The host's logging call takes this long (ms) each time the driver logs.
-    uint32_t slowLogMs = 0;
-    // The most a late-jitter station's answers jitter (ms); -1: half a reply
-    // time-out, at least 10 ms.
-    int32_t jitterMs = -1;
-    // READAHEAD = this many ms in the station file; 0: off. The soak then
-    // also changes values behind the driver's back, so that a value served
-    // from a block can be checked for its age.
-    uint32_t readAheadMs = 0;
-    bool portCommands = true;     // several lines: line 0 closes, reopens, switches and restarts
-    bool vanish = true;           // several lines: the last line's port disappears a third of the way
-    bool traceEveryLine = false;  // several lines: line 0 writes a trace; with this, every line does
+    std::vector<jynsim::FaultKind> classes;  // empty: the faults of one reply
+    uint32_t baud = 0;                       // the simulator's pacing; 0: none
+    uint32_t driverBaud = 0;  // the driver's; 0: the line's, or the most it takes
+    uint32_t slowMs = 0;      // the slow-reply fault's delay; 0: 1.2 to 4 reply time-outs
+    bool lateQueue = true;    // a station late with an answer still answers the retries
+    double noise = 0;         // bit error rate on the line
+    uint32_t slowLogMs = 0;   // the host's logging call takes this long each time
+    int32_t jitterMs = -1;    // of a late-jitter station; -1: half a time-out, 10 ms at least
+    uint32_t readAheadMs = 0;     // READAHEAD in the station file; 0: off
+    bool portCommands = true;     // several lines: line 0 closes, reopens, switches, restarts
+    bool vanish = true;           // several lines: the last line's port vanishes a third in
+    bool traceEveryLine = false;  // several lines: not only line 0 traces
     bool verbose = false;
     std::string driver;  // path of libRAVEVUD.so
 };
+
+// Exit status: 0 passed, 1 failed, 2 could not start.
+int RunSoak(const SoakOptions& options);
 
 class RunControl {
 public:
     explicit RunControl(const SoakOptions& options)
         : options_(options),
-          overlap_(options.lines),
           start_(Clock::now()),
           share_((options.transactions + options.lines - 1) / options.lines),
           short_(share_ == 0 ? 0 : options.lines) {}
@@ -86,8 +75,28 @@ public:
         if (own < share_) short_.fetch_sub(1, kLoose);
     }
     bool Vanished() const { return vanished_.load(kLoose); }
-    Overlap& Inside() { return overlap_; }
-    const Overlap& Inside() const { return overlap_; }
+
+    // Inside a transfer for as long as it lives. The run is only worth
+    // something if every line was in the driver at the same moment.
+    class Inside {
+    public:
+        explicit Inside(RunControl& c) : c_(c) {
+            const int now = c_.inside_.fetch_add(1, kLoose) + 1;
+            int seen = c_.most_.load(kLoose);
+            while (now > seen && !c_.most_.compare_exchange_weak(seen, now, kLoose)) {
+            }
+            if (now == c_.options_.lines) c_.allInside_.fetch_add(1, kLoose);
+        }
+        ~Inside() { c_.inside_.fetch_sub(1, kLoose); }
+        Inside(const Inside&) = delete;
+        Inside& operator=(const Inside&) = delete;
+
+    private:
+        RunControl& c_;
+    };
+    int MostInside() const { return most_.load(kLoose); }
+    // Transfers that began while every other line was inside one.
+    uint64_t AllInside() const { return allInside_.load(kLoose); }
 
 private:
     static constexpr std::memory_order kLoose = std::memory_order_relaxed;
@@ -98,13 +107,15 @@ private:
     }
 
     const SoakOptions& options_;
-    Overlap overlap_;
     const Clock::time_point start_;
     const uint64_t share_;  // judged transactions each line makes at least
     std::atomic<uint64_t> total_{0};
     std::atomic<int> short_;  // lines that have not made their share yet
     std::atomic<bool> stop_{false};
     std::atomic<bool> vanished_{false};
+    std::atomic<int> inside_{0};
+    std::atomic<int> most_{0};
+    std::atomic<uint64_t> allInside_{0};
 };
 
 }  // namespace jynsoak

@@ -339,7 +339,7 @@ void SoakLine::Transfer(jynharness::Transaction& t, RunControl& control) {
     jyn::GateRequest request = jynhost::MakeGateRequest(t.gate->text.c_str(), t.gate->address,
                                                         t.gate->shape.block, t.values->Data());
     const uint32_t code = jynhost::TransferFunction(t.gate->shape.block, t.write);
-    Overlap::Scope inside(control.Inside());
+    RunControl::Inside inside(control);
     t.begin = Clock::now();
     t.result = Call(code, &request);
     const auto micros = static_cast<uint64_t>(

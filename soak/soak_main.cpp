@@ -1,29 +1,17 @@
-// jyn_soak: the soak, on one line or several at once. Usage:
-//   jyn_soak [--lines N] [--transactions N] [--seconds S] [--seed N] [--timeout UNITS]
-//            [--faults SHARE] [--classes LIST] [--baud B] [--driver-baud B] [--slow-ms MS]
-//            [--noise BER] [--slow-log MS] [--jitter-ms MS] [--late-drop] [--readahead MS]
-//            [--no-port-commands] [--no-vanish] [--trace-every-line] [--driver PATH] [--verbose]
-// --baud paces the simulated line, --driver-baud is the driver's own (by
-// default the line's, the most it takes for a faster or unpaced one); --slow-ms sets how late the
-// slow-reply fault answers (by default 1.2 to 4 reply time-outs, always given up on);
-// --noise flips line bits at that rate; --late-drop lets a retry drop a
-// late answer instead of the station answering it right after; --classes
-// draws only the fault classes named (the simulator's names, with commas;
-// the station behaviours queue-all, keep-first, late-jitter,
-// slow-turnaround, foreign-nak and drip only when named; "slow-log" a host
-// whose logging call takes 8 ms, as --slow-log MS does; "all" everything).
-// Without --classes the faults of one reply are drawn, all of them.
-// --readahead MS puts READAHEAD = MS in the station file and changes values
-// behind the driver's back now and then: a value older than MS is wrong.
-// --jitter-ms sets how much a late-jitter station's answers jitter (0: a
-// station late by the same time with every answer).
-// --lines N runs N lines at once, one driver instance and host thread each,
-// until T transactions over all lines or S seconds: line 0 closes, reopens,
-// switches and restarts its port (not with --no-port-commands), the last
-// line's port vanishes a third of the way (not with --no-vanish), line 0
-// traces (every line with --trace-every-line).
-// Exit status 0 when no wrong value, lost write, unexplained failure or
-// damaged value buffer was seen; 1 otherwise; 2 when it could not start.
+// jyn_soak: the soak, on one line or several at once (usage below).
+// --baud paces the simulated line, --driver-baud is the driver's own;
+// --slow-ms sets how late the slow-reply fault answers; --noise flips line
+// bits at that rate; --late-drop lets a retry drop a late answer instead of
+// the station answering it right after; --classes draws only the fault
+// classes named (the simulator's names, with commas; the station behaviours
+// only when named; "slow-log" a host whose logging call takes 8 ms, as
+// --slow-log MS does; "all" everything), by default the faults of one
+// reply; --readahead MS puts READAHEAD = MS in the station file and changes
+// values behind the driver's back: a value older than MS is wrong.
+// --lines N runs N lines at once, until T transactions over all lines or S
+// seconds: line 0 closes, reopens, switches and restarts its port, the last
+// line's port vanishes a third of the way, line 0 traces.
+// Exit status 0 when every check held, 1 otherwise, 2 when it could not start.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -31,7 +19,7 @@
 
 #include "harness/options.h"
 #include "host/client/driver_library.h"
-#include "soak/soak_run.h"
+#include "soak/run_control.h"
 
 namespace {
 
@@ -111,22 +99,5 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    jynsoak::SoakRun soak(options);
-    std::string error;
-    if (!soak.Setup(error)) {
-        std::fprintf(stderr, "jyn_soak: %s\n", error.c_str());
-        return 2;
-    }
-    if (options.lines == 1) {
-        std::printf(
-            "jyn_soak: %llu transactions at most, seed %llu, reply time-out %u0 ms, faults %g, "
-            "baud %u (driver %u), noise %g, late answers %s, host log %u ms, driver %s\n",
-            static_cast<unsigned long long>(options.transactions),
-            static_cast<unsigned long long>(options.seed), options.timeoutUnits,
-            options.faultShare, options.baud, unsigned{jynsoak::DriverBaud(options, options.baud)},
-            options.noise, options.lateQueue ? "queue the retries" : "dropped by a retry",
-            options.slowLogMs, options.driver.c_str());
-    }
-    soak.Run();
-    return soak.Finish() ? 0 : 1;
+    return jynsoak::RunSoak(options);
 }
