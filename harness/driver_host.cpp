@@ -1,25 +1,14 @@
 #include "harness/driver_host.h"
 
-#include <chrono>
-#include <thread>
-
 #include "host/client/records.h"
 
 namespace jynharness {
 
 namespace {
 
-jynhost::MessageRoute::Echo SlowEcho(uint32_t delayMs) {
-    if (delayMs == 0) return {};
-    return [delayMs](const jynhost::DriverMessage&) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-    };
-}
-
 std::unique_ptr<jynhost::MessageRoute> RouteOf(const HostSettings& settings) {
     if (settings.keptMessages == 0) return nullptr;
-    return std::make_unique<jynhost::MessageRoute>(settings.keptMessages,
-                                                   SlowEcho(settings.logDelayMs));
+    return std::make_unique<jynhost::MessageRoute>(settings.keptMessages);
 }
 
 // The instances whose contexts must outlive their hosts.

@@ -28,7 +28,6 @@ struct HostSettings {
     // Messages kept since the last Take; 0: this host takes over no message
     // route (a program with several instances sorts them itself).
     std::size_t keptMessages = 40;
-    uint32_t logDelayMs = 0;  // a host whose logging call takes that long each time
     // EndJyn of another instance ends this one too, and its context must
     // outlive this object: kept until the process ends.
     bool keepContextUntilExit = false;
@@ -66,7 +65,6 @@ public:
     // What the driver said since the last Take: the first `keptMessages` of
     // them, and how many all told.
     std::vector<jynhost::DriverMessage> Take() { return route_->Take(); }
-    std::vector<jynhost::DriverMessage> Kept() const { return route_->Kept(); }
     std::size_t Count() const { return route_->Count(); }
 
 private:

@@ -17,12 +17,9 @@ constexpr std::size_t kKeptPerCall = 200;
 MessageSorter::MessageSorter(uint32_t logDelayMs)
     : route_(0, [this, logDelayMs](const jynhost::DriverMessage& message) {
           if (logDelayMs != 0) std::this_thread::sleep_for(std::chrono::milliseconds(logDelayMs));
+          // The main thread's start-up and EndJyn keep none.
           ThreadMessages* own = t_messages;
-          if (own == nullptr) {
-              ++unclaimed_;
-          } else if (own->kept_.size() < kKeptPerCall) {
-              own->kept_.push_back(message);
-          }
+          if (own != nullptr && own->kept_.size() < kKeptPerCall) own->kept_.push_back(message);
       }) {}
 
 ThreadMessages::ThreadMessages() : outer_(t_messages) { t_messages = this; }

@@ -3,7 +3,6 @@
 // thread that called it: each line's host thread keeps its own.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -19,12 +18,8 @@ class MessageSorter {
 public:
     // `logDelayMs`: a host whose logging call takes that long each time.
     explicit MessageSorter(uint32_t logDelayMs = 0);
-    // Messages of calls made on threads that keep none (the main thread's
-    // start-up and EndJyn).
-    std::size_t Unclaimed() const { return unclaimed_.load(); }
 
 private:
-    std::atomic<std::size_t> unclaimed_{0};
     jynhost::MessageRoute route_;
 };
 
