@@ -94,19 +94,16 @@ int g_reports = 0;
 
 }  // namespace
 
-std::vector<jynsim::RequestRecord> NewRecords(jynsim::Simulator& sim, uint64_t& lastSeq) {
-    return sim.WithEngine([&lastSeq](jynsim::LineEngine& engine) {
+void Sort(Transaction& t, jynsim::Simulator& sim, uint64_t& lastSeq, const Gate* previous,
+          bool previousWrite, Tally& tally) {
+    const auto records = sim.WithEngine([&lastSeq](jynsim::LineEngine& engine) {
         std::vector<jynsim::RequestRecord> out;
-        const auto& records = engine.Records();
-        for (auto it = records.rbegin(); it != records.rend() && it->seq > lastSeq; ++it)
+        const auto& all = engine.Records();
+        for (auto it = all.rbegin(); it != all.rend() && it->seq > lastSeq; ++it)
             out.insert(out.begin(), *it);
         if (!out.empty()) lastSeq = out.back().seq;
         return out;
     });
-}
-
-void Sort(Transaction& t, const std::vector<jynsim::RequestRecord>& records, const Gate* previous,
-          bool previousWrite, Tally& tally) {
     for (const jynsim::RequestRecord& r : records) {
         // Noise may have changed its station or device: sent all the same.
         if (Matches(r, t.gate, t.write) || r.noise_in > 0) {
@@ -139,9 +136,21 @@ bool FailedAsTheDriver(const Transaction& t, const Messages& messages) {
            messages.back().text == FailureText(*t.gate, t.write, jyn::kDriverFailure);
 }
 
-void Judge::Transfer(jynharness::Transaction& t, jynsim::Simulator& sim,
+void Judge::Transfer(jynharness::Transaction& t, jynsim::Simulator* sim,
                      const Messages& messages) {
     ++tally_[kTransactions];
+    ++tally_.results[t.write ? 1 : 0][static_cast<std::size_t>(t.result) % 3];
+    if (BufferDamaged(t)) {
+        ++tally_[kBufferDamage];
+        Report("value buffer touched outside the gate's bytes", t, messages);
+    }
+    if (sim == nullptr) {
+        ++tally_[kAfterOwnVanish];
+        if (FailedAsTheDriver(t, messages)) return;
+        ++tally_[kBadPortFailures];
+        Report("a transfer on the vanished port did not fail with 2 and its message", t, messages);
+        return;
+    }
     bool noisy = false;
     for (const jynsim::RequestRecord& r : t.own) {
         if (r.fault && jynsim::IsStationBehaviour(*r.fault)) behaviourWake_ = kBehaviourWake + 1;
@@ -151,37 +160,18 @@ void Judge::Transfer(jynharness::Transaction& t, jynsim::Simulator& sim,
     if (behaviourWake_ > 0) --behaviourWake_;
     tally_[kRequests] += t.own.size();
     tally_[kNoisy] += noisy ? 1 : 0;
-    ++tally_.results[t.write ? 1 : 0][static_cast<std::size_t>(t.result) % 3];
     ++tally_.byKind[static_cast<std::size_t>(t.gate->shape.kind)];
     if (t.overlong) {
         ++tally_[kOverlong];
         Report("the transaction took longer than a dripping line may hold it", t, messages);
     }
-    if (BufferDamaged(t)) {
-        ++tally_[kBufferDamage];
-        Report("value buffer touched outside the gate's bytes", t, messages);
-    }
     if (t.result < 0 || t.result > 2) {
         ++tally_[kUnexplained];
         Report("result outside 0..2", t, messages);
     } else if (t.result == jyn::kOk) {
-        Good(t, sim, messages);
+        Good(t, *sim, messages);
     } else {
         Failed(t, messages);
-    }
-}
-
-void Judge::OnVanishedPort(jynharness::Transaction& t, const Messages& messages) {
-    ++tally_[kTransactions];
-    ++tally_[kAfterOwnVanish];
-    ++tally_.results[t.write ? 1 : 0][static_cast<std::size_t>(t.result) % 3];
-    if (BufferDamaged(t)) {
-        ++tally_[kBufferDamage];
-        Report("value buffer touched outside the gate's bytes", t, messages);
-    }
-    if (!FailedAsTheDriver(t, messages)) {
-        ++tally_[kBadPortFailures];
-        Report("a transfer on the vanished port did not fail with 2 and its message", t, messages);
     }
 }
 

@@ -31,13 +31,12 @@ struct Transaction {
     std::chrono::steady_clock::time_point begin;
 };
 
-// The simulator's records since the last look (`lastSeq`, moved on).
-std::vector<jynsim::RequestRecord> NewRecords(jynsim::Simulator& sim, uint64_t& lastSeq);
-// Sorts records into the transaction's own, the previous transaction's
-// (late), reads of its station the driver chose itself, and stray ones.
-// Requests tell their gate by station, direction and first device: a soak
-// never moves the same gate twice in a row.
-void Sort(Transaction& t, const std::vector<jynsim::RequestRecord>& records, const Gate* previous,
+// Sorts the simulator's records since the last look (`lastSeq`, moved on)
+// into the transaction's own, the previous transaction's (late), reads of
+// its station the driver chose itself, and stray ones. Requests tell their
+// gate by station, direction and first device: a soak never moves the same
+// gate twice in a row.
+void Sort(Transaction& t, jynsim::Simulator& sim, uint64_t& lastSeq, const Gate* previous,
           bool previousWrite, Tally& tally);
 
 bool BufferDamaged(Transaction& t);
@@ -50,11 +49,10 @@ public:
     Judge(int line, uint32_t readAheadMs, bool verbose)
         : line_(line), readAheadMs_(readAheadMs), verbose_(verbose) {}
 
-    void Transfer(jynharness::Transaction& t, jynsim::Simulator& sim,
+    // `sim` null: a transfer on a port that vanished under the driver, which
+    // must fail with 2 and its message.
+    void Transfer(jynharness::Transaction& t, jynsim::Simulator* sim,
                   const std::vector<jynhost::DriverMessage>& messages);
-    // A transfer on a port that vanished under the driver: 2, with its message.
-    void OnVanishedPort(jynharness::Transaction& t,
-                        const std::vector<jynhost::DriverMessage>& messages);
     // Read-ahead runs: a value changes in the PLC as a running program
     // changes it, and every gate that sees it keeps what it held before.
     void ChangeBehindTheDriver(jynsim::Simulator& sim, const std::vector<Gate>& gates,

@@ -323,14 +323,14 @@ void SoakLine::Transact(RunControl& control, Messages& messages) {
     jynharness::Tally& figures = judge_.Figures();
     if (vanished_) {
         if (figures[jynharness::kAfterOwnVanish] == 0) firstGone_ = messages.Kept();
-        judge_.OnVanishedPort(t, messages.Kept());
+        judge_.Transfer(t, nullptr, messages.Kept());
         return;
     }
     Plant& plant = plants_[current_];
-    jynharness::Sort(t, jynharness::NewRecords(Sim(), plant.lastSeq), plant.previous, plant.previousWrite, figures);
+    jynharness::Sort(t, Sim(), plant.lastSeq, plant.previous, plant.previousWrite, figures);
     plant.previous = t.gate;
     plant.previousWrite = t.write;
-    judge_.Transfer(t, Sim(), messages.Kept());
+    judge_.Transfer(t, &Sim(), messages.Kept());
     judge_.KeepTraffic(Sim());
     if (t.result == jyn::kOk && control.Vanished()) ++figures[jynharness::kGoodAfterVanish];
 }
