@@ -43,21 +43,6 @@ void Timings::Add(const TransferTime& transfer) {
     if (problem_.empty()) problem_ = transfer.problem;
 }
 
-double Timings::Median() const {
-    if (seconds_.empty()) return 0;
-    std::vector<double> sorted = seconds_;
-    std::sort(sorted.begin(), sorted.end());
-    return sorted[sorted.size() / 2];
-}
-
-double Timings::Low() const {
-    return seconds_.empty() ? 0 : *std::min_element(seconds_.begin(), seconds_.end());
-}
-
-double Timings::High() const {
-    return seconds_.empty() ? 0 : *std::max_element(seconds_.begin(), seconds_.end());
-}
-
 void Timings::PrintProblem(const char* what) const {
     if (!problem_.empty()) std::printf("   ! %s: %s\n", what, problem_.c_str());
 }
@@ -65,11 +50,6 @@ void Timings::PrintProblem(const char* what) const {
 bool BenchFail(const std::string& error) {
     std::fprintf(stderr, "jyn_bench: %s\n", error.c_str());
     return false;
-}
-
-const char* GoalVerdict(bool met, bool shown) {
-    if (!shown) return "";
-    return met ? "met" : "MISSED";
 }
 
 bool AttachWithStationFile(DriverHost& host, BenchLine& line, uint32_t timeoutUnits,

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "bench/gates.h"
-#include "bench/gates.h"
+#include "bench/report.h"
 #include "sim/simulator.h"
 
 namespace jynbench {
@@ -23,9 +23,9 @@ TransferTime TimedTransfer(DriverHost& host, jynsim::Simulator& sim, Gate& gate)
 class Timings {
 public:
     void Add(const TransferTime& transfer);
-    double Median() const;
-    double Low() const;
-    double High() const;
+    double Median() const { return SpreadOf(seconds_).median; }
+    double Low() const { return SpreadOf(seconds_).low; }
+    double High() const { return SpreadOf(seconds_).high; }
     std::size_t Count() const { return seconds_.size(); }
     bool Clean() const { return problem_.empty() && !seconds_.empty(); }
     // The first problem, marked '!' as the other parts of the bench do.
@@ -43,7 +43,5 @@ class BenchLine;
 // which the driver reads when its instance has none) holds `contents`.
 bool AttachWithStationFile(DriverHost& host, BenchLine& line, uint32_t timeoutUnits,
                            const std::string& contents, std::string& error);
-// "met", "MISSED", or nothing when no verdicts are shown.
-const char* GoalVerdict(bool met, bool shown);
 
 }  // namespace jynbench

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "host/client/records.h"
+#include "interface/station_file_names.h"
 
 namespace jynbench {
 
@@ -15,10 +16,6 @@ constexpr uint16_t kWriteValue = 0xC35A;
 // Exactly the 20 characters the string gate holds.
 constexpr char kText[] = "JYNMB BENCH 20 CHARS";
 
-// No station file JYNMB<n>.INT of this instance is expected anywhere: the
-// default table (logical station n is station n, PC FF, ACPU) is what the
-// simulated line is built for, and StartDriver checks that it holds.
-constexpr uint32_t kInstance = 7319;
 constexpr std::size_t kKeptMessages = 200;
 
 bool DefaultStation(const jyn::DriverContext& context, int logical) {
@@ -38,13 +35,15 @@ uint16_t Le16(const unsigned char* bytes) {
 
 jynharness::HostSettings BenchHost() {
     jynharness::HostSettings settings;
-    settings.instance = kInstance;
+    settings.instance = kBenchInstance;
     settings.contextFill = 0;
     settings.keptMessages = kKeptMessages;
     return settings;
 }
 
-std::string StationFile() { return "JYNMB" + std::to_string(kInstance) + ".INT"; }
+std::string StationFile(uint32_t instance) {
+    return jyn::station_file::NamesFor(instance).name[1];
+}
 
 bool StartDriver(DriverHost& host, const std::string& port, uint16_t baudRate,
                  uint32_t timeoutUnits, std::string& error) {
@@ -58,7 +57,7 @@ bool StartDriver(DriverHost& host, const std::string& port, uint16_t baudRate,
         return false;
     }
     if (!DefaultStation(host.Context(), 1) || !DefaultStation(host.Context(), 5)) {
-        error = "a station file " + StationFile() +
+        error = "a station file " + StationFile(host.Instance()) +
                 " in the current directory changes logical stations 1 or 5";
         return false;
     }

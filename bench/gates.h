@@ -17,8 +17,12 @@ namespace jynbench {
 // time-out) while it was being timed.
 using DriverHost = jynharness::DriverHost;
 jynharness::HostSettings BenchHost();
-// The station file its instance reads from the current directory.
-std::string StationFile();
+// No station file JYNMB<n>.INT of the bench's instances is expected
+// anywhere: the default table (logical station n is station n, PC FF, ACPU)
+// is what the simulated lines are built for, and StartDriver checks that.
+inline constexpr uint32_t kBenchInstance = 7319;
+// The station file an instance reads from the current directory.
+std::string StationFile(uint32_t instance = kBenchInstance);
 // ColdStart on `port` ("pts/N"), opened at once, and the default station
 // table checked. A second start releases the first, as a host's second
 // ColdStart does.

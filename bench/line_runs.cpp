@@ -4,12 +4,16 @@
 
 #include <chrono>
 
+#include "harness/thread_messages.h"
+#include "interface/baud_rates.h"
+
 namespace jynbench {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kSettleWait = std::chrono::milliseconds(3000);
+constexpr auto kStartWait = std::chrono::seconds(30);
 
 double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
 
@@ -25,18 +29,6 @@ ThreadCpu ThisThreadCpu() {
     return {Seconds(usage.ru_utime), Seconds(usage.ru_stime)};
 }
 
-// A line the driver can be given at its 16-bit baud field: a pseudo-terminal
-// has no speed, the simulator does the pacing.
-uint16_t DriverBaud(uint32_t lineBaud) {
-    switch (lineBaud) {
-        case 9600:
-        case 19200:
-        case 38400:
-        case 57600: return static_cast<uint16_t>(lineBaud);
-        default: return 57600;
-    }
-}
-
 // Characters and turnaround of the last `n` records; the confirmations'
 // characters come from the byte counter, since a record only says that one
 // came: whatever the host sent beyond its requests.
@@ -50,7 +42,7 @@ void Account(const std::vector<jynsim::RequestRecord>& records, const jynsim::Li
     }
     const uint64_t in = after.bytes_in - before.bytes_in;
     const uint64_t out = after.bytes_out - before.bytes_out;
-    const uint64_t confirmChars = in - requestAll;
+    const uint64_t confirmChars = in >= requestAll ? in - requestAll : 0;
     figures.accounted = out == replyAll && in >= requestAll &&
                         (confirmedAll == 0 ? confirmChars == 0 : confirmChars % confirmedAll == 0);
     if (!figures.accounted && figures.problem.empty()) {
@@ -119,19 +111,26 @@ bool BenchLine::Attach(DriverHost& host, uint32_t timeoutUnits, std::string& err
     return StartDriver(host, port, DriverBaud(timing_.baud), timeoutUnits, error);
 }
 
-bool BenchLine::Settle(std::size_t transactions) {
-    const uint64_t target = settled_ + transactions;
-    settled_ = target;
-    return line_->Sim().WaitUntil(
-        [target](const jynsim::LineCounters& c) { return c.confirm_acks + c.acks >= target; },
-        kSettleWait);
+uint16_t DriverBaud(uint32_t lineBaud) {
+    uint32_t rate = jyn::kDefaultBaudRate;
+    for (uint32_t driverRate : jyn::kPosixBaudRates) {
+        if (lineBaud == 0 || driverRate <= lineBaud) rate = driverRate;
+    }
+    return static_cast<uint16_t>(rate);
 }
 
-RunFigures RunTimed(BenchLine& line, const Transfer& transfer, const RunPlan& plan) {
+void StartLine::Arrive() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (waiting_ > 0 && --waiting_ == 0) all_.notify_all();
+    all_.wait_for(lock, kStartWait, [this] { return waiting_ == 0; });
+}
+
+RunFigures RunTimed(jynsim::Simulator& sim, const Transfer& transfer, const RunPlan& plan,
+                    StartLine* start) {
     RunFigures figures;
-    jynsim::Simulator& sim = line.Line().Sim();
     sim.ClearRecords();
     const jynsim::LineCounters before = sim.Counters();
+    if (start != nullptr) start->Arrive();
     // The warm-up leads straight into the timed loop, so that the timed
     // window begins and ends at the same point of a transaction: each ends
     // just after the host has handed over its last frame.
@@ -143,11 +142,16 @@ RunFigures RunTimed(BenchLine& line, const Transfer& transfer, const RunPlan& pl
         }
     }
     if (!TimedLoop(transfer, plan, figures)) figures.problem = "transfers failed";
-    const bool settled = line.Settle(warm + figures.transactions);
+    // The station has seen the end of every transaction: the confirmation
+    // of a read, the request of a write.
+    const std::size_t expected = warm + figures.transactions;
+    const uint64_t ends = before.confirm_acks + before.acks + expected;
+    const bool settled = sim.WaitUntil(
+        [ends](const jynsim::LineCounters& c) { return c.confirm_acks + c.acks >= ends; },
+        kSettleWait);
     if (!settled && figures.problem.empty())
         figures.problem = "the station did not see every frame";
     const auto records = sim.Records();
-    const std::size_t expected = warm + figures.transactions;
     figures.extraRequests = records.size() > expected ? records.size() - expected : 0;
     if (records.size() < figures.transactions || figures.transactions == 0) {
         if (figures.problem.empty()) figures.problem = "requests missing from the records";
@@ -157,19 +161,36 @@ RunFigures RunTimed(BenchLine& line, const Transfer& transfer, const RunPlan& pl
     return figures;
 }
 
-RunFigures RunTransactions(DriverHost& host, BenchLine& line, Gate& gate, const RunPlan& plan) {
+RunFigures RunTransactions(DriverHost& host, jynsim::Simulator& sim, Gate& gate,
+                           const RunPlan& plan, StartLine* start) {
     std::string problem;
-    if (!gate.Prepare(line.Line().Sim(), problem)) {
+    if (!gate.Prepare(sim, problem)) {
+        if (start != nullptr) start->Arrive();
         RunFigures figures;
         figures.problem = problem;
         return figures;
     }
-    host.Take();
+    jynharness::ThreadMessages said;
+    if (host.KeepsMessages()) host.Take();
     RunFigures figures = RunTimed(
-        line, [&host, &gate] { return gate.Transfer(host) == jyn::kOk; }, plan);
-    figures.messages = host.Count();
-    figures.valuesOk = gate.Verify(line.Line().Sim(), problem);
+        sim, [&host, &gate] { return gate.Transfer(host) == jyn::kOk; }, plan, start);
+    figures.messages = host.KeepsMessages() ? host.Count() : said.Kept().size();
+    figures.valuesOk = gate.Verify(sim, problem);
     if (figures.problem.empty()) figures.problem = problem;
+    return figures;
+}
+
+RunFigures RunReference(jynsim::SimulatedLine& line, const jynsim::Exchange& exchange,
+                        const RunPlan& plan, StartLine* start) {
+    jynsim::ReferenceHost host;
+    RunFigures figures;
+    if (!host.Open(line.Port(), figures.problem)) {
+        if (start != nullptr) start->Arrive();
+        return figures;
+    }
+    figures = RunTimed(
+        line.Sim(), [&host, &exchange] { return host.Transact(exchange); }, plan, start);
+    figures.valuesOk = figures.failures == 0;
     return figures;
 }
 

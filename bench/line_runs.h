@@ -3,15 +3,17 @@
 // crossed the line and the station's turnaround, from its request records.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "bench/gates.h"
-#include "bench/gates.h"
 #include "sim/pty_server.h"
+#include "sim/reference_host.h"
 
 namespace jynbench {
 
@@ -33,14 +35,26 @@ public:
     bool Attach(DriverHost& host, uint32_t timeoutUnits, std::string& error);
     jynsim::SimulatedLine& Line() { return *line_; }
     const jynsim::LineTiming& Timing() const { return timing_; }
-    // Waits (bounded) until the station has seen the end of every
-    // transaction so far: the confirmation of a read, the request of a write.
-    bool Settle(std::size_t transactions);
 
 private:
     jynsim::LineTiming timing_;
     std::unique_ptr<jynsim::SimulatedLine> line_;
-    std::size_t settled_ = 0;
+};
+
+// The driver's 16-bit baud field for a simulated line: the pseudo-terminal
+// has no speed, the simulator paces. The fastest rate for an unpaced line.
+uint16_t DriverBaud(uint32_t lineBaud);
+
+// The host threads of a run of several lines begin their transfers together.
+class StartLine {
+public:
+    explicit StartLine(std::size_t count) : waiting_(count) {}
+    void Arrive();
+
+private:
+    std::mutex mutex_;
+    std::condition_variable all_;
+    std::size_t waiting_;
 };
 
 struct RunPlan {
@@ -80,10 +94,18 @@ struct RunFigures {
 // One transaction of some host; false when it failed.
 using Transfer = std::function<bool()>;
 
-// Timed transfers on the line, with the simulator's account of them.
-RunFigures RunTimed(BenchLine& line, const Transfer& transfer, const RunPlan& plan);
-// The same through the driver, for one gate, with its values checked.
-RunFigures RunTransactions(DriverHost& host, BenchLine& line, Gate& gate, const RunPlan& plan);
+// Timed transfers on the line, with the simulator's account of them. With
+// `start`, the warm-up waits there for the other lines' threads.
+RunFigures RunTimed(jynsim::Simulator& sim, const Transfer& transfer, const RunPlan& plan,
+                    StartLine* start = nullptr);
+// The same through the driver, for one gate, with its values checked. A
+// host that keeps no messages of its own has them counted on this thread.
+RunFigures RunTransactions(DriverHost& host, jynsim::Simulator& sim, Gate& gate,
+                           const RunPlan& plan, StartLine* start = nullptr);
+// The bare host of sim/reference_host.h replaying `exchange` on the line,
+// timed as the driver is.
+RunFigures RunReference(jynsim::SimulatedLine& line, const jynsim::Exchange& exchange,
+                        const RunPlan& plan, StartLine* start = nullptr);
 
 // One read of a station that is not on the line: every attempt waits the
 // whole reply time-out.

@@ -4,6 +4,7 @@
 // time per transaction (unpaced line), the accuracy of the reply time-out,
 // what each fault class costs, goodput through bit errors, and a scan with
 // a station switched off. See docs/performance.md.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,10 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/fault_bench.h"
 #include "bench/fault_runs.h"
 #include "bench/gates.h"
 #include "bench/line_runs.h"
-#include "bench/reference_host.h"
+#include "bench/lines_runs.h"
 #include "bench/report.h"
 #include "bench/trace_cost.h"
 #include "harness/options.h"
@@ -42,6 +44,9 @@ struct Options {
     bool noise = true;
     bool scan = true;  // minutes: never in a smoke run
     bool readAhead = true;
+    bool lines = false;  // only when asked for: several lines at once
+    bool bothBauds = false;  // --bauds given: also the lines' speeds
+    LinesOptions several;
     bool smoke = false;
     bool reference = true;
     std::string trace;  // the driver's trace for a second run of every case
@@ -50,13 +55,19 @@ struct Options {
 const char kUsage[] =
     "usage: jyn_bench [--seconds S] [--repeat N] [--bauds 9600,19200,115200]\n"
     "                 [--turnaround-us N] [--only PART] [--no-reference]\n"
-    "                 [--trace FILE] [--smoke]\n"
+    "                 [--trace FILE] [--driver PATH] [--smoke]\n"
+    "       jyn_bench --lines-list 1,2,4,8 [--bauds 9600,115200,0] [--seconds S]\n"
+    "                 [--repeat N] [--no-reference] [--driver PATH] [--smoke]\n"
     "  --seconds S        timed seconds of each run (default 2)\n"
     "  --repeat N         runs of each case, in rounds; the median is shown (default 5)\n"
     "  --bauds LIST       line speeds the simulator paces (default 9600,19200,115200)\n"
     "  --turnaround-us N  the station's turnaround before it answers (default 0)\n"
     "  --only PART        one part only: paced, unpaced, timeout, faults, noise, scan,\n"
-    "                     readahead (the last four at 9600 and 115200 baud)\n"
+    "                     readahead (the last four at 9600 and 115200 baud), lines\n"
+    "  --lines-list LIST  several lines at once, these many (default 1,2,4,8), each\n"
+    "                     at every speed of --bauds (default 9600,115200,0; 0: unpaced)\n"
+    "                     instead of the other parts; the same as --only lines\n"
+    "  --driver PATH      the driver library (default: the one beside this program)\n"
     "  --no-reference     skip the reference host's runs\n"
     "  --trace FILE       run every paced and unpaced case again right after itself\n"
     "                     with the driver's trace on (TRACE = FILE in the station file\n"
@@ -72,12 +83,15 @@ bool OnlyPart(const std::string& part, Options& options) {
     options.noise = part == "noise";
     options.scan = part == "scan";
     options.readAhead = part == "readahead";
+    options.lines = part == "lines";
     return options.paced || options.unpaced || options.timeout || options.faults ||
-           options.noise || options.scan || options.readAhead;
+           options.noise || options.scan || options.readAhead || options.lines;
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
     using namespace jynharness;
+    LinesOptions& several = options.several;
+    several.driver = jynhost::DriverBesideExecutable();
     const OptionTable table = {
         Smoke(options.smoke),
         Flag("--no-reference", options.reference, false),
@@ -86,15 +100,31 @@ bool ParseOptions(int argc, char** argv, Options& options) {
          [&options](const char* text) {
              double value = 0;
              if (!Number(text, 1, 100, value)) return false;
-             options.repeat = options.timeoutRepeat = static_cast<int>(value);
+             options.repeat = options.timeoutRepeat = options.several.repeat = static_cast<int>(value);
              return true;
          }},
-        List("--bauds", options.bauds, 1, 4000000),
+        {"--bauds", true,
+         [&options](const char* text) {
+             options.bothBauds = true;
+             return NumberList(text, 0, 4000000, options.bauds);
+         }},
+        {"--lines-list", true,
+         [&options](const char* text) {
+             return OnlyPart("lines", options) && NumberList(text, 1, 16, options.several.lines);
+         }},
+        Driver(several.driver),
         Text("--trace", options.trace),
         Whole("--turnaround-us", options.turnaroundUs, 0, 1000000),
         {"--only", true, [&options](const char* part) { return OnlyPart(part, options); }},
     };
-    return jynharness::ParseOptions(argc, argv, table);
+    if (!jynharness::ParseOptions(argc, argv, table)) return false;
+    several.seconds = options.seconds;
+    several.reference = options.reference;
+    several.smoke = options.smoke;
+    if (options.lines && options.bothBauds) several.bauds = options.bauds;
+    // Only the lines know an unpaced speed among theirs.
+    return options.lines ||
+           std::find(options.bauds.begin(), options.bauds.end(), 0u) == options.bauds.end();
 }
 
 RunPlan PlanOf(const Options& options) {
@@ -119,11 +149,6 @@ bool ConfigureGates(DriverHost& host, std::vector<Gate>& gates, std::string& err
     return true;
 }
 
-bool Fail(const std::string& error) {
-    std::fprintf(stderr, "jyn_bench: %s\n", error.c_str());
-    return false;
-}
-
 bool AllClean(const std::vector<RunFigures>& runs) {
     for (const RunFigures& run : runs) {
         if (!run.Clean()) return false;
@@ -138,15 +163,15 @@ bool RunCase(DriverHost& host, BenchLine& line, Gate& gate, const Options& optio
              std::vector<RunFigures>& runs, std::vector<RunFigures>& references) {
     std::string error;
     const RunPlan plan = PlanOf(options);
-    if (!line.Attach(host, kTransferTimeoutUnits, error)) return Fail(error);
-    runs.push_back(RunTransactions(host, line, gate, plan));
+    if (!line.Attach(host, kTransferTimeoutUnits, error)) return BenchFail(error);
+    runs.push_back(RunTransactions(host, line.Line().Sim(), gate, plan));
     if (!options.reference) return true;
-    Exchange exchange;
-    if (!CaptureExchange(line.Line().Sim(), exchange, error) ||
+    jynsim::Exchange exchange;
+    if (!jynsim::CaptureExchange(line.Line().Sim(), exchange, error) ||
         !StartDriver(host, "NUL", 9600, kTransferTimeoutUnits, error)) {
-        return Fail(error);
+        return BenchFail(error);
     }
-    references.push_back(RunReference(line, exchange, plan));
+    references.push_back(RunReference(line.Line(), exchange, plan));
     return true;
 }
 
@@ -157,7 +182,7 @@ bool RunTraced(DriverHost& host, BenchLine& line, Gate& gate, Options options, T
                Row& row) {
     if (trace == nullptr) return true;
     std::string error;
-    if (!trace->On(error)) return Fail(error);
+    if (!trace->On(error)) return BenchFail(error);
     options.reference = false;
     const bool ran = RunCase(host, line, gate, options, row.runs, row.reference);
     trace->Off();
@@ -175,7 +200,7 @@ bool RunPaced(DriverHost& host, std::vector<Gate>& gates, const Options& options
     std::string error;
     for (uint32_t baud : options.bauds) {
         lines.push_back(std::make_unique<BenchLine>(baud, turnaround));
-        if (!lines.back()->Start(error)) return Fail(error);
+        if (!lines.back()->Start(error)) return BenchFail(error);
         for (const Gate& gate : gates) rows.push_back({&gate.Case(), baud, 10, {}, {}});
     }
     traced = rows;
@@ -209,7 +234,7 @@ bool RunUnpaced(DriverHost& host, std::vector<Gate>& gates, const Options& optio
                 const Goals& goals, TraceSwitch* trace) {
     BenchLine line(0, std::chrono::microseconds(0));
     std::string error;
-    if (!line.Start(error)) return Fail(error);
+    if (!line.Start(error)) return BenchFail(error);
     std::vector<UnpacedRow> rows;
     for (const Gate& gate : gates) rows.push_back({&gate.Case(), {}, {}});
     std::vector<UnpacedRow> traced = rows;
@@ -238,9 +263,9 @@ bool RunUnpaced(DriverHost& host, std::vector<Gate>& gates, const Options& optio
 bool RunTimeout(DriverHost& host, const Options& options, const Goals& goals) {
     BenchLine line(0, std::chrono::microseconds(0));
     std::string error;
-    if (!line.Start(error) || !line.Attach(host, kSilentTimeoutUnits, error)) return Fail(error);
+    if (!line.Start(error) || !line.Attach(host, kSilentTimeoutUnits, error)) return BenchFail(error);
     Gate gate;
-    if (!gate.Configure(host, kSilentGate, error)) return Fail(error);
+    if (!gate.Configure(host, kSilentGate, error)) return BenchFail(error);
     TimeoutRow row{kSilentTimeoutUnits * 0.01, kAttempts, {}};
     const int runs = options.smoke ? 1 : options.timeoutRepeat;
     bool clean = true;
@@ -266,11 +291,12 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return 2;
     }
+    if (options.lines) return RunLines(options.several);
     DriverHost host(BenchHost());
     std::string error;
     std::vector<Gate> gates;
-    if (!host.Load(jynhost::DriverBesideExecutable(), error)) {
-        Fail(error);
+    if (!host.Load(options.several.driver, error)) {
+        BenchFail(error);
         return 2;
     }
     Goals goals;
@@ -281,7 +307,7 @@ int main(int argc, char** argv) {
     // address parsers need no line.
     if (!StartDriver(host, "NUL", 9600, kTransferTimeoutUnits, error) ||
         !ConfigureGates(host, gates, error)) {
-        Fail(error);
+        BenchFail(error);
         return 2;
     }
     std::unique_ptr<TraceSwitch> trace;

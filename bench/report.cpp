@@ -18,20 +18,6 @@ const T& Median(const std::vector<T>& runs, Key key) {
     return *sorted[sorted.size() / 2];
 }
 
-template <typename T, typename Key>
-void Range(const std::vector<T>& runs, Key key, double& low, double& high) {
-    low = high = key(runs.front());
-    for (const T& run : runs) {
-        low = std::min(low, key(run));
-        high = std::max(high, key(run));
-    }
-}
-
-const char* Verdict(bool met, const Goals& goals) {
-    if (!goals.shown) return "";
-    return met ? "met" : "MISSED";
-}
-
 std::string CharsText(const RunFigures& run) {
     char text[64];
     std::snprintf(text, sizeof text, "%.0f+%.0f+%.0f=%.0f", run.requestChars, run.replyChars,
@@ -40,6 +26,29 @@ std::string CharsText(const RunFigures& run) {
 }
 
 }  // namespace
+
+Spread SpreadOf(std::vector<double> values) {
+    Spread spread;
+    if (values.empty()) return spread;
+    std::sort(values.begin(), values.end());
+    spread.median = values[values.size() / 2];
+    spread.low = values.front();
+    spread.high = values.back();
+    return spread;
+}
+
+const char* GoalVerdict(bool met, bool shown) {
+    if (!shown) return "";
+    return met ? "met" : "MISSED";
+}
+
+std::string Trouble(const RunFigures& run) {
+    if (run.Clean()) return "";
+    char counts[96];
+    std::snprintf(counts, sizeof counts, " (failures %zu, driver messages %zu, extra requests %zu)",
+                  run.failures, run.messages, run.extraRequests);
+    return (run.problem.empty() ? "not clean" : run.problem) + counts;
+}
 
 double LimitSeconds(const RunFigures& run, uint32_t baud, int bitsPerChar) {
     return run.Chars() * bitsPerChar / baud + run.turnaroundSeconds;
@@ -75,20 +84,19 @@ void PrintPaced(const PacedRow& row, const Goals& goals) {
         return Ratio(run, row.baud, row.bitsPerChar);
     };
     const RunFigures& median = Median(row.runs, ratio);
-    double low = 0, high = 0;
-    Range(row.runs, ratio, low, high);
+    const Spread spread = SpreadOf(row.runs, ratio);
     const double goal = row.baud <= 19200 ? goals.slowLineRatio : goals.fastLineRatio;
     const double limit = LimitSeconds(median, row.baud, row.bitsPerChar);
     std::printf("%-20s %6u %18s %7.3f ms %7.3f ms %9.2f %6.3f %6.3f..%.3f", row.gateCase->name,
                 row.baud, CharsText(median).c_str(), limit * 1e3, 1e3 / median.PerSecond(),
-                median.PerSecond(), ratio(median), low, high);
+                median.PerSecond(), ratio(median), spread.low, spread.high);
     if (row.reference.empty()) {
         std::printf(" %9s %7s", "-", "-");
     } else {
         const double reference = ratio(Median(row.reference, ratio));
         std::printf(" %9.3f %7.3f", reference, ratio(median) / reference);
     }
-    std::printf(" >= %.2f %s\n", goal, Verdict(ratio(median) >= goal, goals));
+    std::printf(" >= %.2f %s\n", goal, GoalVerdict(ratio(median) >= goal, goals.shown));
     PrintProblems(row.gateCase->name, row.runs);
     PrintProblems("reference", row.reference);
 }
@@ -105,12 +113,11 @@ void PrintUnpaced(const UnpacedRow& row, const Goals& goals) {
     const auto cpu = [](const RunFigures& run) { return run.CpuPerTransaction(); };
     const auto rate = [](const RunFigures& run) { return run.PerSecond(); };
     const RunFigures& median = Median(row.runs, cpu);
-    double low = 0, high = 0;
-    Range(row.runs, cpu, low, high);
+    const Spread spread = SpreadOf(row.runs, cpu);
     const double n = static_cast<double>(median.transactions);
     std::printf("%-20s %9.0f %7.1f us %7.1f us %7.1f us %6.1f..%.1f us", row.gateCase->name,
                 rate(Median(row.runs, rate)), cpu(median) * 1e6, median.userSeconds / n * 1e6,
-                median.systemSeconds / n * 1e6, low * 1e6, high * 1e6);
+                median.systemSeconds / n * 1e6, spread.low * 1e6, spread.high * 1e6);
     if (row.reference.empty()) {
         std::printf(" %9s %10s", "-", "-");
     } else {
@@ -121,7 +128,7 @@ void PrintUnpaced(const UnpacedRow& row, const Goals& goals) {
                           row.gateCase->gateType != jyn::kGateString;
     if (wordRead) {
         std::printf("  < %.0f us %s", goals.cpuPerWordRead * 1e6,
-                    Verdict(cpu(median) < goals.cpuPerWordRead, goals));
+                    GoalVerdict(cpu(median) < goals.cpuPerWordRead, goals.shown));
     }
     std::printf("\n");
     PrintProblems(row.gateCase->name, row.runs);
@@ -148,15 +155,13 @@ void PrintTimeout(const TimeoutRow& row, const Goals& goals) {
     const double median = overshoot(Median(row.runs, overshoot));
     std::printf("median overshoot per attempt %.3f ms   < %.0f ms %s\n", median * 1e3,
                 goals.overshootPerAttempt * 1e3,
-                Verdict(median < goals.overshootPerAttempt, goals));
+                GoalVerdict(median < goals.overshootPerAttempt, goals.shown));
 }
 
 void PrintProblems(const char* what, const std::vector<RunFigures>& runs) {
     for (const RunFigures& run : runs) {
         if (run.Clean()) continue;
-        std::printf("   ! %s: %s (failures %zu, driver messages %zu, extra requests %zu)\n", what,
-                    run.problem.empty() ? "not clean" : run.problem.c_str(), run.failures,
-                    run.messages, run.extraRequests);
+        std::printf("   ! %s: %s\n", what, Trouble(run).c_str());
         return;
     }
 }

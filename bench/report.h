@@ -2,7 +2,9 @@
 // against the line's physical limit and the goals.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "bench/gates.h"
@@ -17,6 +19,26 @@ struct Goals {
     double overshootPerAttempt = 2e-3;
     bool shown = true;  // a smoke run shows no verdicts
 };
+
+// The median of some figure over repeated runs, with the lowest and highest.
+struct Spread {
+    double median = 0;
+    double low = 0;
+    double high = 0;
+};
+
+Spread SpreadOf(std::vector<double> values);
+template <typename T, typename Key>
+Spread SpreadOf(const std::vector<T>& runs, Key key) {
+    std::vector<double> values;
+    for (const T& run : runs) values.push_back(key(run));
+    return SpreadOf(std::move(values));
+}
+
+// "met", "MISSED", or nothing when no verdicts are shown.
+const char* GoalVerdict(bool met, bool shown);
+// Empty for a clean run; otherwise what went wrong first.
+std::string Trouble(const RunFigures& run);
 
 struct PacedRow {
     const GateCase* gateCase;

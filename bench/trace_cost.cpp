@@ -9,22 +9,6 @@ namespace jynbench {
 
 namespace {
 
-template <typename Key>
-double LowestOf(const std::vector<RunFigures>& runs, Key key) {
-    double lowest = runs.empty() ? 0 : key(runs.front());
-    for (const RunFigures& run : runs) lowest = std::min(lowest, key(run));
-    return lowest;
-}
-
-template <typename Key>
-double MedianOf(const std::vector<RunFigures>& runs, Key key) {
-    std::vector<double> values;
-    for (const RunFigures& run : runs) values.push_back(key(run));
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // The change from each run without the trace to the run with it that
 // followed at once: the two share the load of the moment, so the median of
 // these pairs holds still where the medians of either side wander.
@@ -35,14 +19,7 @@ double PairedChange(const std::vector<RunFigures>& off, const std::vector<RunFig
     for (std::size_t i = 0; i < off.size() && i < on.size(); ++i) {
         if (key(off[i]) > 0) changes.push_back(key(on[i]) / key(off[i]) - 1);
     }
-    if (changes.empty()) return 0;
-    std::sort(changes.begin(), changes.end());
-    return changes[changes.size() / 2];
-}
-
-const char* Verdict(bool met, bool shown) {
-    if (!shown) return "";
-    return met ? "met" : "MISSED";
+    return SpreadOf(std::move(changes)).median;
 }
 
 }  // namespace
@@ -78,12 +55,12 @@ void PrintPacedTraceCost(const std::vector<PacedRow>& off, const std::vector<Pac
         const auto ratio = [&row](const RunFigures& run) {
             return Ratio(run, row.baud, row.bitsPerChar);
         };
-        const double without = MedianOf(row.runs, ratio);
-        const double with = MedianOf(on[i].runs, ratio);
+        const double without = SpreadOf(row.runs, ratio).median;
+        const double with = SpreadOf(on[i].runs, ratio).median;
         const double change = PairedChange(row.runs, on[i].runs, ratio);
         std::printf("%-20s %6u %9.3f %9.3f %+7.2f%% >= -%.0f%% %s\n", row.gateCase->name, row.baud,
                     without, with, change * 100, goals.pacedRatioLoss * 100,
-                    Verdict(change >= -goals.pacedRatioLoss, verdicts));
+                    GoalVerdict(change >= -goals.pacedRatioLoss, verdicts));
         PrintProblems("traced", on[i].runs);
     }
 }
@@ -97,18 +74,18 @@ void PrintUnpacedTraceCost(const std::vector<UnpacedRow>& off, const std::vector
                 "lowest off", "lowest on", "change", "goal");
     const auto cpu = [](const RunFigures& run) { return run.CpuPerTransaction(); };
     for (std::size_t i = 0; i < off.size() && i < on.size(); ++i) {
-        const double without = MedianOf(off[i].runs, cpu);
-        const double with = MedianOf(on[i].runs, cpu);
+        const double without = SpreadOf(off[i].runs, cpu).median;
+        const double with = SpreadOf(on[i].runs, cpu).median;
         const double change = PairedChange(off[i].runs, on[i].runs, cpu);
         // Load on the machine only ever adds CPU time: the lowest runs are
         // the nearest to the cost itself.
-        const double lowOff = LowestOf(off[i].runs, cpu);
-        const double lowOn = LowestOf(on[i].runs, cpu);
+        const double lowOff = SpreadOf(off[i].runs, cpu).low;
+        const double lowOn = SpreadOf(on[i].runs, cpu).low;
         const double lowChange = lowOff > 0 ? lowOn / lowOff - 1 : 0;
         std::printf("%-20s %7.1f us %7.1f us %+7.1f%%   %7.1f us %7.1f us %+7.1f%% <= +%.0f%% %s\n",
                     off[i].gateCase->name, without * 1e6, with * 1e6, change * 100, lowOff * 1e6,
                     lowOn * 1e6, lowChange * 100, goals.cpuRise * 100,
-                    Verdict(change <= goals.cpuRise, verdicts));
+                    GoalVerdict(change <= goals.cpuRise, verdicts));
         PrintProblems("traced", on[i].runs);
     }
 }

@@ -66,6 +66,7 @@ public:
     // them, and how many all told.
     std::vector<jynhost::DriverMessage> Take() { return route_->Take(); }
     std::size_t Count() const { return route_->Count(); }
+    bool KeepsMessages() const { return route_ != nullptr; }
 
 private:
     std::unique_ptr<jynhost::DriverLibrary> own_;
