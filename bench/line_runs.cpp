@@ -87,7 +87,7 @@ bool TimedLoop(const Transfer& transfer, const RunPlan& plan, RunFigures& figure
 BenchLine::BenchLine(uint32_t baud, std::chrono::microseconds turnaround, bool queueLate,
                      int stations) {
     timing_.baud = baud;
-    timing_.bits_per_char = 10;  // 8 data bits, no parity, 1 stop bit
+    timing_.bits_per_char = kBitsPerChar;
     timing_.turnaround = turnaround;
     jynsim::LineConfig config;
     for (int number = 1; number <= stations; ++number) {

@@ -17,6 +17,9 @@
 
 namespace jynbench {
 
+// Characters on a bench line: 8 data bits, no parity, 1 stop bit.
+inline constexpr int kBitsPerChar = 10;
+
 // One simulated line (station 01, ACPU, or more) with the driver started on it.
 class BenchLine {
 public:

@@ -19,7 +19,6 @@ namespace {
 
 constexpr uint32_t kFirstInstance = 7400;  // no station file of these lies anywhere
 constexpr uint32_t kTimeoutUnits = 100;    // 1 s: never reached on a good line
-constexpr int kBitsPerChar = 10;           // BenchLine's: 8 data bits, no parity, 1 stop bit
 const GateCase& kWordRead = kGateCases[0];
 
 // The lines share one library and its one message route; the driver is
@@ -180,19 +179,15 @@ std::vector<BenchCase> RunRounds(std::vector<Lines>& byBaud, const LinesOptions&
 
 // --- the report: medians of the rounds with the lowest and highest ---
 
-double LineRatio(const RunFigures& line, uint32_t baud) {
-    return baud > 0 ? Ratio(line, baud, kBitsPerChar) : 0;
-}
-
 double WorstRatio(const LinesRun& run, uint32_t baud) {
-    double worst = run.empty() ? 0 : LineRatio(run.front(), baud);
-    for (const RunFigures& line : run) worst = std::min(worst, LineRatio(line, baud));
+    double worst = run.empty() ? 0 : Ratio(run.front(), baud);
+    for (const RunFigures& line : run) worst = std::min(worst, Ratio(line, baud));
     return worst;
 }
 
 double MeanRatio(const LinesRun& run, uint32_t baud) {
     double sum = 0;
-    for (const RunFigures& line : run) sum += LineRatio(line, baud);
+    for (const RunFigures& line : run) sum += Ratio(line, baud);
     return run.empty() ? 0 : sum / run.size();
 }
 
@@ -230,7 +225,7 @@ Spread Cpu(const std::vector<LinesRun>& runs) { return SpreadOf(runs, CpuPerTran
 double WorstAgainst(const LinesRun& run, const LinesRun& reference, uint32_t baud) {
     double worst = 0;
     for (std::size_t i = 0; i < run.size() && i < reference.size(); ++i) {
-        const double against = LineRatio(run[i], baud) / LineRatio(reference[i], baud);
+        const double against = Ratio(run[i], baud) / Ratio(reference[i], baud);
         worst = i == 0 ? against : std::min(worst, against);
     }
     return worst;

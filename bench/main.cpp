@@ -191,73 +191,60 @@ bool RunTraced(DriverHost& host, BenchLine& line, Gate& gate, Options options, T
 
 // Every case on every line, round after round, so that a passing burst of
 // load on the machine spreads over the cases instead of spoiling one.
-bool RunPaced(DriverHost& host, std::vector<Gate>& gates, const Options& options,
-              const Goals& goals, TraceSwitch* trace) {
-    const auto turnaround = std::chrono::microseconds(options.turnaroundUs);
+bool RunRounds(DriverHost& host, std::vector<Gate>& gates, const Options& options,
+               const std::vector<uint32_t>& bauds, TraceSwitch* trace, std::vector<CaseRow>& rows,
+               std::vector<CaseRow>& traced) {
+    const auto turnaround = std::chrono::microseconds(bauds[0] > 0 ? options.turnaroundUs : 0);
     std::vector<std::unique_ptr<BenchLine>> lines;
-    std::vector<PacedRow> rows;
-    std::vector<PacedRow> traced;
     std::string error;
-    for (uint32_t baud : options.bauds) {
+    for (uint32_t baud : bauds) {
         lines.push_back(std::make_unique<BenchLine>(baud, turnaround));
         if (!lines.back()->Start(error)) return BenchFail(error);
-        for (const Gate& gate : gates) rows.push_back({&gate.Case(), baud, 10, {}, {}});
+        for (const Gate& gate : gates) rows.push_back({&gate.Case(), baud, {}, {}});
     }
     traced = rows;
     const int rounds = options.smoke ? 1 : options.repeat;
     for (int round = 0; round < rounds; ++round) {
-        std::fprintf(stderr, "paced line: round %d of %d\n", round + 1, rounds);
-        for (std::size_t l = 0; l < lines.size(); ++l) {
-            for (std::size_t g = 0; g < gates.size(); ++g) {
-                PacedRow& row = rows[l * gates.size() + g];
-                if (!RunCase(host, *lines[l], gates[g], options, row.runs, row.reference) ||
-                    !RunTraced(host, *lines[l], gates[g], options, trace,
-                               traced[l * gates.size() + g])) {
-                    return false;
-                }
-            }
-        }
-    }
-    bool clean = true;
-    PrintPacedHeader(10, static_cast<double>(options.turnaroundUs));
-    for (const PacedRow& row : rows) {
-        PrintPaced(row, goals);
-        clean = clean && AllClean(row.runs) && AllClean(row.reference);
-    }
-    if (trace == nullptr) return clean;
-    PrintPacedTraceCost(rows, traced, TraceCostGoals(), goals.shown);
-    for (const PacedRow& row : traced) clean = clean && AllClean(row.runs);
-    return clean;
-}
-
-bool RunUnpaced(DriverHost& host, std::vector<Gate>& gates, const Options& options,
-                const Goals& goals, TraceSwitch* trace) {
-    BenchLine line(0, std::chrono::microseconds(0));
-    std::string error;
-    if (!line.Start(error)) return BenchFail(error);
-    std::vector<UnpacedRow> rows;
-    for (const Gate& gate : gates) rows.push_back({&gate.Case(), {}, {}});
-    std::vector<UnpacedRow> traced = rows;
-    const int rounds = options.smoke ? 1 : options.repeat;
-    for (int round = 0; round < rounds; ++round) {
-        std::fprintf(stderr, "unpaced line: round %d of %d\n", round + 1, rounds);
-        for (std::size_t g = 0; g < gates.size(); ++g) {
-            if (!RunCase(host, line, gates[g], options, rows[g].runs, rows[g].reference) ||
-                !RunTraced(host, line, gates[g], options, trace, traced[g])) {
+        std::fprintf(stderr, "%s line: round %d of %d\n", bauds[0] > 0 ? "paced" : "unpaced",
+                     round + 1, rounds);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            BenchLine& line = *lines[i / gates.size()];
+            Gate& gate = gates[i % gates.size()];
+            if (!RunCase(host, line, gate, options, rows[i].runs, rows[i].reference) ||
+                !RunTraced(host, line, gate, options, trace, traced[i])) {
                 return false;
             }
         }
     }
+    return true;
+}
+
+bool RowsClean(const std::vector<CaseRow>& rows, const std::vector<CaseRow>& traced,
+               bool withTrace) {
     bool clean = true;
-    PrintUnpacedHeader();
-    for (const UnpacedRow& row : rows) {
-        PrintUnpaced(row, goals);
-        clean = clean && AllClean(row.runs) && AllClean(row.reference);
-    }
-    if (trace == nullptr) return clean;
-    PrintUnpacedTraceCost(rows, traced, TraceCostGoals(), goals.shown);
-    for (const UnpacedRow& row : traced) clean = clean && AllClean(row.runs);
+    for (const CaseRow& row : rows) clean = clean && AllClean(row.runs) && AllClean(row.reference);
+    for (const CaseRow& row : traced) clean = clean && (!withTrace || AllClean(row.runs));
     return clean;
+}
+
+bool RunPaced(DriverHost& host, std::vector<Gate>& gates, const Options& options,
+              const Goals& goals, TraceSwitch* trace) {
+    std::vector<CaseRow> rows, traced;
+    if (!RunRounds(host, gates, options, options.bauds, trace, rows, traced)) return false;
+    PrintPacedHeader(static_cast<double>(options.turnaroundUs));
+    for (const CaseRow& row : rows) PrintPaced(row, goals);
+    if (trace != nullptr) PrintPacedTraceCost(rows, traced, TraceCostGoals(), goals.shown);
+    return RowsClean(rows, traced, trace != nullptr);
+}
+
+bool RunUnpaced(DriverHost& host, std::vector<Gate>& gates, const Options& options,
+                const Goals& goals, TraceSwitch* trace) {
+    std::vector<CaseRow> rows, traced;
+    if (!RunRounds(host, gates, options, {0}, trace, rows, traced)) return false;
+    PrintUnpacedHeader();
+    for (const CaseRow& row : rows) PrintUnpaced(row, goals);
+    if (trace != nullptr) PrintUnpacedTraceCost(rows, traced, TraceCostGoals(), goals.shown);
+    return RowsClean(rows, traced, trace != nullptr);
 }
 
 bool RunTimeout(DriverHost& host, const Options& options, const Goals& goals) {

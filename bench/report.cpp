@@ -50,12 +50,12 @@ std::string Trouble(const RunFigures& run) {
     return (run.problem.empty() ? "not clean" : run.problem) + counts;
 }
 
-double LimitSeconds(const RunFigures& run, uint32_t baud, int bitsPerChar) {
-    return run.Chars() * bitsPerChar / baud + run.turnaroundSeconds;
+double LimitSeconds(const RunFigures& run, uint32_t baud) {
+    return baud > 0 ? run.Chars() * kBitsPerChar / baud + run.turnaroundSeconds : 0;
 }
 
-double Ratio(const RunFigures& run, uint32_t baud, int bitsPerChar) {
-    return run.PerSecond() * LimitSeconds(run, baud, bitsPerChar);
+double Ratio(const RunFigures& run, uint32_t baud) {
+    return run.PerSecond() * LimitSeconds(run, baud);
 }
 
 void PrintLoad(const char* when) {
@@ -65,7 +65,7 @@ void PrintLoad(const char* when) {
     std::printf("load %s: %s\n", when, load.c_str());
 }
 
-void PrintPacedHeader(int bitsPerChar, double turnaroundUs) {
+void PrintPacedHeader(double turnaroundUs) {
     std::printf(
         "\n== Paced line: %d bits a character (8 data bits, no parity, 1 stop bit); station "
         "turnaround %.0f us, counted in the limit\n"
@@ -73,20 +73,20 @@ void PrintPacedHeader(int bitsPerChar, double turnaroundUs) {
         "turnaround; ratio = limit / measured time\n"
         "   reference: a bare host replaying the driver's frames on the same line; drv/ref = "
         "driver rate / reference rate\n",
-        bitsPerChar, turnaroundUs);
+        kBitsPerChar, turnaroundUs);
     std::printf("%-20s %6s %18s %10s %10s %9s %6s %13s %9s %7s %s\n", "case", "baud",
                 "chars req+rep+ack", "limit/txn", "txn", "txn/s", "ratio", "(min..max)",
                 "ref ratio", "drv/ref", "goal");
 }
 
-void PrintPaced(const PacedRow& row, const Goals& goals) {
+void PrintPaced(const CaseRow& row, const Goals& goals) {
     const auto ratio = [&row](const RunFigures& run) {
-        return Ratio(run, row.baud, row.bitsPerChar);
+        return Ratio(run, row.baud);
     };
     const RunFigures& median = Median(row.runs, ratio);
     const Spread spread = SpreadOf(row.runs, ratio);
     const double goal = row.baud <= 19200 ? goals.slowLineRatio : goals.fastLineRatio;
-    const double limit = LimitSeconds(median, row.baud, row.bitsPerChar);
+    const double limit = LimitSeconds(median, row.baud);
     std::printf("%-20s %6u %18s %7.3f ms %7.3f ms %9.2f %6.3f %6.3f..%.3f", row.gateCase->name,
                 row.baud, CharsText(median).c_str(), limit * 1e3, 1e3 / median.PerSecond(),
                 median.PerSecond(), ratio(median), spread.low, spread.high);
@@ -109,7 +109,7 @@ void PrintUnpacedHeader() {
                 "user/txn", "sys/txn", "CPU (min..max)", "ref txn/s", "ref CPU", "goal");
 }
 
-void PrintUnpaced(const UnpacedRow& row, const Goals& goals) {
+void PrintUnpaced(const CaseRow& row, const Goals& goals) {
     const auto cpu = [](const RunFigures& run) { return run.CpuPerTransaction(); };
     const auto rate = [](const RunFigures& run) { return run.PerSecond(); };
     const RunFigures& median = Median(row.runs, cpu);

@@ -40,18 +40,12 @@ const char* GoalVerdict(bool met, bool shown);
 // Empty for a clean run; otherwise what went wrong first.
 std::string Trouble(const RunFigures& run);
 
-struct PacedRow {
+// One gate's runs on one line; baud 0: the unpaced line.
+struct CaseRow {
     const GateCase* gateCase;
     uint32_t baud;
-    int bitsPerChar;
     std::vector<RunFigures> runs;
     std::vector<RunFigures> reference;  // the reference host, same line, same rounds
-};
-
-struct UnpacedRow {
-    const GateCase* gateCase;
-    std::vector<RunFigures> runs;
-    std::vector<RunFigures> reference;
 };
 
 struct TimeoutRow {
@@ -61,15 +55,15 @@ struct TimeoutRow {
 };
 
 // The line's time for one transaction: its characters at the baud rate, plus
-// the station's turnaround.
-double LimitSeconds(const RunFigures& run, uint32_t baud, int bitsPerChar);
-double Ratio(const RunFigures& run, uint32_t baud, int bitsPerChar);
+// the station's turnaround. An unpaced line (baud 0) has none: ratio 0.
+double LimitSeconds(const RunFigures& run, uint32_t baud);
+double Ratio(const RunFigures& run, uint32_t baud);
 
 void PrintLoad(const char* when);
-void PrintPacedHeader(int bitsPerChar, double turnaroundUs);
-void PrintPaced(const PacedRow& row, const Goals& goals);
+void PrintPacedHeader(double turnaroundUs);
+void PrintPaced(const CaseRow& row, const Goals& goals);
 void PrintUnpacedHeader();
-void PrintUnpaced(const UnpacedRow& row, const Goals& goals);
+void PrintUnpaced(const CaseRow& row, const Goals& goals);
 void PrintTimeout(const TimeoutRow& row, const Goals& goals);
 // Whatever went wrong in a run, once per row.
 void PrintProblems(const char* what, const std::vector<RunFigures>& runs);

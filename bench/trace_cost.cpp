@@ -44,16 +44,16 @@ void TraceSwitch::Off() {
     written_ = false;
 }
 
-void PrintPacedTraceCost(const std::vector<PacedRow>& off, const std::vector<PacedRow>& on,
+void PrintPacedTraceCost(const std::vector<CaseRow>& off, const std::vector<CaseRow>& on,
                          const TraceCostGoals& goals, bool verdicts) {
     std::printf(
         "\n== The driver's trace, paced line: median ratio to the line's limit without and "
         "with it; change: the median over the pairs of runs\n");
     std::printf("%-20s %6s %9s %9s %8s %s\n", "case", "baud", "off", "on", "change", "goal");
     for (std::size_t i = 0; i < off.size() && i < on.size(); ++i) {
-        const PacedRow& row = off[i];
+        const CaseRow& row = off[i];
         const auto ratio = [&row](const RunFigures& run) {
-            return Ratio(run, row.baud, row.bitsPerChar);
+            return Ratio(run, row.baud);
         };
         const double without = SpreadOf(row.runs, ratio).median;
         const double with = SpreadOf(on[i].runs, ratio).median;
@@ -65,7 +65,7 @@ void PrintPacedTraceCost(const std::vector<PacedRow>& off, const std::vector<Pac
     }
 }
 
-void PrintUnpacedTraceCost(const std::vector<UnpacedRow>& off, const std::vector<UnpacedRow>& on,
+void PrintUnpacedTraceCost(const std::vector<CaseRow>& off, const std::vector<CaseRow>& on,
                            const TraceCostGoals& goals, bool verdicts) {
     std::printf(
         "\n== The driver's trace, unpaced line: median CPU per transaction without and with "

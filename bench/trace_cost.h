@@ -38,9 +38,9 @@ struct TraceCostGoals {
     double cpuRise = 0.25;         // of the CPU per transaction without it
 };
 
-void PrintPacedTraceCost(const std::vector<PacedRow>& off, const std::vector<PacedRow>& on,
+void PrintPacedTraceCost(const std::vector<CaseRow>& off, const std::vector<CaseRow>& on,
                          const TraceCostGoals& goals, bool verdicts);
-void PrintUnpacedTraceCost(const std::vector<UnpacedRow>& off, const std::vector<UnpacedRow>& on,
+void PrintUnpacedTraceCost(const std::vector<CaseRow>& off, const std::vector<CaseRow>& on,
                            const TraceCostGoals& goals, bool verdicts);
 // The trace file's size, to see it was written (and how much).
 void PrintTraceFile(const std::string& path);

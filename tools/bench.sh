@@ -49,14 +49,13 @@ else
 fi
 
 # Several lines at once: 1, 2, 4 and 8 lines at 9600 and 115200 baud and
-# unpaced, one driver instance and one host thread a line (jyn_multiline
-# --bench; "Several lines at once" in docs/performance.md). BENCH_MULTILINE
+# unpaced, one driver instance and one host thread a line (jyn_bench
+# --only lines; "Several lines at once" in docs/performance.md). BENCH_MULTILINE
 # holds its arguments, e.g. "--repeat 3 --lines-list 1,8"; "skip" leaves it
 # out.
 if [ "${BENCH_MULTILINE:-}" != skip ]; then
-    cmake --build "$build" -j2 --target jyn_multiline >/dev/null
     echo
     echo "bench: several lines, load $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min)"
     # shellcheck disable=SC2086  # the arguments are split on purpose
-    "$build/bin/jyn_multiline" --bench ${BENCH_MULTILINE:-}
+    "$build/bin/jyn_bench" --only lines ${BENCH_MULTILINE:-}
 fi
