@@ -8,6 +8,7 @@
 
 #include "bench/line_runs.h"
 #include "harness/work_directory.h"
+#include "interface/station_file_names.h"
 
 namespace jynbench {
 
@@ -59,7 +60,8 @@ bool AttachWithStationFile(DriverHost& host, BenchLine& line, uint32_t timeoutUn
         error = "no folder for the station file";
         return false;
     }
-    std::ofstream("JYNMB.INT") << contents;
+    // The file every instance reads when it has none of its own.
+    std::ofstream(jyn::station_file::NamesFor(host.Instance()).name[2]) << contents;
     return line.Attach(host, timeoutUnits, error);
 }
 

@@ -13,6 +13,7 @@
 #include "bench/fault_bench.h"
 #include "bench/fault_runs.h"
 #include "bench/line_runs.h"
+#include "harness/catalogue.h"
 #include "host/client/records.h"
 
 namespace jynbench {
@@ -22,60 +23,52 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kTimeoutUnits = 50;  // 500 ms
 constexpr int kAgeMs = 1000;            // a scan a second, as hosts commonly scan
+constexpr uint64_t kSeed = 20240610;    // the plant's values
 constexpr int kTimedScans = 2;
 
-enum class Kind { kBit, kWord, kDword, kString };
-
-struct ScanGate {
-    std::string text;  // as the host configures it
-    Kind kind;
-    int station;
-    std::string device;  // the simulator's name of its first point
-    jyn::GateAddress address{};
-};
+using jynharness::Kind;
 
 struct Plant {
     const char* name;
     double goal;  // the scan this many times faster at 9600 baud
-    std::vector<ScanGate> gates;
+    std::vector<jynharness::Gate> gates;
 };
 
-std::string Hex(int value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%X", static_cast<unsigned>(value));
-    return text;
+// Logical station n is station n, as the default table has it.
+void AddGate(Plant& plant, int station, const std::string& suffix, Kind kind, int32_t type,
+             const char* device, uint32_t number, uint32_t chars = 0) {
+    const jynharness::Station at{station, station, 0xFF, jynsim::CpuFamily::kAcpu};
+    plant.gates.push_back({{"", type, kind, 0, device, number, chars, false}, at,
+                           "0" + std::to_string(station) + suffix, {}});
 }
 
 void AddWords(Plant& plant, int station, int first, int last) {
-    for (int d = first; d <= last; ++d) {
-        const std::string number = std::to_string(d);
-        plant.gates.push_back(
-            {"0" + std::to_string(station) + "WD" + number, Kind::kWord, station, "D" + number});
-    }
+    for (int d = first; d <= last; ++d)
+        AddGate(plant, station, "WD" + std::to_string(d), Kind::kWord, jyn::kGateAnalog16First,
+                "D", d);
 }
 
-void AddBits(Plant& plant, int station, char device, int count, bool hex) {
+void AddBits(Plant& plant, int station, const char* device, int count, bool hex) {
+    char number[8];
     for (int m = 0; m < count; ++m) {
-        const std::string number = hex ? Hex(m) : std::to_string(m);
-        plant.gates.push_back({"0" + std::to_string(station) + "B" + device + number, Kind::kBit,
-                               station, device + number});
+        std::snprintf(number, sizeof number, hex ? "%X" : "%d", m);
+        AddGate(plant, station, std::string("B") + device + number, Kind::kBit, jyn::kGateDigital,
+                device, m);
     }
 }
 
 // Each station: words with holes of 5 and 3 registers, 32-bit values, a
 // 20-character string, 32 internal relays and 32 inputs.
 void AddReferenceStation(Plant& plant, int station) {
-    const std::string prefix = "0" + std::to_string(station);
     AddWords(plant, station, 100, 109);
     AddWords(plant, station, 115, 124);
     AddWords(plant, station, 128, 139);
-    for (int z = 200; z < 216; z += 2) {
-        plant.gates.push_back(
-            {prefix + "WZ" + std::to_string(z), Kind::kDword, station, "D" + std::to_string(z)});
-    }
-    plant.gates.push_back({prefix + "WS0300L20", Kind::kString, station, "D300"});
-    AddBits(plant, station, 'M', 32, false);
-    AddBits(plant, station, 'X', 32, true);
+    for (int z = 200; z < 216; z += 2)
+        AddGate(plant, station, "WZ" + std::to_string(z), Kind::k32Bit, jyn::kGateAnalog32First,
+                "D", z);
+    AddGate(plant, station, "WS0300L20", Kind::kString, jyn::kGateString, "D", 300, 20);
+    AddBits(plant, station, "M", 32, false);
+    AddBits(plant, station, "X", 32, true);
 }
 
 std::vector<Plant> Plants() {
@@ -83,57 +76,18 @@ std::vector<Plant> Plants() {
     plants[0] = {"64 word gates", 5.0, {}};
     AddWords(plants[0], 1, 100, 163);
     plants[1] = {"128 bit gates", 8.0, {}};
-    AddBits(plants[1], 1, 'M', 128, false);
+    AddBits(plants[1], 1, "M", 128, false);
     plants[2] = {"mixed plant, 2 stations", 2.5, {}};
     AddReferenceStation(plants[2], 1);
     AddReferenceStation(plants[2], 2);
     return plants;
 }
 
-int32_t TypeOf(Kind kind) {
-    switch (kind) {
-        case Kind::kBit: return jyn::kGateDigital;
-        case Kind::kDword: return jyn::kGateAnalog32First;
-        case Kind::kString: return jyn::kGateString;
-        case Kind::kWord: break;
-    }
-    return jyn::kGateAnalog16First;
-}
-
-uint32_t Le16(const unsigned char* bytes) { return bytes[0] | (bytes[1] << 8); }
-
-// Values that differ from point to point and station to station.
-bool Fill(jynsim::Simulator& sim, const Plant& plant) {
-    bool ok = true;
-    int n = 0;
-    for (const ScanGate& gate : plant.gates) {
-        ++n;
-        switch (gate.kind) {
-            case Kind::kBit: ok = sim.SetBit(gate.station, gate.device, n % 3 == 0) && ok; break;
-            case Kind::kWord:
-                ok = sim.SetWord(gate.station, gate.device, static_cast<uint16_t>(n * 257)) && ok;
-                break;
-            case Kind::kDword:
-                ok = sim.SetDword(gate.station, gate.device, 0x10001u * static_cast<uint32_t>(n)) &&
-                     ok;
-                break;
-            case Kind::kString:
-                ok = sim.SetText(gate.station, gate.device, "JYNMB SCAN 20 CHARS!") && ok;
-        }
-    }
-    return ok;
-}
-
-bool Matches(const jynsim::Simulator& sim, const ScanGate& gate, const unsigned char* read) {
-    switch (gate.kind) {
-        case Kind::kBit: return sim.Bit(gate.station, gate.device) == (Le16(read + 2) == 1);
-        case Kind::kWord: return sim.Word(gate.station, gate.device) == Le16(read + 2);
-        case Kind::kDword:
-            return sim.Dword(gate.station, gate.device) == (Le16(read) | (Le16(read + 2) << 16));
-        case Kind::kString:
-            return std::strcmp(reinterpret_cast<const char*>(read), "JYNMB SCAN 20 CHARS!") == 0;
-    }
-    return false;
+// The value buffer of a good read holds what the station holds.
+bool Matches(jynsim::Simulator& sim, const jynharness::Gate& gate, const unsigned char* read) {
+    const std::vector<uint8_t> expected = jynharness::Expected(sim, gate);
+    const std::size_t at = jynharness::IsSingleWordOrBit(gate) ? 2 : 0;
+    return std::memcmp(read + at, expected.data(), expected.size()) == 0;
 }
 
 struct ScanTimes {
@@ -142,10 +96,10 @@ struct ScanTimes {
     std::string problem;
 };
 
-void ScanOnce(DriverHost& host, const jynsim::Simulator& sim, std::vector<ScanGate>& gates,
+void ScanOnce(DriverHost& host, jynsim::Simulator& sim, std::vector<jynharness::Gate>& gates,
               ScanTimes& times) {
     unsigned char buffer[128];
-    for (ScanGate& gate : gates) {
+    for (jynharness::Gate& gate : gates) {
         std::memset(buffer, 0x5A, sizeof buffer);
         jyn::GateRequest request =
             jynhost::MakeGateRequest(gate.text.c_str(), gate.address, 0, buffer);
@@ -161,9 +115,9 @@ void ScanOnce(DriverHost& host, const jynsim::Simulator& sim, std::vector<ScanGa
 // before have aged out.
 bool TimeScans(DriverHost& host, BenchLine& line, Plant& plant, int scans, ScanTimes& times) {
     std::string error;
-    for (ScanGate& gate : plant.gates) {
+    for (jynharness::Gate& gate : plant.gates) {
         jyn::GateDefinition definition =
-            jynhost::MakeGateDefinition(gate.text.c_str(), TypeOf(gate.kind), 0);
+            jynhost::MakeGateDefinition(gate.text.c_str(), gate.shape.gateType, 0);
         if (host.Call(jyn::kSingleAddressParser, &definition) != jyn::kOk) {
             return BenchFail("the driver refuses the address " + gate.text);
         }
@@ -186,10 +140,12 @@ bool RunPlant(DriverHost& host, uint32_t baud, int scans, Plant& plant, ScanTime
     for (int mode = 0; mode < 2; ++mode) {
         BenchLine line(baud, std::chrono::microseconds(0), false, 2);
         std::string error;
-        if (!line.Start(error) || !Fill(line.Line().Sim(), plant) ||
+        if (!line.Start(error) ||
             !AttachWithStationFile(host, line, kTimeoutUnits, files[mode], error)) {
-            return BenchFail(error.empty() ? "the simulated stations have no room" : error);
+            return BenchFail(error);
         }
+        jynsim::SplitMix rng(kSeed);
+        for (const jynharness::Gate& gate : plant.gates) Randomize(line.Line().Sim(), gate, rng);
         if (!TimeScans(host, line, plant, scans, times[mode])) return false;
     }
     return true;
