@@ -15,14 +15,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "host/client/records.h"
-#include "sim/pty_server.h"
 #include "harness/driver_host.h"
 #include "harness/guarded_values.h"
+#include "harness/options.h"
+#include "host/client/records.h"
+#include "sim/pty_server.h"
 
 namespace {
 
@@ -67,59 +67,42 @@ std::string PortName(jynsim::SimulatedLine& line) {
     return line.Port().substr(std::strlen("/dev/"));
 }
 
-// One driver instance of the host: a context of the size the driver asks for.
-class Host {
-public:
-    explicit Host(std::string path) : path_(std::move(path)) {}
+bool Load(DriverHost& host, const std::string& path) {
+    std::string error;
+    if (host.Load(path, error)) return true;
+    std::fprintf(stderr, "load: %s\n", error.c_str());
+    return false;
+}
 
-    bool Load() {
-        std::string error;
-        if (!driver_.Load(path_, error)) {
-            std::fprintf(stderr, "load: %s\n", error.c_str());
-            return false;
-        }
-        return true;
-    }
-    void Unload() { driver_.Unload(); }
-    const std::string& Path() const { return path_; }
-    void ForgetMessages() { driver_.Take(); }
+bool ColdStart(DriverHost& host, const std::string& port) {
+    return host.ColdStart(port, kTimeoutUnits) == jyn::kOk;
+}
 
-    int32_t Call(uint32_t function, void* params = nullptr) {
-        return driver_.Call(function, params);
-    }
-    bool ColdStart(const std::string& port) {
-        return driver_.ColdStart(port, kTimeoutUnits) == jyn::kOk;
-    }
-    bool ChangePort(const std::string& port) {
-        jyn::PortChangeParams params = jynhost::MakePortChange(port, jynhost::kKeepReplyTimeout);
-        return Call(jyn::kChangeJynParams, &params) == jyn::kOk;
-    }
-    // A read of the word gate must return 0 with the value the line holds.
-    bool ReadMatches(jynsim::Simulator& sim) {
-        jyn::GateDefinition gate = jynhost::MakeGateDefinition(kGate, 1, 0);
-        if (Call(jyn::kSingleAddressParser, &gate) != jyn::kOk) return false;
-        const uint16_t value = static_cast<uint16_t>(std::rand());
-        sim.SetWord(1, "D100", value);
-        jynharness::GuardedValues values(4, 0);
-        jyn::GateRequest request =
-            jynhost::MakeGateRequest(kGate, gate.gateAddress, 0, values.Data());
-        if (Call(jyn::kSingleRead, &request) != jyn::kOk) return false;
-        return (values.Data()[2] | values.Data()[3] << 8) == value && values.GuardsIntact();
-    }
+bool ChangePort(DriverHost& host, const std::string& port) {
+    jyn::PortChangeParams params = jynhost::MakePortChange(port, jynhost::kKeepReplyTimeout);
+    return host.Call(jyn::kChangeJynParams, &params) == jyn::kOk;
+}
 
-private:
-    std::string path_;
-    DriverHost driver_;
-};
+// A read of the word gate must return 0 with the value the line holds.
+bool ReadMatches(DriverHost& host, jynsim::Simulator& sim) {
+    jyn::GateDefinition gate = jynhost::MakeGateDefinition(kGate, 1, 0);
+    if (host.Call(jyn::kSingleAddressParser, &gate) != jyn::kOk) return false;
+    const uint16_t value = static_cast<uint16_t>(std::rand());
+    sim.SetWord(1, "D100", value);
+    jynharness::GuardedValues values(4, 0);
+    jyn::GateRequest request = jynhost::MakeGateRequest(kGate, gate.gateAddress, 0, values.Data());
+    if (host.Call(jyn::kSingleRead, &request) != jyn::kOk) return false;
+    return (values.Data()[2] | values.Data()[3] << 8) == value && values.GuardsIntact();
+}
 
 struct Check {
     const char* name;
     std::function<bool(int cycle)> cycle;  // false: the check failed in this cycle
 };
 
-bool RunCycles(Host& host, const Check& check, int from, int to) {
+bool RunCycles(DriverHost& host, const Check& check, int from, int to) {
     for (int i = from; i < to; ++i) {
-        host.ForgetMessages();
+        host.Take();
         if (!check.cycle(i)) {
             std::printf("%-8s failed in cycle %d\n", check.name, i);
             return false;
@@ -132,7 +115,7 @@ bool RunCycles(Host& host, const Check& check, int from, int to) {
 // the simulator allocate once (buffers that grow to their working size); the
 // second half must then leave the heap and the descriptors exactly as they
 // were. LeakSanitizer or valgrind judge the whole run at exit.
-bool RunCheck(Host& host, const Check& check, int cycles) {
+bool RunCheck(DriverHost& host, const Check& check, int cycles) {
     const int half = cycles / 2;
     const std::size_t fdsStart = OpenDescriptors();
     if (!RunCycles(host, check, 0, half)) return false;
@@ -149,15 +132,15 @@ bool RunCheck(Host& host, const Check& check, int cycles) {
     return ok;
 }
 
-std::vector<Check> MakeChecks(Host& host, jynsim::SimulatedLine& line,
-                              jynsim::SimulatedLine& other) {
+std::vector<Check> MakeChecks(DriverHost& host, const std::string& path,
+                              jynsim::SimulatedLine& line, jynsim::SimulatedLine& other) {
     const std::string port = PortName(line);
     const std::string otherPort = PortName(other);
     return {
         {"reload",
-         [&host, &line, port](int) {
-             if (!host.Load()) return false;
-             bool ok = host.ColdStart(port) && host.ReadMatches(line.Sim()) &&
+         [&host, &line, path, port](int) {
+             if (!Load(host, path)) return false;
+             bool ok = ColdStart(host, port) && ReadMatches(host, line.Sim()) &&
                        host.Call(jyn::kEndJyn) == jyn::kOk;
              // Ended: every call returns 0 at once and touches nothing.
              jyn::DriverInfo info;
@@ -165,24 +148,24 @@ std::vector<Check> MakeChecks(Host& host, jynsim::SimulatedLine& line,
              ok = ok && host.Call(jyn::kGetJynInfo, &info) == jyn::kOk &&
                   info.contextSize == 0xEEEEEEEEu;
              host.Unload();
-             return ok && !jynhost::DriverLibrary::StillLoaded(host.Path());
+             return ok && !jynhost::DriverLibrary::StillLoaded(path);
          }},
         {"port",
-         [&host, &line, port](int i) {
-             if (i == 0 && !(host.Load() && host.ColdStart(port))) return false;
+         [&host, &line, path, port](int i) {
+             if (i == 0 && !(Load(host, path) && ColdStart(host, port))) return false;
              return host.Call(jyn::kCloseCom) == jyn::kOk &&
                     host.Call(jyn::kReOpenCom) == jyn::kOk &&
-                    (i % 10 != 0 || host.ReadMatches(line.Sim()));
+                    (i % 10 != 0 || ReadMatches(host, line.Sim()));
          }},
         {"restart",
          [&host, &line, port](int i) {
-             return host.ColdStart(port) && (i % 10 != 0 || host.ReadMatches(line.Sim()));
+             return ColdStart(host, port) && (i % 10 != 0 || ReadMatches(host, line.Sim()));
          }},
         {"switch",
          [&host, &line, &other, port, otherPort](int i) {
              jynsim::SimulatedLine& now = i % 2 == 0 ? other : line;
-             return host.ChangePort(i % 2 == 0 ? otherPort : port) &&
-                    (i % 10 > 1 || host.ReadMatches(now.Sim()));
+             return ChangePort(host, i % 2 == 0 ? otherPort : port) &&
+                    (i % 10 > 1 || ReadMatches(host, now.Sim()));
          }},
     };
 }
@@ -192,9 +175,11 @@ std::vector<Check> MakeChecks(Host& host, jynsim::SimulatedLine& line,
 int main(int argc, char** argv) {
     int cycles = 200;
     std::string path = jynhost::DriverBesideExecutable();
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--cycles") == 0) cycles = std::max(2, std::atoi(argv[i + 1]));
-        if (std::strcmp(argv[i], "--driver") == 0) path = argv[i + 1];
+    if (!jynharness::ParseOptions(
+            argc, argv,
+            {jynharness::Whole("--cycles", cycles, 2, 1e6), jynharness::Driver(path)})) {
+        std::fputs("usage: jyn_lifecycle_soak [--cycles N] [--driver PATH]\n", stderr);
+        return 2;
     }
     jynsim::SimulatedLine line(OneStation());
     jynsim::SimulatedLine other(OneStation());
@@ -203,10 +188,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "jyn_lifecycle_soak: %s\n", error.c_str());
         return 2;
     }
-    Host host(path);
-    const std::vector<Check> checks = MakeChecks(host, line, other);
+    DriverHost host;
     bool ok = true;
-    for (const Check& check : checks) ok = RunCheck(host, check, cycles) && ok;
+    for (const Check& check : MakeChecks(host, path, line, other))
+        ok = RunCheck(host, check, cycles) && ok;
     host.Call(jyn::kEndJyn);
     host.Unload();
     std::printf("=== %s\n", ok ? "PASSED" : "FAILED");
