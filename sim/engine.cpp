@@ -199,12 +199,7 @@ bool LineEngine::NoiseIn(char& c, std::optional<std::uint8_t>& line_error, Micro
     if (!noise_in_.On()) return true;
     const CharHit hit = noise_in_.Hit(c);
     if (hit.bits == 0) return true;
-    NoiseCounters& noise = counters_.noise;
-    noise.bits += static_cast<std::uint64_t>(hit.bits);
-    ++noise.hits_in;
-    noise.lost += hit.lost ? 1 : 0;
-    noise.framing += hit.framing && !hit.lost ? 1 : 0;
-    noise.parity += hit.parity && !hit.lost ? 1 : 0;
+    counters_.noise.Count(hit, true);
     Note(t, "noise on the host's " + Printable(std::string(1, c)) + ": " + HitText(hit));
     if (hit.lost) {
         ++inbound_hits_;

@@ -307,12 +307,7 @@ void LineEngine::NoiseOut(const std::string& bytes, OutFrame& frame, Scheduled& 
             received += bytes[i];
             continue;
         }
-        NoiseCounters& noise = counters_.noise;
-        noise.bits += static_cast<std::uint64_t>(hit.bits);
-        ++noise.hits_out;
-        noise.lost += hit.lost ? 1 : 0;
-        noise.framing += hit.framing && !hit.lost ? 1 : 0;
-        noise.parity += hit.parity && !hit.lost ? 1 : 0;
+        counters_.noise.Count(hit, false);
         ++scheduled.hits;
         ends_hit = ends_hit || i == 0 || i == etx;
         scheduled.noise.push_back("noise on the station's " + Printable(bytes.substr(i, 1)) +

@@ -18,6 +18,15 @@ const char* NoiseOutcomeName(NoiseOutcome outcome) {
     return kOutcomeNames[static_cast<std::size_t>(outcome)];
 }
 
+void NoiseCounters::Count(const CharHit& hit, bool in) {
+    bits += static_cast<std::uint64_t>(hit.bits);
+    ++(in ? hits_in : hits_out);
+    // A character that lost its start bit has no stop bit or parity to miss.
+    lost += hit.lost ? 1 : 0;
+    framing += hit.framing && !hit.lost ? 1 : 0;
+    parity += hit.parity && !hit.lost ? 1 : 0;
+}
+
 std::string NoiseSummary(const NoiseCounters& counters) {
     std::string text = std::to_string(counters.bits) + " bits flipped in " +
                        std::to_string(counters.Hits()) + " characters (" +

@@ -46,6 +46,8 @@ enum class NoiseOutcome : std::uint8_t {
 inline constexpr std::size_t kNoiseOutcomeCount = 7;
 const char* NoiseOutcomeName(NoiseOutcome outcome);  // "silence", "NAK", "bad sum", ...
 
+struct CharHit;
+
 struct NoiseCounters {
     std::uint64_t bits = 0;      // bits flipped
     std::uint64_t hits_in = 0;   // characters of the host hit
@@ -57,6 +59,8 @@ struct NoiseCounters {
     std::array<std::uint64_t, kNoiseOutcomeCount> outcomes{};
 
     std::uint64_t Hits() const { return hits_in + hits_out; }
+    // A character hit on its way in (from the host) or out.
+    void Count(const CharHit& hit, bool in);
 };
 
 // "12 bits flipped in 11 characters (4 from the host, 7 to it): silence 1,
