@@ -23,10 +23,7 @@ constexpr auto kQuiet = std::chrono::milliseconds(20);
 TransferTime TimedTransfer(DriverHost& host, jynsim::Simulator& sim, Gate& gate) {
     TransferTime transfer;
     std::string error;
-    if (!gate.Prepare(sim, error)) {
-        transfer.problem = error;
-        return transfer;
-    }
+    gate.Prepare(sim);
     const auto start = Clock::now();
     const int32_t result = gate.Transfer(host);
     transfer.seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -51,6 +48,16 @@ void Timings::PrintProblem(const char* what) const {
 bool BenchFail(const std::string& error) {
     std::fprintf(stderr, "jyn_bench: %s\n", error.c_str());
     return false;
+}
+
+int BenchRefuse(const std::string& error) {
+    BenchFail(error);
+    return 2;
+}
+
+int ExitStatus(bool clean) {
+    if (!clean) std::printf("\nsome runs were not clean: see the lines marked '!'\n");
+    return clean ? 0 : 1;
 }
 
 bool AttachWithStationFile(DriverHost& host, BenchLine& line, uint32_t timeoutUnits,

@@ -37,6 +37,11 @@ private:
 };
 
 bool BenchFail(const std::string& error);
+// The exit status when the runs could not be set up: 2.
+int BenchRefuse(const std::string& error);
+// The exit status after the runs: 0 when every one was clean, 1 (and a
+// pointer to the rows marked '!') when one was not.
+int ExitStatus(bool clean);
 
 class BenchLine;
 // ColdStart on `line` in a folder of its own whose station file (JYNMB.INT,

@@ -9,15 +9,14 @@
 #include <vector>
 
 #include "bench/gates.h"
-#include "bench/gates.h"
+#include "bench/line_runs.h"
 
 namespace jynbench {
 
-struct FaultBenchOptions {
+// `repeat`: transactions of each fault class, rounds of each noise run;
+// `smoke`: short time-outs too.
+struct FaultBenchOptions : RunOptions {
     std::vector<uint32_t> bauds = {9600, 115200};
-    int repeat = 5;        // transactions of each class; rounds of each noise run
-    double seconds = 2.0;  // timed seconds of each noise run, per round
-    bool smoke = false;    // one of each, short time-outs, no verdicts
 };
 
 // One fault of each class in the first attempt of a word read (a word

@@ -9,41 +9,22 @@ namespace jynbench {
 
 namespace {
 
-constexpr int kStation = 1;
-constexpr int kBlockWords = 64;
-constexpr uint16_t kWordValue = 0x1234;
-constexpr uint16_t kWriteValue = 0xC35A;
-// Exactly the 20 characters the string gate holds.
-constexpr char kText[] = "JYNMB BENCH 20 CHARS";
-
-constexpr std::size_t kKeptMessages = 200;
-
 bool DefaultStation(const jyn::DriverContext& context, int logical) {
     const jyn::StationEntry& entry = context.stationTable[logical];
     return entry.stationNumber == logical && entry.pcNumber == 0xFF && entry.cpuType == jyn::kCpuA;
 }
 
-uint16_t BlockValue(int i) { return static_cast<uint16_t>(0xA000 + i * 0x0101); }
-
-std::string Register(int number) { return "D" + std::to_string(number); }
-
-uint16_t Le16(const unsigned char* bytes) {
-    return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
-}
-
 }  // namespace
 
-jynharness::HostSettings BenchHost() {
+jynharness::HostSettings BenchHost(uint32_t instance, std::size_t keptMessages) {
     jynharness::HostSettings settings;
-    settings.instance = kBenchInstance;
+    settings.instance = instance;
     settings.contextFill = 0;
-    settings.keptMessages = kKeptMessages;
+    settings.keptMessages = keptMessages;
     return settings;
 }
 
-std::string StationFile(uint32_t instance) {
-    return jyn::station_file::NamesFor(instance).name[1];
-}
+std::string StationFile(uint32_t instance) { return jyn::station_file::NamesFor(instance).name[1]; }
 
 bool StartDriver(DriverHost& host, const std::string& port, uint16_t baudRate,
                  uint32_t timeoutUnits, std::string& error) {
@@ -64,65 +45,72 @@ bool StartDriver(DriverHost& host, const std::string& port, uint16_t baudRate,
     return true;
 }
 
-const GateCase kGateCases[] = {
-    {"word read", "01WD100", jyn::kGateAnalog16First, 0, false},
-    {"word write", "01WD200", jyn::kGateAnalog16First, 0, true},
-    {"64-word block read", "01WD100", jyn::kGateAnalog16First, kBlockWords, false},
-    {"20-char string read", "01WS0300L20", jyn::kGateString, 0, false},
-};
-const std::size_t kGateCaseCount = sizeof kGateCases / sizeof kGateCases[0];
+using jynharness::Kind;
 
-const GateCase kSilentGate = {"word read, no station", "05WD100", jyn::kGateAnalog16First, 0,
-                              false};
+const std::vector<GateCase> kGateCases = {
+    {"word read", 1, {"WD100", jyn::kGateAnalog16First, Kind::kWord, 0, "D", 100, 0, false}, false},
+    {"word write", 1, {"WD200", jyn::kGateAnalog16First, Kind::kWord, 0, "D", 200, 0, false}, true},
+    {"64-word block read",
+     1,
+     {"WD100", jyn::kGateAnalog16First, Kind::kWordBlock, 64, "D", 100, 0, false},
+     false},
+    {"20-char string read",
+     1,
+     {"WS0300L20", jyn::kGateString, Kind::kString, 0, "D", 300, 20, false},
+     false},
+};
+
+const GateCase kSilentGate = {
+    "word read, no station",
+    5,
+    {"WD100", jyn::kGateAnalog16First, Kind::kWord, 0, "D", 100, 0, false},
+    false};
+
+bool ParseAddress(DriverHost& host, jynharness::Gate& gate, int32_t blockSize, std::string& error) {
+    jyn::GateDefinition definition =
+        jynhost::MakeGateDefinition(gate.text.c_str(), gate.shape.gateType, blockSize);
+    if (host.Call(jynhost::ParserFunction(blockSize), &definition) != jyn::kOk) {
+        error = "the driver refuses the address " + gate.text;
+        return false;
+    }
+    gate.address = definition.gateAddress;
+    return true;
+}
 
 bool Gate::Configure(DriverHost& host, const GateCase& gateCase, std::string& error) {
     case_ = &gateCase;
-    jyn::GateDefinition definition =
-        jynhost::MakeGateDefinition(gateCase.address, gateCase.gateType, gateCase.blockSize);
-    if (host.Call(jynhost::ParserFunction(gateCase.blockSize), &definition) != jyn::kOk) {
-        error = std::string("the driver refuses the address ") + gateCase.address;
-        return false;
+    gate_ = jynharness::DefaultTableGate(gateCase.logical, gateCase.shape);
+    return ParseAddress(host, gate_, gateCase.shape.block, error);
+}
+
+bool Gate::ConfigureAll(DriverHost& host, const std::vector<GateCase>& cases,
+                        std::vector<Gate>& gates, std::string& error) {
+    gates.resize(cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        if (!gates[i].Configure(host, cases[i], error)) return false;
     }
-    address_ = definition.gateAddress;
     return true;
 }
 
 int32_t Gate::Transfer(DriverHost& host) {
+    const int32_t block = case_->shape.block;
     jyn::GateRequest request =
-        jynhost::MakeGateRequest(case_->address, address_, case_->blockSize, buffer_);
-    return host.Call(jynhost::TransferFunction(case_->blockSize, case_->write), &request);
+        jynhost::MakeGateRequest(gate_.text.c_str(), gate_.address, block, buffer_);
+    return host.Call(jynhost::TransferFunction(block, case_->write), &request);
 }
 
-bool Gate::Prepare(jynsim::Simulator& sim, std::string& error) {
+void Gate::Prepare(jynsim::Simulator& sim) {
     std::memset(buffer_, 0, sizeof buffer_);
-    bool ok = true;
     if (case_->write) {
-        buffer_[2] = kWriteValue & 0xFF;
-        buffer_[3] = kWriteValue >> 8;
-        ok = sim.SetWord(kStation, "D200", 0);
-    } else if (case_->gateType == jyn::kGateString) {
-        ok = sim.SetText(kStation, "D300", kText);
-    } else if (case_->blockSize > 0) {
-        for (int i = 0; ok && i < kBlockWords; ++i)
-            ok = sim.SetWord(kStation, Register(100 + i), BlockValue(i));
+        jynharness::NewWriteData(sim, gate_, rng_, buffer_);
     } else {
-        ok = sim.SetWord(kStation, "D100", kWordValue);
+        jynharness::Randomize(sim, gate_, rng_);
     }
-    if (!ok) error = std::string("the simulated station has no room for ") + case_->name;
-    return ok;
 }
 
-bool Gate::Verify(const jynsim::Simulator& sim, std::string& error) const {
-    bool ok = true;
-    if (case_->write) {
-        ok = sim.Word(kStation, "D200") == kWriteValue;
-    } else if (case_->gateType == jyn::kGateString) {
-        ok = std::memcmp(buffer_, kText, sizeof kText) == 0;
-    } else if (case_->blockSize > 0) {
-        for (int i = 0; ok && i < kBlockWords; ++i) ok = Le16(buffer_ + 2 * i) == BlockValue(i);
-    } else {
-        ok = Le16(buffer_ + 2) == kWordValue;
-    }
+bool Gate::Verify(jynsim::Simulator& sim, std::string& error) const {
+    const bool ok = case_->write ? jynharness::Landed(sim, gate_, buffer_)
+                                 : jynharness::ReadHolds(sim, gate_, buffer_);
     if (!ok) error = std::string(case_->name) + ": the values did not arrive";
     return ok;
 }

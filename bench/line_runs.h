@@ -67,6 +67,17 @@ struct RunPlan {
     std::size_t warmup = 3;
 };
 
+// What every part of the bench runs with.
+struct RunOptions {
+    double seconds = 2.0;  // timed seconds of each run
+    int repeat = 5;        // rounds, every case once a round; the median is shown
+    bool smoke = false;    // a few transactions, one round, no verdicts
+    bool reference = true;
+};
+
+// A smoke run: a few transactions after one of warm-up, the time not counted.
+RunPlan PlanOf(const RunOptions& options);
+
 struct RunFigures {
     std::size_t transactions = 0;
     std::size_t failures = 0;       // results other than 0

@@ -8,6 +8,7 @@
 #include <memory>
 #include <thread>
 
+#include "bench/fault_bench.h"
 #include "bench/line_runs.h"
 #include "bench/report.h"
 #include "harness/thread_messages.h"
@@ -19,15 +20,11 @@ namespace {
 
 constexpr uint32_t kFirstInstance = 7400;  // no station file of these lies anywhere
 constexpr uint32_t kTimeoutUnits = 100;    // 1 s: never reached on a good line
-const GateCase& kWordRead = kGateCases[0];
 
 // The lines share one library and its one message route; the driver is
 // ended once, at the end, from the first line: the others' contexts stay.
 jynharness::HostSettings HostOf(uint32_t instance) {
-    jynharness::HostSettings settings;
-    settings.instance = instance;
-    settings.contextFill = 0;
-    settings.keptMessages = 0;
+    jynharness::HostSettings settings = BenchHost(instance, 0);
     settings.keepContextUntilExit = true;
     return settings;
 }
@@ -59,26 +56,21 @@ struct MemoryFigures {
     double rssPerLine = 0;         // the process, simulated line and threads included
 };
 
-RunPlan PlanOf(const LinesOptions& options) {
-    RunPlan plan;
-    plan.seconds = options.smoke ? 0 : options.seconds;
-    plan.minTransactions = options.smoke ? 3 : 5;
-    plan.warmup = options.smoke ? 1 : 3;
-    return plan;
+// `run(i)` for the first `count` lines at once, each from a thread of its own.
+template <typename Run>
+void OnEachLine(std::size_t count, Run run) {
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < count; ++i) threads.emplace_back(run, i);
+    for (std::thread& thread : threads) thread.join();
 }
 
-// The first `count` lines at once, each from a thread of its own.
 LinesRun RunDriver(Lines& lines, std::size_t count, const RunPlan& plan) {
     LinesRun run(count);
     StartLine start(count);
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < count; ++i) {
-        threads.emplace_back([&, i] {
-            LineUnderTest& l = *lines[i];
-            run[i] = RunTransactions(l.host, l.line.Line().Sim(), l.gate, plan, &start);
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
+    OnEachLine(count, [&](std::size_t i) {
+        LineUnderTest& l = *lines[i];
+        run[i] = RunTransactions(l.host, l.line.Line().Sim(), l.gate, plan, &start);
+    });
     return run;
 }
 
@@ -92,17 +84,13 @@ LinesRun RunReferences(Lines& lines, std::size_t count, const RunPlan& plan) {
         jynsim::CaptureExchange(lines[i]->line.Line().Sim(), exchanges[i], run[i].problem);
     }
     StartLine start(count);
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < count; ++i) {
-        threads.emplace_back([&, i] {
-            if (run[i].problem.empty()) {
-                run[i] = RunReference(lines[i]->line.Line(), exchanges[i], plan, &start);
-            } else {
-                start.Arrive();
-            }
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
+    OnEachLine(count, [&](std::size_t i) {
+        if (run[i].problem.empty()) {
+            run[i] = RunReference(lines[i]->line.Line(), exchanges[i], plan, &start);
+        } else {
+            start.Arrive();
+        }
+    });
     for (std::size_t i = 0; i < count; ++i) {
         if (lines[i]->host.Call(jyn::kReOpenCom) != jyn::kOk) run[i].problem = "ReOpenCom failed";
     }
@@ -149,7 +137,7 @@ bool SetUp(const jynhost::DriverLibrary& library, const LinesOptions& options,
             memory.rssPerLine = (RssBytes() - rss) / most;
         }
         for (auto& l : lines) {
-            if (!l->gate.Configure(l->host, kWordRead, error)) return false;
+            if (!l->gate.Configure(l->host, kGateCases[0], error)) return false;
         }
         byBaud.push_back(std::move(lines));
     }
@@ -247,27 +235,21 @@ const BenchCase* Find(const std::vector<BenchCase>& cases, uint32_t baud, uint32
     return nullptr;
 }
 
-bool Clean(const std::vector<BenchCase>& cases) {
-    for (const BenchCase& c : cases) {
-        for (const auto* runs : {&c.driver, &c.reference}) {
-            for (const LinesRun& run : *runs) {
-                if (!Problem(run).empty()) return false;
-            }
-        }
-    }
-    return true;
-}
-
-void PrintProblems(const BenchCase& c) {
+// The first problem of the driver's runs and of the reference's; false
+// when there was one.
+bool PrintProblems(const BenchCase& c) {
+    bool clean = true;
     for (const auto* runs : {&c.driver, &c.reference}) {
         for (const LinesRun& run : *runs) {
             const std::string problem = Problem(run);
             if (problem.empty()) continue;
             std::printf("   ! %u baud, %u lines, %s: %s\n", c.baud, c.lines,
                         runs == &c.driver ? "driver" : "reference", problem.c_str());
+            clean = false;
             break;
         }
     }
+    return clean;
 }
 
 // The paced line's columns: each line against its limit and against the
@@ -290,7 +272,7 @@ void PrintRatios(const BenchCase& c) {
     std::printf(" %8.3f %6.3f (%.3f..%.3f)", ref.median, against.median, against.low, against.high);
 }
 
-void PrintRow(const BenchCase& c, const std::vector<BenchCase>& cases) {
+bool PrintRow(const BenchCase& c, const std::vector<BenchCase>& cases) {
     const std::string baud = c.baud == 0 ? "unpaced" : std::to_string(c.baud);
     std::printf("%7s %5u", baud.c_str(), c.lines);
     PrintRatios(c);
@@ -300,10 +282,11 @@ void PrintRow(const BenchCase& c, const std::vector<BenchCase>& cases) {
                 one ? total.median / Total(*one).median : 0, cpu.median * 1e6, cpu.low * 1e6,
                 cpu.high * 1e6, one ? cpu.median / Cpu(one->driver).median : 0);
     std::printf(" %7.1f us\n", c.reference.empty() ? 0 : Cpu(c.reference).median * 1e6);
-    PrintProblems(c);
+    return PrintProblems(c);
 }
 
-void PrintCases(const std::vector<BenchCase>& cases, const LinesOptions& options) {
+bool PrintCases(const std::vector<BenchCase>& cases, const LinesOptions& options,
+                const std::string& address) {
     std::printf(
         "\n== Several lines at once: a word read (%s) on each line, one driver instance and"
         " one host thread a line; 10 bits a character, station turnaround 0\n"
@@ -314,11 +297,13 @@ void PrintCases(const std::vector<BenchCase>& cases, const LinesOptions& options
         "   CPU/txn: the host threads' CPU over all lines / all transactions; on a paced line the"
         " simulator's pacing decides how many reads a reply takes\n"
         "   medians of %d rounds (lowest..highest)\n",
-        kWordRead.address, options.smoke ? 1 : options.repeat);
+        address.c_str(), options.smoke ? 1 : options.repeat);
     std::printf("%7s %5s %20s %6s %8s %20s %11s %8s %24s %8s %10s\n", "baud", "lines",
                 "worst ratio", "mean", "ref", "drv/ref", "total txn/s", "x 1 line", "CPU/txn",
                 "x 1 line", "ref CPU");
-    for (const BenchCase& c : cases) PrintRow(c, cases);
+    bool clean = true;
+    for (const BenchCase& c : cases) clean = PrintRow(c, cases) && clean;
+    return clean;
 }
 
 void PrintGoals(const std::vector<BenchCase>& cases) {
@@ -362,11 +347,6 @@ void PrintMemory(const MemoryFigures& memory) {
         memory.lines, memory.driverHeapPerLine, memory.contextSize, memory.rssPerLine / 1024);
 }
 
-int Refuse(const std::string& error) {
-    std::fprintf(stderr, "jyn_bench: %s\n", error.c_str());
-    return 2;
-}
-
 }  // namespace
 
 int RunLines(const LinesOptions& options) {
@@ -377,21 +357,19 @@ int RunLines(const LinesOptions& options) {
     std::vector<Lines> byBaud;
     MemoryFigures memory;
     std::string error;
-    if (!folder.Ok()) return Refuse("no folder");
-    if (!library.Load(options.driver, error)) return Refuse(error);
-    if (!jynharness::MessagesArrive(library)) return Refuse(jynharness::kMessagesLost);
-    if (!SetUp(library, options, byBaud, memory, error)) return Refuse(error);
+    if (!folder.Ok()) return BenchRefuse("no folder");
+    if (!library.Load(options.driver, error)) return BenchRefuse(error);
+    if (!jynharness::MessagesArrive(library)) return BenchRefuse(jynharness::kMessagesLost);
+    if (!SetUp(library, options, byBaud, memory, error)) return BenchRefuse(error);
     jyn::DriverInfo info{};
     library.Call(nullptr, jyn::kGetJynInfo, &info, kFirstInstance);
     memory.contextSize = info.contextSize;
     const std::vector<BenchCase> cases = RunRounds(byBaud, options);
-    PrintCases(cases, options);
+    const bool clean = PrintCases(cases, options, byBaud[0][0]->gate.Text());
     if (!options.smoke) PrintGoals(cases);
     PrintMemory(memory);
     byBaud[0][0]->host.Call(jyn::kEndJyn);  // once, at the end, for every line
-    const bool clean = Clean(cases);
-    if (!clean) std::printf("\nsome runs were not clean: see the lines marked '!'\n");
-    return clean ? 0 : 1;
+    return ExitStatus(clean);
 }
 
 }  // namespace jynbench

@@ -9,16 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/line_runs.h"
+
 namespace jynbench {
 
-struct LinesOptions {
+struct LinesOptions : RunOptions {
     std::vector<uint32_t> lines = {1, 2, 4, 8};
     // 0: unpaced, the pseudo-terminal at full speed, for CPU per transaction.
     std::vector<uint32_t> bauds = {9600, 115200, 0};
-    double seconds = 2.0;  // timed seconds of each run
-    int repeat = 5;        // rounds; every case once a round
-    bool reference = true;
-    bool smoke = false;  // a few transactions, one round, no verdicts
     std::string driver;
 };
 

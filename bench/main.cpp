@@ -31,10 +31,7 @@ constexpr uint32_t kTransferTimeoutUnits = 100;  // 1 s: never reached on a good
 constexpr uint32_t kSilentTimeoutUnits = 5;      // 50 ms
 constexpr int kAttempts = 10;
 
-struct Options {
-    double seconds = 2.0;
-    int repeat = 5;
-    int timeoutRepeat = 5;
+struct Options : RunOptions {
     std::vector<uint32_t> bauds = {9600, 19200, 115200};
     int turnaroundUs = 0;
     bool paced = true;
@@ -44,11 +41,9 @@ struct Options {
     bool noise = true;
     bool scan = true;  // minutes: never in a smoke run
     bool readAhead = true;
-    bool lines = false;  // only when asked for: several lines at once
+    bool lines = false;      // only when asked for: several lines at once
     bool bothBauds = false;  // --bauds given: also the lines' speeds
     LinesOptions several;
-    bool smoke = false;
-    bool reference = true;
     std::string trace;  // the driver's trace for a second run of every case
 };
 
@@ -84,8 +79,8 @@ bool OnlyPart(const std::string& part, Options& options) {
     options.scan = part == "scan";
     options.readAhead = part == "readahead";
     options.lines = part == "lines";
-    return options.paced || options.unpaced || options.timeout || options.faults ||
-           options.noise || options.scan || options.readAhead || options.lines;
+    return options.paced || options.unpaced || options.timeout || options.faults || options.noise ||
+           options.scan || options.readAhead || options.lines;
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -100,7 +95,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
          [&options](const char* text) {
              double value = 0;
              if (!Number(text, 1, 100, value)) return false;
-             options.repeat = options.timeoutRepeat = options.several.repeat = static_cast<int>(value);
+             options.repeat = static_cast<int>(value);
              return true;
          }},
         {"--bauds", true,
@@ -118,42 +113,11 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         {"--only", true, [&options](const char* part) { return OnlyPart(part, options); }},
     };
     if (!jynharness::ParseOptions(argc, argv, table)) return false;
-    several.seconds = options.seconds;
-    several.reference = options.reference;
-    several.smoke = options.smoke;
+    static_cast<RunOptions&>(several) = options;
     if (options.lines && options.bothBauds) several.bauds = options.bauds;
     // Only the lines know an unpaced speed among theirs.
     return options.lines ||
            std::find(options.bauds.begin(), options.bauds.end(), 0u) == options.bauds.end();
-}
-
-RunPlan PlanOf(const Options& options) {
-    RunPlan plan;
-    if (options.smoke) {
-        plan.seconds = 0;
-        plan.minTransactions = 3;
-        plan.warmup = 1;
-    } else {
-        plan.seconds = options.seconds;
-        plan.minTransactions = 5;
-        plan.warmup = 3;
-    }
-    return plan;
-}
-
-bool ConfigureGates(DriverHost& host, std::vector<Gate>& gates, std::string& error) {
-    gates.resize(kGateCaseCount);
-    for (std::size_t i = 0; i < kGateCaseCount; ++i) {
-        if (!gates[i].Configure(host, kGateCases[i], error)) return false;
-    }
-    return true;
-}
-
-bool AllClean(const std::vector<RunFigures>& runs) {
-    for (const RunFigures& run : runs) {
-        if (!run.Clean()) return false;
-    }
-    return true;
 }
 
 // The driver's run, then the reference host's on the same line with the
@@ -219,42 +183,41 @@ bool RunRounds(DriverHost& host, std::vector<Gate>& gates, const Options& option
     return true;
 }
 
-bool RowsClean(const std::vector<CaseRow>& rows, const std::vector<CaseRow>& traced,
-               bool withTrace) {
-    bool clean = true;
-    for (const CaseRow& row : rows) clean = clean && AllClean(row.runs) && AllClean(row.reference);
-    for (const CaseRow& row : traced) clean = clean && (!withTrace || AllClean(row.runs));
-    return clean;
+bool RowsClean(const std::vector<CaseRow>& rows) {
+    const auto clean = [](const RunFigures& run) { return run.Clean(); };
+    return std::all_of(rows.begin(), rows.end(), [&clean](const CaseRow& row) {
+        return std::all_of(row.runs.begin(), row.runs.end(), clean) &&
+               std::all_of(row.reference.begin(), row.reference.end(), clean);
+    });
 }
 
-bool RunPaced(DriverHost& host, std::vector<Gate>& gates, const Options& options,
-              const Goals& goals, TraceSwitch* trace) {
+// The paced lines at every speed asked for, or the unpaced line.
+bool RunLineRows(DriverHost& host, std::vector<Gate>& gates, const Options& options,
+                 const Goals& goals, TraceSwitch* trace, bool paced) {
     std::vector<CaseRow> rows, traced;
-    if (!RunRounds(host, gates, options, options.bauds, trace, rows, traced)) return false;
-    PrintPacedHeader(static_cast<double>(options.turnaroundUs));
-    for (const CaseRow& row : rows) PrintPaced(row, goals);
-    if (trace != nullptr) PrintPacedTraceCost(rows, traced, TraceCostGoals(), goals.shown);
-    return RowsClean(rows, traced, trace != nullptr);
-}
-
-bool RunUnpaced(DriverHost& host, std::vector<Gate>& gates, const Options& options,
-                const Goals& goals, TraceSwitch* trace) {
-    std::vector<CaseRow> rows, traced;
-    if (!RunRounds(host, gates, options, {0}, trace, rows, traced)) return false;
-    PrintUnpacedHeader();
-    for (const CaseRow& row : rows) PrintUnpaced(row, goals);
-    if (trace != nullptr) PrintUnpacedTraceCost(rows, traced, TraceCostGoals(), goals.shown);
-    return RowsClean(rows, traced, trace != nullptr);
+    const std::vector<uint32_t> bauds = paced ? options.bauds : std::vector<uint32_t>{0};
+    if (!RunRounds(host, gates, options, bauds, trace, rows, traced)) return false;
+    if (paced) {
+        PrintPacedHeader(static_cast<double>(options.turnaroundUs));
+    } else {
+        PrintUnpacedHeader();
+    }
+    for (const CaseRow& row : rows) (paced ? PrintPaced : PrintUnpaced)(row, goals);
+    if (trace == nullptr) return RowsClean(rows);
+    (paced ? PrintPacedTraceCost : PrintUnpacedTraceCost)(rows, traced, TraceCostGoals(),
+                                                          goals.shown);
+    return RowsClean(rows) && RowsClean(traced);
 }
 
 bool RunTimeout(DriverHost& host, const Options& options, const Goals& goals) {
     BenchLine line(0, std::chrono::microseconds(0));
     std::string error;
-    if (!line.Start(error) || !line.Attach(host, kSilentTimeoutUnits, error)) return BenchFail(error);
+    if (!line.Start(error) || !line.Attach(host, kSilentTimeoutUnits, error))
+        return BenchFail(error);
     Gate gate;
     if (!gate.Configure(host, kSilentGate, error)) return BenchFail(error);
     TimeoutRow row{kSilentTimeoutUnits * 0.01, kAttempts, {}};
-    const int runs = options.smoke ? 1 : options.timeoutRepeat;
+    const int runs = options.smoke ? 1 : options.repeat;
     bool clean = true;
     for (int i = 0; i < runs; ++i) {
         row.runs.push_back(RunSilentRead(host, line, gate, kAttempts));
@@ -282,10 +245,7 @@ int main(int argc, char** argv) {
     DriverHost host(BenchHost());
     std::string error;
     std::vector<Gate> gates;
-    if (!host.Load(options.several.driver, error)) {
-        BenchFail(error);
-        return 2;
-    }
+    if (!host.Load(options.several.driver, error)) return BenchRefuse(error);
     Goals goals;
     goals.shown = !options.smoke;
     PrintLoad("at start");
@@ -293,29 +253,27 @@ int main(int argc, char** argv) {
     // The gates are configured once, as a host does at start-up; the
     // address parsers need no line.
     if (!StartDriver(host, "NUL", 9600, kTransferTimeoutUnits, error) ||
-        !ConfigureGates(host, gates, error)) {
-        BenchFail(error);
-        return 2;
+        !Gate::ConfigureAll(host, kGateCases, gates, error)) {
+        return BenchRefuse(error);
     }
     std::unique_ptr<TraceSwitch> trace;
     if (!options.trace.empty()) {
         trace = std::make_unique<TraceSwitch>(StationFile(),
                                               std::filesystem::absolute(options.trace).string());
     }
-    if (options.paced) clean = RunPaced(host, gates, options, goals, trace.get()) && clean;
-    if (options.unpaced) clean = RunUnpaced(host, gates, options, goals, trace.get()) && clean;
+    for (const bool paced : {true, false}) {
+        if (paced ? options.paced : options.unpaced)
+            clean = RunLineRows(host, gates, options, goals, trace.get(), paced) && clean;
+    }
     if (trace) PrintTraceFile(trace->TracePath());
     if (options.timeout) clean = RunTimeout(host, options, goals) && clean;
     FaultBenchOptions faulty;
-    faulty.repeat = options.repeat;
-    faulty.seconds = options.seconds;
-    faulty.smoke = options.smoke;
+    static_cast<RunOptions&>(faulty) = options;
     if (options.faults) clean = RunFaultCosts(host, gates, faulty) && clean;
     if (options.noise) clean = RunNoise(host, gates, faulty) && clean;
     if (options.scan && !options.smoke) clean = RunScan(host, faulty) && clean;
     if (options.readAhead) clean = RunReadAhead(host, faulty) && clean;
     PrintLoad("at end");
     host.End();
-    if (!clean) std::printf("\nsome runs were not clean: see the lines marked '!'\n");
-    return clean ? 0 : 1;
+    return ExitStatus(clean);
 }

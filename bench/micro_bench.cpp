@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/client/records.h"
 #include "interface/host_abi.h"
 #include "interface/log.h"
 #include "protocol/reply_data.h"
@@ -40,13 +41,10 @@ const GateText kGates[] = {
 };
 
 int32_t ParseThroughJynMain(const GateText& gate, jyn::GateAddress& address) {
-    jyn::GateDefinition definition{};
-    definition.addressText = gate.address;
-    definition.gateType = gate.gateType;
-    definition.blockSize = gate.blockSize;
-    jyn::CallBlock block{};
-    block.function = gate.blockSize > 0 ? jyn::kBlockAddressParser : jyn::kSingleAddressParser;
-    block.params = &definition;
+    jyn::GateDefinition definition =
+        jynhost::MakeGateDefinition(gate.address, gate.gateType, gate.blockSize);
+    jyn::CallBlock block =
+        jynhost::MakeCallBlock(nullptr, jynhost::ParserFunction(gate.blockSize), 0, &definition);
     const int32_t result = JynMain(&block);
     address = definition.gateAddress;
     return result;
@@ -65,9 +63,7 @@ struct Transfer {
         for (std::size_t i = 0; i < jyn::kStationCount; ++i) {
             context.stationTable[i] = {static_cast<uint8_t>(i), 0xFF, jyn::kCpuA};
         }
-        request.addressText = gate.address;
-        request.count = gate.blockSize > 0 ? gate.blockSize : 1;
-        request.data = values;
+        request = jynhost::MakeGateRequest(gate.address, {}, gate.blockSize, values);
         block.context = &context;
         block.params = &request;
     }
@@ -110,7 +106,7 @@ void BuildWrite(benchmark::State& state, const GateText& gate) {
     g_messages = 0;
     Transfer transfer(gate);
     std::memset(transfer.values, 'A', sizeof transfer.values);  // a string's text, any word
-    const uint32_t function = gate.blockSize > 0 ? jyn::kBlockWrite : jyn::kSingleWrite;
+    const uint32_t function = jynhost::TransferFunction(gate.blockSize, true);
     uint16_t length = 0;
     bool ok = ParseThroughJynMain(gate, transfer.request.gateAddress) == jyn::kOk;
     ok = ok && jyn::protocol::BuildWriteRequest(transfer.block, transfer.frame, length, function);
@@ -138,7 +134,7 @@ void Store(benchmark::State& state, const GateText& gate) {
     Transfer transfer(gate);
     const std::string data = ReplyData(gate);
     const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-    const uint32_t function = gate.blockSize > 0 ? jyn::kBlockRead : jyn::kSingleRead;
+    const uint32_t function = jynhost::TransferFunction(gate.blockSize, false);
     bool ok = ParseThroughJynMain(gate, transfer.request.gateAddress) == jyn::kOk;
     ok = ok && jyn::protocol::StoreData(transfer.request, bytes, data.size(), function) == jyn::kOk;
     if (Failed(state, ok, "reply refused")) return;

@@ -73,7 +73,7 @@ NoiseFigures RunNoisy(DriverHost& host, jynsim::Simulator& sim, Gate& gate, doub
     std::string error;
     const auto start = Clock::now();
     while (!Enough(figures, plan, std::chrono::duration<double>(Clock::now() - start).count())) {
-        if (!gate.Prepare(sim, error)) break;
+        gate.Prepare(sim);
         const int32_t result = gate.Transfer(host);
         ++figures.transactions;
         if (result != jyn::kOk) {

@@ -37,15 +37,16 @@ struct Plant {
 // Logical station n is station n, as the default table has it.
 void AddGate(Plant& plant, int station, const std::string& suffix, Kind kind, int32_t type,
              const char* device, uint32_t number, uint32_t chars = 0) {
-    const jynharness::Station at{station, station, 0xFF, jynsim::CpuFamily::kAcpu};
-    plant.gates.push_back({{"", type, kind, 0, device, number, chars, false}, at,
-                           "0" + std::to_string(station) + suffix, {}});
+    jynharness::Gate gate =
+        jynharness::DefaultTableGate(station, {"", type, kind, 0, device, number, chars, false});
+    gate.text += suffix;
+    plant.gates.push_back(gate);
 }
 
 void AddWords(Plant& plant, int station, int first, int last) {
     for (int d = first; d <= last; ++d)
-        AddGate(plant, station, "WD" + std::to_string(d), Kind::kWord, jyn::kGateAnalog16First,
-                "D", d);
+        AddGate(plant, station, "WD" + std::to_string(d), Kind::kWord, jyn::kGateAnalog16First, "D",
+                d);
 }
 
 void AddBits(Plant& plant, int station, const char* device, int count, bool hex) {
@@ -83,13 +84,6 @@ std::vector<Plant> Plants() {
     return plants;
 }
 
-// The value buffer of a good read holds what the station holds.
-bool Matches(jynsim::Simulator& sim, const jynharness::Gate& gate, const unsigned char* read) {
-    const std::vector<uint8_t> expected = jynharness::Expected(sim, gate);
-    const std::size_t at = jynharness::IsSingleWordOrBit(gate) ? 2 : 0;
-    return std::memcmp(read + at, expected.data(), expected.size()) == 0;
-}
-
 struct ScanTimes {
     double seconds = 0;  // the average timed scan
     std::size_t wrong = 0;
@@ -107,7 +101,7 @@ void ScanOnce(DriverHost& host, jynsim::Simulator& sim, std::vector<jynharness::
         if (result != jyn::kOk && times.problem.empty()) {
             times.problem = gate.text + ": result " + std::to_string(result);
         }
-        if (result == jyn::kOk && !Matches(sim, gate, buffer)) ++times.wrong;
+        if (result == jyn::kOk && !jynharness::ReadHolds(sim, gate, buffer)) ++times.wrong;
     }
 }
 
@@ -116,12 +110,7 @@ void ScanOnce(DriverHost& host, jynsim::Simulator& sim, std::vector<jynharness::
 bool TimeScans(DriverHost& host, BenchLine& line, Plant& plant, int scans, ScanTimes& times) {
     std::string error;
     for (jynharness::Gate& gate : plant.gates) {
-        jyn::GateDefinition definition =
-            jynhost::MakeGateDefinition(gate.text.c_str(), gate.shape.gateType, 0);
-        if (host.Call(jyn::kSingleAddressParser, &definition) != jyn::kOk) {
-            return BenchFail("the driver refuses the address " + gate.text);
-        }
-        gate.address = definition.gateAddress;
+        if (!ParseAddress(host, gate, 0, error)) return BenchFail(error);
     }
     ScanOnce(host, line.Line().Sim(), plant.gates, times);
     for (int i = 0; i < scans; ++i) {

@@ -80,9 +80,7 @@ void PrintPacedHeader(double turnaroundUs) {
 }
 
 void PrintPaced(const CaseRow& row, const Goals& goals) {
-    const auto ratio = [&row](const RunFigures& run) {
-        return Ratio(run, row.baud);
-    };
+    const auto ratio = [&row](const RunFigures& run) { return Ratio(run, row.baud); };
     const RunFigures& median = Median(row.runs, ratio);
     const Spread spread = SpreadOf(row.runs, ratio);
     const double goal = row.baud <= 19200 ? goals.slowLineRatio : goals.fastLineRatio;
@@ -124,9 +122,7 @@ void PrintUnpaced(const CaseRow& row, const Goals& goals) {
         std::printf(" %9.0f %7.1f us", rate(Median(row.reference, rate)),
                     cpu(Median(row.reference, cpu)) * 1e6);
     }
-    const bool wordRead = !row.gateCase->write && row.gateCase->blockSize == 0 &&
-                          row.gateCase->gateType != jyn::kGateString;
-    if (wordRead) {
+    if (!row.gateCase->write && row.gateCase->shape.kind == jynharness::Kind::kWord) {
         std::printf("  < %.0f us %s", goals.cpuPerWordRead * 1e6,
                     GoalVerdict(cpu(median) < goals.cpuPerWordRead, goals.shown));
     }

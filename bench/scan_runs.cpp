@@ -23,15 +23,23 @@ constexpr int kLiveScans = 20;
 
 // Logical stations 01 (on the line) and 05 (not), D100..D109 on each.
 const std::vector<GateCase>& ScanCases() {
-    static std::vector<std::string> texts;
+    static std::vector<std::string> suffixes;
     static std::vector<GateCase> cases;
     if (!cases.empty()) return cases;
-    for (const char* station : {"01", "05"}) {
-        for (std::size_t i = 0; i < kGatesEach; ++i)
-            texts.push_back(std::string(station) + "WD" + std::to_string(100 + i));
+    for (std::size_t i = 0; i < kGatesEach; ++i) suffixes.push_back("WD" + std::to_string(100 + i));
+    for (int station : {1, 5}) {
+        for (std::size_t i = 0; i < kGatesEach; ++i) {
+            const jynharness::GateShape shape = {suffixes[i].c_str(),
+                                                 jyn::kGateAnalog16First,
+                                                 jynharness::Kind::kWord,
+                                                 0,
+                                                 "D",
+                                                 static_cast<uint32_t>(100 + i),
+                                                 0,
+                                                 false};
+            cases.push_back({suffixes[i].c_str(), station, shape, false});
+        }
     }
-    for (const std::string& text : texts)
-        cases.push_back({text.c_str(), text.c_str(), jyn::kGateAnalog16First, 0, false});
     return cases;
 }
 
@@ -51,8 +59,7 @@ Scan RunScanOnce(DriverHost& host, std::vector<Gate>& gates, std::size_t count) 
         const int32_t result = gates[i].Transfer(host);
         const bool live = i < kGatesEach;
         if (result != (live ? jyn::kOk : jyn::kDriverFailure) && scan.problem.empty())
-            scan.problem =
-                gates[i].Case().address + std::string(": result ") + std::to_string(result);
+            scan.problem = gates[i].Text() + ": result " + std::to_string(result);
         const double took = std::chrono::duration<double>(Clock::now() - begin).count();
         if (!live && took > 0.5) ++scan.probes;
         if (!live && took <= 0.5) scan.resting += took;
@@ -82,10 +89,8 @@ bool RunScanLine(DriverHost& host, ScanRow& row) {
     BenchLine line(row.baud, std::chrono::microseconds(0));
     std::string error;
     if (!line.Start(error) || !line.Attach(host, kScanTimeoutUnits, error)) return BenchFail(error);
-    std::vector<Gate> gates(ScanCases().size());
-    for (std::size_t i = 0; i < gates.size(); ++i) {
-        if (!gates[i].Configure(host, ScanCases()[i], error)) return BenchFail(error);
-    }
+    std::vector<Gate> gates;
+    if (!Gate::ConfigureAll(host, ScanCases(), gates, error)) return BenchFail(error);
     // The average of many, as the scans with the rest are averaged.
     for (int i = 0; i < kLiveScans; ++i) row.live += RunScanOnce(host, gates, kGatesEach).seconds;
     row.live /= kLiveScans;

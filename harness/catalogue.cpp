@@ -1,5 +1,6 @@
 #include "harness/catalogue.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -157,6 +158,17 @@ const GateShape kScanShapes[] = {
 
 }  // namespace
 
+Gate GateAt(const Station& station, const GateShape& shape) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02X%s", static_cast<unsigned>(station.logical),
+                  shape.suffix);
+    return {shape, station, text, {}};
+}
+
+Gate DefaultTableGate(int logical, const GateShape& shape) {
+    return GateAt({logical, logical, 0xFF, CpuFamily::kAcpu}, shape);
+}
+
 std::vector<Gate> Catalogue(bool scan) {
     std::vector<Gate> gates;
     std::vector<GateShape> shapes(std::begin(kShapes), std::end(kShapes));
@@ -164,10 +176,7 @@ std::vector<Gate> Catalogue(bool scan) {
     for (const Station& station : kStations) {
         for (const GateShape& shape : shapes) {
             if (shape.anAcpuOnly && station.family != CpuFamily::kAnAcpu) continue;
-            char text[32];
-            std::snprintf(text, sizeof text, "%02X%s", static_cast<unsigned>(station.logical),
-                          shape.suffix);
-            gates.push_back({shape, station, text, {}});
+            gates.push_back(GateAt(station, shape));
         }
     }
     return gates;
@@ -220,6 +229,12 @@ std::vector<uint8_t> Expected(jynsim::Simulator& sim, const Gate& gate) {
     std::vector<uint16_t> words;
     for (uint32_t offset : WordOffsets(gate)) words.push_back(WordOf(sim, gate, offset));
     return BytesOfWords(gate, words);
+}
+
+bool ReadHolds(jynsim::Simulator& sim, const Gate& gate, const uint8_t* values) {
+    const std::vector<uint8_t> expected = Expected(sim, gate);
+    const std::size_t at = IsSingleWordOrBit(gate) ? 2 : 0;
+    return std::equal(expected.begin(), expected.end(), values + at);
 }
 
 std::vector<uint8_t> ExpectedFromReply(const Gate& gate, const std::string& reply) {

@@ -30,6 +30,12 @@ struct Gate {
 };
 
 const std::vector<Station>& Stations();
+// The gate on `station`, its address text that station's logical number
+// and the shape's suffix.
+Gate GateAt(const Station& station, const GateShape& shape);
+// The same on logical station n of the table a ColdStart without a station
+// file sets up: station n, PC FF, an ACPU.
+Gate DefaultTableGate(int logical, const GateShape& shape);
 // `scan`: also a close group of gates per station, for the read-ahead.
 std::vector<Gate> Catalogue(bool scan = false);
 std::string StationFileText();
@@ -42,7 +48,9 @@ std::string Hex(const uint8_t* bytes, std::size_t count);
 
 // Bytes of the value buffer the gate's kind owns (reads: a string's
 // terminator too).
-inline std::size_t OwnedBytes(const Gate& gate, bool write) { return OwnedBytes(gate.shape, write); }
+inline std::size_t OwnedBytes(const Gate& gate, bool write) {
+    return OwnedBytes(gate.shape, write);
+}
 bool IsSingleWordOrBit(const Gate& gate);
 // The data characters of a good reply to a read of the gate.
 inline std::size_t ReplyDataChars(const Gate& gate) {
@@ -60,14 +68,15 @@ void Randomize(jynsim::Simulator& sim, const Gate& gate, jynsim::SplitMix& rng);
 // What a correct read of the gate holds, from the simulator's memory: the
 // owned bytes of the value buffer (a string up to and with its terminator).
 std::vector<uint8_t> Expected(jynsim::Simulator& sim, const Gate& gate);
+// A read's value buffer holds that (a single bit or word from byte 2 on).
+bool ReadHolds(jynsim::Simulator& sim, const Gate& gate, const uint8_t* values);
 // The same from a data reply's characters as they reached the host; empty
 // when they are not the gate's data.
 std::vector<uint8_t> ExpectedFromReply(const Gate& gate, const std::string& reply);
 
 // Fills `values` with data for a write that differs from what the simulator
 // holds now; `Landed` tells whether the simulator holds exactly it.
-void NewWriteData(jynsim::Simulator& sim, const Gate& gate, jynsim::SplitMix& rng,
-                  uint8_t* values);
+void NewWriteData(jynsim::Simulator& sim, const Gate& gate, jynsim::SplitMix& rng, uint8_t* values);
 bool Landed(jynsim::Simulator& sim, const Gate& gate, const uint8_t* values);
 
 }  // namespace jynharness
