@@ -1,11 +1,10 @@
-#include "bench/fault_runs.h"
-
 #include <array>
 #include <chrono>
 #include <cstdio>
 
-#include "bench/fault_bench.h"
 #include "bench/line_runs.h"
+#include "bench/parts.h"
+#include "bench/report.h"
 
 namespace jynbench {
 namespace {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "bench/gates.h"
 #include "sim/pty_server.h"
@@ -131,5 +132,59 @@ struct TimeoutFigures {
 };
 
 TimeoutFigures RunSilentRead(DriverHost& host, BenchLine& line, Gate& gate, int attempts);
+
+// The median of some figure over repeated runs, with the lowest and highest.
+struct Spread {
+    double median = 0;
+    double low = 0;
+    double high = 0;
+};
+
+Spread SpreadOf(std::vector<double> values);
+template <typename T, typename Key>
+Spread SpreadOf(const std::vector<T>& runs, Key key) {
+    std::vector<double> values;
+    for (const T& run : runs) values.push_back(key(run));
+    return SpreadOf(std::move(values));
+}
+
+// What the fault, noise and scan runs share: one timed transfer checked
+// against the simulated station, and the times of many.
+struct TransferTime {
+    double seconds = 0;
+    std::string problem;  // empty: result 0 and the values arrived
+};
+
+// One transfer of `gate`, its values put in place before and checked after,
+// then a short quiet on the line before the next.
+TransferTime TimedTransfer(DriverHost& host, jynsim::Simulator& sim, Gate& gate);
+
+class Timings {
+public:
+    void Add(const TransferTime& transfer);
+    double Median() const { return SpreadOf(seconds_).median; }
+    double Low() const { return SpreadOf(seconds_).low; }
+    double High() const { return SpreadOf(seconds_).high; }
+    std::size_t Count() const { return seconds_.size(); }
+    bool Clean() const { return problem_.empty() && !seconds_.empty(); }
+    // The first problem, marked '!' as the other parts of the bench do.
+    void PrintProblem(const char* what) const;
+
+private:
+    std::vector<double> seconds_;
+    std::string problem_;
+};
+
+bool BenchFail(const std::string& error);
+// The exit status when the runs could not be set up: 2.
+int BenchRefuse(const std::string& error);
+// The exit status after the runs: 0 when every one was clean, 1 (and a
+// pointer to the rows marked '!') when one was not.
+int ExitStatus(bool clean);
+
+// ColdStart on `line` in a folder of its own whose station file (JYNMB.INT,
+// which the driver reads when its instance has none) holds `contents`.
+bool AttachWithStationFile(DriverHost& host, BenchLine& line, uint32_t timeoutUnits,
+                           const std::string& contents, std::string& error);
 
 }  // namespace jynbench

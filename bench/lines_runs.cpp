@@ -1,5 +1,3 @@
-#include "bench/lines_runs.h"
-
 #include <malloc.h>
 
 #include <algorithm>
@@ -8,8 +6,8 @@
 #include <memory>
 #include <thread>
 
-#include "bench/fault_bench.h"
 #include "bench/line_runs.h"
+#include "bench/parts.h"
 #include "bench/report.h"
 #include "harness/thread_messages.h"
 #include "harness/work_directory.h"

@@ -14,11 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "bench/fault_bench.h"
-#include "bench/fault_runs.h"
 #include "bench/gates.h"
 #include "bench/line_runs.h"
-#include "bench/lines_runs.h"
+#include "bench/parts.h"
 #include "bench/report.h"
 #include "bench/trace_cost.h"
 #include "harness/options.h"

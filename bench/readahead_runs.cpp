@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "bench/fault_bench.h"
-#include "bench/fault_runs.h"
 #include "bench/line_runs.h"
+#include "bench/parts.h"
+#include "bench/report.h"
 #include "harness/catalogue.h"
 #include "host/client/records.h"
 

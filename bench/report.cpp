@@ -27,16 +27,6 @@ std::string CharsText(const RunFigures& run) {
 
 }  // namespace
 
-Spread SpreadOf(std::vector<double> values) {
-    Spread spread;
-    if (values.empty()) return spread;
-    std::sort(values.begin(), values.end());
-    spread.median = values[values.size() / 2];
-    spread.low = values.front();
-    spread.high = values.back();
-    return spread;
-}
-
 const char* GoalVerdict(bool met, bool shown) {
     if (!shown) return "";
     return met ? "met" : "MISSED";

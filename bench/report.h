@@ -20,21 +20,6 @@ struct Goals {
     bool shown = true;  // a smoke run shows no verdicts
 };
 
-// The median of some figure over repeated runs, with the lowest and highest.
-struct Spread {
-    double median = 0;
-    double low = 0;
-    double high = 0;
-};
-
-Spread SpreadOf(std::vector<double> values);
-template <typename T, typename Key>
-Spread SpreadOf(const std::vector<T>& runs, Key key) {
-    std::vector<double> values;
-    for (const T& run : runs) values.push_back(key(run));
-    return SpreadOf(std::move(values));
-}
-
 // "met", "MISSED", or nothing when no verdicts are shown.
 const char* GoalVerdict(bool met, bool shown);
 // Empty for a clean run; otherwise what went wrong first.

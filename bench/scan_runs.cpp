@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "bench/fault_bench.h"
-#include "bench/fault_runs.h"
 #include "bench/line_runs.h"
+#include "bench/parts.h"
+#include "bench/report.h"
 
 namespace jynbench {
 namespace {

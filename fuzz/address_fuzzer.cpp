@@ -3,13 +3,14 @@
 // Input: mode byte, gate type byte, block size byte, then the text. A gate
 // the parser accepts is then framed for a read and a write, so that what the
 // parser lets through is also something the request builders can carry.
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <vector>
 
 #include "address/gate_kind.h"
-#include "interface/host_abi.h"
 #include "fuzz/fuzz_support.h"
+#include "interface/host_abi.h"
 #include "protocol/request.h"
 
 namespace {
@@ -26,29 +27,12 @@ int32_t BlockSizeOf(uint8_t byte) {
 }
 
 bool KnownMemType(int32_t memType) {
-    const int32_t kKnown[] = {'X',
-                              'Y',
-                              'B',
-                              'M',
-                              'L',
-                              'F',
-                              'D',
-                              'W',
-                              'R',
-                              'S',
-                              '1',
-                              '2',
-                              'Z',
-                              jyn::address::kTS,
-                              jyn::address::kTC,
-                              jyn::address::kTN,
-                              jyn::address::kCS,
-                              jyn::address::kCC,
-                              jyn::address::kCN};
-    for (int32_t known : kKnown) {
-        if (known == memType) return true;
-    }
-    return false;
+    using namespace jyn::address;
+    const int32_t kTwoLetterCodes[] = {kTS, kTC, kTN, kCS, kCC, kCN};
+    if (memType > 0 && memType < 0x80 && std::strchr("XYBMLFDWRS12Z", memType) != nullptr)
+        return true;
+    return std::find(std::begin(kTwoLetterCodes), std::end(kTwoLetterCodes), memType) !=
+           std::end(kTwoLetterCodes);
 }
 
 void CheckAccepted(const jyn::GateDefinition& gate, bool block, const char* text) {

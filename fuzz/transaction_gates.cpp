@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "host/client/records.h"
 
 namespace jynfuzz {
 
@@ -32,9 +33,6 @@ const jynharness::GateShape kShapes[] = {
     {"W10200", 3, Kind::k32BitBlock, 32, "R", 200, 0, false},
 };
 std::vector<FuzzGate> g_gates;
-
-bool IsBlock(const FuzzGate& gate) { return gate.shape.block != 0; }
-uint32_t RoundedChars(const FuzzGate& gate) { return jynharness::RoundedChars(gate.shape.chars); }
 
 int HexValue(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -77,7 +75,7 @@ void CheckAcceptedFrame(const jyn::DriverContext& context, std::size_t dataChars
 
 void CheckString(const FuzzGate& gate, const unsigned char* data, const unsigned char* values) {
     unsigned char text[80] = {};
-    for (uint32_t k = 0; 2 * k < RoundedChars(gate); ++k) {
+    for (uint32_t k = 0; 2 * k < jynharness::RoundedChars(gate.shape.chars); ++k) {
         const uint32_t word = HexField(data + 4 * k, 4);
         text[2 * k] = static_cast<unsigned char>(word & 0xFF);
         text[2 * k + 1] = static_cast<unsigned char>(word >> 8);
@@ -113,14 +111,13 @@ void CheckStored(const FuzzGate& gate, int32_t count, const unsigned char* data,
 
 void ParseGates(jyn::testing::Instance& host) {
     g_gates.clear();
-    for (const jynharness::GateShape& shape : kShapes) g_gates.push_back({shape, "01" + std::string(shape.suffix), {}});
+    for (const jynharness::GateShape& shape : kShapes)
+        g_gates.push_back({shape, "01" + std::string(shape.suffix), {}});
     for (FuzzGate& gate : g_gates) {
-        jyn::GateDefinition definition{};
-        definition.addressText = gate.text.c_str();
-        definition.gateType = gate.shape.gateType;
-        definition.blockSize = gate.shape.block;
-        const uint32_t code = IsBlock(gate) ? jyn::kBlockAddressParser : jyn::kSingleAddressParser;
-        Check(host.Call(code, &definition) == jyn::kOk, "a fuzz gate was refused by the parser");
+        jyn::GateDefinition definition =
+            jynhost::MakeGateDefinition(gate.text.c_str(), gate.shape.gateType, gate.shape.block);
+        Check(host.Call(jynhost::ParserFunction(gate.shape.block), &definition) == jyn::kOk,
+              "a fuzz gate was refused by the parser");
         gate.address = definition.gateAddress;
     }
 }
@@ -129,15 +126,10 @@ const FuzzGate& PickGate(uint8_t byte) { return g_gates[byte % g_gates.size()]; 
 
 int32_t RunGate(jyn::testing::Instance& host, const FuzzGate& gate, int32_t count, bool write,
                 unsigned char* values) {
-    jyn::GateRequest request{};
-    request.addressText = gate.text.c_str();
-    request.gateAddress = gate.address;
-    request.count = count;
-    request.data = values;
-    const bool block = IsBlock(gate);
-    const uint32_t code = write ? (block ? jyn::kBlockWrite : jyn::kSingleWrite)
-                                : (block ? jyn::kBlockRead : jyn::kSingleRead);
-    return host.Call(code, &request);
+    jyn::GateRequest request =
+        jynhost::MakeGateRequest(gate.text.c_str(), gate.address, gate.shape.block, values);
+    request.count = count;  // a block's too when it is 0 or negative
+    return host.Call(jynhost::TransferFunction(gate.shape.block, write), &request);
 }
 
 void CheckValues(jyn::testing::Instance& host, const FuzzGate& gate, int32_t count, bool write,

@@ -1,7 +1,13 @@
-// The driver on a line that is not clean, timed: what one fault of each
-// class costs a transaction, how many values a second get through bit
-// errors, and how long a host's scan takes with a station switched off,
-// with and without the rest (OFFLINE) for silent stations.
+// The parts of the bench beside the clean-line runs. The driver on a line
+// that is not clean, timed: what one fault of each class costs a
+// transaction, how many values a second get through bit errors, and how
+// long a host's scan takes with a station switched off, with and without
+// the rest (OFFLINE) for silent stations. The read-ahead's scan. And how the
+// driver scales with lines: 1, 2, 4 and 8 lines at once, each a paced
+// simulated line with one driver instance and one host thread moving a word
+// read, against the line's physical limit, against a bare host replaying
+// the same frames on the same number of lines, and in CPU per transaction
+// (docs/performance.md, "Several lines at once").
 #pragma once
 
 #include <cstdint>
@@ -36,5 +42,16 @@ bool RunScan(DriverHost& host, const FaultBenchOptions& options);
 // A whole scan of single reads with and without READAHEAD in the station
 // file: 64 word gates, 128 bit gates, a mixed plant on two stations.
 bool RunReadAhead(DriverHost& host, const FaultBenchOptions& options);
+
+struct LinesOptions : RunOptions {
+    std::vector<uint32_t> lines = {1, 2, 4, 8};
+    // 0: unpaced, the pseudo-terminal at full speed, for CPU per transaction.
+    std::vector<uint32_t> bauds = {9600, 115200, 0};
+    std::string driver;
+};
+
+// Exit status: 0 when every run was clean, 1 when one was not, 2 when the
+// lines could not be set up.
+int RunLines(const LinesOptions& options);
 
 }  // namespace jynbench
