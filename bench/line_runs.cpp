@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -283,6 +284,26 @@ bool AttachWithStationFile(DriverHost& host, BenchLine& line, uint32_t timeoutUn
     // The file every instance reads when it has none of its own.
     std::ofstream(jyn::station_file::NamesFor(host.Instance()).name[2]) << contents;
     return line.Attach(host, timeoutUnits, error);
+}
+
+bool TraceSwitch::On(std::string& error) {
+    if (written_) return true;
+    std::error_code failed;
+    if (std::filesystem::exists(stationFile_, failed)) {
+        error = "a station file " + stationFile_ +
+                " is in the current directory already; the bench writes its own for --trace";
+        return false;
+    }
+    std::ofstream(stationFile_) << "TRACE = " << tracePath_ << "\n";
+    written_ = std::filesystem::exists(stationFile_, failed);
+    if (!written_) error = "cannot write " + stationFile_;
+    return written_;
+}
+
+void TraceSwitch::Off() {
+    if (!written_) return;
+    std::remove(stationFile_.c_str());
+    written_ = false;
 }
 
 }  // namespace jynbench

@@ -165,7 +165,6 @@ public:
     double Median() const { return SpreadOf(seconds_).median; }
     double Low() const { return SpreadOf(seconds_).low; }
     double High() const { return SpreadOf(seconds_).high; }
-    std::size_t Count() const { return seconds_.size(); }
     bool Clean() const { return problem_.empty() && !seconds_.empty(); }
     // The first problem, marked '!' as the other parts of the bench do.
     void PrintProblem(const char* what) const;
@@ -186,5 +185,28 @@ int ExitStatus(bool clean);
 // which the driver reads when its instance has none) holds `contents`.
 bool AttachWithStationFile(DriverHost& host, BenchLine& line, uint32_t timeoutUnits,
                            const std::string& contents, std::string& error);
+
+// The station file of the bench's instance in the current directory, with
+// only a TRACE line: each ColdStart reads it, so the trace is on for the
+// runs started while it is there.
+class TraceSwitch {
+public:
+    TraceSwitch(std::string stationFile, std::string tracePath)
+        : stationFile_(std::move(stationFile)), tracePath_(std::move(tracePath)) {}
+    ~TraceSwitch() { Off(); }
+    TraceSwitch(const TraceSwitch&) = delete;
+    TraceSwitch& operator=(const TraceSwitch&) = delete;
+
+    // False with `error` when the file cannot be written, or is there
+    // already and not the bench's own.
+    bool On(std::string& error);
+    void Off();
+    const std::string& TracePath() const { return tracePath_; }
+
+private:
+    std::string stationFile_;
+    std::string tracePath_;
+    bool written_ = false;
+};
 
 }  // namespace jynbench

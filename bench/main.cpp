@@ -18,7 +18,6 @@
 #include "bench/line_runs.h"
 #include "bench/parts.h"
 #include "bench/report.h"
-#include "bench/trace_cost.h"
 #include "harness/options.h"
 #include "host/client/driver_library.h"
 
@@ -202,8 +201,7 @@ bool RunLineRows(DriverHost& host, std::vector<Gate>& gates, const Options& opti
     }
     for (const CaseRow& row : rows) (paced ? PrintPaced : PrintUnpaced)(row, goals);
     if (trace == nullptr) return RowsClean(rows);
-    (paced ? PrintPacedTraceCost : PrintUnpacedTraceCost)(rows, traced, TraceCostGoals(),
-                                                          goals.shown);
+    (paced ? PrintPacedTraceCost : PrintUnpacedTraceCost)(rows, traced, goals);
     return RowsClean(rows) && RowsClean(traced);
 }
 

@@ -17,6 +17,10 @@ struct Goals {
     double fastLineRatio = 0.90;  // above 19200 baud
     double cpuPerWordRead = 50e-6;
     double overshootPerAttempt = 2e-3;
+    // The driver's trace: what it may cost of the ratio without it, paced,
+    // and of the CPU per transaction, unpaced.
+    double tracedRatioLoss = 0.01;
+    double tracedCpuRise = 0.25;
     bool shown = true;  // a smoke run shows no verdicts
 };
 
@@ -52,5 +56,15 @@ void PrintUnpaced(const CaseRow& row, const Goals& goals);
 void PrintTimeout(const TimeoutRow& row, const Goals& goals);
 // Whatever went wrong in a run, once per row.
 void PrintProblems(const char* what, const std::vector<RunFigures>& runs);
+
+// What the driver's own trace (TRACE = path in the station file) costs a
+// host: every case run again right after its run without the trace, on the
+// same line, and the two set side by side.
+void PrintPacedTraceCost(const std::vector<CaseRow>& off, const std::vector<CaseRow>& on,
+                         const Goals& goals);
+void PrintUnpacedTraceCost(const std::vector<CaseRow>& off, const std::vector<CaseRow>& on,
+                           const Goals& goals);
+// The trace file's size, to see it was written (and how much).
+void PrintTraceFile(const std::string& path);
 
 }  // namespace jynbench
