@@ -66,21 +66,10 @@ const GateCase kSilentGate = {
     {"WD100", jyn::kGateAnalog16First, Kind::kWord, 0, "D", 100, 0, false},
     false};
 
-bool ParseAddress(DriverHost& host, jynharness::Gate& gate, int32_t blockSize, std::string& error) {
-    jyn::GateDefinition definition =
-        jynhost::MakeGateDefinition(gate.text.c_str(), gate.shape.gateType, blockSize);
-    if (host.Call(jynhost::ParserFunction(blockSize), &definition) != jyn::kOk) {
-        error = "the driver refuses the address " + gate.text;
-        return false;
-    }
-    gate.address = definition.gateAddress;
-    return true;
-}
-
 bool Gate::Configure(DriverHost& host, const GateCase& gateCase, std::string& error) {
     case_ = &gateCase;
     gate_ = jynharness::DefaultTableGate(gateCase.logical, gateCase.shape);
-    return ParseAddress(host, gate_, gateCase.shape.block, error);
+    return host.Configure(gate_, gateCase.shape.block, error);
 }
 
 bool Gate::ConfigureAll(DriverHost& host, const std::vector<GateCase>& cases,

@@ -47,10 +47,6 @@ extern const std::vector<GateCase> kGateCases;
 // A gate for a station no CPU on the line answers (logical station 05).
 extern const GateCase kSilentGate;
 
-// The driver's parser (SingleAddressParser, or BlockAddressParser for a
-// block of `blockSize`) fills the gate's address, as a host has it done.
-bool ParseAddress(DriverHost& host, jynharness::Gate& gate, int32_t blockSize, std::string& error);
-
 // A catalogue gate the bench configures through the driver as a host does,
 // its values put in place and checked by the catalogue, fresh ones for
 // every transfer.

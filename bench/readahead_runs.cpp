@@ -110,7 +110,7 @@ void ScanOnce(DriverHost& host, jynsim::Simulator& sim, std::vector<jynharness::
 bool TimeScans(DriverHost& host, BenchLine& line, Plant& plant, int scans, ScanTimes& times) {
     std::string error;
     for (jynharness::Gate& gate : plant.gates) {
-        if (!ParseAddress(host, gate, 0, error)) return BenchFail(error);
+        if (!host.Configure(gate, 0, error)) return BenchFail(error);
     }
     ScanOnce(host, line.Line().Sim(), plant.gates, times);
     for (int i = 0; i < scans; ++i) {

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "driver/handlers.h"
-#include "interface/host_abi.h"
 #include "fuzz/fuzz_support.h"
+#include "interface/host_abi.h"
 
 namespace {
 

@@ -127,11 +127,7 @@ jynsim::LineConfig LineOf(const std::vector<Station>& stations) {
 
 std::string Hex(const uint8_t* bytes, std::size_t count) {
     std::string out;
-    for (std::size_t i = 0; i < count; ++i) {
-        char text[4];
-        std::snprintf(text, sizeof text, "%02X", bytes[i]);
-        out += text;
-    }
+    for (std::size_t i = 0; i < count; ++i) out += jynsim::FormatHex(bytes[i], 2);
     return out;
 }
 

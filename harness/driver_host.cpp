@@ -1,5 +1,6 @@
 #include "harness/driver_host.h"
 
+#include "harness/catalogue.h"
 #include "host/client/records.h"
 
 namespace jynharness {
@@ -61,6 +62,17 @@ int32_t DriverHost::ColdStart(const std::string& port, uint32_t timeoutUnits, ui
     jyn::ColdStartParams params = jynhost::MakeColdStart(port, true, line);
     started_ = true;
     return Call(jyn::kColdStart, &params);
+}
+
+bool DriverHost::Configure(Gate& gate, int32_t block, std::string& error) {
+    jyn::GateDefinition definition =
+        jynhost::MakeGateDefinition(gate.text.c_str(), gate.shape.gateType, block);
+    if (Call(jynhost::ParserFunction(block), &definition) != jyn::kOk) {
+        error = "the driver refuses the address " + gate.text;
+        return false;
+    }
+    gate.address = definition.gateAddress;
+    return true;
 }
 
 void DriverHost::End() {

@@ -19,6 +19,8 @@
 
 namespace jynharness {
 
+struct Gate;
+
 // A host need not clear the context; the driver must not count on zeros.
 inline constexpr unsigned char kUncleared = 0xA5;
 
@@ -57,6 +59,10 @@ public:
     }
     // ColdStart on `port` ("pts/N"), opened at once.
     int32_t ColdStart(const std::string& port, uint32_t timeoutUnits, uint16_t baud = 9600);
+    // The gate's address through the driver's parser, as a host configures
+    // it: a block of `block` points, 0 a single gate. Its GateAddress is the
+    // driver's from then on.
+    bool Configure(Gate& gate, int32_t block, std::string& error);
     // EndJyn ends the library for the whole process: once, after a ColdStart.
     void End();
     uint32_t Instance() const { return number_; }

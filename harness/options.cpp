@@ -83,8 +83,9 @@ Option Real(const char* name, double& setting, double least, double most) {
 }
 
 Option List(const char* name, std::vector<uint32_t>& setting, uint32_t least, uint32_t most) {
-    return {name, true,
-            [&setting, least, most](const char* text) { return NumberList(text, least, most, setting); }};
+    return {name, true, [&setting, least, most](const char* text) {
+                return NumberList(text, least, most, setting);
+            }};
 }
 
 }  // namespace jynharness

@@ -36,16 +36,6 @@ bool SumHolds(const std::string& reply) {
     return sum && *sum == jynsim::SumCheck(std::string_view(reply).substr(1, etx));
 }
 
-std::string Escaped(const std::string& bytes) {
-    std::string out;
-    for (unsigned char c : bytes) {
-        char text[8];
-        std::snprintf(text, sizeof text, c < 0x20 || c > 0x7E ? "<%02X>" : "%c", c);
-        out += text;
-    }
-    return out;
-}
-
 std::size_t ValueAt(const Gate& gate) { return IsSingleWordOrBit(gate) ? 2 : 0; }
 
 bool Holds(const Transaction& t, const std::vector<uint8_t>& bytes) {
@@ -136,8 +126,7 @@ bool FailedAsTheDriver(const Transaction& t, const Messages& messages) {
            messages.back().text == FailureText(*t.gate, t.write, jyn::kDriverFailure);
 }
 
-void Judge::Transfer(jynharness::Transaction& t, jynsim::Simulator* sim,
-                     const Messages& messages) {
+void Judge::Transfer(jynharness::Transaction& t, jynsim::Simulator* sim, const Messages& messages) {
     ++tally_[kTransactions];
     ++tally_.results[t.write ? 1 : 0][static_cast<std::size_t>(t.result) % 3];
     if (BufferDamaged(t)) {
@@ -281,7 +270,7 @@ void Judge::Report(const char* what, const jynharness::Transaction& t, const Mes
                     static_cast<unsigned long long>(r.seq), r.command.c_str(), r.points,
                     r.carried_out ? " carried out" : "",
                     r.fault ? (std::string(" fault ") + jynsim::FaultName(*r.fault)).c_str() : "",
-                    Escaped(r.reply).c_str());
+                    jynsim::Printable(r.reply).c_str());
     }
     for (const jynhost::DriverMessage& message : messages)
         std::printf("    [%d] %s\n", message.level, message.text.c_str());

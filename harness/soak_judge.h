@@ -82,7 +82,7 @@ private:
     const bool verbose_;
     Tally tally_;
     uint64_t behaviourWake_ = 0;  // transactions still in a station behaviour's wake
-    std::vector<std::vector<FormerValue>> former_;  // by gate, read-ahead runs only
+    std::vector<std::vector<FormerValue>> former_;      // by gate, read-ahead runs only
     std::deque<std::vector<std::string>> lastTraffic_;  // the latest last
 };
 

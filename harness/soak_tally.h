@@ -16,14 +16,14 @@ constexpr std::size_t kKinds = 6;
 
 enum Figure : std::size_t {
     kTransactions,
-    kRequests,            // requests the simulator took, retries included
-    kNoisy,               // transactions whose frames noise hit
-    kRecovered,           // result 0 although a fault hit the transaction
-    kFailedByFault,       // non-zero, and a fault hit the transaction
-    kFailedByPlc,         // non-zero, the station itself refused
-    kFailedInWake,        // non-zero, in a station behaviour's wake (busy, late, dripping)
-    kExtraReads,          // reads of the gate's station the driver chose itself
-    kReapplied,           // writes that landed more than once (lost ACK, retry)
+    kRequests,       // requests the simulator took, retries included
+    kNoisy,          // transactions whose frames noise hit
+    kRecovered,      // result 0 although a fault hit the transaction
+    kFailedByFault,  // non-zero, and a fault hit the transaction
+    kFailedByPlc,    // non-zero, the station itself refused
+    kFailedInWake,   // non-zero, in a station behaviour's wake (busy, late, dripping)
+    kExtraReads,     // reads of the gate's station the driver chose itself
+    kReapplied,      // writes that landed more than once (lost ACK, retry)
     kExtraApplications,
     kFailedWritesLanded,  // reported failed, but an attempt was carried out
     kLate,                // requests of the previous transaction seen late

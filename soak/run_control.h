@@ -23,16 +23,16 @@ struct SoakOptions {
     uint64_t transactions = 2000;  // over all lines: each line makes its share
     double seconds = 0;            // 0: no limit besides the count
     uint64_t seed = 20240601;
-    uint32_t timeoutUnits = 5;  // reply time-out, units of 10 ms
-    double faultShare = 0.25;   // chance of a fault per request (the busiest line's)
+    uint32_t timeoutUnits = 5;               // reply time-out, units of 10 ms
+    double faultShare = 0.25;                // chance of a fault per request (the busiest line's)
     std::vector<jynsim::FaultKind> classes;  // empty: the faults of one reply
     uint32_t baud = 0;                       // the simulator's pacing; 0: none
-    uint32_t driverBaud = 0;  // the driver's; 0: the line's, or the most it takes
-    uint32_t slowMs = 0;      // the slow-reply fault's delay; 0: 1.2 to 4 reply time-outs
-    bool lateQueue = true;    // a station late with an answer still answers the retries
-    double noise = 0;         // bit error rate on the line
-    uint32_t slowLogMs = 0;   // the host's logging call takes this long each time
-    int32_t jitterMs = -1;    // of a late-jitter station; -1: half a time-out, 10 ms at least
+    uint32_t driverBaud = 0;                 // the driver's; 0: the line's, or the most it takes
+    uint32_t slowMs = 0;          // the slow-reply fault's delay; 0: 1.2 to 4 reply time-outs
+    bool lateQueue = true;        // a station late with an answer still answers the retries
+    double noise = 0;             // bit error rate on the line
+    uint32_t slowLogMs = 0;       // the host's logging call takes this long each time
+    int32_t jitterMs = -1;        // of a late-jitter station; -1: half a time-out, 10 ms at least
     uint32_t readAheadMs = 0;     // READAHEAD in the station file; 0: off
     bool portCommands = true;     // several lines: line 0 closes, reopens, switches, restarts
     bool vanish = true;           // several lines: the last line's port vanishes a third in

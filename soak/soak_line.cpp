@@ -68,7 +68,8 @@ void SetBehaviours(jynsim::RandomFaults& faults, std::chrono::milliseconds timeo
                              : std::max<std::chrono::microseconds>(milliseconds(10), timeout / 2);
     faults.late_span = timeout * 20;
     faults.turnaround_delay = milliseconds(10);
-    faults.turnaround_delay_max = std::max<std::chrono::microseconds>(milliseconds(10), timeout * 4 / 5);
+    faults.turnaround_delay_max =
+        std::max<std::chrono::microseconds>(milliseconds(10), timeout * 4 / 5);
     faults.foreign_after_max = timeout * 2;
     faults.drip_span = milliseconds(5000);
     faults.drip_interval_ms = std::max(1, static_cast<int>(timeout.count() * 9 / 10));
@@ -129,8 +130,9 @@ SoakLine::~SoakLine() {
 }
 
 uint32_t SoakLine::TimeoutUnits() const {
-    return share_ > 0 || options_.lines == 1 ? options_.timeoutUnits
-                                             : std::max(options_.timeoutUnits, kQuietLineTimeoutUnits);
+    return share_ > 0 || options_.lines == 1
+               ? options_.timeoutUnits
+               : std::max(options_.timeoutUnits, kQuietLineTimeoutUnits);
 }
 
 uint32_t SoakLine::Baud() const {
@@ -159,7 +161,8 @@ bool SoakLine::WriteStationFile(std::string& error) {
         file << text;
     }
     if (Traced()) file << names::kTrace << " = line" << index_ << ".trace, 256K\n";
-    if (options_.readAheadMs != 0) file << names::kReadAhead << " = " << options_.readAheadMs << "\n";
+    if (options_.readAheadMs != 0)
+        file << names::kReadAhead << " = " << options_.readAheadMs << "\n";
     if (!file) error = "cannot write " + name;
     return static_cast<bool>(file);
 }
@@ -186,9 +189,10 @@ bool SoakLine::StartPlants(std::string& error) {
 // lines or more, each line leaves out a different third of them.
 bool SoakLine::ActiveClass(std::size_t kind) const {
     const auto& classes = options_.classes;
-    const bool drawn = classes.empty() ? kind < jynsim::kReplyFaultKindCount
-                                       : std::find(classes.begin(), classes.end(),
-                                                   static_cast<jynsim::FaultKind>(kind)) != classes.end();
+    const bool drawn = classes.empty()
+                           ? kind < jynsim::kReplyFaultKindCount
+                           : std::find(classes.begin(), classes.end(),
+                                       static_cast<jynsim::FaultKind>(kind)) != classes.end();
     return share_ > 0 && drawn &&
            (options_.lines < 3 || (kind + static_cast<std::size_t>(index_)) % 3 != 2);
 }
@@ -251,13 +255,7 @@ bool SoakLine::TableHolds() const {
 
 bool SoakLine::ParseGates(std::string& error) {
     for (Gate& gate : gates_) {
-        jyn::GateDefinition definition =
-            jynhost::MakeGateDefinition(gate.text.c_str(), gate.shape.gateType, gate.shape.block);
-        if (Call(jynhost::ParserFunction(gate.shape.block), &definition) != jyn::kOk) {
-            error = "the driver refused the gate " + gate.text;
-            return false;
-        }
-        gate.address = definition.gateAddress;
+        if (!host_.Configure(gate, gate.shape.block, error)) return false;
     }
     return true;
 }
@@ -309,13 +307,15 @@ void SoakLine::Transact(RunControl& control, Messages& messages) {
     t.write = (rng_.Next() & 1) != 0;
     t.index = NextGate(t.write);
     t.gate = &gates_[t.index];
-    jynharness::GuardedValues values(OwnedBytes(*t.gate, t.write), static_cast<uint8_t>(rng_.Next()));
+    jynharness::GuardedValues values(OwnedBytes(*t.gate, t.write),
+                                     static_cast<uint8_t>(rng_.Next()));
     t.values = &values;
     if (t.write) NewWriteData(Sim(), *t.gate, rng_, values.Data());
     t.sent.assign(values.Data(), values.Data() + values.Owned());
     messages.Take();
     // Everything since the last transaction began, late bytes included.
-    jynsim::DumpTrafficIfAsked(Sim().Traffic(), options_.lines == 1 ? "soak" : "soak-line" + std::to_string(index_));
+    jynsim::DumpTrafficIfAsked(Sim().Traffic(),
+                               options_.lines == 1 ? "soak" : "soak-line" + std::to_string(index_));
     Sim().ClearTraffic();
     Transfer(t, control);
     previousGate_ = t.index;

@@ -84,8 +84,9 @@ bool ParseOptions(int argc, char** argv, jynsoak::SoakOptions& options) {
     if (!jynharness::ParseOptions(argc, argv, table)) return false;
     const bool severalOnly = !options.portCommands || !options.vanish || options.traceEveryLine;
     if (options.lines == 1 && severalOnly) {
-        std::fprintf(stderr, "jyn_soak: --no-port-commands, --no-vanish and --trace-every-line"
-                             " need --lines 2 or more\n");
+        std::fprintf(stderr,
+                     "jyn_soak: --no-port-commands, --no-vanish and --trace-every-line"
+                     " need --lines 2 or more\n");
         return false;
     }
     return true;

@@ -88,9 +88,10 @@ bool SoakRun::Finish() {
     if (options_.lines == 1) {
         sum.Print(stdout, lines_.front()->Counters());
     } else {
-        std::printf("=== JYNMB soak: %d lines, %llu transactions judged in %.1f s, seed %llu"
-                    " (baud 0: unpaced)\n",
-                    options_.lines, Count(control_.Total()), seconds_, Count(options_.seed));
+        std::printf(
+            "=== JYNMB soak: %d lines, %llu transactions judged in %.1f s, seed %llu"
+            " (baud 0: unpaced)\n",
+            options_.lines, Count(control_.Total()), seconds_, Count(options_.seed));
         PrintLines();
         sum.PrintFaults(stdout, injected);
         passed = PrintChecks(ended) && sum.MustBeZero() == 0;
