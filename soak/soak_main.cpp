@@ -1,17 +1,7 @@
-// jyn_soak: the soak, on one line or several at once (usage below).
-// --baud paces the simulated line, --driver-baud is the driver's own;
-// --slow-ms sets how late the slow-reply fault answers; --noise flips line
-// bits at that rate; --late-drop lets a retry drop a late answer instead of
-// the station answering it right after; --classes draws only the fault
-// classes named (the simulator's names, with commas; the station behaviours
-// only when named; "slow-log" a host whose logging call takes 8 ms, as
-// --slow-log MS does; "all" everything), by default the faults of one
-// reply; --readahead MS puts READAHEAD = MS in the station file and changes
-// values behind the driver's back: a value older than MS is wrong.
-// --lines N runs N lines at once, until T transactions over all lines or S
-// seconds: line 0 closes, reopens, switches and restarts its port, the last
-// line's port vanishes a third of the way, line 0 traces.
-// Exit status 0 when every check held, 1 otherwise, 2 when it could not start.
+// jyn_soak: the soak, on one line or several at once (usage below). What
+// each option does is told once, in docs/reliability.md ("Fault soak",
+// "The multi-line run"). Exit status 0 when every check held, 1 otherwise,
+// 2 when it could not start.
 #include <algorithm>
 #include <cstdio>
 #include <string>

@@ -21,13 +21,42 @@ public:
     explicit SoakRun(const SoakOptions& options)
         : options_(options), sorter_(options.slowLogMs), control_(options) {}
 
-    bool Setup(std::string& error);
-    void Run();
+    // The driver reads its station files from the current directory.
+    bool Setup(std::string& error) {
+        folder_ = std::make_unique<WorkDirectory>("jyn-soak");
+        if (!folder_->Ok()) error = "no private folder";
+        if (!folder_->Ok() || !library_.Load(options_.driver, error)) return false;
+        if (!MessagesArrive(library_)) error = kMessagesLost;
+        for (int i = 0; i < options_.lines && error.empty(); ++i) {
+            lines_.push_back(std::make_unique<SoakLine>(library_, i, RoleOf(i), options_));
+            lines_.back()->Setup(error);
+        }
+        return error.empty();
+    }
+
+    void Run() {
+        if (options_.lines == 1) {
+            lines_.front()->Run(control_);
+        } else {
+            std::vector<std::thread> threads;
+            for (auto& line : lines_) threads.emplace_back([&line, this] { line->Run(control_); });
+            while (!control_.Due()) std::this_thread::sleep_for(kWatchEvery);
+            control_.Stop();
+            for (std::thread& thread : threads) thread.join();
+        }
+        seconds_ = control_.Elapsed();
+    }
+
     // EndJyn once, as a host does at shutdown, then the report.
     bool Finish();
 
 private:
-    Role RoleOf(int index) const;
+    Role RoleOf(int index) const {
+        if (index == 0 && options_.lines > 1 && options_.portCommands) return Role::kPortCommands;
+        if (index == options_.lines - 1 && options_.lines > 1 && options_.vanish)
+            return Role::kVanishing;
+        return Role::kPlain;
+    }
     void PrintLines() const;
     bool PrintChecks(int32_t ended) const;
 
@@ -39,39 +68,6 @@ private:
     RunControl control_;
     double seconds_ = 0;
 };
-
-Role SoakRun::RoleOf(int index) const {
-    if (options_.lines < 2) return Role::kPlain;
-    if (index == 0 && options_.portCommands) return Role::kPortCommands;
-    if (index == options_.lines - 1 && options_.vanish) return Role::kVanishing;
-    return Role::kPlain;
-}
-
-// The driver reads its station files from the current directory.
-bool SoakRun::Setup(std::string& error) {
-    folder_ = std::make_unique<WorkDirectory>("jyn-soak");
-    if (!folder_->Ok()) error = "no private folder";
-    if (!folder_->Ok() || !library_.Load(options_.driver, error)) return false;
-    if (!MessagesArrive(library_)) error = kMessagesLost;
-    for (int i = 0; i < options_.lines && error.empty(); ++i) {
-        lines_.push_back(std::make_unique<SoakLine>(library_, i, RoleOf(i), options_));
-        lines_.back()->Setup(error);
-    }
-    return error.empty();
-}
-
-void SoakRun::Run() {
-    if (options_.lines == 1) {
-        lines_.front()->Run(control_);
-    } else {
-        std::vector<std::thread> threads;
-        for (auto& line : lines_) threads.emplace_back([&line, this] { line->Run(control_); });
-        while (!control_.Due()) std::this_thread::sleep_for(kWatchEvery);
-        control_.Stop();
-        for (std::thread& thread : threads) thread.join();
-    }
-    seconds_ = control_.Elapsed();
-}
 
 bool SoakRun::Finish() {
     // Once, at the end, for every line: the flag is the whole process's.
