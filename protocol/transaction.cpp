@@ -175,7 +175,11 @@ void QuietGap(Transaction& t, const serial::ReadBound& bound) {
     const uint32_t gap =
         std::min(std::max(kMinGapMs, LineMs(line, kGapCharacters)), line.portTimeoutMs);
     serial::SetReadTimeoutMs(line.port, gap);
-    const uint32_t dropped = serial::DrainLine(line.port, 1, t.trace(), bound);
+    // The gap is the port's wait now: near the attempt's deadline the read
+    // is cut to what is left, and the gap, not the reply time-out, comes back.
+    serial::ReadBound quiet = bound;
+    quiet.timeoutMs = gap;
+    const uint32_t dropped = serial::DrainLine(line.port, 1, t.trace(), quiet);
     serial::SetReadTimeoutMs(line.port, line.portTimeoutMs);
     if (dropped != 0) LogInfo(t.texts.settled, dropped);
     t.tally.bytesIn += dropped;

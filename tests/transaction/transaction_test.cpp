@@ -79,7 +79,7 @@ protected:
             if (written.empty() || written[0] != kENQ || AnswerResync(line, written)) return;
             ++requests;
             if (replies.empty()) return;
-            if (!replies.front().empty()) line.Arrive(replies.front(), 5);
+            if (!replies.front().empty()) line.Arrive(replies.front(), replyAfterMs);
             replies.pop_front();
         };
         log.Clear();
@@ -112,6 +112,7 @@ protected:
     GateRequest request{};
     unsigned char value[160] = {};
     std::deque<std::string> replies;
+    uint64_t replyAfterMs = 5;  // from the request to its scripted reply
     int requests = 0;
 };
 
@@ -582,7 +583,8 @@ INSTANTIATE_TEST_SUITE_P(Timing, LateAfterFailure, ::testing::ValuesIn(kFailedCa
 struct CostCase {
     const char* what;
     std::string first;
-    uint64_t ms;  // from the request to the end of the transaction
+    uint64_t ms;           // from the request to the end of the transaction
+    uint64_t afterMs = 5;  // from each request to its reply
 };
 void PrintTo(const CostCase& c, std::ostream* out) { *out << CaseName(c.what); }
 
@@ -590,6 +592,10 @@ const CostCase kCostCases[] = {
     // Noise on a reply: the short gap of quiet (4 characters, at least 5 ms).
     {"wrong sum check", WithBadSum(DataReply("01FF1111")), 5 + 5 + 5},
     {"wrong sum check from another station", WithBadSum(DataReply("02FF1111")), 5 + 5 + 5},
+    // ... also when it comes late in its attempt, with less than a reply
+    // time-out left before the attempt's deadline.
+    {"wrong sum check late in its attempt", WithBadSum(DataReply("01FF1111")),
+     (kTimeoutMs - 10) + 5 + (kTimeoutMs - 10), kTimeoutMs - 10},
     {"NAK with an unreadable code", Nak("01FF", "0G"), 5 + 5 + 5},
     // A NAK the station meant: the retry goes out at once.
     {"NAK 02", NakCode(0x02), 5 + 5},
@@ -609,6 +615,7 @@ const CostCase kCostCases[] = {
 using FirstReply = TransactionCases<CostCase>;
 TEST_P(FirstReply, CostsOnlyWhatItsEvidenceCallsFor) {
     const CostCase& c = GetParam();
+    replyAfterMs = c.afterMs;
     Script({c.first, DataReply("01FF1111")});
     const uint64_t start = Fake().NowMs();
     EXPECT_EQ(Run(kSingleRead, kWord), kOk) << log.Dump();
