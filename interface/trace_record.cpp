@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "interface/chars.h"
 #include "interface/host_abi.h"
 
 namespace jyn {
@@ -290,9 +291,7 @@ bool Tenths(std::string_view text, int64_t& tenths) {
     return true;
 }
 
-bool HexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
+bool HexDigit(char c) { return chars::HexDigitValue(static_cast<unsigned char>(c)) >= 0; }
 
 // Calls `take` with each code of a NAK list ("02,15,??"); false when one is
 // no code. "-" is the empty list.

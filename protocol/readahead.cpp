@@ -124,8 +124,6 @@ int32_t FallBack(Line& line, const CallBlock& block, TransferPlan& plan, const G
     return ReadAlone(line, plan, store, span);
 }
 
-}  // namespace
-
 // The most words a block may have so that its exchange (request, reply,
 // confirmation) takes at most half the age on the line: a block must not
 // arrive already stale, and it is timed from before its request went out.
@@ -160,6 +158,8 @@ int32_t ReadMiss(Line& line, const CallBlock& block, TransferPlan& plan, const G
     if (result != kOk) return FallBack(line, block, plan, span, cover, result);
     return Serve(line, plan, span, store.Keep(std::move(fresh)), NowMs());
 }
+
+}  // namespace
 
 int32_t ReadThroughReadAhead(Line& line, const CallBlock& block, TransferPlan& plan) {
     ReadAheadStore* store = line.readAhead.get();
