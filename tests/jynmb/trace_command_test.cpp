@@ -124,6 +124,26 @@ TEST_F(TracedLine, TracesWithTheUsersStationFileAndLeavesItAsItWas) {
     }
 }
 
+// poll --trace on a line with READAHEAD counts what the blocks served in its
+// own run: the driver appends to a trace that holds earlier runs.
+TEST_F(TracedLine, PollCountsTheReadAheadOfItsOwnRunOnly) {
+    TempDir user;
+    user.Write("JYNMB01.INT", "02 = 05, FF, AnACPU\nREADAHEAD = 60000\n");
+    user.Write("plant.gates", "02WD1500\n02WD1501\n02WD1502\n");
+    options_.directory = user.Path();
+    std::string first;
+    for (int run = 0; run < 2; ++run) {
+        const ChildRun poll =
+            Run({"poll", "--trace", "line.trc", "--count", "3", "--interval", "10", "plant.gates"});
+        ASSERT_EQ(poll.exitCode, 0) << Describe(poll);
+        const std::size_t at = poll.out.find("read-ahead  st 05 pc FF:");
+        ASSERT_NE(at, std::string::npos) << poll.out;
+        const std::string count = poll.out.substr(at, poll.out.find('\n', at) - at);
+        if (run == 0) first = count;
+        EXPECT_EQ(count, first) << "the second run counts only its own reads";
+    }
+}
+
 // A trace path that is no trace is refused before the line is touched, and
 // left as it was; a FIFO neither holds jynmb up nor kills it. A trace the
 // driver had to end (the file could grow no more) fails the run.

@@ -5,15 +5,16 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "host/jynmb/commands/commands.h"
 #include "host/jynmb/commands/messages.h"
-#include "host/jynmb/platform/platform.h"
 #include "host/jynmb/commands/poll_view.h"
 #include "host/jynmb/commands/session.h"
-#include "host/jynmb/trace/trace_report.h"
 #include "host/jynmb/commands/traced_start.h"
+#include "host/jynmb/platform/platform.h"
+#include "host/jynmb/trace/trace_report.h"
 #include "sim/config_files.h"
 
 namespace jynmb {
@@ -222,15 +223,27 @@ std::unique_ptr<PollView> MakeView(const PollPlan& plan, std::size_t gates, Verb
 }
 
 // With --trace on a line with READAHEAD: what the blocks served, from the
-// driver's own trace, once the polling stops.
-void PrintReadAhead(const PollPlan& plan) {
+// driver's own trace, once the polling stops. The trace may hold earlier runs
+// (the driver appends) and may have turned over: this run's transactions are
+// those that ended since `since`, in the file and its older part.
+void PrintReadAhead(const PollPlan& plan, trace::Micros since) {
     if (plan.trace.empty() || plan.json) return;
+    std::vector<std::string> files{plan.trace};
+    if (std::filesystem::exists(plan.trace + ".1")) files.push_back(plan.trace + ".1");
     trace::TraceData data;
     trace::Tally tally;
     std::string error;
-    const bool read = trace::ReadFiles({plan.trace}, data, error,
-                                       [&tally](trace::Transaction& txn) { tally.Add(txn); });
+    const bool read =
+        trace::ReadFiles(files, data, error, [&tally, since](trace::Transaction& txn) {
+            if (txn.end >= since) tally.Add(txn);
+        });
     if (read) std::printf("%s", trace::ReadAheadText(tally.Stations()).c_str());
+}
+
+trace::Micros WallClockMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace
@@ -250,6 +263,7 @@ int RunPoll(Args& args) {
     int columns = 0;
     std::unique_ptr<PollView> view = MakeView(plan, gates.size(), verbosity, columns);
     Session session;
+    const trace::Micros since = WallClockMicros();
     if (!StartTracedSession(session, "poll", plan.driver, plan.port, plan.json, plan.trace)) {
         return kExitUsage;
     }
@@ -263,7 +277,7 @@ int RunPoll(Args& args) {
     std::signal(SIGINT, SIG_DFL);
     session.End();
     if (TraceFailed(plan.trace)) return kExitUsage;
-    PrintReadAhead(plan);
+    PrintReadAhead(plan, since);
     return exitCode;
 }
 
