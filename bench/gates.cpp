@@ -82,10 +82,7 @@ bool Gate::ConfigureAll(DriverHost& host, const std::vector<GateCase>& cases,
 }
 
 int32_t Gate::Transfer(DriverHost& host) {
-    const int32_t block = case_->shape.block;
-    jyn::GateRequest request =
-        jynhost::MakeGateRequest(gate_.text.c_str(), gate_.address, block, buffer_);
-    return host.Call(jynhost::TransferFunction(block, case_->write), &request);
+    return host.Transfer(gate_, case_->shape.block, case_->write, buffer_);
 }
 
 void Gate::Prepare(jynsim::Simulator& sim) {

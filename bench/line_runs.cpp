@@ -11,7 +11,6 @@
 
 #include "harness/thread_messages.h"
 #include "harness/work_directory.h"
-#include "interface/baud_rates.h"
 #include "interface/station_file_names.h"
 
 namespace jynbench {
@@ -117,15 +116,7 @@ BenchLine::~BenchLine() {
 bool BenchLine::Attach(DriverHost& host, uint32_t timeoutUnits, std::string& error) {
     // The driver takes names under /dev/: "pts/N".
     const std::string port = line_->Port().substr(5);
-    return StartDriver(host, port, DriverBaud(timing_.baud), timeoutUnits, error);
-}
-
-uint16_t DriverBaud(uint32_t lineBaud) {
-    uint32_t rate = jyn::kDefaultBaudRate;
-    for (uint32_t driverRate : jyn::kPosixBaudRates) {
-        if (lineBaud == 0 || driverRate <= lineBaud) rate = driverRate;
-    }
-    return static_cast<uint16_t>(rate);
+    return StartDriver(host, port, jynharness::DriverBaudFor(timing_.baud), timeoutUnits, error);
 }
 
 RunPlan PlanOf(const RunOptions& options) {

@@ -45,10 +45,6 @@ private:
     std::unique_ptr<jynsim::SimulatedLine> line_;
 };
 
-// The driver's 16-bit baud field for a simulated line: the pseudo-terminal
-// has no speed, the simulator paces. The fastest rate for an unpaced line.
-uint16_t DriverBaud(uint32_t lineBaud);
-
 // The host threads of a run of several lines begin their transfers together.
 class StartLine {
 public:

@@ -95,9 +95,7 @@ void ScanOnce(DriverHost& host, jynsim::Simulator& sim, std::vector<jynharness::
     unsigned char buffer[128];
     for (jynharness::Gate& gate : gates) {
         std::memset(buffer, 0x5A, sizeof buffer);
-        jyn::GateRequest request =
-            jynhost::MakeGateRequest(gate.text.c_str(), gate.address, 0, buffer);
-        const int32_t result = host.Call(jyn::kSingleRead, &request);
+        const int32_t result = host.Transfer(gate, 0, false, buffer);
         if (result != jyn::kOk && times.problem.empty()) {
             times.problem = gate.text + ": result " + std::to_string(result);
         }

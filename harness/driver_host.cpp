@@ -2,6 +2,7 @@
 
 #include "harness/catalogue.h"
 #include "host/client/records.h"
+#include "interface/baud_rates.h"
 
 namespace jynharness {
 
@@ -19,6 +20,14 @@ void KeepUntilExit(std::unique_ptr<jynhost::DriverInstance> instance) {
 }
 
 }  // namespace
+
+uint16_t DriverBaudFor(uint32_t lineBaud) {
+    uint32_t rate = jyn::kDefaultBaudRate;
+    for (uint32_t driverRate : jyn::kPosixBaudRates) {
+        if (lineBaud == 0 || driverRate <= lineBaud) rate = driverRate;
+    }
+    return static_cast<uint16_t>(rate);
+}
 
 DriverHost::DriverHost(const HostSettings& settings)
     : own_(std::make_unique<jynhost::DriverLibrary>()),
@@ -73,6 +82,12 @@ bool DriverHost::Configure(Gate& gate, int32_t block, std::string& error) {
     }
     gate.address = definition.gateAddress;
     return true;
+}
+
+int32_t DriverHost::Transfer(const Gate& gate, int32_t block, bool write, unsigned char* values) {
+    jyn::GateRequest request =
+        jynhost::MakeGateRequest(gate.text.c_str(), gate.address, block, values);
+    return Call(jynhost::TransferFunction(block, write), &request);
 }
 
 void DriverHost::End() {

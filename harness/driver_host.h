@@ -35,6 +35,11 @@ struct HostSettings {
     bool keepContextUntilExit = false;
 };
 
+// The driver's 16-bit baud field for a simulated line: the pseudo-terminal
+// has no speed, the simulator paces. The fastest rate the driver sets that
+// is not above the line's; the fastest of all for an unpaced line.
+uint16_t DriverBaudFor(uint32_t lineBaud);
+
 class DriverHost {
 public:
     // With a library of its own.
@@ -63,6 +68,9 @@ public:
     // it: a block of `block` points, 0 a single gate. Its GateAddress is the
     // driver's from then on.
     bool Configure(Gate& gate, int32_t block, std::string& error);
+    // SingleRead, BlockRead, SingleWrite or BlockWrite of the configured gate
+    // (a block of `block` points, 0 a single gate) with the host's buffer.
+    int32_t Transfer(const Gate& gate, int32_t block, bool write, unsigned char* values);
     // EndJyn ends the library for the whole process: once, after a ColdStart.
     void End();
     uint32_t Instance() const { return number_; }
@@ -70,11 +78,14 @@ public:
 
     // What the driver said since the last Take: the first `keptMessages` of
     // them, and how many all told.
-    std::vector<jynhost::DriverMessage> Take() { return route_->Take(); }
-    std::size_t Count() const { return route_->Count(); }
+    // Nothing when this host keeps no messages of its own.
+    std::vector<jynhost::DriverMessage> Take() { return route_ ? route_->Take() : Messages(); }
+    std::size_t Count() const { return route_ ? route_->Count() : 0; }
     bool KeepsMessages() const { return route_ != nullptr; }
 
 private:
+    using Messages = std::vector<jynhost::DriverMessage>;
+
     std::unique_ptr<jynhost::DriverLibrary> own_;
     const jynhost::DriverLibrary* library_;
     const uint32_t number_;

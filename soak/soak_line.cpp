@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "host/client/records.h"
-#include "interface/baud_rates.h"
 #include "interface/station_file_names.h"
 
 namespace jynsoak {
@@ -97,9 +96,8 @@ uint64_t TransactionBoundMicros(const SoakOptions& options, uint32_t lineBaud) {
 }
 
 uint16_t DriverBaud(const SoakOptions& options, uint32_t lineBaud) {
-    constexpr uint32_t kFastest = *std::rbegin(jyn::kPosixBaudRates);
     if (options.driverBaud != 0) return static_cast<uint16_t>(options.driverBaud);
-    return static_cast<uint16_t>(lineBaud != 0 && lineBaud <= kFastest ? lineBaud : kFastest);
+    return jynharness::DriverBaudFor(lineBaud);
 }
 
 SoakLine::SoakLine(const jynhost::DriverLibrary& library, int index, Role role,
@@ -336,12 +334,9 @@ void SoakLine::Transact(RunControl& control, Messages& messages) {
 }
 
 void SoakLine::Transfer(jynharness::Transaction& t, RunControl& control) {
-    jyn::GateRequest request = jynhost::MakeGateRequest(t.gate->text.c_str(), t.gate->address,
-                                                        t.gate->shape.block, t.values->Data());
-    const uint32_t code = jynhost::TransferFunction(t.gate->shape.block, t.write);
     RunControl::Inside inside(control);
     t.begin = Clock::now();
-    t.result = Call(code, &request);
+    t.result = host_.Transfer(*t.gate, t.gate->shape.block, t.write, t.values->Data());
     const auto micros = static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t.begin).count());
     jynharness::Tally& figures = judge_.Figures();

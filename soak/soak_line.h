@@ -56,7 +56,8 @@ public:
     int32_t Call(uint32_t function, void* params = nullptr) { return host_.Call(function, params); }
     // What the driver said about the first transfer on the vanished port.
     const std::vector<jynhost::DriverMessage>& FirstOnVanishedPort() const { return firstGone_; }
-    // The simulator's counters (both pseudo-terminals of a switching line).
+    // The simulator's counters: the first pseudo-terminal's, with the faults
+    // of both on a line that switches between two.
     jynsim::LineCounters Counters() const;
 
 private:

@@ -81,12 +81,9 @@ bool SoakLine::SwitchPlant(Messages& messages) {
 // The start releases the instance's buffers and its trace and takes new
 // ones; the station file is read again.
 bool SoakLine::Restart(Messages& messages) {
-    jynhost::LineSettings line;
-    line.replyTimeout = TimeoutUnits();
-    line.baudRate = DriverBaud(options_, Baud());
-    jyn::ColdStartParams params = jynhost::MakeColdStart(PortOf(plants_[current_]), true, line);
     messages.Take();
-    const bool started = Call(jyn::kColdStart, &params) == jyn::kOk &&
+    const bool started = host_.ColdStart(PortOf(plants_[current_]), TimeoutUnits(),
+                                         DriverBaud(options_, Baud())) == jyn::kOk &&
                          messages.Has("JYNMB> ColdStart() exited, 0") && TableHolds();
     const bool traced = !Traced() || messages.Has("JYNMB> ColdStart() trace to 'line" +
                                                   std::to_string(index_) + ".trace'");
