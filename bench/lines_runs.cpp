@@ -258,7 +258,9 @@ void PrintRatios(const BenchCase& c) {
         return;
     }
     const Spread worst = WorstRatio(c);
-    const double mean = c.driver.empty() ? 0 : MeanRatio(c.driver.front(), c.baud);
+    // Like the other columns, the median over the rounds.
+    const double mean =
+        SpreadOf(c.driver, [&c](const LinesRun& run) { return MeanRatio(run, c.baud); }).median;
     std::printf(" %6.3f (%.3f..%.3f) %6.3f", worst.median, worst.low, worst.high, mean);
     if (c.reference.empty()) {
         std::printf(" %8s %20s", "-", "-");
