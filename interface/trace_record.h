@@ -71,6 +71,11 @@ struct TxnFields {
     std::string_view note;  // "resting", "readahead ..."; empty for none
 };
 
+// The notes a TXN line's reader counts by: a block read ahead, and a read
+// served from one ("readahead served 01 D0100+24 age 12").
+inline constexpr char kReadAheadBlockNote[] = "readahead block";
+inline constexpr char kReadAheadServedNote[] = "readahead served";
+
 // LATE (how many ms after its request an owed answer came) and DEBT (how
 // many answers the station still owes): a station's figure.
 struct StationFigure {

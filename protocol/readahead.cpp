@@ -53,8 +53,8 @@ std::size_t GateCharacters(const ReadBlock& block, const GateSpan& span, unsigne
 void TraceServed(Line& line, const TransferPlan& plan, const ReadBlock& block, int32_t result,
                  uint64_t nowMs) {
     if (!line.trace) return;
-    const std::string note =
-        "readahead served " + block.label + " age " + std::to_string(nowMs - block.stampMs);
+    const std::string note = std::string(kReadAheadServedNote) + " " + block.label + " age " +
+                             std::to_string(nowMs - block.stampMs);
     TxnFields txn;
     txn.result = result;
     txn.note = note;
@@ -89,7 +89,7 @@ int32_t ReadCover(Line& line, const CallBlock& block, const GateSpan& span, Read
     if (!PlanTransfer(call, kBlockRead, line, plan)) return kGateFailure;
     fresh.label = LabelOf(span, cover, plan.deviceField);
     request.addressText = fresh.label.c_str();
-    plan.note = "readahead block";
+    plan.note = kReadAheadBlockNote;
     // Stamped before the request goes out: whatever the station answers was
     // sampled later, so the age is never understated.
     fresh.stampMs = NowMs();

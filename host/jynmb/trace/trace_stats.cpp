@@ -207,8 +207,8 @@ void Tally::Add(const Transaction& txn) {
     s.bytesOut += txn.bytesOut;
     s.bytesIn += txn.bytesIn;
     for (const std::string& code : txn.naks) ++s.naks[code];
-    if (txn.note.rfind("readahead block", 0) == 0) ++s.readAheadBlocks;
-    if (txn.note.rfind("readahead served", 0) == 0) ++s.readAheadServed;
+    if (txn.note.rfind(jyn::kReadAheadBlockNote, 0) == 0) ++s.readAheadBlocks;
+    if (txn.note.rfind(jyn::kReadAheadServedNote, 0) == 0) ++s.readAheadServed;
     if (selected_ == 0) from_ = to_ = last_ = txn.start;
     for (double ms : txn.lateMs) s.late.Add(static_cast<Micros>(std::llround(ms * 1e3)));
     for (const Response& response : txn.responses) {
