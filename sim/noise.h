@@ -46,7 +46,14 @@ enum class NoiseOutcome : std::uint8_t {
 inline constexpr std::size_t kNoiseOutcomeCount = 7;
 const char* NoiseOutcomeName(NoiseOutcome outcome);  // "silence", "NAK", "bad sum", ...
 
-struct CharHit;
+// What the noise did to one character.
+struct CharHit {
+    int bits = 0;          // bits flipped; 0: the character arrived as sent
+    bool lost = false;     // the start bit
+    bool framing = false;  // the stop bit
+    bool parity = false;
+    char received = 0;  // the data bits as they arrived
+};
 
 struct NoiseCounters {
     std::uint64_t bits = 0;      // bits flipped
@@ -66,15 +73,6 @@ struct NoiseCounters {
 // "12 bits flipped in 11 characters (4 from the host, 7 to it): silence 1,
 // NAK 3, bad sum 5, ..."
 std::string NoiseSummary(const NoiseCounters& counters);
-
-// What the noise did to one character.
-struct CharHit {
-    int bits = 0;          // bits flipped; 0: the character arrived as sent
-    bool lost = false;     // the start bit
-    bool framing = false;  // the stop bit
-    bool parity = false;
-    char received = 0;  // the data bits as they arrived
-};
 
 // "<ENQ> (1 bit)", "lost (start bit)", "A (2 bits), framing error".
 std::string HitText(const CharHit& hit);
