@@ -14,7 +14,6 @@
 #include "bench/parts.h"
 #include "bench/report.h"
 #include "harness/catalogue.h"
-#include "host/client/records.h"
 
 namespace jynbench {
 namespace {

@@ -4,10 +4,8 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
-#include "host/client/records.h"
 #include "interface/station_file_names.h"
 
 namespace jynsoak {
